@@ -1,0 +1,28 @@
+// strata: the command line over the core library (make, trace, render, info, bench).
+#include <CLI/CLI.hpp>
+
+#include "tools/commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"strata: make, trace, render and inspect layered depth images (LDIs)"};
+    app.require_subcommand(0, 1);
+    int status = 0;
+    strata::tools::addMakeCommand(app, status);
+    strata::tools::addTraceCommand(app, status);
+    strata::tools::addRenderCommand(app, status);
+    strata::tools::addInfoCommand(app, status);
+    strata::tools::addBenchCommand(app, status);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    if (app.get_subcommands().empty()) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    }
+    return status;
+}
