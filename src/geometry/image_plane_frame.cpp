@@ -1,0 +1,49 @@
+#include "geometry/image_plane_frame.h"
+
+#include <cstdio>
+
+namespace strata::geometry {
+
+void ImagePlaneFrame::build(const Vector3& position, const Vector3& direction,
+                            const Vector3& upVector, const Vector3& biVector, float s, float t,
+                            std::int32_t width, std::int32_t height) {
+    pos = position;
+    dir = direction;
+    up = upVector;
+    bi = biVector;
+    xres = width;
+    yres = height;
+    dirScale = upScale = biScale = s;
+    reserved = 0;
+    const Vector3 n = s * dir;
+    const Vector3 b = (s * t) * bi;
+    const Vector3 d = -(s * t) * up;
+    cornerRay = n - b + d;
+    origin = pos + cornerRay;
+    delBi = b * (2.0f / static_cast<float>(xres));
+    delUp = -d * (2.0f / static_cast<float>(yres));
+    halfBi = delBi * 0.5f;
+    halfUp = delUp * 0.5f;
+}
+
+void ImagePlaneFrame::centreOnPixels() {
+    const Vector3 half = halfBi + halfUp;
+    origin.add(half);
+    cornerRay.add(half);
+}
+
+void ImagePlaneFrame::dump() const {
+    const Vector3 nm = dir * dirScale;
+    const Vector3 b = bi * biScale;
+    const Vector3 dn = -up * upScale;
+    std::printf("---------------------------------\n");
+    std::printf("nm: %f %f %f\n", nm.x, nm.y, nm.z);
+    std::printf("bi: %f %f %f\n", b.x, b.y, b.z);
+    std::printf("dn: %f %f %f\n", dn.x, dn.y, dn.z);
+    std::printf(" o: %f %f %f\n", origin.x, origin.y, origin.z);
+    std::printf("delup: %f %f %f\n", delUp.x, delUp.y, delUp.z);
+    std::printf("delbi: %f %f %f\n", delBi.x, delBi.y, delBi.z);
+    std::printf("---------------------------------\n");
+}
+
+}  // namespace strata::geometry
