@@ -51,10 +51,15 @@ int sizeClass(float x, std::span<const float> t, int count) {
             break;
         }
     }
-    if (result < 0) {
-        return 0;
-    }
-    return result > 31 ? 31 : result;
+    return result < 0 ? 0 : result;
+}
+
+std::uint32_t packDepthWord(std::uint32_t code, int sizeClassIndex, int normalIndex) {
+    const auto cls = static_cast<std::uint32_t>(
+        sizeClassIndex < 0 ? 0 : (sizeClassIndex > 31 ? 31 : sizeClassIndex));
+    const auto normal =
+        static_cast<std::uint32_t>(normalIndex < 0 ? 0 : (normalIndex > 63 ? 63 : normalIndex));
+    return (code & 0xFFFFFu) | ((cls | normal << 5) << 20);
 }
 
 std::uint32_t depthCode(float zNdc) {

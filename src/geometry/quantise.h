@@ -22,9 +22,13 @@ std::uint32_t packColourMean(float r, float g, float b, float a, float n);
 int nearestNormal(const Vector3& v);
 
 // With thresholds t[1..count]: the smallest i in 1..count with x < t[i], minus 1; count - 1 when
-// x reaches every threshold; t[0] is not consulted. The result is limited to 0..31 so it never
-// spills into the neighbouring bit field. t must hold count + 1 entries.
+// x reaches every threshold; t[0] is not consulted. t must hold count + 1 entries.
 int sizeClass(float x, std::span<const float> t, int count);
+
+// The packed depth word of a quantised pixel: bits 0-19 the depth code, 20-24 the size class,
+// 25-30 the normal index, bit 31 clear. The class is limited to 0..31 and the index to 0..63 so
+// neither spills into its neighbour.
+std::uint32_t packDepthWord(std::uint32_t code, int sizeClassIndex, int normalIndex);
 
 // 20-bit depth code of a normalised depth: trunc((z + 1) * 524287.5), limited to 0..0xFFFFF.
 std::uint32_t depthCode(float zNdc);

@@ -49,7 +49,15 @@ TEST(Quantise, SizeClassSkipsTheFirstThreshold) {
     for (int i = 0; i < 41; ++i) {
         many[i] = static_cast<float>(i);
     }
-    EXPECT_EQ(sizeClass(100.0f, many, 40), 31);  // never beyond five bits
+    EXPECT_EQ(sizeClass(100.0f, many, 40), 39);
+    EXPECT_EQ(sizeClass(7.5f, many, 40), 7);
+}
+
+TEST(Quantise, PackDepthWordKeepsFieldsApart) {
+    EXPECT_EQ(packDepthWord(0xFFFFF, 31, 63), 0x7FFFFFFFu);
+    EXPECT_EQ(packDepthWord(5, 40, 1), 5u | (31u << 20) | (1u << 25));  // class limited to 31
+    EXPECT_EQ(packDepthWord(0x123456, 0, 0), 0x23456u);
+    EXPECT_EQ(packDepthWord(0, 2, 3) >> 31, 0u);
 }
 
 TEST(Quantise, CountBitsByMode) {
