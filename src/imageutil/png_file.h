@@ -1,0 +1,27 @@
+// PNG output for the command line and picture comparisons in tests: 8-bit RGB files written with
+// the top row first (images are stored bottom-up), through libpng. Saves go through a temporary
+// file beside the target, so a failed save leaves any existing file intact.
+#pragma once
+
+#include <string>
+
+#include "imageutil/rgb_image.h"
+
+namespace strata::imageutil {
+
+// Writes the image as an 8-bit RGB PNG (the top byte of each pixel word is dropped). Returns
+// false for an image without pixels or any write failure; the reason goes to *error when given,
+// else one line to the debug output.
+bool writePng(const std::string& path, const RgbImage& image, std::string* error = nullptr);
+
+// Reads any PNG that libpng can expand to 8-bit RGB (palette, grey, 16-bit and alpha are
+// converted; alpha is dropped) into an owned image with row 0 the bottom row. On failure returns
+// false and leaves `image` unchanged; the reason goes to *error when given, else to the debug
+// output.
+bool readPng(const std::string& path, RgbImage& image, std::string* error = nullptr);
+
+// Writes a BMP file (32-bit) when the name ends in ".bmp" in any letter case, a PNG file
+// otherwise. Returns false on failure with the reason in *error when given.
+bool writeImageFile(const std::string& path, const RgbImage& image, std::string* error = nullptr);
+
+}  // namespace strata::imageutil
