@@ -1,0 +1,110 @@
+// The occlusion-compatible traversal of an LDI: four sheets split at the epipole, each swept row
+// by row and column by column toward the epipole (output eye in front of the reference camera)
+// or away from it (eye behind). The sheets are handed out as row runs; the kernels draw them.
+#pragma once
+
+#include <cstdint>
+
+#include "render/warp_setup.h"
+
+namespace strata::render {
+
+// One row of one sheet: count pixels from (column, row) stepping by direction (+1 or -1).
+// readRow is the LDI row whose samples are drawn: the row itself, or the middle row in the
+// bench traversal.
+struct RowRun {
+    std::int32_t column = 0;
+    std::int32_t row = 0;
+    std::int32_t direction = 1;
+    std::int32_t count = 0;
+    std::int32_t readRow = 0;
+};
+
+enum class Traversal {
+    standard,
+    lowerHalf,  // only pixels with column + row <= width - 1
+    upperHalf,  // only pixels with column + row >= width
+    bench,      // every row reads the samples of row height / 2
+};
+
+// Ranges are half-open: columns [x0, x1), rows [y0, y1); width and height are the LDI's.
+struct TraversalRange {
+    std::int32_t x0 = 0;
+    std::int32_t x1 = 0;
+    std::int32_t y0 = 0;
+    std::int32_t y1 = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+namespace detail {
+
+// Cuts a run to the columns allowed by the half variants; returns false when nothing is left.
+inline bool cutRun(RowRun& run, Traversal kind, std::int32_t width) {
+    if (kind != Traversal::lowerHalf && kind != Traversal::upperHalf) {
+        return true;
+    }
+    const std::int32_t first = run.column;
+    const std::int32_t last = run.column + run.direction * (run.count - 1);
+    std::int32_t lo = first < last ? first : last;
+    std::int32_t hi = first < last ? last : first;
+    if (kind == Traversal::lowerHalf) {
+        const std::int32_t limit = width - 1 - run.row;  // column <= limit
+        hi = hi < limit ? hi : limit;
+    } else {
+        const std::int32_t limit = width - run.row;  // column >= limit
+        lo = lo > limit ? lo : limit;
+    }
+    if (lo > hi) {
+        return false;
+    }
+    run.column = run.direction > 0 ? lo : hi;
+    run.count = hi - lo + 1;
+    return true;
+}
+
+template <class RunFn>
+inline void sweepRows(std::int32_t rowFrom, std::int32_t rowTo, std::int32_t rowStep,
+                      std::int32_t column, std::int32_t direction, std::int32_t count,
+                      Traversal kind, const TraversalRange& range, RunFn& fn) {
+    if (count <= 0) {
+        return;
+    }
+    for (std::int32_t row = rowFrom; rowStep > 0 ? row <= rowTo : row >= rowTo; row += rowStep) {
+        RowRun run{column, row, direction, count, row};
+        if (!cutRun(run, kind, range.width)) {
+            continue;
+        }
+        if (kind == Traversal::bench) {
+            run.readRow = range.height / 2;
+        }
+        fn(run);
+    }
+}
+
+}  // namespace detail
+
+// Calls fn(const RowRun&) for every run of the four sheets, in drawing order. Runs with no
+// pixels are not handed out.
+template <class RunFn>
+void traverseSheets(const WarpSetup& setup, const TraversalRange& range, Traversal kind,
+                    RunFn&& fn) {
+    const std::int32_t ex = setup.epipoleX;
+    const std::int32_t ey = setup.epipoleY;
+    const TraversalRange& r = range;
+    if (setup.behind == 0) {
+        // Toward the epipole.
+        detail::sweepRows(r.y0, ey - 1, 1, r.x0, 1, ex - r.x0, kind, r, fn);
+        detail::sweepRows(r.y1 - 1, ey, -1, r.x0, 1, ex - r.x0, kind, r, fn);
+        detail::sweepRows(r.y0, ey - 1, 1, r.x1 - 1, -1, r.x1 - ex, kind, r, fn);
+        detail::sweepRows(r.y1 - 1, ey, -1, r.x1 - 1, -1, r.x1 - ex, kind, r, fn);
+    } else {
+        // Away from the epipole.
+        detail::sweepRows(ey, r.y0, -1, ex, -1, ex - r.x0 + 1, kind, r, fn);
+        detail::sweepRows(ey + 1, r.y1 - 1, 1, ex, -1, ex - r.x0 + 1, kind, r, fn);
+        detail::sweepRows(ey, r.y0, -1, ex + 1, 1, r.x1 - ex - 1, kind, r, fn);
+        detail::sweepRows(ey + 1, r.y1 - 1, 1, ex + 1, 1, r.x1 - ex - 1, kind, r, fn);
+    }
+}
+
+}  // namespace strata::render

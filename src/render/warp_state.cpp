@@ -1,0 +1,64 @@
+#include "render/warp_state.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace strata::render {
+namespace {
+
+geometry::ImagePlaneFrame pixelFrame(const geometry::ViewCamera& camera, float tanHalfFov,
+                                     std::int32_t width, std::int32_t height) {
+    geometry::ImagePlaneFrame frame;
+    const geometry::Vector3 bi = geometry::normalized(geometry::cross(camera.dir, camera.up));
+    frame.build(camera.pos, camera.dir, camera.up, bi, 1.0f, tanHalfFov, width, height);
+    frame.centreOnPixels();
+    return frame;
+}
+
+}  // namespace
+
+bool beginDraw(WarpState& state, const DrawSetupInput& input) {
+    state.facing = 0.0f;
+    state.outputCamera = input.outputCamera;
+    state.outWidth = input.outWidth;
+    state.outHeight = input.outHeight;
+    state.halfWidth = static_cast<float>(input.outWidth) * 0.5f;
+    state.halfHeight = static_cast<float>(input.outHeight) * 0.5f;
+
+    TraversalRange& range = state.range;
+    range.width = input.ldiWidth;
+    range.height = input.ldiHeight;
+    range.x0 = std::clamp(input.x0, 0, std::max(input.ldiWidth, 0));
+    range.x1 = std::clamp(input.x1, 0, std::max(input.ldiWidth, 0));
+    range.y0 = std::clamp(input.y0, 0, std::max(input.ldiHeight, 0));
+    range.y1 = std::clamp(input.y1, 0, std::max(input.ldiHeight, 0));
+
+    state.tanLdi = std::tan(0.5f * input.ldiView.fov);
+    state.tanOut = std::tan(0.5f * input.outputCamera.fov);
+    state.splatScale = static_cast<float>(input.outWidth) *
+                       (state.tanLdi / state.tanOut / static_cast<float>(input.ldiWidth));
+    state.correction = depthCorrectionParameters(input.outputCamera.near, state.tanOut,
+                                                 input.outWidth, input.outHeight);
+    // A footprint of up to 7 x 7 must fit between the guard bands.
+    if (range.x0 >= range.x1 || range.y0 >= range.y1 || input.outWidth < 7 || input.outHeight < 7) {
+        state.setup.valid = false;
+        return false;
+    }
+    state.depthCorrection.update(input.outWidth, input.outHeight, state.correction.sx,
+                                 state.correction.sy, state.correction.k);
+
+    state.setup = computeWarpSetup(input.ldiView.fullTransform(), input.warpMatrix, range.x0,
+                                   range.x1, range.y0, range.y1);
+    if (!state.setup.valid) {
+        return false;
+    }
+    if (input.buildSplatTable) {
+        state.splatSize.build(state.splatScale, input.outputCamera.dir, input.ldiView.dir,
+                              input.bounds, input.binCount);
+    }
+    state.refFrame = pixelFrame(input.ldiView, state.tanLdi, input.ldiWidth, input.ldiHeight);
+    state.outFrame = pixelFrame(input.outputCamera, state.tanOut, input.outWidth, input.outHeight);
+    return true;
+}
+
+}  // namespace strata::render
