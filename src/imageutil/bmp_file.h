@@ -81,7 +81,7 @@ int ImageUtilReadBMPHeader(const std::string& path, BmpHandle& handle, BmpFileHe
 // width x height words), rows in file order. bitsPerPixel 24: rows of bmpStride24(width) bytes,
 // each pixel expanded to the word 0x00RRGGBB. bitsPerPixel 32: width x 4 bytes per row, words
 // kept as they are. A short read reports "ImageUtilReadBMPBits(): image data read error!" and
-// returns 0; the contents of `pixels` are then unspecified. Preconditions: width, height > 0.
+// returns 0; `pixels` may then be partly overwritten. Preconditions: width, height > 0.
 int ImageUtilReadBMPBits(std::FILE* handle, std::int32_t width, std::int32_t height,
                          std::span<std::uint32_t> pixels, int bitsPerPixel);
 

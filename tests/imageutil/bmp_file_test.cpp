@@ -285,6 +285,30 @@ TEST(BmpLoad, EveryTruncatedLengthIsRefused) {
     }
 }
 
+TEST(BmpReadBits, RowStridesAndBufferCapacity) {
+    EXPECT_EQ(bmpStride24(1), 4u);
+    EXPECT_EQ(bmpStride24(3), 12u);  // 9 data bytes, 3 padding
+    EXPECT_EQ(bmpStride24(4), 12u);  // no padding
+    EXPECT_EQ(bmpStride24(5), 16u);
+
+    platform::DebugCapture capture;
+    BmpHandle handle;
+    BmpFileHeader fileHeader;
+    BmpInfoHeader info;
+    ASSERT_EQ(ImageUtilReadBMPHeader(kData + "rgb24_w4.bmp", handle, fileHeader, info), 1);
+    EXPECT_EQ(std::ftell(handle.get()), 54);
+    std::vector<std::uint32_t> tooSmall(7, 1u);
+    EXPECT_EQ(ImageUtilReadBMPBits(handle.get(), 4, 2, tooSmall, 24), 0);
+    EXPECT_EQ(tooSmall, std::vector<std::uint32_t>(7, 1u));
+    EXPECT_EQ(capture.text(), "ImageUtilReadBMPBits(): image data read error!\n");
+    std::vector<std::uint32_t> pixels(8);
+    ASSERT_EQ(ImageUtilReadBMPBits(handle.get(), 4, 2, pixels, 24), 1);
+    EXPECT_EQ(pixels[3], 0x00405060u);
+    EXPECT_EQ(pixels[7], 0x00102030u);
+    // Nothing is left to read: a second read is short.
+    EXPECT_EQ(ImageUtilReadBMPBits(handle.get(), 4, 2, pixels, 32), 0);
+}
+
 TEST(BmpReadIntoBuffer, ReadsTwentyFourBitFilesIntoTheCallersBuffer) {
     platform::DebugCapture capture;
     std::vector<std::uint32_t> buffer(6);
