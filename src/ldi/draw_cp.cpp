@@ -1,0 +1,16 @@
+// Warped drawing of the CP kinds (placeholder: draws nothing yet).
+#include "imageutil/rgb_image.h"
+#include "ldi/ldi_rt_cp.h"
+
+namespace strata::ldi {
+
+LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& /*warpMatrix*/,
+                           const geometry::Matrix4& /*viewMatrix*/,
+                           const geometry::ViewCamera& outputCamera, imageutil::RgbImage& /*frame*/,
+                           float* /*depthBuffer*/, IntRange /*xRange*/, IntRange /*yRange*/) {
+    outputView = outputCamera;
+    drawStats.reset();
+    return drawStats;
+}
+
+}  // namespace strata::ldi

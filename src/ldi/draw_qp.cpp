@@ -1,0 +1,27 @@
+// Warped drawing of the QP kinds (placeholder: draws nothing yet).
+#include "imageutil/rgb_image.h"
+#include "ldi/ldi_rt_qp.h"
+#include "ldi/ldi_rt_quad.h"
+
+namespace strata::ldi {
+
+LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& /*warpMatrix*/,
+                           const geometry::Matrix4& /*viewMatrix*/,
+                           const geometry::ViewCamera& outputCamera, imageutil::RgbImage& /*frame*/,
+                           float* /*depthBuffer*/, IntRange /*xRange*/, IntRange /*yRange*/) {
+    outputView = outputCamera;
+    drawStats.reset();
+    return drawStats;
+}
+
+LdiDrawStats LdiRtQuad::Draw(const geometry::Matrix4& /*warpMatrix*/,
+                             const geometry::Matrix4& /*viewMatrix*/,
+                             const geometry::ViewCamera& outputCamera,
+                             imageutil::RgbImage& /*frame*/, float* /*depthBuffer*/,
+                             IntRange /*xRange*/, IntRange /*yRange*/) {
+    outputView = outputCamera;
+    drawStats.reset();
+    return drawStats;
+}
+
+}  // namespace strata::ldi

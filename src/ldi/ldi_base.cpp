@@ -1,0 +1,248 @@
+#include "ldi/ldi_base.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <vector>
+
+#include "platform/debug_output.h"
+
+namespace strata::ldi {
+
+LdiBase::LdiBase() = default;
+LdiBase::~LdiBase() = default;
+
+int LdiBase::Create(std::int32_t width, std::int32_t height, std::int32_t perPixel,
+                    std::span<const std::int32_t> counts) {
+    MarkHeaderRead();
+    header.ldiType = KindLdiType();
+    header.dptType = KindDptType();
+    header.width = width;
+    header.height = height;
+    if (KindDptType() == toInt(DptType::MRQP)) {
+        for (int i = 0; i < 4; ++i) {
+            header.setMrqpCount(i, static_cast<std::size_t>(i) < counts.size() ? counts[i] : 0);
+        }
+    } else {
+        header.pixelCount = counts.empty() ? 0 : counts[0];
+    }
+    if (Allocate(width, height, perPixel, counts) == 0) {
+        if (reportErrors) {
+            platform::debugPrintf("%s\n", loadError_.c_str());
+        }
+        return 0;
+    }
+    return 1;
+}
+
+void LdiBase::Release() {}
+
+int LdiBase::ReadBody(LdiFileReader& file) {
+    if (ReadHeader(file) == 0) {
+        return Fail(file.path(), file.problem);
+    }
+    const std::string problem = CheckHeader();
+    if (!problem.empty()) {
+        return Fail(file.path(), problem);
+    }
+    // The file must hold every byte the header promises before anything is allocated.
+    const std::uint64_t need = StreamBodyBytes();
+    if (file.remaining() < need) {
+        return Fail(file.path(), platform::formatString("truncated: the header promises %" PRIu64
+                                                        " body bytes after offset %" PRIu64
+                                                        ", the file holds %" PRIu64,
+                                                        need, file.position(), file.remaining()));
+    }
+    if (ReadPixels(file) == 0) {
+        return Fail(file.path(), file.problem);
+    }
+    const std::string arrays = CheckArrays();
+    if (!arrays.empty()) {
+        return Fail(file.path(), arrays);
+    }
+    FinishLoad();
+    return 1;
+}
+
+int LdiBase::Load(const std::string& path) {
+    loadError_.clear();
+    LdiFileReader file;
+    if (!file.open(path)) {
+        ResetAfterFailure();
+        return Fail(path, file.problem);
+    }
+    if (ReadBody(file) == 0) {
+        const std::string reason = loadError_;
+        ResetAfterFailure();
+        loadError_ = reason;
+        return 0;
+    }
+    return 1;
+}
+
+int LdiBase::WriteBody(LdiFileWriter& file) {
+    if (WriteHeader(file) == 0 || WritePixels(file) == 0) {
+        return 0;
+    }
+    return 1;
+}
+
+int LdiBase::Save(const std::string& path) {
+    loadError_.clear();
+    std::string problem = CheckHeader();
+    if (problem.empty()) {
+        problem = CheckArrays();
+    }
+    if (!problem.empty()) {
+        return Fail(path, "not saved: " + problem);
+    }
+    LdiFileWriter file(path);
+    if (WriteBody(file) == 0 || !file.commit()) {
+        return Fail(path, file.problem);
+    }
+    return 1;
+}
+
+int LdiBase::ReadHeader(LdiFileReader& file) {
+    std::vector<std::uint8_t> bytes(LdiHeader::kSize);
+    if (!file.read(bytes.data(), bytes.size(), "the header")) {
+        return 0;
+    }
+    header.deserialize(bytes);
+    MarkHeaderRead();
+    return 1;
+}
+
+int LdiBase::WriteHeader(LdiFileWriter& file) {
+    header.version = LdiHeader::kStoredVersion;
+    LdiHeader stored = header;
+    stored.ldiType = KindLdiType();
+    stored.dptType = KindDptType();
+    platform::ByteWriter out;
+    stored.serialize(out);
+    return file.write(out.bytes().data(), out.size(), "the header") ? 1 : 0;
+}
+
+int LdiBase::Reserved() {
+    return 0;
+}
+
+void LdiBase::MarkHeaderRead() {
+    headerRead = 1;
+}
+
+void LdiBase::BuildBinValues() {
+    binValue.fill(0.0f);
+    const std::int32_t count = std::clamp<std::int32_t>(header.binCount, 0, kTableSize);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        binValue[k] = (header.bins[k] + header.bins[k + 1]) / 2.0f;
+    }
+}
+
+void LdiBase::BuildBinFactors() {
+    binFactor.fill(0.0f);
+    const std::int32_t bits = std::clamp<std::int32_t>(header.binBits, 0, 10);
+    const std::size_t count = std::size_t{1} << bits;
+    for (std::size_t i = 0; i < count; ++i) {
+        binFactor[i] = 1.0f;
+    }
+}
+
+std::string LdiBase::CheckHeader() const {
+    if (header.ldiType != KindLdiType() || header.dptType != KindDptType()) {
+        return platform::formatString(
+            "type pair (%d %s, %d %s) does not match this kind (%s, %s)", header.ldiType,
+            std::string(ldiTypeName(header.ldiType)).c_str(), header.dptType,
+            std::string(dptTypeName(header.dptType)).c_str(),
+            std::string(ldiTypeName(KindLdiType())).c_str(),
+            std::string(dptTypeName(KindDptType())).c_str());
+    }
+    if (header.width < 1 || header.width > kMaxSide || header.height < 1 ||
+        header.height > kMaxSide) {
+        return platform::formatString("grid %d x %d outside 1..%d on a side", header.width,
+                                      header.height, kMaxSide);
+    }
+    if (header.binCount < 0 || header.binCount > 2048) {
+        return platform::formatString("binCount %d outside 0..2048", header.binCount);
+    }
+    return {};
+}
+
+int LdiBase::NormalisedDepthRange(std::int32_t row, std::int32_t col, float& min,
+                                  float& max) const {
+    return DepthRange(row, col, min, max);
+}
+
+int LdiBase::Fail(const std::string& path, const std::string& problem) {
+    loadError_ = path + ": " + problem;
+    if (reportErrors) {
+        platform::debugPrintf("%s\n", loadError_.c_str());
+    }
+    return 0;
+}
+
+int LdiBase::FailPlain(const std::string& problem) {
+    loadError_ = problem;
+    return 0;
+}
+
+void LdiBase::FinishLoad() {
+    visibleRect.prepare(header.view, header.width, header.height);
+    BuildBinValues();
+    // Only the CP kinds convert their bins to eye-depth factors at load.
+    if (KindDptType() == toInt(DptType::CP)) {
+        BuildBinFactors();
+    }
+    BuildRowDepthRanges();
+}
+
+void LdiBase::BuildRowDepthRanges() {
+    header.culler.allocate(header.height);
+    for (std::int32_t row = 0; row < header.height; ++row) {
+        float rowMin = 1.0f;
+        float rowMax = -1.0f;
+        bool any = false;
+        for (std::int32_t col = 0; col < header.width; ++col) {
+            float lo = 0.0f;
+            float hi = 0.0f;
+            if (NormalisedDepthRange(row, col, lo, hi) != 0) {
+                rowMin = any ? std::min(rowMin, lo) : lo;
+                rowMax = any ? std::max(rowMax, hi) : hi;
+                any = true;
+            }
+        }
+        header.culler.setRow(row, rowMin, rowMax);
+    }
+}
+
+void LdiBase::ResetAfterFailure() {
+    Release();
+    header = LdiHeader{};
+    header.ldiType = KindLdiType();
+    header.dptType = KindDptType();
+    headerRead = 0;
+    arraysAllocated = 0;
+    binValue.fill(0.0f);
+    binFactor.fill(0.0f);
+}
+
+std::string LdiBase::CheckAllocation(std::int32_t width, std::int32_t height,
+                                     std::span<const std::int32_t> counts,
+                                     std::size_t countsNeeded) const {
+    if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) {
+        return platform::formatString("grid %d x %d outside 1..%d on a side", width, height,
+                                      kMaxSide);
+    }
+    if (counts.size() < countsNeeded) {
+        return platform::formatString("%zu element counts given, %zu needed", counts.size(),
+                                      countsNeeded);
+    }
+    for (std::size_t i = 0; i < countsNeeded; ++i) {
+        if (counts[i] < 0) {
+            return platform::formatString("negative element count %d", counts[i]);
+        }
+    }
+    return {};
+}
+
+}  // namespace strata::ldi

@@ -1,0 +1,153 @@
+#include "ldi/ldi_rt_qp.h"
+
+#include <algorithm>
+#include <new>
+
+#include "geometry/depth.h"
+#include "ldi/ldi_index_check.h"
+#include "platform/debug_output.h"
+
+namespace strata::ldi {
+
+LdiRtQp::LdiRtQp() {
+    header.ldiType = toInt(LdiType::RT);
+    header.dptType = toInt(DptType::QP);
+}
+
+LdiRtQp::~LdiRtQp() = default;
+
+void LdiRtQp::ClearViews() {
+    pixels = nullptr;
+    rowStart = nullptr;
+    layerOffset = nullptr;
+    allocatedPixels_ = 0;
+    allocatedWidth_ = 0;
+    allocatedHeight_ = 0;
+}
+
+void LdiRtQp::Release() {
+    ClearViews();
+    pixelStore_ = {};
+    rowStartStore_ = {};
+    layerOffsetStore_ = {};
+    arraysAllocated = 0;
+}
+
+int LdiRtQp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*perPixel*/,
+                      std::span<const std::int32_t> counts) {
+    const std::string problem = CheckAllocation(width, height, counts, 1);
+    if (!problem.empty()) {
+        Release();
+        return FailPlain("cannot allocate the QP arrays: " + problem);
+    }
+    try {
+        rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
+        layerOffsetStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
+        pixelStore_.assign(2 * static_cast<std::size_t>(counts[0]), 0);
+    } catch (const std::bad_alloc&) {
+        Release();
+        return FailPlain("cannot allocate the QP arrays: out of memory");
+    }
+    rowStart = rowStartStore_.data();
+    layerOffset = layerOffsetStore_.data();
+    pixels = pixelStore_.data();
+    allocatedPixels_ = counts[0];
+    allocatedWidth_ = width;
+    allocatedHeight_ = height;
+    arraysAllocated = 1;
+    return 1;
+}
+
+int LdiRtQp::AllocateFromHeader() {
+    const std::int32_t counts[1] = {header.pixelCount};
+    return Allocate(header.width, header.height, 1, counts);
+}
+
+int LdiRtQp::ReadPixels(LdiFileReader& file) {
+    if (AllocateFromHeader() == 0) {
+        file.problem = loadError_;
+        return 0;
+    }
+    const std::uint64_t w = static_cast<std::uint64_t>(header.width);
+    const std::uint64_t h = static_cast<std::uint64_t>(header.height);
+    if (!file.read(rowStart, 4 * (h + 1), "rowStart") ||
+        !file.read(layerOffset, 2 * (w + 1) * h, "layerOffset") ||
+        !file.read(pixels, 8 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels")) {
+        return 0;
+    }
+    return 1;
+}
+
+int LdiRtQp::WritePixels(LdiFileWriter& file) {
+    const std::uint64_t w = static_cast<std::uint64_t>(header.width);
+    const std::uint64_t h = static_cast<std::uint64_t>(header.height);
+    if (!file.write(rowStart, 4 * (h + 1), "rowStart") ||
+        !file.write(layerOffset, 2 * (w + 1) * h, "layerOffset") ||
+        !file.write(pixels, 8 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels")) {
+        return 0;
+    }
+    return 1;
+}
+
+std::string LdiRtQp::CheckHeader() const {
+    std::string problem = LdiBase::CheckHeader();
+    if (problem.empty() && header.pixelCount < 0) {
+        problem = platform::formatString("negative pixelCount %d", header.pixelCount);
+    }
+    return problem;
+}
+
+std::uint64_t LdiRtQp::StreamBodyBytes() const {
+    if (!CheckHeader().empty()) {
+        return 0;
+    }
+    const std::uint64_t w = static_cast<std::uint64_t>(header.width);
+    const std::uint64_t h = static_cast<std::uint64_t>(header.height);
+    return 4 * (h + 1) + 2 * (w + 1) * h + 8 * static_cast<std::uint64_t>(header.pixelCount);
+}
+
+std::string LdiRtQp::CheckArrays() const {
+    if (arraysAllocated == 0 || rowStart == nullptr) {
+        return "no arrays";
+    }
+    if (allocatedWidth_ != header.width || allocatedHeight_ != header.height ||
+        allocatedPixels_ != header.pixelCount) {
+        return "the header size does not match the allocated arrays";
+    }
+    std::string problem = checkRowStart(rowStart, header.height, allocatedPixels_, "rowStart");
+    if (problem.empty()) {
+        problem =
+            checkLayerOffsets(layerOffset, rowStart, header.width, header.height, "layerOffset");
+    }
+    return problem;
+}
+
+int LdiRtQp::LayerCount(std::int32_t row, std::int32_t col) const {
+    if (layerOffset == nullptr || row < 0 || row >= allocatedHeight_ || col < 0 ||
+        col >= allocatedWidth_) {
+        return 0;
+    }
+    const std::uint16_t* entry =
+        layerOffset + static_cast<std::int64_t>(row) * (allocatedWidth_ + 1) + col;
+    return entry[1] - entry[0];
+}
+
+int LdiRtQp::DepthRange(std::int32_t row, std::int32_t col, float& min, float& max) const {
+    const int layers = LayerCount(row, col);
+    if (layers <= 0) {
+        return 0;
+    }
+    const std::int64_t first =
+        std::int64_t{rowStart[row]} +
+        layerOffset[static_cast<std::int64_t>(row) * (allocatedWidth_ + 1) + col];
+    min = 1.0f;
+    max = -1.0f;
+    for (int i = 0; i < layers; ++i) {
+        const float z = geometry::decodeDepth(pixels[2 * (first + i) + 1] & 0xFFFFFu);
+        min = std::min(min, z);
+        max = std::max(max, z);
+    }
+    return 1;
+}
+
+}  // namespace strata::ldi

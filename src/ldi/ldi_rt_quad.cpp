@@ -1,0 +1,221 @@
+// The ".ldiquad" list: two half-file names on their own lines, then two vectors as six floats.
+#include "ldi/ldi_rt_quad.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <vector>
+
+#include "platform/debug_output.h"
+#include "platform/file_io.h"
+
+namespace strata::ldi {
+
+namespace {
+
+constexpr std::uint64_t kMaxListBytes = 1 << 20;
+constexpr std::size_t kMaxNameLength = 4096;
+
+// Splits text into whitespace-separated tokens (CR counts as whitespace).
+std::vector<std::string> tokensOf(const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::string> tokens;
+    std::string current;
+    for (std::uint8_t b : bytes) {
+        if (std::isspace(b) != 0) {
+            if (!current.empty()) {
+                tokens.push_back(current);
+                current.clear();
+            }
+        } else {
+            current.push_back(static_cast<char>(b));
+        }
+    }
+    if (!current.empty()) {
+        tokens.push_back(current);
+    }
+    return tokens;
+}
+
+bool parseFloat(const std::string& token, float& value) {
+    const char* end = token.data() + token.size();
+    const auto result = std::from_chars(token.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+// A member name as written in a list: '\' separators read as '/'; looked up beside the list
+// first, then as written (relative to the current directory).
+std::string resolveMember(const std::string& listPath, std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    const std::string beside = platform::joinPath(platform::directoryOf(listPath), name);
+    if (platform::fileSize(beside)) {
+        return beside;
+    }
+    return name;
+}
+
+std::string fileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+LdiRtQuad::LdiRtQuad() {
+    header.ldiType = toInt(LdiType::RTQuad);
+    header.dptType = toInt(DptType::QP);
+}
+
+LdiRtQuad::~LdiRtQuad() = default;
+
+int LdiRtQuad::Create(std::int32_t width, std::int32_t height, std::int32_t perPixel,
+                      std::span<const std::int32_t> counts) {
+    auto topHalf = std::make_unique<LdiRtQp>();
+    auto bottomHalf = std::make_unique<LdiRtQp>();
+    topHalf->reportErrors = reportErrors;
+    bottomHalf->reportErrors = reportErrors;
+    if (topHalf->Create(width, height, perPixel, counts) == 0 ||
+        bottomHalf->Create(width, height, perPixel, counts) == 0) {
+        loadError_ = topHalf->loadError().empty() ? bottomHalf->loadError() : topHalf->loadError();
+        return 0;
+    }
+    MarkHeaderRead();
+    setHalves(std::move(topHalf), std::move(bottomHalf));
+    return 1;
+}
+
+void LdiRtQuad::Release() {
+    LdiRtQp::Release();
+    top_.reset();
+    bottom_.reset();
+}
+
+void LdiRtQuad::setHalves(std::unique_ptr<LdiRtQp> topHalf, std::unique_ptr<LdiRtQp> bottomHalf) {
+    top_ = std::move(topHalf);
+    bottom_ = std::move(bottomHalf);
+    AdoptTopHeader();
+}
+
+void LdiRtQuad::AdoptTopHeader() {
+    if (top_) {
+        header = top_->header;
+        visibleRect = top_->visibleRect;
+        binValue = top_->binValue;
+        binFactor = top_->binFactor;
+    }
+    header.ldiType = toInt(LdiType::RTQuad);
+    header.dptType = toInt(DptType::QP);
+}
+
+int LdiRtQuad::Load(const std::string& path) {
+    loadError_.clear();
+    const auto refuse = [this, &path](const std::string& problem) {
+        ResetAfterFailure();
+        return Fail(path, problem);
+    };
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    if (!platform::readWholeFile(path, bytes, error, kMaxListBytes)) {
+        return refuse(error);
+    }
+    const std::vector<std::string> tokens = tokensOf(bytes);
+    if (tokens.size() < 2) {
+        return refuse("quad list names fewer than two halves");
+    }
+    if (tokens[0].size() > kMaxNameLength || tokens[1].size() > kMaxNameLength) {
+        return refuse("quad list member name too long");
+    }
+    float v[6] = {};
+    if (tokens.size() < 8) {
+        return refuse("quad list lacks its six vector values");
+    }
+    for (int i = 0; i < 6; ++i) {
+        if (!parseFloat(tokens[static_cast<std::size_t>(2 + i)], v[i])) {
+            return refuse("quad list vector value \"" +
+                          tokens[static_cast<std::size_t>(2 + i)].substr(0, 64) +
+                          "\" is not a number");
+        }
+    }
+    std::unique_ptr<LdiRtQp> halves[2];
+    const char* const halfNames[2] = {"top half", "bottom half"};
+    for (int i = 0; i < 2; ++i) {
+        halves[i] = std::make_unique<LdiRtQp>();
+        halves[i]->reportErrors = false;
+        if (halves[i]->Load(resolveMember(path, tokens[static_cast<std::size_t>(i)])) == 0) {
+            return refuse(std::string(halfNames[i]) + " refused: " + halves[i]->loadError());
+        }
+        halves[i]->reportErrors = reportErrors;
+    }
+    Release();
+    MarkHeaderRead();
+    setHalves(std::move(halves[0]), std::move(halves[1]));
+    firstVector = {v[0], v[1], v[2]};
+    secondVector = {v[3], v[4], v[5]};
+    return 1;
+}
+
+int LdiRtQuad::Save(const std::string& path) {
+    loadError_.clear();
+    std::string base = path;
+    const std::string suffix = ".ldiquad";
+    if (base.size() > suffix.size() && base.ends_with(suffix)) {
+        base.resize(base.size() - suffix.size());
+    }
+    const std::string listPath = base + suffix;
+    if (!top_ || !bottom_) {
+        return Fail(listPath, "not saved: the quad has no halves");
+    }
+    const std::string topPath = base + "_top.ldibrtqp";
+    const std::string bottomPath = base + "_bot.ldibrtqp";
+    if (top_->Save(topPath) == 0) {
+        return Fail(listPath, "top half not saved: " + top_->loadError());
+    }
+    if (bottom_->Save(bottomPath) == 0) {
+        return Fail(listPath, "bottom half not saved: " + bottom_->loadError());
+    }
+    // The list names the halves by file name: they sit beside it.
+    platform::AtomicFileWriter list(listPath);
+    if (!list.isOpen()) {
+        return Fail(listPath, "cannot create: " + list.error());
+    }
+    std::fprintf(list.stream(), "%s\n", fileNameOf(topPath).c_str());
+    std::fprintf(list.stream(), "%s\n", fileNameOf(bottomPath).c_str());
+    std::fprintf(list.stream(), " %f %f %f ", static_cast<double>(firstVector.x),
+                 static_cast<double>(firstVector.y), static_cast<double>(firstVector.z));
+    std::fprintf(list.stream(), "%f %f %f\n", static_cast<double>(secondVector.x),
+                 static_cast<double>(secondVector.y), static_cast<double>(secondVector.z));
+    if (!list.commit()) {
+        return Fail(listPath, "cannot save: " + list.error());
+    }
+    return 1;
+}
+
+int LdiRtQuad::LayerCount(std::int32_t /*row*/, std::int32_t /*col*/) const {
+    return 0;
+}
+
+int LdiRtQuad::DepthRange(std::int32_t /*row*/, std::int32_t /*col*/, float& /*min*/,
+                          float& /*max*/) const {
+    return 0;
+}
+
+std::string LdiRtQuad::CheckArrays() const {
+    if (!top_ || !bottom_) {
+        return "the quad has no halves";
+    }
+    std::string problem = top_->CheckArrays();
+    if (!problem.empty()) {
+        return "top half: " + problem;
+    }
+    problem = bottom_->CheckArrays();
+    if (!problem.empty()) {
+        return "bottom half: " + problem;
+    }
+    return {};
+}
+
+std::int64_t LdiRtQuad::DepthPixelCount() const {
+    return (top_ ? top_->DepthPixelCount() : 0) + (bottom_ ? bottom_->DepthPixelCount() : 0);
+}
+
+}  // namespace strata::ldi
