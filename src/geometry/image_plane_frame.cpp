@@ -20,8 +20,8 @@ void ImagePlaneFrame::build(const Vector3& position, const Vector3& direction,
     const Vector3 d = -(s * t) * up;
     cornerRay = n - b + d;
     origin = pos + cornerRay;
-    delBi = b * (2.0f / static_cast<float>(xres));
-    delUp = -d * (2.0f / static_cast<float>(yres));
+    delBi = xres > 0 ? b * (2.0f / static_cast<float>(xres)) : Vector3{};
+    delUp = yres > 0 ? -d * (2.0f / static_cast<float>(yres)) : Vector3{};
     halfBi = delBi * 0.5f;
     halfUp = delUp * 0.5f;
 }
@@ -32,18 +32,18 @@ void ImagePlaneFrame::centreOnPixels() {
     cornerRay.add(half);
 }
 
-void ImagePlaneFrame::dump() const {
+void ImagePlaneFrame::dump(std::FILE* out) const {
     const Vector3 nm = dir * dirScale;
     const Vector3 b = bi * biScale;
     const Vector3 dn = -up * upScale;
-    std::printf("---------------------------------\n");
-    std::printf("nm: %f %f %f\n", nm.x, nm.y, nm.z);
-    std::printf("bi: %f %f %f\n", b.x, b.y, b.z);
-    std::printf("dn: %f %f %f\n", dn.x, dn.y, dn.z);
-    std::printf(" o: %f %f %f\n", origin.x, origin.y, origin.z);
-    std::printf("delup: %f %f %f\n", delUp.x, delUp.y, delUp.z);
-    std::printf("delbi: %f %f %f\n", delBi.x, delBi.y, delBi.z);
-    std::printf("---------------------------------\n");
+    std::fprintf(out, "---------------------------------\n");
+    std::fprintf(out, "nm: %f %f %f\n", nm.x, nm.y, nm.z);
+    std::fprintf(out, "bi: %f %f %f\n", b.x, b.y, b.z);
+    std::fprintf(out, "dn: %f %f %f\n", dn.x, dn.y, dn.z);
+    std::fprintf(out, " o: %f %f %f\n", origin.x, origin.y, origin.z);
+    std::fprintf(out, "delup: %f %f %f\n", delUp.x, delUp.y, delUp.z);
+    std::fprintf(out, "delbi: %f %f %f\n", delBi.x, delBi.y, delBi.z);
+    std::fprintf(out, "---------------------------------\n");
 }
 
 }  // namespace strata::geometry

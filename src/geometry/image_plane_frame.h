@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "geometry/vector.h"
 
@@ -27,7 +28,8 @@ struct ImagePlaneFrame {
     float upScale = 1.0f;
     float biScale = 1.0f;
 
-    // t = tan(fov / 2) of the camera, bi = normalize(dir x up), s the scale of the frame.
+    // t = tan(fov / 2) of the camera, bi = normalize(dir x up), s the scale of the frame. A
+    // width or height below 1 gives zero steps on that axis (no image, no division by zero).
     void build(const Vector3& position, const Vector3& direction, const Vector3& upVector,
                const Vector3& biVector, float s, float t, std::int32_t width, std::int32_t height);
     // Moves origin and cornerRay by half a pixel on both axes, onto the centre of pixel (0, 0).
@@ -35,8 +37,8 @@ struct ImagePlaneFrame {
     Vector3 pixelRay(float row, float column) const {
         return cornerRay + row * delUp + column * delBi;
     }
-    // Text dump to the standard output stream.
-    void dump() const;
+    // Text dump to the standard output stream (or another stream).
+    void dump(std::FILE* out = stdout) const;
 };
 
 }  // namespace strata::geometry

@@ -1,6 +1,7 @@
 #include "geometry/scanline_culler.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace strata::geometry {
 
@@ -47,6 +48,9 @@ bool ScanlineCuller::rowCulled(std::int32_t row) {
         }
         const float px = p.x / p.w;
         const float py = p.y / p.w;
+        if (!std::isfinite(px) || !std::isfinite(py)) {
+            return false;  // no bound to test against
+        }
         if (i == 0) {
             minX = maxX = px;
             minY = maxY = py;

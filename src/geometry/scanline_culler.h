@@ -28,7 +28,8 @@ struct ScanlineCuller {
                       std::int32_t firstColumn, std::int32_t endColumn);
     void resetCount() { rejected = 0; }
     // True (and counted) when the row's samples all land off the output image. Rows without
-    // ranges, and rows with a corner at or behind the output eye (w <= 0), are never culled.
+    // ranges, rows with a corner at or behind the output eye (w <= 0) and rows whose corners do
+    // not project to finite positions are never culled.
     bool rowCulled(std::int32_t row);
 };
 
