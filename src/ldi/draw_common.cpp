@@ -1,16 +1,61 @@
-// The drawing entry points shared by every LDI kind: the visible source rectangle, then Draw.
+// The parts of drawing that every LDI kind shares: the set-up of the warp state before the
+// kernels run, and the visible-rectangle narrowing of DrawVisible.
+#include "ldi/draw_common.h"
+
+#include <algorithm>
+
 #include "imageutil/rgb_image.h"
-#include "ldi/ldi_base.h"
+#include "platform/fp_mode.h"
 
 namespace strata::ldi {
+
+bool BeginDraw(LdiBase& ldi, const geometry::Matrix4& warpMatrix,
+               const geometry::ViewCamera& outputCamera, const imageutil::RgbImage& frame,
+               IntRange xRange, IntRange yRange) {
+    ldi.outputView = outputCamera;
+    ldi.drawStats.reset();
+    ldi.warp.setup.valid = false;
+    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0 || ldi.width() <= 0 ||
+        ldi.height() <= 0) {
+        return false;
+    }
+    render::DrawSetupInput input;
+    input.ldiView = ldi.header.view;
+    input.ldiWidth = ldi.width();
+    input.ldiHeight = ldi.height();
+    input.warpMatrix = warpMatrix;
+    input.outputCamera = outputCamera;
+    input.outWidth = frame.width;
+    input.outHeight = frame.height;
+    input.x0 = xRange.begin;
+    input.x1 = xRange.end;
+    input.y0 = yRange.begin;
+    input.y1 = yRange.end;
+    input.buildSplatTable = ldi.options.sizeAccurate == 0;
+    input.bounds = ldi.header.bins;
+    input.binCount = ldi.header.binCount;
+    if (!render::beginDraw(ldi.warp, input)) {
+        return false;
+    }
+    if (ldi.options.scanlineCulling != 0) {
+        const render::TraversalRange& r = ldi.warp.range;
+        ldi.header.culler.setTransform(ldi.warp.setup.transform, frame.width, frame.height, r.x0,
+                                       r.x1);
+        ldi.header.culler.resetCount();
+    }
+    return true;
+}
 
 LdiDrawStats LdiBase::DrawVisible(const geometry::Matrix4& warpMatrix,
                                   const geometry::Matrix4& viewMatrix,
                                   const geometry::ViewCamera& outputCamera,
                                   imageutil::RgbImage& frame, float* depthBuffer) {
-    IntRange xRange{0, header.width};
-    IntRange yRange{0, header.height};
-    if (options.frustumClipper != 0) {
+    IntRange xRange{0, width()};
+    IntRange yRange{0, height()};
+    // A rectangle prepared for another grid (or never prepared) cannot narrow this one.
+    if (options.frustumClipper != 0 && visibleRect.width() == width() &&
+        visibleRect.height() == height()) {
+        // Only the columns and rows whose rays can reach the output view are traversed.
         const mesh::VisibleRect rect = visibleRect.update(outputCamera);
         xRange = {rect.x0, rect.x1};
         yRange = {rect.y0, rect.y1};
@@ -23,6 +68,34 @@ LdiDrawStats LdiBase::DrawAll(const geometry::Matrix4& warpMatrix,
                               const geometry::ViewCamera& outputCamera,
                               imageutil::RgbImage& frame) {
     return DrawVisible(warpMatrix, viewMatrix, outputCamera, frame, nullptr);
+}
+
+void ApplyFrameSettings(LdiBase& ldi, const FrameSettings& settings) {
+    LdiRenderOptions& o = ldi.options;
+    o.useSplat = settings.useSplat ? 1 : 0;
+    o.useDepthCorrection = settings.useDepthCorrection ? 1 : 0;
+    o.backfaceCulling = settings.backfaceCulling ? 1 : 0;
+    o.scanlineCulling = settings.scanlineCulling ? 1 : 0;
+    o.frustumClipper = settings.frustumClipper ? 1 : 0;
+    o.useFalseColor = settings.useFalseColor ? 1 : 0;
+    o.falseColorMode = settings.falseColorMode;
+    o.sizeAccurate = settings.sizeAccurate;
+    o.lowerHalfOnly = settings.lowerHalfOnly ? 1 : 0;
+    o.upperHalfOnly = settings.upperHalfOnly ? 1 : 0;
+    o.benchFlag = settings.benchFlag ? 1 : 0;
+    ldi.settingsGiven = 1;
+}
+
+LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
+                       imageutil::RgbImage& frame) {
+    if (frame.pixels != nullptr && frame.width > 0 && frame.height > 0) {
+        std::fill_n(frame.pixels,
+                    static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height),
+                    settings.background);
+    }
+    ApplyFrameSettings(ldi, settings);
+    const platform::FpModeGuard modes(settings.useTrunc, settings.useSinglePrecision);
+    return ldi.DrawAll(view.warpMatrix, view.viewMatrix, view.camera, frame);
 }
 
 }  // namespace strata::ldi

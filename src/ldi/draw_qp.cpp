@@ -1,26 +1,367 @@
-// Warped drawing of the QP kinds (placeholder: draws nothing yet).
+// Warp kernels of the quantised-pixel kinds. Every depth pixel is carried into the output view
+// by an incremental projective warp: the warp transform applied to the pixel centre at depth 0
+// is stepped by one column per pixel (four additions), and a sample of depth z adds z times the
+// transform's depth column (three multiply-adds). Samples are written as one pixel or a blended
+// footprint, in the occlusion-compatible order of the traversal, so no depth test is needed.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "geometry/depth.h"
+#include "geometry/normal_table.h"
 #include "imageutil/rgb_image.h"
+#include "ldi/draw_common.h"
 #include "ldi/ldi_rt_qp.h"
 #include "ldi/ldi_rt_quad.h"
+#include "platform/fp_mode.h"
+#include "render/footprint.h"
+#include "render/traversal.h"
 
 namespace strata::ldi {
+namespace {
 
-LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& /*warpMatrix*/,
-                           const geometry::Matrix4& /*viewMatrix*/,
-                           const geometry::ViewCamera& outputCamera, imageutil::RgbImage& /*frame*/,
-                           float* /*depthBuffer*/, IntRange /*xRange*/, IntRange /*yRange*/) {
-    outputView = outputCamera;
-    drawStats.reset();
+using geometry::Vector3;
+
+struct Point4 {
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+    float w = 0.0f;
+};
+
+Point4 apply(const geometry::Matrix4& m, float x, float y, float z, float w) {
+    const geometry::Vector4 v = geometry::transform(m, {x, y, z, w});
+    return {v.x, v.y, v.z, v.w};
+}
+
+std::uint32_t grey(long g) {
+    const auto v = static_cast<std::uint32_t>(std::clamp<long>(g, 0, 255));
+    return v * 0x010101u;
+}
+
+std::uint32_t clampChannel(float v) {
+    return static_cast<std::uint32_t>(std::clamp<long>(std::lround(v), 0, 255));
+}
+
+// Everything the row kernels read, gathered once per draw so a row runs from locals only.
+struct QpKernel {
+    // Source arrays.
+    const std::uint32_t* pixels = nullptr;
+    const std::int32_t* rowStart = nullptr;
+    const std::uint16_t* layerOffset = nullptr;
+    std::int32_t ldiWidth = 0;
+    // Output.
+    std::uint32_t* frame = nullptr;
+    float* depth = nullptr;
+    std::int32_t outW = 0;
+    std::int32_t maxX = 0;  // last column and row a 7 x 7 footprint may be centred on
+    std::int32_t maxY = 0;
+    float guardX = 0.0f;  // (outW - 6): the guard band keeps every footprint inside the frame
+    float guardY = 0.0f;
+    // Warp.
+    geometry::Matrix4 transform;
+    Point4 zCol;
+    // Tables and settings.
+    const float* sizeTable = nullptr;
+    const float* correction = nullptr;
+    std::int32_t correctionRow = 0;
+    std::int32_t halfW = 0;  // Wo >> 1, Ho >> 1
+    std::int32_t halfH = 0;
+    const float* binValue = nullptr;
+    float splatScale = 0.0f;
+    bool useSplat = false;
+    bool accurate = false;
+    bool useCorrection = false;
+    bool backface = false;
+    bool needFacing = false;   // the backface test or false-colour mode 3 reads facing
+    bool fixedRefRay = false;  // settings given: the reference ray is the camera direction
+    int mode = 0;
+    // Rays.
+    const geometry::ImagePlaneFrame* refFrame = nullptr;
+    Vector3 refDir;
+    Vector3 outCorner;
+    Vector3 outDelUp;
+    Vector3 outDelBi;
+    Vector3 outDirUnit;
+    const Vector3* normals = nullptr;
+    float depthScale = 0.0f;  // false-colour mode 2: 255 / (1/near - 1/far)
+    float invFar = 0.0f;
+    float facing = 0.0f;
+    // Counters.
+    std::int64_t visited = 0;
+    std::int64_t inside = 0;
+    std::int64_t written = 0;
+};
+
+// The false colour of one sample (alpha byte 0); modes without a colour rule write the
+// sample's true colour.
+inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::uint32_t q,
+                                 float zOut, float s) {
+    switch (k.mode) {
+        case 1:
+            return grey(255 - static_cast<long>((q & 0xFFFFFu) >> 12));
+        case 2:
+            return grey(std::lround(k.depthScale * (-zOut - k.invFar)));
+        case 3:
+            return k.facing > 0.1f ? 0xFFFFFFu : 0x000000u;
+        case 4: {
+            const Vector3& n = k.normals[(q >> 25) & 63u];
+            return (clampChannel(255.0f * n.x) << 16) | (clampChannel(255.0f * n.y) << 8) |
+                   clampChannel(255.0f * n.z);
+        }
+        case 5:
+        case 6:
+            return s < 1.5f   ? 0xFFFFFFu
+                   : s < 3.5f ? 0xFFFF00u
+                   : s < 5.5f ? 0x0000FFu
+                   : s < 7.5f ? 0xFF0000u
+                              : 0x00FF00u;
+        case 7: {
+            // Anisotropy: how much more the surface faces the output view than the reference
+            // view, scaled by the class size and the output depth; red only.
+            const Vector3& n = k.normals[(q >> 25) & 63u];
+            const float t = std::fabs(dot(n, k.refDir));
+            if (t == 0.0f) {
+                return 0xFF0000u;
+            }
+            const float red = std::sqrt(std::fabs(dot(n, k.outDirUnit)) / t) *
+                              k.binValue[(q >> 20) & 31u] * zOut * -15.0f;
+            return clampChannel(std::isnan(red) ? 0.0f : red) << 16;
+        }
+        default:
+            return colour | 0xFF000000u;
+    }
+}
+
+// Draws one row run: startRow, then every layer of every pixel of the run.
+template <bool kFalseColour>
+void drawRun(QpKernel& k, const render::RowRun& run) {
+    const float d = static_cast<float>(run.direction);
+    Point4 p = apply(k.transform, static_cast<float>(run.column) + 0.5f,
+                     static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f);
+    const Point4 step = apply(k.transform, d, 0.0f, 0.0f, 0.0f);
+    Vector3 rho = k.fixedRefRay ? k.refDir
+                                : k.refFrame->pixelRay(static_cast<float>(run.row),
+                                                       static_cast<float>(run.column));
+    const Vector3 rhoStep = k.refFrame->delBi * d;
+
+    const std::int32_t readRow = run.readRow;
+    const std::uint16_t* offsets =
+        k.layerOffset + static_cast<std::intptr_t>(readRow) * (k.ldiWidth + 1) + run.column;
+    const std::uint32_t* rowPixels = k.pixels + 2 * static_cast<std::intptr_t>(k.rowStart[readRow]);
+    const Point4 zc = k.zCol;
+    const std::int32_t outW = k.outW;
+
+    for (std::int32_t i = 0; i < run.count; ++i, offsets += run.direction) {
+        const std::int32_t first = offsets[0];
+        const std::int32_t layers = static_cast<std::int32_t>(offsets[1]) - first;
+        const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
+        if (layers > 0) {
+            k.visited += layers;
+        }
+        for (std::int32_t layer = 0; layer < layers; ++layer, px += 2) {
+            const std::uint32_t q = px[1];
+            const float z = static_cast<float>(q & 0xFFFFFu) * geometry::kDepthCodeScale - 1.0f;
+            const float w = p.w + zc.w * z;
+            if (!(w > 0.0f)) {
+                continue;  // at or behind the output eye
+            }
+            const float x = zc.x * z + p.x;
+            const float y = zc.y * z + p.y;
+            if (!(2.5f * w < x && x < k.guardX * w && 2.5f * w < y && y < k.guardY * w)) {
+                continue;
+            }
+            // Exact division: the position must agree with the guard band test above.
+            const float inv = 1.0f / w;
+            const float sx = x * inv;
+            const float sy = y * inv;
+            const auto X = static_cast<std::int32_t>(platform::toInt(sx + 0.5f));
+            const auto Y = static_cast<std::int32_t>(platform::toInt(sy + 0.5f));
+            // Rounding can still put a position on the guard band's edge: never write there.
+            if (X < 3 || X > k.maxX || Y < 3 || Y > k.maxY) {
+                continue;
+            }
+            ++k.inside;
+            const float zOut = (zc.z * z + p.z) * inv;
+
+            float s = 0.9f;  // one pixel
+            bool haveFacing = false;
+            if (k.useSplat) {
+                if ((q & 0x80000000u) != 0) {
+                    s = 0.0f;  // no usable normal or class: one pixel
+                } else if (!k.accurate) {
+                    s = -zOut * k.sizeTable[q >> 20];
+                } else {
+                    const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
+                    const float m = std::sqrt(rho.squaredLength() / omega.squaredLength());
+                    const Vector3& n = k.normals[(q >> 25) & 63u];
+                    const float fIn = dot(n, rho);
+                    k.facing = dot(n, omega);
+                    haveFacing = true;
+                    s = k.binValue[(q >> 20) & 31u] * k.splatScale *
+                        std::sqrt(std::fabs(m * k.facing / fIn)) * -zOut;
+                }
+                if (k.useCorrection) {
+                    const std::int32_t dx = X - k.halfW;
+                    const std::int32_t dy = Y - k.halfH;
+                    s /= k.correction[(dy < 0 ? -dy : dy) * k.correctionRow + (dx < 0 ? -dx : dx)];
+                }
+            }
+            if (k.needFacing && !haveFacing) {
+                const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
+                k.facing = dot(k.normals[(q >> 25) & 63u], omega);
+            }
+            if (k.backface && k.facing > 0.1f) {
+                continue;  // facing away from the output eye
+            }
+
+            const std::intptr_t at = static_cast<std::intptr_t>(Y) * outW + X;
+            const int radius = render::footprintRadius(s);
+            if constexpr (kFalseColour) {
+                render::writeFootprint(k.frame + at, outW, radius,
+                                       falseColour(k, px[0], q, zOut, s));
+                if (k.depth != nullptr) {
+                    k.depth[at] = zOut;
+                }
+            } else {
+                render::writeFootprint(k.frame + at, outW, radius, px[0] | 0xFF000000u);
+                if (k.depth != nullptr) {
+                    render::writeDepthSquare(k.depth + at, outW, radius, zOut);
+                }
+            }
+            ++k.written;
+        }
+        p.x += step.x;
+        p.y += step.y;
+        p.z += step.z;
+        p.w += step.w;
+        if (!k.fixedRefRay) {
+            rho.add(rhoStep);
+        }
+    }
+}
+
+QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer) {
+    const render::WarpState& warp = ldi.warp;
+    const LdiRenderOptions& o = ldi.options;
+    QpKernel k;
+    k.pixels = ldi.pixels;
+    k.rowStart = ldi.rowStart;
+    k.layerOffset = ldi.layerOffset;
+    k.ldiWidth = ldi.width();
+    k.frame = frame.pixels;
+    k.depth = depthBuffer;
+    k.outW = frame.width;
+    k.maxX = frame.width - 4;
+    k.maxY = frame.height - 4;
+    k.guardX = static_cast<float>(frame.width - 6);
+    k.guardY = static_cast<float>(frame.height - 6);
+    k.transform = warp.setup.transform;
+    k.zCol = {warp.setup.zColumn.x, warp.setup.zColumn.y, warp.setup.zColumn.z,
+              warp.setup.zColumn.w};
+    k.sizeTable = warp.splatSize.entries.data();
+    k.correction = warp.depthCorrection.entries.data();
+    k.correctionRow = warp.depthCorrection.rowLength;
+    k.halfW = frame.width >> 1;
+    k.halfH = frame.height >> 1;
+    k.binValue = ldi.binValue.data();
+    k.splatScale = warp.splatScale;
+    k.useSplat = o.useSplat != 0;
+    k.accurate = o.sizeAccurate != 0;
+    k.useCorrection = o.useDepthCorrection != 0;
+    k.backface = o.backfaceCulling != 0;
+    k.mode = o.falseColorMode;
+    k.needFacing = k.backface || (o.useFalseColor != 0 && o.falseColorMode == 3);
+    k.fixedRefRay = ldi.settingsGiven != 0;
+    k.refFrame = &warp.refFrame;
+    k.refDir = ldi.header.view.dir;
+    k.outCorner = warp.outFrame.cornerRay;
+    k.outDelUp = warp.outFrame.delUp;
+    k.outDelBi = warp.outFrame.delBi;
+    k.outDirUnit = geometry::normalized(warp.outputCamera.dir);
+    k.normals = geometry::normalTable().data();
+    const float near = warp.outputCamera.near;
+    const float far = warp.outputCamera.far;
+    k.depthScale = 255.0f / (1.0f / near - 1.0f / far);
+    k.invFar = 1.0f / far;
+    k.facing = warp.facing;
+    return k;
+}
+
+template <bool kFalseColour>
+void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind) {
+    geometry::ScanlineCuller* culler =
+        ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
+    render::traverseSheets(ldi.warp.setup, ldi.warp.range, kind, [&](const render::RowRun& run) {
+        if (culler != nullptr && culler->rowCulled(run.row)) {
+            return;
+        }
+        drawRun<kFalseColour>(k, run);
+    });
+}
+
+}  // namespace
+
+LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::Matrix4& viewMatrix,
+                           const geometry::ViewCamera& outputCamera, imageutil::RgbImage& frame,
+                           float* depthBuffer, IntRange xRange, IntRange yRange) {
+    (void)viewMatrix;  // the splat-size table needs only the two cameras' directions
+    if (!BeginDraw(*this, warpMatrix, outputCamera, frame, xRange, yRange)) {
+        return drawStats;
+    }
+    if (pixels == nullptr || rowStart == nullptr || layerOffset == nullptr ||
+        allocatedWidth_ != width() || allocatedHeight_ != height()) {
+        return drawStats;
+    }
+    QpKernel k = makeKernel(*this, frame, depthBuffer);
+
+    // Both half flags: the lower half, then the upper half.
+    render::Traversal passes[2] = {render::Traversal::standard, render::Traversal::standard};
+    int passCount = 1;
+    if (options.lowerHalfOnly != 0) {
+        passes[0] = render::Traversal::lowerHalf;
+        if (options.upperHalfOnly != 0) {
+            passes[1] = render::Traversal::upperHalf;
+            passCount = 2;
+        }
+    } else if (options.upperHalfOnly != 0) {
+        passes[0] = render::Traversal::upperHalf;
+    } else if (options.benchFlag != 0) {
+        passes[0] = render::Traversal::bench;
+    }
+    for (int i = 0; i < passCount; ++i) {
+        if (options.useFalseColor != 0) {
+            traverse<true>(k, *this, passes[i]);
+        } else {
+            traverse<false>(k, *this, passes[i]);
+        }
+    }
+    warp.facing = k.facing;
+    drawStats.visited = static_cast<std::int32_t>(std::min<std::int64_t>(k.visited, INT32_MAX));
+    drawStats.inside = static_cast<std::int32_t>(std::min<std::int64_t>(k.inside, INT32_MAX));
+    drawStats.written = static_cast<std::int32_t>(std::min<std::int64_t>(k.written, INT32_MAX));
     return drawStats;
 }
 
-LdiDrawStats LdiRtQuad::Draw(const geometry::Matrix4& /*warpMatrix*/,
-                             const geometry::Matrix4& /*viewMatrix*/,
-                             const geometry::ViewCamera& outputCamera,
-                             imageutil::RgbImage& /*frame*/, float* /*depthBuffer*/,
-                             IntRange /*xRange*/, IntRange /*yRange*/) {
+LdiDrawStats LdiRtQuad::Draw(const geometry::Matrix4& warpMatrix,
+                             const geometry::Matrix4& viewMatrix,
+                             const geometry::ViewCamera& outputCamera, imageutil::RgbImage& frame,
+                             float* depthBuffer, IntRange xRange, IntRange yRange) {
     outputView = outputCamera;
     drawStats.reset();
+    // The top half, then the bottom half, with the same arguments and this object's settings.
+    for (LdiRtQp* half : {top(), bottom()}) {
+        if (half == nullptr) {
+            continue;
+        }
+        half->options = options;
+        half->settingsGiven = settingsGiven;
+        const LdiDrawStats s =
+            half->Draw(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer, xRange, yRange);
+        drawStats.visited += s.visited;
+        drawStats.inside += s.inside;
+        drawStats.written += s.written;
+    }
     return drawStats;
 }
 

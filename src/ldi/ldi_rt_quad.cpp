@@ -118,6 +118,12 @@ int LdiRtQuad::Load(const std::string& path) {
     if (!platform::readWholeFile(path, bytes, error, kMaxListBytes)) {
         return refuse(error);
     }
+    // Lists are plain text; anything with control bytes is some other file.
+    for (std::uint8_t b : bytes) {
+        if (b < 0x20 && std::isspace(b) == 0) {
+            return refuse("is not a text quad list");
+        }
+    }
     const std::vector<std::string> tokens = tokensOf(bytes);
     if (tokens.size() < 2) {
         return refuse("quad list names fewer than two halves");
