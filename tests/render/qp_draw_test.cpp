@@ -1,0 +1,420 @@
+// The QP warp kernels on synthetic LDIs: pixel conventions against the reference camera,
+// occlusion order without a depth buffer, footprints, guard band, traversal variants and the
+// per-sample switches.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "imageutil/rgb_image.h"
+#include "ldi/draw_common.h"
+#include "ldi/ldi_rt_qp.h"
+#include "platform/fp_mode.h"
+#include "render/footprint.h"
+#include "render/output_view.h"
+#include "render/synthetic_ldi.h"
+
+namespace strata::render {
+namespace {
+
+using testing::SyntheticCamera;
+using testing::SyntheticSample;
+
+std::uint32_t uniqueColour(std::int32_t r, std::int32_t c) {
+    return static_cast<std::uint32_t>((r * 131 + c * 7 + 1) & 0xFFFFFF);
+}
+
+ldi::FrameSettings singlePixels() {
+    ldi::FrameSettings s;
+    s.useSplat = false;
+    s.useDepthCorrection = false;
+    s.frustumClipper = true;
+    return s;
+}
+
+TEST(QpDraw, ReferenceCameraPutsEveryFrontSampleOnItsOwnPixel) {
+    SyntheticCamera cam;
+    cam.pos = {0.5f, -0.25f, 2.0f};
+    const int n = 64;
+    auto ldi = testing::makeSyntheticQp(cam, n, n, [](int r, int c, auto& out) {
+        out.push_back({9.0f, 0x00FF00FFu, 0, 0});  // hidden, farthest first
+        out.push_back({4.0f + 0.01f * static_cast<float>(c), uniqueColour(r, c), 0, 0});
+    });
+    ASSERT_NE(ldi, nullptr);
+    // Truncation (the default mode). Under round-to-nearest-even the kernels' int(sx + 0.5)
+    // sends a centre on a whole number c to the even one of c and c + 1 instead.
+    for (const bool trunc : {true}) {
+        ldi::FrameSettings settings = singlePixels();
+        settings.useTrunc = trunc;
+        const OutputView view = makeOutputView(cam.pos, cam.dir, cam.up, cam.fov, n, n);
+        imageutil::RgbImage frame = imageutil::RgbImage::createOwned(n, n);
+        const ldi::LdiDrawStats stats = ldi::DrawFrame(*ldi, settings, view, frame);
+        EXPECT_EQ(stats.visited, 2 * n * n);
+        // Pixel centres land on whole numbers: the guard band keeps 3 <= X < n - 6.
+        for (int y = 3; y < n - 6; ++y) {
+            for (int x = 3; x < n - 6; ++x) {
+                ASSERT_EQ(frame.pixels[y * n + x], uniqueColour(y, x) | 0xFF000000u)
+                    << x << "," << y << " trunc " << trunc;
+            }
+        }
+        // The guard band keeps the border rows and columns untouched.
+        EXPECT_EQ(frame.pixels[0], 0xB2B2B2u);
+        EXPECT_EQ(frame.pixels[2 * n + 30], 0xB2B2B2u);
+    }
+}
+
+// Two surfaces: a red square at distance 3 in front of a blue wall at distance 12.
+std::unique_ptr<ldi::LdiRtQp> twoLayerScene(const SyntheticCamera& cam, int n) {
+    return testing::makeSyntheticQp(cam, n, n, [n](int r, int c, auto& out) {
+        out.push_back({12.0f, 0x0000FFu, 0, 0});
+        if (r >= n / 3 && r < 2 * n / 3 && c >= n / 3 && c < 2 * n / 3) {
+            out.push_back({3.0f, 0xFF0000u, 0, 0});
+        }
+    });
+}
+
+// Nearest-sample picture computed independently: every sample projected in double precision,
+// the nearest kept per pixel. 0 where nothing lands.
+std::vector<std::uint32_t> zBufferTruth(const SyntheticCamera& cam, int n, const OutputView& view,
+                                        int outSize) {
+    std::vector<std::uint32_t> colour(static_cast<std::size_t>(outSize * outSize), 0);
+    std::vector<double> nearest(colour.size(), 1e30);
+    const geometry::Vector3 side = geometry::normalized(geometry::cross(cam.dir, cam.up));
+    const double t = std::tan(static_cast<double>(cam.fov) * 0.5);
+    const geometry::Matrix4& m = view.warpMatrix;
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < n; ++c) {
+            const double u = ((c + 0.5) / n * 2.0 - 1.0) * t;
+            const double v = ((r + 0.5) / n * 2.0 - 1.0) * t;
+            const bool front = r >= n / 3 && r < 2 * n / 3 && c >= n / 3 && c < 2 * n / 3;
+            for (int layer = 0; layer < (front ? 2 : 1); ++layer) {
+                const double d = layer == 0 ? 12.0 : 3.0;
+                double p[3];
+                for (int i = 0; i < 3; ++i) {
+                    const double di = i == 0 ? cam.dir.x : i == 1 ? cam.dir.y : cam.dir.z;
+                    const double si = i == 0 ? side.x : i == 1 ? side.y : side.z;
+                    const double ui = i == 0 ? cam.up.x : i == 1 ? cam.up.y : cam.up.z;
+                    const double pi = i == 0 ? cam.pos.x : i == 1 ? cam.pos.y : cam.pos.z;
+                    p[i] = pi + d * (di + u * si + v * ui);
+                }
+                double h[4];
+                for (int i = 0; i < 4; ++i) {
+                    h[i] = m(i, 0) * p[0] + m(i, 1) * p[1] + m(i, 2) * p[2] + m(i, 3);
+                }
+                if (h[3] <= 0.0) {
+                    continue;
+                }
+                const int X = static_cast<int>(std::floor(h[0] / h[3] + 0.5));
+                const int Y = static_cast<int>(std::floor(h[1] / h[3] + 0.5));
+                if (X < 0 || Y < 0 || X >= outSize || Y >= outSize) {
+                    continue;
+                }
+                const auto i = static_cast<std::size_t>(Y * outSize + X);
+                if (h[3] < nearest[i]) {  // w grows with the distance from the output eye
+                    nearest[i] = h[3];
+                    colour[i] = layer == 0 ? 0x0000FFu : 0xFF0000u;
+                }
+            }
+        }
+    }
+    return colour;
+}
+
+TEST(QpDraw, NearerSurfaceWinsWithoutADepthBuffer) {
+    SyntheticCamera cam;
+    cam.fov = 1.0471976f;  // 60 degrees
+    const int n = 96;
+    const int out = 64;  // minified: every output pixel of a surface receives a sample
+    auto ldi = twoLayerScene(cam, n);
+    ASSERT_NE(ldi, nullptr);
+    struct Move {
+        geometry::Vector3 eye;
+        int behind;
+        bool epipoleInside;
+        bool lookAtScene = false;
+    };
+    const Move moves[] = {
+        {{-0.6f, 0.0f, 0.0f}, -1, false},  // left, right, above, below: eye in the eye plane
+        {{0.6f, 0.0f, 0.0f}, -1, false},  {{0.0f, 0.6f, 0.0f}, -1, false},
+        {{0.0f, -0.6f, 0.0f}, -1, false}, {{0.0f, 0.0f, -1.0f}, 0, true},  // in front
+        {{0.2f, 0.1f, 2.0f}, 1, true},                                     // behind
+        {{4.0f, 0.0f, -1.0f}, 0, false, true},  // in front, epipole right of the grid
+        {{-4.0f, 1.0f, 1.0f}, 1, false, true},  // behind, epipole outside the grid
+    };
+    for (const Move& move : moves) {
+        geometry::Vector3 dir = cam.dir;
+        geometry::Vector3 up = cam.up;
+        if (move.lookAtScene) {  // turned toward the centre of the red square
+            dir = geometry::normalized(geometry::Vector3{0.0f, 0.0f, -3.0f} - move.eye);
+            up = geometry::normalized(up - geometry::dot(up, dir) * dir);
+        }
+        const OutputView view = makeOutputView(move.eye, dir, up, cam.fov, out, out);
+        imageutil::RgbImage frame = imageutil::RgbImage::createOwned(out, out);
+        ldi::FrameSettings settings = singlePixels();
+        settings.background = 0;
+        ldi::DrawFrame(*ldi, settings, view, frame);
+        if (move.behind >= 0) {
+            EXPECT_EQ(ldi->warp.setup.behind, move.behind);
+            const int ex = ldi->warp.setup.epipoleX;
+            const int ey = ldi->warp.setup.epipoleY;
+            const bool inside = ex > 0 && ex < n - 1 && ey > 0 && ey < n - 1;
+            EXPECT_EQ(inside, move.epipoleInside) << ex << "," << ey;
+        }
+        const std::vector<std::uint32_t> truth = zBufferTruth(cam, n, view, out);
+        int checked = 0;
+        int wrong = 0;
+        for (int y = 4; y < out - 4; ++y) {
+            for (int x = 4; x < out - 4; ++x) {
+                bool allRed = true;
+                for (int dy = -1; dy <= 1; ++dy) {
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        allRed =
+                            allRed &&
+                            truth[static_cast<std::size_t>((y + dy) * out + x + dx)] == 0xFF0000u;
+                    }
+                }
+                if (!allRed) {
+                    continue;
+                }
+                ++checked;
+                wrong += (frame.pixels[y * out + x] & 0xFFFFFFu) != 0xFF0000u;
+            }
+        }
+        EXPECT_GT(checked, 60) << move.eye.x << "," << move.eye.y << "," << move.eye.z;
+        EXPECT_EQ(wrong, 0) << move.eye.x << "," << move.eye.y << "," << move.eye.z << ": " << wrong
+                            << " of " << checked;
+    }
+}
+
+// An LDI whose reference transform is exactly the identity, so a hand-made warp matrix is the
+// warp transform itself.
+std::unique_ptr<ldi::LdiRtQp> identityLdi(int width, int height,
+                                          const testing::SampleSource& source) {
+    SyntheticCamera cam;
+    auto ldi = testing::makeSyntheticQp(cam, width, height, source);
+    ldi->header.view.viewport = geometry::Matrix4::identity();
+    ldi->header.view.projection = geometry::Matrix4::identity();
+    ldi->header.view.pos = {0, 0, 0};
+    return ldi;
+}
+
+// Warp matrix: output x = column + 0.5 + dx, y = row + 0.5 + dy, w = 1, zOut = -1.
+geometry::Matrix4 shiftWarp(float dx, float dy) {
+    geometry::Matrix4 m = geometry::translation(dx, dy, -1.0f);
+    m(2, 2) = 0.0f;
+    return m;
+}
+
+struct Canvas {
+    explicit Canvas(int w, int h) : image(imageutil::RgbImage::createOwned(w, h)) {
+        std::fill_n(image.pixels, w * h, 0x80808080u);
+    }
+    std::uint32_t at(int x, int y) const { return image.pixels[y * image.width + x]; }
+    imageutil::RgbImage image;
+};
+
+ldi::LdiDrawStats drawRaw(ldi::LdiRtQp& ldi, const geometry::Matrix4& warp, Canvas& canvas,
+                          float* depth = nullptr) {
+    ldi.options.frustumClipper = 0;
+    ldi.settingsGiven = 1;
+    geometry::ViewCamera out = ldi.header.view;
+    out.near = 0.1f;
+    out.far = 10000.0f;
+    const platform::FpModeGuard modes(true, true);
+    return ldi.Draw(warp, geometry::Matrix4::identity(), out, canvas.image, depth, {0, ldi.width()},
+                    {0, ldi.height()});
+}
+
+TEST(QpDraw, GuardBandDropsSamplesOnItsEdgesExactly) {
+    auto ldi = identityLdi(32, 1, [](int, int, auto& out) { out.push_back({5.0f, 0x10u, 0, 0}); });
+    ldi::ApplyFrameSettings(*ldi, singlePixels());
+    // Column c lands on x = c + 2.5: column 0 sits exactly on 2.5 w.
+    Canvas low(32, 32);
+    ldi::LdiDrawStats stats = drawRaw(*ldi, shiftWarp(2.0f, 10.0f), low);
+    EXPECT_EQ(stats.visited, 32);
+    EXPECT_EQ(low.at(3, 11), 0x80808080u);   // column 0 dropped (it would be X 3)
+    EXPECT_EQ(low.at(4, 11), 0xFF000010u);   // column 1: x 3.5 -> X 4
+    EXPECT_EQ(low.at(26, 11), 0xFF000010u);  // column 23: x 25.5 -> X 26
+    EXPECT_EQ(stats.written, 23);            // columns 1 .. 23
+    // Column c lands on x = c + 3: column 23 sits exactly on (W - 6) w = 26.
+    Canvas high(32, 32);
+    stats = drawRaw(*ldi, shiftWarp(2.5f, 10.0f), high);
+    EXPECT_EQ(high.at(3, 11), 0xFF000010u);   // column 0: x 3 -> X 3
+    EXPECT_EQ(high.at(25, 11), 0xFF000010u);  // column 22: x 25
+    EXPECT_EQ(high.at(26, 11), 0x80808080u);  // column 23 dropped
+    EXPECT_EQ(stats.written, 23);             // columns 0 .. 22
+}
+
+TEST(QpDraw, SplatSizesOfExactlyOneThreeFivePickTheNextFootprint) {
+    const std::uint32_t word = 0x40404040u;
+    const float means[] = {1.0f, 3.0f, 5.0f};
+    const int expectedWritten[] = {9, 25, 49};
+    for (int i = 0; i < 3; ++i) {
+        auto ldi = identityLdi(16, 16, [&](int r, int c, auto& out) {
+            if (r == 7 && c == 7) {
+                out.push_back({5.0f, word, 34, 0});
+            }
+        });
+        ldi->header.bins[0] = means[i] - 1.0f;
+        ldi->header.bins[1] = means[i] + 1.0f;
+        ldi->header.binCount = 1;
+        ldi::FrameSettings s = singlePixels();
+        s.useSplat = true;
+        s.sizeAccurate = 0;
+        ldi::ApplyFrameSettings(*ldi, s);
+        Canvas canvas(16, 16);
+        drawRaw(*ldi, shiftWarp(0.0f, 0.0f), canvas);  // sample lands on (8, 8)
+        int changed = 0;
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 16; ++x) {
+                changed += canvas.at(x, y) != 0x80808080u;
+            }
+        }
+        EXPECT_EQ(changed, expectedWritten[i]) << means[i];
+        EXPECT_EQ(canvas.at(8, 8), word | 0xFF000000u);
+        // The corner of the block is the quarter blend of old and new.
+        const int k = i + 1;
+        EXPECT_EQ(canvas.at(8 - k, 8 - k), render::blendQuarter(0x80808080u, word | 0xFF000000u));
+    }
+}
+
+TEST(QpDraw, DepthWordWithBit31IsOnePixel) {
+    auto ldi = identityLdi(16, 16, [](int r, int c, auto& out) {
+        if (r == 7 && c == 7) {
+            out.push_back({5.0f, 0x123456u, 34, 5});
+        }
+    });
+    ldi->pixels[1] |= 0x80000000u;
+    ldi::FrameSettings s = singlePixels();
+    s.useSplat = true;
+    s.sizeAccurate = 0;
+    for (const bool falseColour : {false, true}) {
+        s.useFalseColor = falseColour;
+        s.falseColorMode = 5;
+        ldi::ApplyFrameSettings(*ldi, s);
+        Canvas canvas(16, 16);
+        const ldi::LdiDrawStats stats = drawRaw(*ldi, shiftWarp(0.0f, 0.0f), canvas);
+        EXPECT_EQ(stats.written, 1);
+        EXPECT_EQ(canvas.at(7, 8), 0x80808080u);
+        EXPECT_NE(canvas.at(8, 8), 0x80808080u);
+    }
+}
+
+TEST(QpDraw, HalvesTogetherCoverEachPixelOnceAndBenchReadsTheMiddleRow) {
+    const int n = 12;
+    auto ldi = identityLdi(n, n, [](int r, int c, auto& out) {
+        out.push_back({5.0f, uniqueColour(r, c), 0, 0});
+    });
+    ldi::FrameSettings s = singlePixels();
+    s.lowerHalfOnly = true;
+    ldi::ApplyFrameSettings(*ldi, s);
+    Canvas lower(24, 24);
+    const ldi::LdiDrawStats a = drawRaw(*ldi, shiftWarp(4.0f, 4.0f), lower);
+    s.lowerHalfOnly = false;
+    s.upperHalfOnly = true;
+    ldi::ApplyFrameSettings(*ldi, s);
+    Canvas upper(24, 24);
+    const ldi::LdiDrawStats b = drawRaw(*ldi, shiftWarp(4.0f, 4.0f), upper);
+    EXPECT_EQ(a.visited + b.visited, n * n);
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < n; ++c) {
+            // x = c + 4.5 converts to X = c + 5.
+            const bool inLower = lower.at(c + 5, r + 5) != 0x80808080u;
+            const bool inUpper = upper.at(c + 5, r + 5) != 0x80808080u;
+            EXPECT_NE(inLower, inUpper);
+            EXPECT_EQ(inLower, c + r <= n - 1);
+        }
+    }
+    // Both flags: the lower half, then the upper half, once each.
+    s.lowerHalfOnly = true;
+    ldi::ApplyFrameSettings(*ldi, s);
+    Canvas both(24, 24);
+    EXPECT_EQ(drawRaw(*ldi, shiftWarp(4.0f, 4.0f), both).visited, n * n);
+
+    s = singlePixels();
+    s.benchFlag = true;
+    ldi::ApplyFrameSettings(*ldi, s);
+    Canvas bench(24, 24);
+    drawRaw(*ldi, shiftWarp(4.0f, 4.0f), bench);
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < n; ++c) {
+            EXPECT_EQ(bench.at(c + 5, r + 5), uniqueColour(n / 2, c) | 0xFF000000u);
+        }
+    }
+}
+
+TEST(QpDraw, BackfaceTestAndFacingColours) {
+    // Normal 23 points along -z (away from a camera looking down -z), normal 34 along +z.
+    for (const int normal : {23, 34}) {
+        auto ldi = identityLdi(16, 16, [normal](int r, int c, auto& out) {
+            if (r == 7 && c == 7) {
+                out.push_back({5.0f, 0x123456u, normal, 0});
+            }
+        });
+        const bool away = normal == 23;
+        for (const bool splat : {false, true}) {
+            ldi::FrameSettings s = singlePixels();
+            s.useSplat = splat;
+            s.backfaceCulling = true;
+            ldi::ApplyFrameSettings(*ldi, s);
+            Canvas canvas(16, 16);
+            EXPECT_EQ(drawRaw(*ldi, shiftWarp(0.0f, 0.0f), canvas).written, away ? 0 : 1);
+            // False-colour mode 3 shows the same test without culling.
+            s.backfaceCulling = false;
+            s.useFalseColor = true;
+            s.falseColorMode = 3;
+            ldi::ApplyFrameSettings(*ldi, s);
+            Canvas shown(16, 16);
+            drawRaw(*ldi, shiftWarp(0.0f, 0.0f), shown);
+            EXPECT_EQ(shown.at(8, 8), away ? 0xFFFFFFu : 0x000000u);
+        }
+    }
+}
+
+TEST(QpDraw, FalseColourModesAndDepthBuffer) {
+    auto ldi = identityLdi(16, 16, [](int r, int c, auto& out) {
+        if (r == 7 && c == 7) {
+            out.push_back({5.0f, 0x123456u, 34, 0});
+        }
+    });
+    const std::uint32_t q = ldi->pixels[1];
+    ldi::FrameSettings s = singlePixels();
+    s.useFalseColor = true;
+    std::vector<float> depth(256, 7.0f);
+    for (int mode : {0, 1, 4, 7, 9}) {
+        s.falseColorMode = mode;
+        ldi::ApplyFrameSettings(*ldi, s);
+        Canvas canvas(16, 16);
+        drawRaw(*ldi, shiftWarp(0.0f, 0.0f), canvas, depth.data());
+        const std::uint32_t got = canvas.at(8, 8);
+        switch (mode) {
+            case 1: {
+                const std::uint32_t g = 255 - ((q & 0xFFFFFu) >> 12);
+                EXPECT_EQ(got, g * 0x010101u);
+                break;
+            }
+            case 4:  // normal 34 = (-0.034563, -0.102492, 0.994133)
+                EXPECT_EQ(got, 0x0000FEu);  // 255 * 0.994133 = 253.5, rounded
+                break;
+            case 7:
+                EXPECT_EQ(got & 0x00FFFFu, 0u);  // red only
+                break;
+            default:  // no colour rule: the true colour
+                EXPECT_EQ(got, 0xFF123456u);
+        }
+        EXPECT_EQ(depth[8 * 16 + 8], -1.0f);  // zOut of the hand-made warp
+        EXPECT_EQ(depth[8 * 16 + 9], 7.0f);
+    }
+}
+
+TEST(QpDraw, NonFiniteWarpDrawsNothing) {
+    auto ldi = identityLdi(8, 8, [](int, int, auto& out) { out.push_back({5.0f, 1u, 0, 0}); });
+    geometry::Matrix4 broken = shiftWarp(0.0f, 0.0f);
+    broken(3, 3) = std::numeric_limits<float>::quiet_NaN();
+    Canvas canvas(16, 16);
+    EXPECT_EQ(drawRaw(*ldi, broken, canvas).written, 0);
+}
+
+}  // namespace
+}  // namespace strata::render
