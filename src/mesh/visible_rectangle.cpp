@@ -64,14 +64,15 @@ VisibleRect VisibleRectangle::update(const geometry::ViewCamera& viewCamera) {
         ymin = std::min(ymin, y);
         ymax = std::max(ymax, y);
     }
-    // Clamp all four bounds in floating point before converting, so every range stays inside
-    // the LDI whatever the clip produced.
+    // Pixel centres sit on integers, so the pixel holding xmax is trunc(xmax + 1.5) and the
+    // half-open range ends one past it. All four bounds are clamped in floating point before
+    // converting, so every range stays inside the LDI whatever the clip produced.
     const double w = width_;
     const double h = height_;
     const double fx0 = std::clamp(xmin, 0.0, w);
-    const double fx1 = std::clamp(xmax + 0.5, 0.0, w);
+    const double fx1 = std::clamp(xmax + 1.5, 0.0, w);
     const double fy0 = std::clamp(ymin, 0.0, h);
-    const double fy1 = std::clamp(ymax + 0.5, 0.0, h);
+    const double fy1 = std::clamp(ymax + 1.5, 0.0, h);
     VisibleRect r;
     r.x0 = static_cast<std::int32_t>(fx0);
     r.x1 = static_cast<std::int32_t>(fx1);

@@ -29,9 +29,10 @@ class VisibleRectangle {  // value type, copyable
 
     // Clips against viewCamera's volume; returns {visible, x0, x1, y0, y1}, half-open ranges
     // always inside 0..width x 0..height. Nothing left: visible 0, ranges kept from before. The
-    // volume left whole: the whole LDI. Cut: the bounds of the projected vertices of what is left
-    // (visible 0 when that rectangle is empty). Whenever the answer cannot be narrowed safely (no
-    // volume, a degenerate view camera, a vertex at or behind the LDI eye) it is the whole LDI.
+    // volume left whole: the whole LDI. Cut: the columns and rows of the pixels that hold the
+    // projected vertices of what is left (visible 0 when that rectangle is empty). Whenever the
+    // answer cannot be narrowed safely (no volume, a degenerate view camera, a vertex at or behind
+    // the LDI eye) it is the whole LDI.
     VisibleRect update(const geometry::ViewCamera& viewCamera);
 
     const VisibleRect& rect() const { return rect_; }

@@ -258,7 +258,7 @@ TEST(ClipByPlane, PlanesThroughVerticesKeepTheStructure) {
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     int cuts = 0;
     platform::DebugCapture quiet;
-    for (int round = 0; round < 1500; ++round) {
+    for (int round = 0; round < 800; ++round) {
         Polyhedron chain = makeCube();
         for (int k = 0; k < 12; ++k) {
             std::uniform_int_distribution<std::size_t> pick(0, chain.vertices.size() - 1);
@@ -279,7 +279,7 @@ TEST(ClipByPlane, PlanesThroughVerticesKeepTheStructure) {
             }
         }
     }
-    EXPECT_GT(cuts, 5000);
+    EXPECT_GT(cuts, 2500);
 }
 
 TEST(ClipByPlane, RandomPlanesKeepEveryInvariant) {

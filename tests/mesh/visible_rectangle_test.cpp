@@ -172,6 +172,59 @@ TEST(VisibleRectangle, RandomCamerasStayInsideTheLdi) {
     EXPECT_LT(visible, 390);
 }
 
+// True when p lies inside the camera's square view volume, shrunk by a small margin.
+bool insideView(const ViewCamera& c, const Vector3& p) {
+    const Vector3 side = geometry::normalized(geometry::cross(c.dir, c.up));
+    const Vector3 trueUp = geometry::cross(side, c.dir);
+    const Vector3 v = p - c.pos;
+    const float depth = geometry::dot(v, c.dir);
+    const float reach = 0.999f * depth * std::tan(c.fov / 2);
+    return depth > c.near * 1.001f && depth < c.far * 0.999f &&
+           std::fabs(geometry::dot(v, side)) < reach && std::fabs(geometry::dot(v, trueUp)) < reach;
+}
+
+TEST(VisibleRectangle, HoldsEveryLdiPixelWhosePointsTheViewSees) {
+    // Points of the LDI volume picked by pixel and distance: whenever the output camera sees one,
+    // the rectangle must be visible and hold that point's pixel.
+    const ViewCamera ldi =
+        camera({0.5f, -0.2f, 1}, {0.1f, 0.05f, -1}, {0, 1, 0}, 0.9f, 0.5f, 30.0f);
+    const Vector3 side = geometry::normalized(geometry::cross(ldi.dir, ldi.up));
+    const Vector3 trueUp = geometry::cross(side, ldi.dir);
+    const float t = std::tan(ldi.fov / 2);
+    VisibleRectangle r;
+    r.prepare(ldi, kWidth, kHeight);
+    std::mt19937 rng(99u);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    int seen = 0;
+    for (int i = 0; i < 150; ++i) {
+        const ViewCamera view =
+            camera({2 * unit(rng), 2 * unit(rng), 2 * unit(rng)},
+                   {0.5f * unit(rng), 0.5f * unit(rng), -1.0f + 0.3f * unit(rng)},
+                   {0.2f * unit(rng), 1, 0.2f * unit(rng)}, 0.3f + 0.5f * (unit(rng) + 1.0f), 0.2f,
+                   10.0f + 10.0f * (unit(rng) + 1.0f));
+        const VisibleRect v = r.update(view);
+        for (int k = 0; k < 200; ++k) {
+            const int column = static_cast<int>((unit(rng) + 1.0f) / 2.0f * (kWidth - 1) + 0.5f);
+            const int row = static_cast<int>((unit(rng) + 1.0f) / 2.0f * (kHeight - 1) + 0.5f);
+            // The ray through the centre of that pixel, at a random distance.
+            const float x = (2.0f * static_cast<float>(column) + 1.0f) / kWidth - 1.0f;
+            const float y = (2.0f * static_cast<float>(row) + 1.0f) / kHeight - 1.0f;
+            const float d = ldi.near + (ldi.far - ldi.near) * (unit(rng) + 1.0f) / 2.0f;
+            const Vector3 p = ldi.pos + d * ldi.dir + (d * t * x) * side + (d * t * y) * trueUp;
+            if (!insideView(view, p)) {
+                continue;
+            }
+            ++seen;
+            ASSERT_EQ(v.visible, 1) << i;
+            ASSERT_GE(column, v.x0) << i;
+            ASSERT_LT(column, v.x1) << i;
+            ASSERT_GE(row, v.y0) << i;
+            ASSERT_LT(row, v.y1) << i;
+        }
+    }
+    EXPECT_GT(seen, 1000);
+}
+
 TEST(VisibleRectangle, CopiesAreIndependent) {
     VisibleRectangle a;
     a.prepare(ldiCamera(), kWidth, kHeight);
