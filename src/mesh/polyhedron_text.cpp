@@ -90,9 +90,10 @@ const void* address(const auto& records, std::int32_t i) {
 }  // namespace
 
 int ReadPolyhedron(const char* path, Polyhedron& polyhedron) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "r"));
+    std::unique_ptr<std::FILE, FileCloser> file(path != nullptr ? std::fopen(path, "r") : nullptr);
     if (!file) {
-        platform::debugPrintf("ReadPolyhedron: can't open %s\n", path);
+        platform::debugPrintf("ReadPolyhedron: can't open %s\n",
+                              path != nullptr ? path : "(no path)");
         return 0;
     }
     TokenReader in(file.get());
@@ -162,7 +163,7 @@ int ReadPolyhedron(const char* path, Polyhedron& polyhedron) {
 
 void DumpPolyhedron(const Polyhedron& polyhedron, const char* title, std::FILE* out) {
     const Polyhedron& p = polyhedron;
-    std::fprintf(out, "\n %s -- Halden Data Structure Dump --\n", title);
+    std::fprintf(out, "\n %s -- Halden Data Structure Dump --\n", title != nullptr ? title : "");
     std::fprintf(out, "Vertices:\n");
     for (std::size_t i = 0; i < p.vertices.size(); ++i) {
         const MeshVertex& v = p.vertices[i];

@@ -43,7 +43,9 @@ class VisibleRectangle {  // value type, copyable
     const geometry::Matrix4& ldiTransform() const { return ldiTransform_; }
 
   private:
-    VisibleRect wholeLdi() const { return {1, 0, width_, 0, height_}; }
+    VisibleRect wholeLdi() const {
+        return {width_ > 0 && height_ > 0 ? 1 : 0, 0, width_, 0, height_};
+    }
 
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;

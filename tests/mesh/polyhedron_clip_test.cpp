@@ -130,6 +130,56 @@ TEST(ClipByPlane, EmptyPolyhedronKeepsNothing) {
     EXPECT_EQ(ClipByPlane(empty, planeThrough(1, 0, 0, 0, 0, 0)), -1);
 }
 
+TEST(CompactPolyhedron, DropsDeletedRecordsAndRenumbers) {
+    // The cube with a deleted record in front of each array (every reference shifted by one):
+    // compacting gives the cube back exactly.
+    const Polyhedron cube = makeCube();
+    Polyhedron padded;
+    auto shift = [](std::int32_t i) { return i == kNoIndex ? i : i + 1; };
+    padded.vertices.push_back(MeshVertex{});
+    for (MeshVertex v : cube.vertices) {
+        v.edge = shift(v.edge);
+        padded.vertices.push_back(v);
+    }
+    padded.edges.push_back(MeshEdge{});
+    for (MeshEdge e : cube.edges) {
+        e.vertex1 = shift(e.vertex1);
+        e.vertex2 = shift(e.vertex2);
+        e.face1 = shift(e.face1);
+        e.face2 = shift(e.face2);
+        e.next1 = shift(e.next1);
+        e.prev1 = shift(e.prev1);
+        e.next2 = shift(e.next2);
+        e.prev2 = shift(e.prev2);
+        padded.edges.push_back(e);
+    }
+    padded.faces.push_back(MeshFace{});
+    for (MeshFace f : cube.faces) {
+        f.edge = shift(f.edge);
+        padded.faces.push_back(f);
+    }
+    CompactPolyhedron(padded);
+    ASSERT_EQ(padded.numVertices(), 8);
+    ASSERT_EQ(padded.numEdges(), 12);
+    ASSERT_EQ(padded.numFaces(), 6);
+    for (std::size_t i = 0; i < 12; ++i) {
+        const MeshEdge& a = padded.edges[i];
+        const MeshEdge& b = cube.edges[i];
+        EXPECT_EQ(std::vector<std::int32_t>(
+                      {a.vertex1, a.vertex2, a.face1, a.face2, a.next1, a.prev1, a.next2, a.prev2}),
+                  std::vector<std::int32_t>({b.vertex1, b.vertex2, b.face1, b.face2, b.next1,
+                                             b.prev1, b.next2, b.prev2}));
+    }
+    for (std::size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(padded.vertices[i].edge, cube.vertices[i].edge);
+    }
+    EXPECT_TRUE(isValidPolyhedron(padded));
+    FreePolyhedron(padded);
+    EXPECT_TRUE(padded.empty());
+    EXPECT_EQ(padded.numEdges(), 0);
+    EXPECT_EQ(padded.numFaces(), 0);
+}
+
 TEST(ClipByPolyhedron, CubeByCubeAndStopsAtFirstEmptyClip) {
     Polyhedron a = makeCube();
     Polyhedron b = makeCube();

@@ -172,6 +172,18 @@ TEST(ReadPolyhedron, RefusesMalformedFilesWithOneLine) {
     EXPECT_NEAR(polyhedronVolume(p), 1.0 / 6, 1e-6);
 }
 
+TEST(ReadPolyhedron, WindowsLineEndsAndSignedNumbers) {
+    TempDir dir;
+    const std::string path =
+        dir.write("crlf.txt",
+                  "4 4 +7\r\n0 0 0\r\n1 0 0\r\n0 +1 0\r\n0 0 1e0\r\n3 0 2 1\r\n3 0 1 3\r\n"
+                  "3 0 3 2\r\n3 1 2 3\r\n");
+    Polyhedron p;
+    ASSERT_EQ(ReadPolyhedron(path.c_str(), p), 1);
+    EXPECT_EQ(p.numEdges(), 6);
+    EXPECT_TRUE(isValidPolyhedron(p));
+}
+
 TEST(ReadPolyhedron, MissingFile) {
     Polyhedron p;
     platform::DebugCapture capture;

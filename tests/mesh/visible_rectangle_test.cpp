@@ -127,6 +127,8 @@ TEST(VisibleRectangle, UnnarrowableCasesGiveTheWholeLdi) {
     // Negative sizes count as an empty LDI.
     VisibleRectangle empty;
     empty.prepare(ldiCamera(), -5, -7);
+    EXPECT_EQ(empty.rect(), (VisibleRect{0, 0, 0, 0, 0}));
+    EXPECT_EQ(empty.update(ldiCamera()), (VisibleRect{0, 0, 0, 0, 0}));
     const VisibleRect e = empty.update(turned(kFov / 2));
     EXPECT_EQ(e.x0, 0);
     EXPECT_EQ(e.x1, 0);
