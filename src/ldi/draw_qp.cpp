@@ -133,42 +133,61 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
     }
 }
 
-// Draws one row run: startRow, then every layer of every pixel of the run.
-template <bool kFalseColour>
+// The size path of a draw, fixed per draw so the row loop carries no test for it.
+enum class SizePath { single, table, accurate };
+
+// Draws one row run: startRow, then every layer of every pixel of the run. Everything the loop
+// reads is copied into locals first: the frame is written through a uint32_t pointer, which the
+// compiler must otherwise assume may change any 32-bit field of the kernel record.
+template <bool kFalseColour, SizePath kSize>
 void drawRun(QpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
     Point4 p = apply(k.transform, static_cast<float>(run.column) + 0.5f,
                      static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f);
     const Point4 step = apply(k.transform, d, 0.0f, 0.0f, 0.0f);
-    Vector3 rho = k.fixedRefRay ? k.refDir
-                                : k.refFrame->pixelRay(static_cast<float>(run.row),
-                                                       static_cast<float>(run.column));
+    const bool fixedRefRay = k.fixedRefRay;
+    Vector3 rho = fixedRefRay ? k.refDir
+                              : k.refFrame->pixelRay(static_cast<float>(run.row),
+                                                     static_cast<float>(run.column));
     const Vector3 rhoStep = k.refFrame->delBi * d;
 
     const std::int32_t readRow = run.readRow;
+    const std::int32_t direction = run.direction;
     const std::uint16_t* offsets =
         k.layerOffset + static_cast<std::intptr_t>(readRow) * (k.ldiWidth + 1) + run.column;
     const std::uint32_t* rowPixels = k.pixels + 2 * static_cast<std::intptr_t>(k.rowStart[readRow]);
     const Point4 zc = k.zCol;
     const std::int32_t outW = k.outW;
+    const std::int32_t maxX = k.maxX;
+    const std::int32_t maxY = k.maxY;
+    const float guardX = k.guardX;
+    const float guardY = k.guardY;
+    std::uint32_t* const frame = k.frame;
+    float* const depth = k.depth;
+    const float* const sizeTable = k.sizeTable;
+    const bool useCorrection = k.useCorrection;
+    const bool needFacing = k.needFacing;
+    const bool backface = k.backface;
+    float facing = k.facing;
+    std::int64_t visited = 0;
+    std::int64_t inside = 0;
+    std::int64_t written = 0;
 
-    for (std::int32_t i = 0; i < run.count; ++i, offsets += run.direction) {
+    for (std::int32_t i = 0; i < run.count; ++i, offsets += direction) {
         const std::int32_t first = offsets[0];
         const std::int32_t layers = static_cast<std::int32_t>(offsets[1]) - first;
         const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
-        if (layers > 0) {
-            k.visited += layers;
-        }
+        visited += layers > 0 ? layers : 0;
         for (std::int32_t layer = 0; layer < layers; ++layer, px += 2) {
             const std::uint32_t q = px[1];
             const float z = static_cast<float>(q & 0xFFFFFu) * geometry::kDepthCodeScale - 1.0f;
             const float w = p.w + zc.w * z;
-            if (!(w > 0.0f)) {
-                continue;  // at or behind the output eye
-            }
             const float x = zc.x * z + p.x;
             const float y = zc.y * z + p.y;
-            if (!(2.5f * w < x && x < k.guardX * w && 2.5f * w < y && y < k.guardY * w)) {
+            // Behind the output eye (w <= 0), or outside the guard band that keeps every
+            // footprint, up to 7 x 7, inside the frame.
+            if (!(w > 0.0f) ||
+                !(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
                 continue;
             }
             // Exact division: the position must agree with the guard band test above.
@@ -178,67 +197,85 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             const auto X = static_cast<std::int32_t>(platform::toInt(sx + 0.5f));
             const auto Y = static_cast<std::int32_t>(platform::toInt(sy + 0.5f));
             // Rounding can still put a position on the guard band's edge: never write there.
-            if (X < 3 || X > k.maxX || Y < 3 || Y > k.maxY) {
+            if (X < 3 || X > maxX || Y < 3 || Y > maxY) {
                 continue;
             }
-            ++k.inside;
+            ++inside;
             const float zOut = (zc.z * z + p.z) * inv;
 
             float s = 0.9f;  // one pixel
             bool haveFacing = false;
-            if (k.useSplat) {
+            if constexpr (kSize != SizePath::single) {
                 if ((q & 0x80000000u) != 0) {
                     s = 0.0f;  // no usable normal or class: one pixel
-                } else if (!k.accurate) {
-                    s = -zOut * k.sizeTable[q >> 20];
+                } else if constexpr (kSize == SizePath::table) {
+                    s = -zOut * sizeTable[q >> 20];
                 } else {
                     const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
                     const float m = std::sqrt(rho.squaredLength() / omega.squaredLength());
                     const Vector3& n = k.normals[(q >> 25) & 63u];
                     const float fIn = dot(n, rho);
-                    k.facing = dot(n, omega);
+                    facing = dot(n, omega);
                     haveFacing = true;
                     s = k.binValue[(q >> 20) & 31u] * k.splatScale *
-                        std::sqrt(std::fabs(m * k.facing / fIn)) * -zOut;
+                        std::sqrt(std::fabs(m * facing / fIn)) * -zOut;
                 }
-                if (k.useCorrection) {
+                if (useCorrection) {
                     const std::int32_t dx = X - k.halfW;
                     const std::int32_t dy = Y - k.halfH;
                     s /= k.correction[(dy < 0 ? -dy : dy) * k.correctionRow + (dx < 0 ? -dx : dx)];
                 }
             }
-            if (k.needFacing && !haveFacing) {
-                const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
-                k.facing = dot(k.normals[(q >> 25) & 63u], omega);
-            }
-            if (k.backface && k.facing > 0.1f) {
-                continue;  // facing away from the output eye
+            if (needFacing) {
+                if (!haveFacing) {
+                    const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
+                    facing = dot(k.normals[(q >> 25) & 63u], omega);
+                }
+                if (backface && facing > 0.1f) {
+                    continue;  // facing away from the output eye
+                }
             }
 
             const std::intptr_t at = static_cast<std::intptr_t>(Y) * outW + X;
-            const int radius = render::footprintRadius(s);
             if constexpr (kFalseColour) {
-                render::writeFootprint(k.frame + at, outW, radius,
-                                       falseColour(k, px[0], q, zOut, s));
-                if (k.depth != nullptr) {
-                    k.depth[at] = zOut;
+                k.facing = facing;
+                const int radius = render::footprintRadius(s);
+                render::writeFootprint(frame + at, outW, radius, falseColour(k, px[0], q, zOut, s));
+                if (depth != nullptr) {
+                    depth[at] = zOut;
+                }
+            } else if (kSize == SizePath::single || s < 1.0f) {
+                frame[at] = px[0] | 0xFF000000u;
+                if (depth != nullptr) {
+                    depth[at] = zOut;
+                }
+            } else if (s < 3.0f) {
+                // The most common splat gets its own inline copy of the 3 x 3 footprint.
+                render::writeFootprint3(frame + at, outW, px[0] | 0xFF000000u);
+                if (depth != nullptr) {
+                    render::writeDepthSquare(depth + at, outW, 1, zOut);
                 }
             } else {
-                render::writeFootprint(k.frame + at, outW, radius, px[0] | 0xFF000000u);
-                if (k.depth != nullptr) {
-                    render::writeDepthSquare(k.depth + at, outW, radius, zOut);
+                const int radius = render::footprintRadius(s);
+                render::writeFootprint(frame + at, outW, radius, px[0] | 0xFF000000u);
+                if (depth != nullptr) {
+                    render::writeDepthSquare(depth + at, outW, radius, zOut);
                 }
             }
-            ++k.written;
+            ++written;
         }
         p.x += step.x;
         p.y += step.y;
         p.z += step.z;
         p.w += step.w;
-        if (!k.fixedRefRay) {
+        if (!fixedRefRay) {
             rho.add(rhoStep);
         }
     }
+    k.facing = facing;
+    k.visited += visited;
+    k.inside += inside;
+    k.written += written;
 }
 
 QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer) {
@@ -288,7 +325,7 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     return k;
 }
 
-template <bool kFalseColour>
+template <bool kFalseColour, SizePath kSize>
 void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind) {
     geometry::ScanlineCuller* culler =
         ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
@@ -296,7 +333,7 @@ void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind) {
         if (culler != nullptr && culler->rowCulled(run.row)) {
             return;
         }
-        drawRun<kFalseColour>(k, run);
+        drawRun<kFalseColour, kSize>(k, run);
     });
 }
 
@@ -330,10 +367,19 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
         passes[0] = render::Traversal::bench;
     }
     for (int i = 0; i < passCount; ++i) {
-        if (options.useFalseColor != 0) {
-            traverse<true>(k, *this, passes[i]);
+        const SizePath size = options.useSplat == 0       ? SizePath::single
+                              : options.sizeAccurate == 0 ? SizePath::table
+                                                          : SizePath::accurate;
+        const bool falseColour = options.useFalseColor != 0;
+        if (size == SizePath::single) {
+            falseColour ? traverse<true, SizePath::single>(k, *this, passes[i])
+                        : traverse<false, SizePath::single>(k, *this, passes[i]);
+        } else if (size == SizePath::table) {
+            falseColour ? traverse<true, SizePath::table>(k, *this, passes[i])
+                        : traverse<false, SizePath::table>(k, *this, passes[i]);
         } else {
-            traverse<false>(k, *this, passes[i]);
+            falseColour ? traverse<true, SizePath::accurate>(k, *this, passes[i])
+                        : traverse<false, SizePath::accurate>(k, *this, passes[i]);
         }
     }
     warp.facing = k.facing;

@@ -34,6 +34,28 @@ inline int footprintRadius(float size) {
     return 2;
 }
 
+// The 3 x 3 footprint alone: Q H Q / H N H / Q H Q.
+inline void writeFootprint3(std::uint32_t* at, std::int32_t stride, std::uint32_t word) {
+    const std::intptr_t s = stride;
+    const std::uint32_t halfNew = (word >> 1) & 0x7F7F7F7Fu;
+    const std::uint32_t quarterNew = (word >> 2) & 0x3F3F3F3Fu;
+    auto half = [halfNew](std::uint32_t* p) { *p = ((*p >> 1) & 0x7F7F7F7Fu) + halfNew; };
+    auto quarter = [quarterNew](std::uint32_t* p) {
+        *p = ((*p >> 1) & 0x7F7F7F7Fu) + ((*p >> 2) & 0x3F3F3F3Fu) + quarterNew;
+    };
+    std::uint32_t* lo = at - s;
+    std::uint32_t* hi = at + s;
+    quarter(lo - 1);
+    half(lo);
+    quarter(lo + 1);
+    half(at - 1);
+    *at = word;
+    half(at + 1);
+    quarter(hi - 1);
+    half(hi);
+    quarter(hi + 1);
+}
+
 // Writes word at pixel `at` of a frame whose rows are `stride` words apart, with the footprint
 // of the given radius (0..3). Precondition: the whole block lies inside the frame.
 inline void writeFootprint(std::uint32_t* at, std::int32_t stride, int radius, std::uint32_t word) {

@@ -58,6 +58,16 @@ TEST(Footprint, PatternsOfEverySize) {
                                                     "HHNNNHH", "HHHNHHH", "QHHHHHQ"}));
 }
 
+TEST(Footprint, InlineThreeByThreeMatchesTheGeneralWriter) {
+    std::vector<std::uint32_t> a(81), b(81);
+    for (std::size_t i = 0; i < 81; ++i) {
+        a[i] = b[i] = static_cast<std::uint32_t>(i * 0x01030507u + 0x89ABCDEFu);
+    }
+    writeFootprint(&a[40], 9, 1, 0xFF123456u);
+    writeFootprint3(&b[40], 9, 0xFF123456u);
+    EXPECT_EQ(a, b);
+}
+
 TEST(Footprint, SizesOfExactlyOneThreeFivePickTheNextFootprint) {
     EXPECT_EQ(footprintRadius(0.9f), 0);
     EXPECT_EQ(footprintRadius(std::nextafter(1.0f, 0.0f)), 0);
