@@ -1,16 +1,166 @@
+// `strata make SCENE -o OUT`: ray-casts the demo scene or a mesh file into LDI files.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
 
+#include "maker/ldi_maker.h"
+#include "maker/mesh_import.h"
+#include "platform/debug_output.h"
+#include "platform/file_io.h"
+#include "tools/camera_options.h"
 #include "tools/commands.h"
 
 namespace strata::tools {
 
+namespace {
+
+struct MakeArguments {
+    std::string scene;
+    std::string output;
+    std::string kind;
+    int size = maker::kDefaultGridSize;
+    int layers = 8;
+    int threads = 0;
+    std::string shading;
+    std::string light;
+    float ambient = -1.0f;
+    int levels = 3;
+    int members = 4;
+    CameraOptions camera;
+};
+
+std::string kindHelp() {
+    std::string text = "what to write (default: one file of every kind into the -o folder):";
+    for (const maker::MakerKindInfo& info : maker::makerKinds()) {
+        text += platform::formatString("\n  %-10s %.*s", std::string(info.name).c_str(),
+                                       static_cast<int>(info.summary.size()), info.summary.data());
+    }
+    return text;
+}
+
+std::string shadingHelp() {
+    std::string names;
+    for (const maker::ShadingModeName& entry : maker::shadingModeNames()) {
+        names += names.empty() ? "" : "|";
+        names += entry.name;
+    }
+    return names + " (default: lambert for demo, unlit for meshes)";
+}
+
+std::string stemOfScene(const std::string& scene) {
+    std::string stem = std::filesystem::path(scene).stem().string();
+    return stem.empty() ? std::string("scene") : stem;
+}
+
+int runMake(const MakeArguments& args) {
+    const auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "strata make: %s\n", message.c_str());
+        return 1;
+    };
+    maker::MakeRequest request;
+    if (!args.kind.empty()) {
+        const auto kind = maker::makerKindFromName(args.kind);
+        if (!kind) {
+            std::fprintf(stderr, "strata make: unknown kind \"%s\"\n", args.kind.c_str());
+            return 2;
+        }
+        request.kind = *kind;
+    }
+    if (args.size < 1 || args.size > 16384) {
+        return fail("--size wants a grid side in 1..16384");
+    }
+    if (args.layers < 1 || args.layers > maker::kMaxLayers) {
+        return fail(platform::formatString("--layers wants 1..%d", maker::kMaxLayers));
+    }
+    maker::Scene scene;
+    std::string error;
+    if (!maker::loadNamedScene(args.scene, scene, error)) {
+        return fail(error);
+    }
+    request.shading.mode =
+        scene.litByDefault ? maker::ShadingMode::lambert : maker::ShadingMode::unlit;
+    if (!args.shading.empty()) {
+        const auto mode = maker::shadingModeFromName(args.shading);
+        if (!mode) {
+            return fail("unknown shading \"" + args.shading + "\"");
+        }
+        request.shading.mode = *mode;
+    }
+    if (!args.light.empty() && (!parseVector3(args.light, request.shading.light) ||
+                                !(request.shading.light.squaredLength() > 0.0f))) {
+        return fail("--light wants a non-zero direction x,y,z");
+    }
+    if (args.ambient >= 0.0f) {
+        request.shading.ambient = std::min(args.ambient, 1.0f);
+    }
+    if (!sceneCamera(args.camera, scene, request.camera, error)) {
+        return fail(error);
+    }
+    request.size = args.size;
+    request.layers = args.layers;
+    request.threads = args.threads > 0
+                          ? args.threads
+                          : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    request.pyramidLevels = std::max(args.levels, 1);
+    request.setMembers = std::max(args.members, 1);
+    TerminalProgress progress;
+    request.progress = [&progress](const std::string& file, double fraction) {
+        progress.update(file, fraction);
+    };
+
+    std::unique_ptr<maker::RayCaster> caster = maker::RayCaster::create(scene, error);
+    if (!caster) {
+        return fail(args.scene + ": " + error);
+    }
+    std::vector<maker::MadeFile> made;
+    bool ok = false;
+    if (args.kind.empty()) {
+        ok = maker::makeAllKinds(*caster, request, args.output, stemOfScene(args.scene), made,
+                                 error);
+    } else {
+        std::string output = args.output;
+        std::error_code code;
+        if (std::filesystem::is_directory(output, code) || output.ends_with('/')) {
+            std::filesystem::create_directories(output, code);
+            output = platform::joinPath(output,
+                                        maker::fileNameFor(request.kind, stemOfScene(args.scene)));
+        }
+        ok = maker::makeLdi(*caster, request, output, made, error);
+    }
+    progress.finish();
+    for (const maker::MadeFile& file : made) {
+        std::printf("%s\n", maker::summaryLine(file).c_str());
+    }
+    if (!ok) {
+        return fail(error);
+    }
+    return 0;
+}
+
+}  // namespace
+
 void addMakeCommand(CLI::App& app, int& status) {
-    auto* command = app.add_subcommand("make", "(not built yet)");
-    command->callback([&status] {
-        std::fputs("strata make: not available in this build\n", stderr);
-        status = 2;
-    });
+    auto args = std::make_shared<MakeArguments>();
+    auto* command = app.add_subcommand(
+        "make", "ray-cast the demo scene or a mesh file (OBJ, PLY, glTF, STL, ...) into LDIs");
+    command->add_option("scene", args->scene, "\"demo\" or a mesh file")->required();
+    command
+        ->add_option("-o,--output", args->output, "output file (with --kind) or folder (without)")
+        ->required();
+    command->add_option("--kind", args->kind, kindHelp());
+    command->add_option("--size", args->size, "grid side N (N x N pixels)")->capture_default_str();
+    command->add_option("--layers", args->layers, "most layers per pixel (1..255)")
+        ->capture_default_str();
+    command->add_option("--threads", args->threads, "ray-casting threads (default: all cores)");
+    command->add_option("--shading", args->shading, shadingHelp());
+    command->add_option("--light", args->light, "direction toward the light x,y,z (lambert)");
+    command->add_option("--ambient", args->ambient, "ambient share 0..1 (lambert, default 0.3)");
+    command->add_option("--levels", args->levels, "levels of a pyramid")->capture_default_str();
+    command->add_option("--members", args->members, "directions of a set")->capture_default_str();
+    addCameraOptions(*command, args->camera);
+    command->callback([args, &status] { status = runMake(*args); });
 }
 
 }  // namespace strata::tools

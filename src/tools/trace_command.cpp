@@ -1,16 +1,163 @@
+// `strata trace SCENE -o truth.png`: a ray-traced picture of the nearest surfaces from any
+// camera, the reference that LDI renderings are compared with.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
 
+#include "imageutil/png_file.h"
+#include "imageutil/rgb_image.h"
+#include "maker/mesh_import.h"
+#include "maker/trace_image.h"
+#include "platform/clock.h"
+#include "platform/debug_output.h"
+#include "tools/camera_options.h"
 #include "tools/commands.h"
 
 namespace strata::tools {
 
+namespace {
+
+struct TraceArguments {
+    std::string scene;
+    std::string output;
+    std::string size = "256x256";
+    std::string background = "0xB2B2B2";
+    std::string shading;
+    std::string light;
+    float ambient = -1.0f;
+    int threads = 0;
+    CameraOptions camera;
+};
+
+// "WxH" or "N" (square).
+bool parseSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
+    const std::size_t x = text.find('x');
+    char* end = nullptr;
+    const long w = std::strtol(text.c_str(), &end, 10);
+    long h = w;
+    if (x == std::string::npos) {
+        if (end == text.c_str() || *end != '\0') {
+            return false;
+        }
+    } else {
+        if (end != text.c_str() + x) {
+            return false;
+        }
+        const char* start = text.c_str() + x + 1;
+        h = std::strtol(start, &end, 10);
+        if (end == start || *end != '\0') {
+            return false;
+        }
+    }
+    if (w < 1 || h < 1 || w > 16384 || h > 16384) {
+        return false;
+    }
+    width = static_cast<std::int32_t>(w);
+    height = static_cast<std::int32_t>(h);
+    return true;
+}
+
+bool parseColour(const std::string& text, std::uint32_t& colour) {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 16);
+    if (end == text.c_str() || *end != '\0' || value > 0xFFFFFFul) {
+        return false;
+    }
+    colour = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+int runTrace(const TraceArguments& args) {
+    const auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "strata trace: %s\n", message.c_str());
+        return 1;
+    };
+    maker::TraceOptions options;
+    if (!parseSize(args.size, options.width, options.height)) {
+        return fail("--size wants WxH (or N), each 1..16384");
+    }
+    if (!parseColour(args.background, options.background)) {
+        return fail("--bg wants a colour 0xRRGGBB");
+    }
+    maker::Scene scene;
+    std::string error;
+    if (!maker::loadNamedScene(args.scene, scene, error)) {
+        return fail(error);
+    }
+    options.shading.mode =
+        scene.litByDefault ? maker::ShadingMode::lambert : maker::ShadingMode::unlit;
+    if (!args.shading.empty()) {
+        const auto mode = maker::shadingModeFromName(args.shading);
+        if (!mode) {
+            return fail("unknown shading \"" + args.shading + "\"");
+        }
+        options.shading.mode = *mode;
+    }
+    if (!args.light.empty() && (!parseVector3(args.light, options.shading.light) ||
+                                !(options.shading.light.squaredLength() > 0.0f))) {
+        return fail("--light wants a non-zero direction x,y,z");
+    }
+    if (args.ambient >= 0.0f) {
+        options.shading.ambient = std::min(args.ambient, 1.0f);
+    }
+    maker::PinholeCamera camera;
+    if (!sceneCamera(args.camera, scene, camera, error)) {
+        return fail(error);
+    }
+    options.threads = args.threads > 0
+                          ? args.threads
+                          : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    TerminalProgress progress;
+    options.progress = [&progress, &args](double fraction) {
+        progress.update(args.output, fraction);
+    };
+    std::unique_ptr<maker::RayCaster> caster = maker::RayCaster::create(scene, error);
+    if (!caster) {
+        return fail(args.scene + ": " + error);
+    }
+    const std::int64_t start = platform::steadyNanoseconds();
+    std::vector<std::uint32_t> pixels;
+    if (!maker::traceImage(*caster, camera, options, pixels, error)) {
+        return fail(error);
+    }
+    const double seconds =
+        static_cast<double>(platform::steadyNanoseconds() - start) / platform::kCounterFrequency;
+    progress.finish();
+    imageutil::RgbImage image = imageutil::RgbImage::createOwned(options.width, options.height);
+    if (image.empty()) {
+        return fail("no memory for the image");
+    }
+    std::copy(pixels.begin(), pixels.end(), image.pixels);
+    if (!imageutil::writeImageFile(args.output, image, &error)) {
+        return fail(args.output + ": " + error);
+    }
+    const double rays = static_cast<double>(options.width) * options.height;
+    std::printf("%s: trace %dx%d, %.0f rays, %.0f rays/s\n", args.output.c_str(), options.width,
+                options.height, rays, seconds > 0.0 ? rays / seconds : 0.0);
+    return 0;
+}
+
+}  // namespace
+
 void addTraceCommand(CLI::App& app, int& status) {
-    auto* command = app.add_subcommand("trace", "(not built yet)");
-    command->callback([&status] {
-        std::fputs("strata trace: not available in this build\n", stderr);
-        status = 2;
-    });
+    auto args = std::make_shared<TraceArguments>();
+    auto* command = app.add_subcommand(
+        "trace", "ray-trace the nearest surfaces of the demo scene or a mesh file into a picture");
+    command->add_option("scene", args->scene, "\"demo\" or a mesh file")->required();
+    command->add_option("-o,--output", args->output, "picture file (.bmp for BMP, else PNG)")
+        ->required();
+    command->add_option("--size", args->size, "picture size WxH")->capture_default_str();
+    command->add_option("--bg", args->background, "background colour 0xRRGGBB")
+        ->capture_default_str();
+    command->add_option("--shading", args->shading,
+                        "unlit|lambert|normal (default: lambert for demo, unlit for meshes)");
+    command->add_option("--light", args->light, "direction toward the light x,y,z (lambert)");
+    command->add_option("--ambient", args->ambient, "ambient share 0..1 (lambert, default 0.3)");
+    command->add_option("--threads", args->threads, "threads (default: all cores)");
+    addCameraOptions(*command, args->camera);
+    command->callback([args, &status] { status = runTrace(*args); });
 }
 
 }  // namespace strata::tools

@@ -1,0 +1,257 @@
+#include "maker/ldi_maker.h"
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+#include "ldi/ldi_base.h"
+#include "maker/ldi_encoding.h"
+#include "platform/debug_output.h"
+#include "platform/file_io.h"
+
+namespace strata::maker {
+
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+
+std::string stemOf(const std::string& path, std::string_view extension) {
+    const std::string suffix =
+        platform::formatString(".%.*s", static_cast<int>(extension.size()), extension.data());
+    if (path.size() > suffix.size() &&
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        return path.substr(0, path.size() - suffix.size());
+    }
+    return path;
+}
+
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool sample(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
+            std::int32_t size, bool coverage, const std::string& label, LayeredImage& image,
+            std::string& error) {
+    SampleOptions options;
+    options.width = size;
+    options.height = size;
+    options.maxLayers = request.layers;
+    options.threads = request.threads;
+    options.coverage = coverage;
+    options.shading = request.shading;
+    if (request.progress) {
+        const FileProgressCallback progress = request.progress;
+        options.progress = [progress, label](double fraction) { progress(label, fraction); };
+    }
+    return sampleLayers(caster, camera, options, image, error);
+}
+
+MadeFile describe(const std::string& path, std::string_view kindName, const ldi::LdiBase& ldi,
+                  const LayeredImage& image) {
+    MadeFile made;
+    made.path = path;
+    made.kindName = std::string(kindName);
+    made.width = image.width;
+    made.height = image.height;
+    made.depthPixels = image.stats.samples;
+    made.meanLayers = image.stats.meanLayers;
+    made.maxLayers = image.stats.maxLayers;
+    made.raysPerSecond = image.stats.seconds > 0.0
+                             ? static_cast<double>(image.stats.rays) / image.stats.seconds
+                             : 0.0;
+    (void)ldi;
+    return made;
+}
+
+bool save(ldi::LdiBase& ldi, const std::string& path, std::string& error) {
+    ldi.reportErrors = false;
+    if (ldi.Save(path) == 0) {
+        error =
+            ldi.loadError().empty() ? path + ": the file could not be written" : ldi.loadError();
+        return false;
+    }
+    return true;
+}
+
+// Writes one file of a single-file kind or a quad from sampled lists.
+bool writeKind(const LayeredImage& image, MakerKind kind, const std::string& path,
+               std::vector<MadeFile>& made, std::string& error) {
+    std::unique_ptr<ldi::LdiBase> ldi;
+    if (kind == MakerKind::quad) {
+        ldi = encodeQuad(image, error);
+    } else {
+        ldi = encodeLdi(image, isBlockLayout(kind) ? ldi::LdiType::RTFF : ldi::LdiType::RT,
+                        pixelKindOf(kind), error);
+    }
+    if (!ldi) {
+        error = path + ": " + error;
+        return false;
+    }
+    if (!save(*ldi, path, error)) {
+        return false;
+    }
+    made.push_back(describe(path, makerKindInfo(kind).name, *ldi, image));
+    return true;
+}
+
+bool writeText(const std::string& path, const std::string& text, std::string& error) {
+    platform::AtomicFileWriter writer(path);
+    if (!writer.isOpen() || !writer.write(text.data(), text.size()) || !writer.commit()) {
+        error = path + ": " + (writer.error().empty() ? "cannot write the file" : writer.error());
+        return false;
+    }
+    return true;
+}
+
+float distanceToCentre(const RayCaster& caster, const PinholeCamera& camera) {
+    const float d = (camera.pos - caster.scene().bounds().centre()).length();
+    return d > 0.0f ? d : 1.0f;
+}
+
+bool writePyramid(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
+                  const std::string& path, std::vector<MadeFile>& made, std::string& error) {
+    const std::string stem = stemOf(path, makerKindInfo(MakerKind::pyramid).extension);
+    const std::string directory = platform::directoryOf(path);
+    const float distance = distanceToCentre(caster, camera);
+    std::string list;
+    int levels = 0;
+    std::string entries;
+    for (int level = 0; level < std::max(request.pyramidLevels, 1); ++level) {
+        const std::int32_t size = request.size >> level;
+        if (level > 0 && size < 8) {
+            break;
+        }
+        const std::string levelName =
+            platform::formatString("%s_l%d.%s", baseName(stem).c_str(), level,
+                                   std::string(makerKindInfo(MakerKind::rtQp).extension).c_str());
+        const std::string levelPath = platform::joinPath(directory, levelName);
+        LayeredImage image;
+        if (!sample(caster, request, camera, size, false, levelPath, image, error)) {
+            return false;
+        }
+        if (!writeKind(image, MakerKind::rtQp, levelPath, made, error)) {
+            return false;
+        }
+        made.back().kindName = "level";
+        entries += platform::formatString("%s %f\n", levelName.c_str(),
+                                          static_cast<double>(distance * std::ldexp(1.0f, level)));
+        ++levels;
+    }
+    list = platform::formatString("%d\n", levels) + entries;
+    if (!writeText(path, list, error)) {
+        return false;
+    }
+    MadeFile listFile = made.back();
+    listFile.path = path;
+    listFile.kindName = std::string(makerKindInfo(MakerKind::pyramid).name);
+    listFile.width = listFile.height = request.size;
+    made.push_back(listFile);
+    return true;
+}
+
+bool writeSet(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
+              const std::string& path, std::vector<MadeFile>& made, std::string& error) {
+    const std::string stem = stemOf(path, makerKindInfo(MakerKind::set).extension);
+    const std::string directory = platform::directoryOf(path);
+    const geometry::Vector3 centre = caster.scene().bounds().centre();
+    const float distance = distanceToCentre(caster, camera);
+    const int members = std::max(request.setMembers, 1);
+    std::string entries;
+    for (int m = 0; m < members; ++m) {
+        const float angle = 2.0f * kPi * static_cast<float>(m) / static_cast<float>(members);
+        // The member direction points from the scene centre toward the member's camera.
+        const geometry::Vector3 toward{std::sin(angle), 0.0f, std::cos(angle)};
+        PinholeCamera member = camera;
+        member.pos = centre + distance * toward;
+        member.dir = -toward;
+        member.up = {0.0f, 1.0f, 0.0f};
+        std::string problem;
+        if (!normalizeCamera(member, problem)) {
+            error = path + ": " + problem;
+            return false;
+        }
+        const std::string memberName = platform::formatString(
+            "%s_m%d.%s", baseName(stem).c_str(), m,
+            std::string(makerKindInfo(MakerKind::pyramid).extension).c_str());
+        if (!writePyramid(caster, request, member, platform::joinPath(directory, memberName), made,
+                          error)) {
+            return false;
+        }
+        made.back().kindName = "member";
+        entries += platform::formatString(
+            "%s %f %f %f\n", memberName.c_str(), static_cast<double>(toward.x),
+            static_cast<double>(toward.y), static_cast<double>(toward.z));
+    }
+    if (!writeText(path, platform::formatString("%d\n", members) + entries, error)) {
+        return false;
+    }
+    MadeFile listFile = made.back();
+    listFile.path = path;
+    listFile.kindName = std::string(makerKindInfo(MakerKind::set).name);
+    made.push_back(listFile);
+    return true;
+}
+
+}  // namespace
+
+std::string summaryLine(const MadeFile& made) {
+    return platform::formatString(
+        "%s: %s %dx%d, %lld depth pixels, layers mean %.2f max %d, %.0f rays/s", made.path.c_str(),
+        made.kindName.c_str(), made.width, made.height, static_cast<long long>(made.depthPixels),
+        made.meanLayers, made.maxLayers, made.raysPerSecond);
+}
+
+std::string fileNameFor(MakerKind kind, const std::string& stem) {
+    return platform::formatString("%s.%s", stem.c_str(),
+                                  std::string(makerKindInfo(kind).extension).c_str());
+}
+
+bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::string& output,
+             std::vector<MadeFile>& made, std::string& error) {
+    if (request.kind == MakerKind::pyramid) {
+        return writePyramid(caster, request, request.camera, output, made, error);
+    }
+    if (request.kind == MakerKind::set) {
+        return writeSet(caster, request, request.camera, output, made, error);
+    }
+    LayeredImage image;
+    if (!sample(caster, request, request.camera, request.size,
+                pixelKindOf(request.kind) == PixelKind::mrqp, output, image, error)) {
+        return false;
+    }
+    return writeKind(image, request.kind, output, made, error);
+}
+
+bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std::string& directory,
+                  const std::string& stem, std::vector<MadeFile>& made, std::string& error) {
+    std::error_code code;
+    std::filesystem::create_directories(directory, code);
+    if (code) {
+        error = directory + ": cannot create the folder (" + code.message() + ")";
+        return false;
+    }
+    // One sampling with coverage serves every single-file kind and the quad.
+    LayeredImage image;
+    if (!sample(caster, request, request.camera, request.size, true,
+                platform::joinPath(directory, stem), image, error)) {
+        return false;
+    }
+    for (const MakerKindInfo& info : makerKinds()) {
+        const std::string path = platform::joinPath(directory, fileNameFor(info.kind, stem));
+        bool ok = true;
+        if (info.kind == MakerKind::pyramid) {
+            ok = writePyramid(caster, request, request.camera, path, made, error);
+        } else if (info.kind == MakerKind::set) {
+            ok = writeSet(caster, request, request.camera, path, made, error);
+        } else {
+            ok = writeKind(image, info.kind, path, made, error);
+        }
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace strata::maker

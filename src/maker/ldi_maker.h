@@ -1,0 +1,63 @@
+// The LDI maker: casts a scene into layered sample lists and writes them as LDI files of every
+// kind, as pyramids of halving resolution and as sets of pyramids seen from several directions.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "maker/layered_image.h"
+#include "maker/maker_kind.h"
+#include "maker/ray_caster.h"
+
+namespace strata::maker {
+
+inline constexpr std::int32_t kDefaultGridSize = 256;
+
+// Progress of the work on one output file: its name and the fraction done (0..1).
+using FileProgressCallback = std::function<void(const std::string& file, double fraction)>;
+
+struct MakeRequest {
+    MakerKind kind = MakerKind::rtQp;
+    PinholeCamera camera;                  // normalised; near/far 0 are fitted per file
+    std::int32_t size = kDefaultGridSize;  // square grid
+    int layers = 8;
+    int threads = 2;
+    ShadingOptions shading;
+    int pyramidLevels = 3;  // levels of a pyramid (stops before a side below 8)
+    int setMembers = 4;     // directions of a set, evenly around the vertical axis
+    FileProgressCallback progress;
+};
+
+// One file written (for pyramids and sets: the list and every member file).
+struct MadeFile {
+    std::string path;
+    std::string kindName;  // the maker kind name, or "level" / "member" for parts
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int64_t depthPixels = 0;
+    double meanLayers = 0.0;
+    int maxLayers = 0;
+    double raysPerSecond = 0.0;
+};
+
+// The summary line: "<file>: <kind> <W>x<H>, <N> depth pixels, layers mean <m> max <M>,
+// <R> rays/s".
+std::string summaryLine(const MadeFile& made);
+
+// Makes request.kind at `output`: a file path (single kinds; for quad, pyramid and set the list
+// file, with members named after its stem beside it). Returns false with one message on
+// failure; files already written for this call stay.
+bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::string& output,
+             std::vector<MadeFile>& made, std::string& error);
+
+// Makes one file of every kind, a pyramid and a set into the folder `directory` (created when
+// missing), named <stem>.<extension>.
+bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std::string& directory,
+                  const std::string& stem, std::vector<MadeFile>& made, std::string& error);
+
+// The file name of a kind for a stem: "<stem>.<extension>".
+std::string fileNameFor(MakerKind kind, const std::string& stem);
+
+}  // namespace strata::maker

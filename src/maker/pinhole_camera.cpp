@@ -1,0 +1,112 @@
+#include "maker/pinhole_camera.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "geometry/matrix.h"
+
+namespace strata::maker {
+
+using geometry::Vector3;
+
+Vector3 PinholeCamera::side() const {
+    return geometry::normalized(geometry::cross(dir, up));
+}
+
+bool normalizeCamera(PinholeCamera& camera, std::string& error) {
+    if (!(camera.dir.squaredLength() > 0.0f) || !std::isfinite(camera.dir.squaredLength())) {
+        error = "the viewing direction must be a non-zero vector";
+        return false;
+    }
+    camera.dir = geometry::normalized(camera.dir);
+    const Vector3 side = geometry::cross(camera.dir, camera.up);
+    if (!(side.length() > 1e-6f * std::max(camera.up.length(), 1e-30f)) ||
+        !std::isfinite(side.length())) {
+        error = "the up vector must be non-zero and not parallel to the viewing direction";
+        return false;
+    }
+    camera.up = geometry::normalized(geometry::cross(geometry::normalized(side), camera.dir));
+    constexpr float kMaxFov = 179.0f * 3.14159265f / 180.0f;
+    if (!(camera.fov > 0.0f && camera.fov <= kMaxFov)) {
+        error = "the field of view must lie in (0, 179] degrees";
+        return false;
+    }
+    const bool nearGiven = camera.near != 0.0f;
+    const bool farGiven = camera.far != 0.0f;
+    if ((nearGiven && !(camera.near > 0.0f && std::isfinite(camera.near))) ||
+        (farGiven && !(camera.far > 0.0f && std::isfinite(camera.far))) ||
+        (nearGiven && farGiven && !(camera.near < camera.far))) {
+        error = "near and far must be positive distances with near < far";
+        return false;
+    }
+    return true;
+}
+
+PinholeCamera defaultCamera(const Bounds& bounds, float fovRadians) {
+    PinholeCamera camera;
+    camera.fov = fovRadians;
+    const Vector3 centre = bounds.centre();
+    const float radius = bounds.empty() || !(bounds.radius() > 0.0f) ? 1.0f : bounds.radius();
+    const float distance = radius / std::sin(fovRadians * 0.5f);
+    camera.pos = centre + Vector3{0.0f, 0.0f, distance};
+    camera.dir = {0.0f, 0.0f, -1.0f};
+    camera.up = {0.0f, 1.0f, 0.0f};
+    return camera;
+}
+
+geometry::ImagePlaneFrame rayFrame(const PinholeCamera& camera, std::int32_t width,
+                                   std::int32_t height) {
+    geometry::ImagePlaneFrame frame;
+    frame.build(camera.pos, camera.dir, camera.up, camera.side(), 1.0f, std::tan(camera.fov * 0.5f),
+                width, height);
+    frame.centreOnPixels();
+    return frame;
+}
+
+Vector3 rayThrough(const geometry::ImagePlaneFrame& frame, float x, float y) {
+    return frame.pixelRay(y - 0.5f, x - 0.5f);
+}
+
+geometry::Matrix4 pixelEdgeViewport(std::int32_t width, std::int32_t height) {
+    geometry::Matrix4 m;
+    m(0, 0) = static_cast<float>(width) * 0.5f;
+    m(0, 3) = static_cast<float>(width) * 0.5f;
+    m(1, 1) = static_cast<float>(height) * 0.5f;
+    m(1, 3) = static_cast<float>(height) * 0.5f;
+    m(2, 2) = 1.0f;
+    m(3, 3) = 1.0f;
+    return m;
+}
+
+geometry::ViewCamera referenceView(const PinholeCamera& camera, std::int32_t width,
+                                   std::int32_t height) {
+    geometry::ViewCamera view;
+    const float t = std::tan(camera.fov * 0.5f);
+    const float n = camera.near;
+    view.projection = geometry::frustum(-n * t, n * t, -n * t, n * t, n, camera.far);
+    view.viewport = pixelEdgeViewport(width, height);
+    view.pos = camera.pos;
+    view.dir = camera.dir;
+    view.up = camera.up;
+    view.near = camera.near;
+    view.far = camera.far;
+    view.fov = camera.fov;
+    return view;
+}
+
+geometry::Camera referenceCamera(const PinholeCamera& camera, std::int32_t width,
+                                 std::int32_t height) {
+    geometry::Camera record;
+    record.setPerspective(camera.pos, camera.dir, camera.up, camera.fov, camera.near, camera.near,
+                          camera.far, width, height);
+    return record;
+}
+
+void castRange(const PinholeCamera& camera, const Scene& scene, float& tNear, float& tFar) {
+    const float radius = std::max(scene.bounds().radius(), 1e-6f);
+    tNear = camera.near > 0.0f ? camera.near : 1e-6f * radius;
+    tFar = camera.far > 0.0f ? camera.far : std::numeric_limits<float>::infinity();
+}
+
+}  // namespace strata::maker

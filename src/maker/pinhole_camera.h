@@ -1,0 +1,61 @@
+// The maker's camera: a pinhole with a square field of view `fov` on both axes, and how it turns
+// into the reference camera records of an LDI header and into one ray per pixel centre.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "geometry/camera.h"
+#include "geometry/image_plane_frame.h"
+#include "geometry/view_camera.h"
+#include "maker/scene.h"
+
+namespace strata::maker {
+
+struct PinholeCamera {
+    geometry::Vector3 pos{0.0f, 0.0f, 5.0f};
+    geometry::Vector3 dir{0.0f, 0.0f, -1.0f};  // unit
+    geometry::Vector3 up{0.0f, 1.0f, 0.0f};    // unit, perpendicular to dir
+    float fov = 0.7853982f;                    // full angle in radians, both axes
+    float near = 0.0f;                         // 0: fitted to the depths found
+    float far = 0.0f;                          // 0: fitted to the depths found
+
+    geometry::Vector3 side() const;  // normalize(dir x up)
+};
+
+inline constexpr float kDefaultFovDegrees = 45.0f;
+
+// Makes dir unit and up unit and perpendicular to it (up keeps its side of dir). False, with a
+// message, when dir is zero or parallel to up, fov is not in (0, 179] degrees, or near/far are
+// given but not 0 < near < far.
+bool normalizeCamera(PinholeCamera& camera, std::string& error);
+
+// The default view of a scene: its bounding sphere framed from +z, looking down -z with +y up,
+// at the distance where the sphere just fits the field of view.
+PinholeCamera defaultCamera(const Bounds& bounds, float fovRadians);
+
+// The pixel-ray frame of a width x height grid: pixelRay(row, column) is the ray through the
+// centre of that pixel, row 0 at the bottom (along +up), columns along +side; for any (x, y) in
+// pixel units the ray is dir + ((2x/W - 1) t) side + ((2y/H - 1) t) up with t = tan(fov / 2).
+geometry::ImagePlaneFrame rayFrame(const PinholeCamera& camera, std::int32_t width,
+                                   std::int32_t height);
+// The ray through pixel coordinates (x, y) (pixel centres at c + 0.5).
+geometry::Vector3 rayThrough(const geometry::ImagePlaneFrame& frame, float x, float y);
+
+// The header's compact reference camera: projection = frustum(-n t, n t, -n t, n t, n, f),
+// viewport mapping device -1..1 onto 0..W and 0..H (pixel edges on whole numbers). Needs
+// near and far set.
+geometry::ViewCamera referenceView(const PinholeCamera& camera, std::int32_t width,
+                                   std::int32_t height);
+// The viewport of referenceView: [0][0] = [0][3] = W/2, [1][1] = [1][3] = H/2, [2][2] = [3][3] = 1.
+geometry::Matrix4 pixelEdgeViewport(std::int32_t width, std::int32_t height);
+// The full camera record consistent with referenceView (Camera::setPerspective).
+geometry::Camera referenceCamera(const PinholeCamera& camera, std::int32_t width,
+                                 std::int32_t height);
+
+// The depth range rays are cast over: [near, far] when given, else from just in front of the
+// eye (a millionth of the scene radius) to infinity. Ray parameters equal eye depths because
+// every pixel ray has a component of exactly 1 along dir.
+void castRange(const PinholeCamera& camera, const Scene& scene, float& tNear, float& tFar);
+
+}  // namespace strata::maker

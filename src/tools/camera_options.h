@@ -1,0 +1,75 @@
+// Command-line pieces shared by `strata make`, `strata trace` and `strata render`: the camera
+// flags (--pos x,y,z --dir x,y,z --up x,y,z --fov DEGREES --near --far) and a progress bar on
+// stderr for work longer than about a second.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "geometry/vector.h"
+#include "maker/pinhole_camera.h"
+
+namespace CLI {
+class App;
+}
+
+namespace strata::tools {
+
+// The camera flags as given; an empty text means the flag was not given.
+struct CameraOptions {
+    std::string pos;
+    std::string dir;
+    std::string up;
+    std::string fovDegrees;
+    std::string near;
+    std::string far;
+
+    bool any() const {
+        return !pos.empty() || !dir.empty() || !up.empty() || !fovDegrees.empty() ||
+               !near.empty() || !far.empty();
+    }
+};
+
+// Adds the six flags to a subcommand.
+void addCameraOptions(CLI::App& command, CameraOptions& options);
+
+// Parses "x,y,z" (three finite numbers separated by commas). False when malformed.
+bool parseVector3(const std::string& text, geometry::Vector3& v);
+// Parses one finite number. False when malformed.
+bool parseFloat(const std::string& text, float& value);
+
+// Overrides the fields of `camera` that were given (fov in degrees) and normalises it. False with
+// a message naming the flag when a value is malformed or the camera is degenerate.
+bool applyCameraOptions(const CameraOptions& options, maker::PinholeCamera& camera,
+                        std::string& error);
+
+// The camera of a scene for the flags: the scene's default view (its bounding sphere framed from
+// +z), with the given flags over it; a --pos without --dir looks at the scene centre.
+bool sceneCamera(const CameraOptions& options, const maker::Scene& scene,
+                 maker::PinholeCamera& camera, std::string& error);
+
+// The field of view the flags ask for, in radians (the default when not given or malformed).
+float requestedFov(const CameraOptions& options);
+
+// Draws "label [#####.....]  45%" on stderr, only when stderr is a terminal and only once the
+// work has run for a second; finish() clears the line.
+class TerminalProgress {
+  public:
+    TerminalProgress();
+    ~TerminalProgress();
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
+
+    void update(const std::string& label, double fraction);
+    void finish();
+
+  private:
+    bool terminal_ = false;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point start_;
+    int lastPercent_ = -1;
+    std::string lastLabel_;
+};
+
+}  // namespace strata::tools

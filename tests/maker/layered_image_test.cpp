@@ -1,0 +1,204 @@
+#include "maker/layered_image.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <memory>
+
+#include "maker/demo_scene.h"
+#include "maker/ray_caster.h"
+#include "maker_test_util.h"
+
+namespace strata::maker {
+namespace {
+
+using testing::quadsCamera;
+using testing::twoParallelQuads;
+
+LayeredImage sampleScene(const Scene& scene, PinholeCamera camera, int size, bool coverage,
+                         int threads = 2, int layers = 8) {
+    std::string error;
+    auto caster = RayCaster::create(scene, error);
+    EXPECT_TRUE(caster) << error;
+    EXPECT_TRUE(normalizeCamera(camera, error)) << error;
+    SampleOptions options;
+    options.width = options.height = size;
+    options.coverage = coverage;
+    options.threads = threads;
+    options.maxLayers = layers;
+    options.shading.mode = ShadingMode::unlit;
+    LayeredImage image;
+    EXPECT_TRUE(sampleLayers(*caster, camera, options, image, error)) << error;
+    return image;
+}
+
+TEST(RayCaster, AllHitsFindsEverySurfaceNearestFirst) {
+    const Scene scene = twoParallelQuads();
+    std::string error;
+    auto caster = RayCaster::create(scene, error);
+    ASSERT_TRUE(caster) << error;
+    std::vector<SurfaceHit> hits;
+    caster->allHits({0.2f, 0.3f, 5.0f}, {0, 0, -1}, 0.0f, INFINITY, 1e-4f, 8, hits);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_NEAR(hits[0].t, 5.0f, 1e-5f);
+    EXPECT_NEAR(hits[1].t, 6.0f, 1e-5f);
+    EXPECT_EQ(hits[0].mesh, 0);
+    EXPECT_EQ(hits[1].mesh, 1);
+    // The layer limit keeps the nearest ones.
+    hits.clear();
+    caster->allHits({0.2f, 0.3f, 5.0f}, {0, 0, -1}, 0.0f, INFINITY, 1e-4f, 1, hits);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].mesh, 0);
+}
+
+TEST(RayCaster, RayThroughASharedEdgeCountsTheSurfaceOnce) {
+    const Scene scene = twoParallelQuads();
+    std::string error;
+    auto caster = RayCaster::create(scene, error);
+    ASSERT_TRUE(caster) << error;
+    std::vector<SurfaceHit> hits;
+    // (0.25, 0.25) lies on the diagonal shared by the two triangles of each square.
+    caster->allHits({0.25f, 0.25f, 5.0f}, {0, 0, -1}, 0.0f, INFINITY, 1e-4f, 8, hits);
+    EXPECT_EQ(hits.size(), 2u);
+}
+
+TEST(RayCaster, RefusesAMeshWithAnIndexOutOfRange) {
+    Scene scene = twoParallelQuads();
+    scene.meshes[0].indices[4] = 99;
+    std::string error;
+    EXPECT_FALSE(RayCaster::create(scene, error));
+    EXPECT_NE(error.find("out of range"), std::string::npos);
+}
+
+TEST(LayeredImage, TwoParallelQuadsGiveTwoLayersFarthestFirst) {
+    const LayeredImage image = sampleScene(twoParallelQuads(), quadsCamera(), 16, false);
+    ASSERT_EQ(image.width, 16);
+    EXPECT_EQ(image.stats.samples, 2 * 16 * 16);
+    EXPECT_EQ(image.stats.minLayers, 2);
+    EXPECT_EQ(image.stats.maxLayers, 2);
+    for (int row = 0; row < 16; ++row) {
+        for (int column = 0; column < 16; ++column) {
+            ASSERT_EQ(image.layerCount(row, column), 2);
+            const LayerSample& far = image.sample(row, column, 0);
+            const LayerSample& near = image.sample(row, column, 1);
+            // Depth along the viewing direction, the same for every pixel of a facing plane.
+            EXPECT_NEAR(far.depth, 4.0f, 1e-4f);
+            EXPECT_NEAR(near.depth, 3.0f, 1e-4f);
+            EXPECT_EQ(far.colour, 0xFF0000u);
+            EXPECT_EQ(near.colour, 0x7F7F7Fu);
+            EXPECT_NEAR(near.normal.z, 1.0f, 1e-6f);
+        }
+    }
+    // Near and far fitted just around the two depths.
+    EXPECT_LT(image.camera.near, 3.0f);
+    EXPECT_GT(image.camera.near, 2.99f);
+    EXPECT_GT(image.camera.far, 4.0f);
+    EXPECT_LT(image.camera.far, 4.01f);
+}
+
+TEST(LayeredImage, GivenNearAndFarClipTheLayers) {
+    PinholeCamera camera = quadsCamera();
+    camera.near = 3.5f;
+    camera.far = 10.0f;
+    const LayeredImage image = sampleScene(twoParallelQuads(), camera, 8, false);
+    EXPECT_EQ(image.stats.maxLayers, 1);
+    EXPECT_NEAR(image.sample(3, 3, 0).depth, 4.0f, 1e-4f);
+    EXPECT_EQ(image.camera.near, 3.5f);
+    EXPECT_EQ(image.camera.far, 10.0f);
+}
+
+TEST(LayeredImage, CoverageOfSurfacesFillingThePixelIsFull) {
+    const LayeredImage image = sampleScene(twoParallelQuads(), quadsCamera(), 8, true);
+    for (const LayerSample& sample : image.samples) {
+        EXPECT_EQ(sample.mask4, 0xFFFF);
+        EXPECT_EQ(sample.mask2, 0xF);
+    }
+    EXPECT_EQ(image.sub4Colours.size(), 16 * image.samples.size());
+    EXPECT_EQ(image.sub2Colours.size(), 4 * image.samples.size());
+    // The far square's sub-cell colours are its own red, not the near square's grey.
+    const LayerSample& far = image.sample(2, 5, 0);
+    EXPECT_EQ(image.sub4Colours[far.sub4Start + 7], 0xFF0000u);
+}
+
+TEST(LayeredImage, CoverageAtAnEdgeMarksOnlyTheCoveredSubCells) {
+    // A square whose right edge x = 0 runs down the middle of a pixel column.
+    Scene scene;
+    scene.meshes.push_back(makeQuad({-1, -1, 0}, {0, -1, 0}, {0, 1, 0}, {-1, 1, 0}));
+    PinholeCamera camera = quadsCamera();
+    // 9 columns: the centre column 4 spans x in [-0.5, 0.5] pixel widths around x = 0.
+    const LayeredImage image = sampleScene(scene, camera, 9, true);
+    // Column 4's centre ray hits x = 0 exactly, on the edge: whichever way it falls, any sample
+    // there covers the left half only.
+    for (int row = 0; row < 9; ++row) {
+        if (image.layerCount(row, 4) == 1) {
+            const LayerSample& s = image.sample(row, 4, 0);
+            EXPECT_EQ(s.mask4, 0x3333);  // sub-columns 0 and 1 of every sub-row
+            EXPECT_EQ(s.mask2, 0x5);     // sub-column 0 of both sub-rows
+        }
+        EXPECT_EQ(image.layerCount(row, 3), 1);
+        EXPECT_EQ(image.layerCount(row, 5), 0);
+        EXPECT_EQ(image.sample(row, 3, 0).mask4, 0xFFFF);
+    }
+}
+
+TEST(LayeredImage, ResultDoesNotDependOnTheThreadCount) {
+    const Scene scene = buildDemoScene();
+    const PinholeCamera camera = defaultCamera(scene.bounds(), 0.7853982f);
+    const LayeredImage one = sampleScene(scene, camera, 48, true, 1);
+    const LayeredImage two = sampleScene(scene, camera, 48, true, 2);
+    ASSERT_EQ(one.samples.size(), two.samples.size());
+    EXPECT_EQ(one.pixelStart, two.pixelStart);
+    for (std::size_t i = 0; i < one.samples.size(); ++i) {
+        EXPECT_EQ(one.samples[i].colour, two.samples[i].colour);
+        EXPECT_EQ(one.samples[i].depth, two.samples[i].depth);
+        EXPECT_EQ(one.samples[i].mask4, two.samples[i].mask4);
+        EXPECT_EQ(one.samples[i].sub4Start, two.samples[i].sub4Start);
+    }
+    EXPECT_EQ(one.sub4Colours, two.sub4Colours);
+    EXPECT_EQ(one.sub2Colours, two.sub2Colours);
+    EXPECT_EQ(one.camera.near, two.camera.near);
+    EXPECT_EQ(one.camera.far, two.camera.far);
+}
+
+TEST(LayeredImage, DemoHasHiddenSurfacesInDeeperLayers) {
+    const Scene scene = buildDemoScene();
+    const LayeredImage image =
+        sampleScene(scene, defaultCamera(scene.bounds(), 0.7853982f), 64, false);
+    EXPECT_GE(image.stats.maxLayers, 4);
+    EXPECT_GT(image.stats.pixelsCovered, 64 * 64 / 4);
+    // The violet sphere hides behind the red box: present in the samples, but never the
+    // nearest layer of a pixel from the default camera.
+    int violetMesh = 3;
+    bool seenHidden = false;
+    for (int row = 0; row < 64; ++row) {
+        for (int column = 0; column < 64; ++column) {
+            const int n = image.layerCount(row, column);
+            for (int k = 0; k < n; ++k) {
+                if (image.sample(row, column, k).mesh == violetMesh) {
+                    seenHidden = true;
+                    EXPECT_LT(k, n - 1);
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(seenHidden);
+}
+
+TEST(LayeredImage, RefusesLayerCountsOutOfRange) {
+    const Scene scene = twoParallelQuads();
+    std::string error;
+    auto caster = RayCaster::create(scene, error);
+    ASSERT_TRUE(caster);
+    PinholeCamera camera = quadsCamera();
+    ASSERT_TRUE(normalizeCamera(camera, error));
+    SampleOptions options;
+    options.maxLayers = 256;
+    LayeredImage image;
+    EXPECT_FALSE(sampleLayers(*caster, camera, options, image, error));
+    options.maxLayers = 0;
+    EXPECT_FALSE(sampleLayers(*caster, camera, options, image, error));
+}
+
+}  // namespace
+}  // namespace strata::maker
