@@ -138,14 +138,18 @@ int IntersectSegment(const Plane& plane, const geometry::Vector3& p, const geome
 // Keeps the part on the inner side of plane. Vertices on the plane make it move outward by 1e-5
 // (doubling on each retry, at most 16 times; after that they count as inside). Writes into result
 // when given, else replaces the polyhedron. Returns 1 when something was kept, -1 when nothing
-// was (polyhedron and result unchanged). *cut (when given) tells whether the plane actually cut
-// the polyhedron (false for a whole copy). Precondition: a valid, compacted polyhedron.
+// was (polyhedron and result unchanged), 0 with one message line (nothing changed) when the
+// face links do not close or rounding makes the cut inconsistent. *cut (when given) tells
+// whether the plane actually cut the polyhedron (false for a whole copy). A new face closing the
+// cut is appended last, lying in the plane. Precondition: links and indices in range (as every
+// operation here leaves them).
 int ClipByPlane(Polyhedron& polyhedron, const Plane& plane, Polyhedron* result = nullptr,
                 bool* cut = nullptr);
 
 // Clips by the plane of other's first face into result (or in place when result is null), then
-// result in place by each further face plane while the last clip kept something. Returns 1 or -1
-// as the last clip did; *cut is true when any of the clips cut.
+// result in place by each further face plane while the last clip kept something. Returns 1, -1
+// or 0 as the last clip did (a polyhedron with no faces keeps everything: 1); *cut is true when
+// any of the clips cut.
 int ClipByPolyhedron(Polyhedron& polyhedron, const Polyhedron& other, Polyhedron* result = nullptr,
                      bool* cut = nullptr);
 
