@@ -6,6 +6,7 @@
 #include <numbers>
 #include <random>
 
+#include "mesh_test_support.h"
 #include "platform/debug_output.h"
 
 namespace strata::mesh {
@@ -49,6 +50,11 @@ TEST(VisibleRectangle, PrepareGivesTheWholeLdi) {
     r.prepare(ldiCamera(), kWidth, kHeight);
     EXPECT_EQ(r.rect(), (VisibleRect{1, 0, kWidth, 0, kHeight}));
     EXPECT_EQ(r.volume().numFaces(), 6);
+    EXPECT_TRUE(testing::isValidPolyhedron(r.volume()));
+    // Distance 1 to 100 with a half-width of tan(fov / 2) per unit distance.
+    const double t = std::tan(kFov / 2.0);
+    EXPECT_NEAR(testing::polyhedronVolume(r.volume()), 4 * t * t * (100.0 * 100 * 100 - 1) / 3,
+                1e-6 * 444444.0);
     EXPECT_EQ(r.ldiTransform(), ldiCamera().fullTransform());
 }
 
