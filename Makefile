@@ -5,7 +5,7 @@ FUZZ_DIR ?= build-fuzz
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test test-sanitize run bench format clean
+.PHONY: all deps configure build test test-sanitize fuzz-smoke run bench format clean
 
 all: build
 
@@ -27,6 +27,19 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# The LDI loader under libFuzzer for a bounded time, seeded with small valid files of every kind.
+FUZZ_TIME ?= 120
+fuzz-smoke: deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DSTRATA_FUZZ=ON -DSTRATA_BUILD_BENCH=OFF \
+	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer" \
+	  $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) --target ldi_load_fuzz ldi_fuzz_seeds -j $(JOBS)
+	rm -rf $(FUZZ_DIR)/ldi-corpus && mkdir -p $(FUZZ_DIR)/ldi-corpus
+	$(FUZZ_DIR)/tests/fuzz/ldi_fuzz_seeds $(FUZZ_DIR)/ldi-corpus
+	$(FUZZ_DIR)/tests/fuzz/ldi_load_fuzz $(FUZZ_DIR)/ldi-corpus -max_total_time=$(FUZZ_TIME) \
+	  -timeout=30 -rss_limit_mb=4096 -print_final_stats=1
 
 run: build
 	@BUILD_DIR=$(BUILD_DIR) scripts/run-demo.sh
