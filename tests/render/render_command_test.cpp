@@ -1,0 +1,121 @@
+// End-to-end runs of `strata render` against `strata make` and `strata trace`: from the LDI's
+// own camera every front-layer sample lands on its own pixel, so the picture equals the ray
+// traced one.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+namespace {
+
+const std::string kStrata = std::string(STRATA_BINARY_DIR) + "/src/tools/strata";
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+};
+
+CommandResult run(const std::string& arguments) {
+    CommandResult r;
+    const std::string command = kStrata + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return r;
+    }
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        r.out += buffer;
+    }
+    const int raw = pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return r;
+}
+
+class RenderCommand : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("strata_render_test_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        for (const char* kind : {"rt-qp", "rtff-qp", "quad"}) {
+            const CommandResult made = run("make demo --size 128 --kind " + std::string(kind) +
+                                           " -o " + path(std::string("demo_") + kind));
+            ASSERT_EQ(made.status, 0) << made.out;
+        }
+        const CommandResult traced = run("trace demo --size 128x128 -o " + path("truth.png"));
+        ASSERT_EQ(traced.status, 0) << traced.out;
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
+    static std::string path(const std::string& name) { return (dir_ / name).string(); }
+    static std::string ldi(const std::string& kind) {
+        const std::filesystem::path base = dir_ / ("demo_" + kind);
+        if (kind == "quad") {
+            return base.string() + ".ldiquad";
+        }
+        return base.string();
+    }
+
+    static std::filesystem::path dir_;
+};
+std::filesystem::path RenderCommand::dir_;
+
+TEST_F(RenderCommand, ReferenceCameraEqualsTheRayTracedPicture) {
+    for (const char* kind : {"rt-qp", "rtff-qp", "quad"}) {
+        std::string file = ldi(kind);
+        if (!std::filesystem::exists(file)) {
+            // The maker may add its own extension; take the file it wrote.
+            for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+                const std::string name = entry.path().filename().string();
+                if (name.rfind(std::string("demo_") + kind, 0) == 0 &&
+                    name.find("_top") == std::string::npos &&
+                    name.find("_bot") == std::string::npos) {
+                    file = entry.path().string();
+                }
+            }
+        }
+        const CommandResult r = run("render " + file + " --size 128x128 --fov 45 --no-splat -o " +
+                                    path("ref.png") + " --compare " + path("truth.png"));
+        ASSERT_EQ(r.status, 0) << kind << ": " << r.out;
+        EXPECT_NE(r.out.find("differing=0"), std::string::npos) << kind << ": " << r.out;
+    }
+}
+
+TEST_F(RenderCommand, TimingAndCounterLines) {
+    const CommandResult r = run("render " + ldi("rt-qp") +
+                                " --frames 3 --stats --round nearest -o " + path("timed.bmp"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex(R"(frames=3 ms_per_frame=[0-9.]+ samples_per_s=[0-9]+\n)")))
+        << r.out;
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex(R"(visited=[1-9][0-9]* inside=[0-9]+ written=[0-9]+\n)")))
+        << r.out;
+    EXPECT_TRUE(std::filesystem::exists(path("timed.bmp")));
+}
+
+TEST_F(RenderCommand, MovedCameraAndFalseColourRun) {
+    const CommandResult r = run("render " + ldi("rt-qp") +
+                                " --offset 0.5,0,0 --yaw 10 --pitch -5 --false-color 4 --backface "
+                                "--scanline --print-camera -o " +
+                                path("moved.png"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(--pos \S+ --dir \S+ --up \S+ --fov 45)")))
+        << r.out;
+}
+
+TEST_F(RenderCommand, RefusesBadInput) {
+    EXPECT_EQ(run("render " + ldi("rt-qp") + " --size 5x5 -o " + path("x.png")).status, 2);
+    EXPECT_EQ(run("render " + ldi("rt-qp") + " --round up -o " + path("x.png")).status, 2);
+    EXPECT_EQ(run("render " + ldi("rt-qp") + " --false-color 9 -o " + path("x.png")).status, 2);
+    EXPECT_EQ(run("render " + ldi("rt-qp") + " --dir 0,0,0 -o " + path("x.png")).status, 2);
+    const CommandResult missing = run("render " + path("missing.ldi") + " -o " + path("x.png"));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("missing.ldi"), std::string::npos) << missing.out;
+}
+
+}  // namespace
