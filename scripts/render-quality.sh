@@ -5,7 +5,7 @@
 set -euo pipefail
 BUILD_DIR=${1:-${BUILD_DIR:-build}}
 STRATA="$BUILD_DIR/src/tools/strata"
-OUT="$BUILD_DIR/demo/quality"
+OUT="$BUILD_DIR/demo-quality"
 SIZE=350
 mkdir -p "$OUT"
 

@@ -20,3 +20,23 @@ fi
 
 echo "run-demo: demo data in $DEMO_DIR:"
 ls -l "$DEMO_DIR"
+
+# Rendering: the quantised-pixel demo LDI drawn headless by `strata render` from its reference
+# camera and from a few moved cameras (the viewer's default settings unless named).
+RENDER_DIR="$DEMO_DIR/renders"
+mkdir -p "$RENDER_DIR"
+render() {
+  local name=$1
+  shift
+  "$STRATA" render "$DEMO_DIR/demo.ldibrtqp" --size 350x350 -o "$RENDER_DIR/$name.png" "$@"
+}
+render reference
+render reference_single_pixels --no-splat --fov 45
+render yaw_left --yaw 15
+render yaw_right --yaw -15
+render above --offset 0,1.5,0 --pitch -12
+render closer --offset 0,0,3
+render false_colour_normals --yaw 15 --false-color 4
+"$STRATA" render "$DEMO_DIR/demo.ldiquad" --size 350x350 --yaw 10 -o "$RENDER_DIR/quad_yaw.png"
+echo "run-demo: renders of the demo LDI in $RENDER_DIR:"
+ls "$RENDER_DIR"
