@@ -382,6 +382,13 @@ std::unique_ptr<ldi::LdiBase> encodeLdi(const LayeredImage& image, ldi::LdiType 
         return nullptr;
     }
     const Region region{image, encodeRegion.row0, rows};
+    // Every element count of a file is a 32-bit word (MRQP: up to 16 colours per depth pixel).
+    const std::int64_t perSample = pixel == PixelKind::mrqp ? 16 : 1;
+    if (region.sampleCount() > std::numeric_limits<std::int32_t>::max() / perSample) {
+        error = platform::formatString("%lld depth pixels are more than one file can index",
+                                       static_cast<long long>(region.sampleCount()));
+        return nullptr;
+    }
     const ldi::DptType dpt = pixel == PixelKind::cp   ? ldi::DptType::CP
                              : pixel == PixelKind::qp ? ldi::DptType::QP
                                                       : ldi::DptType::MRQP;
