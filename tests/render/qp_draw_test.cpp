@@ -136,9 +136,9 @@ TEST(QpDraw, NearerSurfaceWinsWithoutADepthBuffer) {
     };
     const Move moves[] = {
         {{-0.6f, 0.0f, 0.0f}, -1, false},  // left, right, above, below: eye in the eye plane
-        {{0.6f, 0.0f, 0.0f}, -1, false},  {{0.0f, 0.6f, 0.0f}, -1, false},
-        {{0.0f, -0.6f, 0.0f}, -1, false}, {{0.0f, 0.0f, -1.0f}, 0, true},  // in front
-        {{0.2f, 0.1f, 2.0f}, 1, true},                                     // behind
+        {{0.6f, 0.0f, 0.0f}, -1, false},       {{0.0f, 0.6f, 0.0f}, -1, false},
+        {{0.0f, -0.6f, 0.0f}, -1, false},      {{0.0f, 0.0f, -1.0f}, 0, true},  // in front
+        {{0.2f, 0.1f, 2.0f}, 1, true},                                          // behind
         {{4.0f, 0.0f, -1.0f}, 0, false, true},  // in front, epipole right of the grid
         {{-4.0f, 1.0f, 1.0f}, 1, false, true},  // behind, epipole outside the grid
     };
@@ -394,7 +394,7 @@ TEST(QpDraw, FalseColourModesAndDepthBuffer) {
                 EXPECT_EQ(got, g * 0x010101u);
                 break;
             }
-            case 4:  // normal 34 = (-0.034563, -0.102492, 0.994133)
+            case 4:                         // normal 34 = (-0.034563, -0.102492, 0.994133)
                 EXPECT_EQ(got, 0x0000FEu);  // 255 * 0.994133 = 253.5, rounded
                 break;
             case 7:
@@ -406,6 +406,79 @@ TEST(QpDraw, FalseColourModesAndDepthBuffer) {
         EXPECT_EQ(depth[8 * 16 + 8], -1.0f);  // zOut of the hand-made warp
         EXPECT_EQ(depth[8 * 16 + 9], 7.0f);
     }
+}
+
+TEST(QpDraw, ScanlineCullingSkipsOffFrameRowsOnly) {
+    const int n = 16;
+    auto ldi = identityLdi(n, n, [](int r, int c, auto& out) {
+        out.push_back({5.0f, uniqueColour(r, c), 0, 0});
+    });
+    // Rows land on y = row + 0.5 + 20: rows 6 and up fall off a 32-row frame entirely.
+    ldi::FrameSettings s = singlePixels();
+    ldi::ApplyFrameSettings(*ldi, s);
+    Canvas plain(32, 32);
+    const ldi::LdiDrawStats all = drawRaw(*ldi, shiftWarp(4.0f, 20.0f), plain);
+    s.scanlineCulling = true;
+    ldi::ApplyFrameSettings(*ldi, s);
+    Canvas culled(32, 32);
+    const ldi::LdiDrawStats some = drawRaw(*ldi, shiftWarp(4.0f, 20.0f), culled);
+    EXPECT_EQ(all.written, some.written);
+    EXPECT_LT(some.visited, all.visited);
+    EXPECT_GT(ldi->header.culler.rejected, 0);
+    for (int i = 0; i < 32 * 32; ++i) {
+        ASSERT_EQ(plain.image.pixels[i], culled.image.pixels[i]);
+    }
+}
+
+TEST(QpDraw, DepthCorrectionShrinksSplatsAwayFromTheCentre) {
+    // A splat of size 1.001 (table path: class mean 1.001, zOut -1, S 1) is 3 x 3 on the
+    // centre either way; near the corner the correction, sqrt(dx^2 + dy^2 + 1) with the offsets
+    // measured on the near plane (about 1.0013 there for near 0.1), brings it under 1.
+    const int n = 64;
+    auto ldi = identityLdi(n, n, [](int r, int c, auto& out) {
+        if ((r == 32 && c == 32) || (r == 4 && c == 4)) {
+            out.push_back({5.0f, 0x222222u, 34, 0});
+        }
+    });
+    ldi->header.bins[0] = 1.0f;
+    ldi->header.bins[1] = 1.002f;
+    ldi->header.binCount = 1;
+    ldi::FrameSettings s = singlePixels();
+    s.useSplat = true;
+    s.sizeAccurate = 0;
+    for (const bool correction : {false, true}) {
+        s.useDepthCorrection = correction;
+        ldi::ApplyFrameSettings(*ldi, s);
+        Canvas canvas(n, n);
+        drawRaw(*ldi, shiftWarp(0.0f, 0.0f), canvas);
+        EXPECT_NE(canvas.at(34, 34), 0x80808080u);  // centre splat: 3 x 3 either way
+        EXPECT_EQ(canvas.at(6, 6) != 0x80808080u, !correction) << correction;
+        EXPECT_NE(canvas.at(5, 5), 0x80808080u);
+    }
+}
+
+TEST(QpDraw, AccurateSizeMatchesTheTableWhenBothCamerasAgree) {
+    // With the output direction equal to the reference direction, the accurate size on the
+    // view axis equals the table size.
+    auto ldi = identityLdi(16, 16, [](int r, int c, auto& out) {
+        if (r == 7 && c == 7) {
+            out.push_back({5.0f, 0x222222u, 34, 2});
+        }
+    });
+    ldi::FrameSettings s = singlePixels();
+    s.useSplat = true;
+    s.useFalseColor = true;
+    s.falseColorMode = 5;
+    std::uint32_t colours[2];
+    for (int accurate = 0; accurate <= 1; ++accurate) {
+        s.sizeAccurate = accurate;
+        ldi::ApplyFrameSettings(*ldi, s);
+        Canvas canvas(16, 16);
+        drawRaw(*ldi, shiftWarp(0.0f, 0.0f), canvas);
+        colours[accurate] = canvas.at(8, 8);
+    }
+    EXPECT_EQ(colours[0], 0xFFFF00u);  // class 2: size 2.5, yellow
+    EXPECT_EQ(colours[1], colours[0]);
 }
 
 TEST(QpDraw, NonFiniteWarpDrawsNothing) {
