@@ -351,9 +351,20 @@ std::array<float, kSizeClassCount + 1> sizeClassBins(float near, float far) {
     const double ratio = static_cast<double>(far) / static_cast<double>(near);
     for (int i = 0; i <= kSizeClassCount; ++i) {
         bins[static_cast<std::size_t>(i)] =
-            static_cast<float>(near * std::pow(ratio, static_cast<double>(i) / kSizeClassCount));
+            static_cast<float>(near * std::pow(ratio, (i - 1.0) / (kSizeClassCount - 1)));
     }
     return bins;
+}
+
+int sizeClassOf(float depth, const std::array<float, kSizeClassCount + 1>& bins) {
+    // Thresholds t[k] = middle of class k (k = 1..31) and +inf, for sizeClass.
+    std::array<float, kSizeClassCount + 1> middles{};
+    for (int k = 1; k < kSizeClassCount; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        middles[i] = (bins[i] + bins[i + 1]) * 0.5f;
+    }
+    middles[kSizeClassCount] = std::numeric_limits<float>::infinity();
+    return geometry::sizeClass(depth, middles, kSizeClassCount);
 }
 
 std::uint32_t cpPixelWord(std::uint32_t colour, float zNdc,
@@ -365,8 +376,7 @@ std::uint32_t cpPixelWord(std::uint32_t colour, float zNdc,
 std::uint32_t depthWordOf(const LayerSample& sample, float near, float far,
                           const std::array<float, kSizeClassCount + 1>& bins) {
     const float zNdc = zNdcOf(sample.depth, near, far);
-    return geometry::packDepthWord(geometry::depthCode(zNdc),
-                                   geometry::sizeClass(sample.depth, bins, kSizeClassCount),
+    return geometry::packDepthWord(geometry::depthCode(zNdc), sizeClassOf(sample.depth, bins),
                                    geometry::nearestNormal(sample.normal));
 }
 

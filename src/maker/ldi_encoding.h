@@ -22,9 +22,14 @@ inline constexpr int kSizeClassCount = 32;
 
 // CP bins over normalised depth + 1: uniform on [0, 2], bins[i] = 2 i / 256, i = 0..256.
 std::array<float, kCpBinCount + 1> cpDepthBins();
-// QP/MRQP size-class bins over eye depth: geometric from near to far, bins[i] = near *
-// (far / near)^(i / 32), i = 0..32, so a class's mid-point is about the depth of its samples.
+// QP/MRQP size-class bins over eye depth, geometric with ratio r = (far / near)^(1/31): bins[i] =
+// near * r^(i - 1), i = 0..32, so bins[1] = near and bins[32] = far.
 std::array<float, kSizeClassCount + 1> sizeClassBins(float near, float far);
+// The size class of an eye depth: the largest i whose bin middle (bins[i] + bins[i+1]) / 2 (the
+// class's binValue after loading) is at most the depth (0 below the first middle). So binValue
+// is within one class ratio below the sample's depth, and a sample seen from its own camera
+// splats to just under one pixel.
+int sizeClassOf(float depth, const std::array<float, kSizeClassCount + 1>& bins);
 
 // The CP word: colour in bits 0-23, sizeClass(zNdc + 1, bins, 256) in bits 24-31.
 std::uint32_t cpPixelWord(std::uint32_t colour, float zNdc,

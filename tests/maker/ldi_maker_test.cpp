@@ -175,7 +175,8 @@ TEST(LdiMaker, HeaderHoldsTheReferenceCameraConventions) {
     EXPECT_NEAR(q.y / q.w, 2.5f, 1e-3f);
     // Size classes: 32 geometric bins from near to far.
     EXPECT_EQ(h.binCount, 32);
-    EXPECT_NEAR(h.bins[0], h.view.near, 1e-6f);
+    const float ratio = std::pow(h.view.far / h.view.near, 1.0f / 31);
+    EXPECT_NEAR(h.bins[1], h.view.near, 1e-5f);
     EXPECT_NEAR(h.bins[32], h.view.far, 1e-4f);
     // Bounds of all samples: both squares within the 20-degree view.
     EXPECT_NEAR(h.boundsMax.z, 0.0f, 1e-5f);
@@ -196,7 +197,8 @@ TEST(LdiMaker, HeaderHoldsTheReferenceCameraConventions) {
     auto* qp = dynamic_cast<ldi::LdiRtQp*>(ldi.get());
     ASSERT_TRUE(qp);
     const int cls = static_cast<int>(qp->pixels[1] >> 20 & 31);
-    EXPECT_NEAR(ldi->binValue[static_cast<std::size_t>(cls)], 4.0f, 0.05f);
+    EXPECT_LE(ldi->binValue[static_cast<std::size_t>(cls)], 4.0f);
+    EXPECT_GT(ldi->binValue[static_cast<std::size_t>(cls)] * ratio, 4.0f);
     EXPECT_EQ(qp->pixels[1] >> 25 & 63,
               static_cast<std::uint32_t>(geometry::nearestNormal({0, 0, 1})));
 }
@@ -371,18 +373,27 @@ TEST(LdiEncoding, CpWordsCarryColourAndBinnedDepth) {
 }
 
 TEST(LdiEncoding, SizeClassBinsAreGeometricFromNearToFar) {
-    const auto bins = sizeClassBins(1.0f, 256.0f);
-    EXPECT_FLOAT_EQ(bins[0], 1.0f);
-    EXPECT_FLOAT_EQ(bins[4], 2.0f);
-    EXPECT_FLOAT_EQ(bins[32], 256.0f);
+    const auto bins = sizeClassBins(1.0f, 128.0f);  // 31 ratios of 2^(7/31)
+    const float ratio = std::pow(2.0f, 7.0f / 31);
+    EXPECT_FLOAT_EQ(bins[0], 1.0f / ratio);
+    EXPECT_FLOAT_EQ(bins[1], 1.0f);
+    EXPECT_FLOAT_EQ(bins[32], 128.0f);
+    // Every depth's class middle lies at most one class ratio below it.
+    for (float d = 1.0f; d <= 128.0f; d *= 1.07f) {
+        const int c = sizeClassOf(d, bins);
+        const float middle =
+            (bins[static_cast<std::size_t>(c)] + bins[static_cast<std::size_t>(c) + 1]) / 2;
+        EXPECT_LE(middle, d) << d;
+        EXPECT_GT(middle * ratio, d) << d;
+    }
     LayerSample sample;
     sample.depth = 3.0f;
     sample.normal = {0, 1, 0};
-    const std::uint32_t word = depthWordOf(sample, 1.0f, 256.0f, bins);
+    const std::uint32_t word = depthWordOf(sample, 1.0f, 128.0f, bins);
     EXPECT_EQ(word >> 31, 0u);
-    EXPECT_EQ(word >> 20 & 31, 6u);  // bins 2^(i/4): 2^(6/4) = 2.83 <= 3 < 2^(7/4) = 3.36
+    EXPECT_EQ(word >> 20 & 31, static_cast<std::uint32_t>(sizeClassOf(3.0f, bins)));
     EXPECT_EQ(word >> 25 & 63, static_cast<std::uint32_t>(geometry::nearestNormal({0, 1, 0})));
-    EXPECT_NEAR(-geometry::perspectiveEye(geometry::decodeDepth(word & 0xFFFFF), 1, 256), 3.0f,
+    EXPECT_NEAR(-geometry::perspectiveEye(geometry::decodeDepth(word & 0xFFFFF), 1, 128), 3.0f,
                 1e-3f);
 }
 
