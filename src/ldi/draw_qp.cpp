@@ -39,8 +39,16 @@ std::uint32_t grey(long g) {
     return v * 0x010101u;
 }
 
+// Rounded and limited to 0..255 in floating point first, so no value (NaN, huge) reaches the
+// integer conversion out of range. NaN gives 0.
 std::uint32_t clampChannel(float v) {
-    return static_cast<std::uint32_t>(std::clamp<long>(std::lround(v), 0, 255));
+    if (!(v > 0.0f)) {
+        return 0;
+    }
+    if (v >= 255.0f) {
+        return 255;
+    }
+    return static_cast<std::uint32_t>(std::lround(v));
 }
 
 // Everything the row kernels read, gathered once per draw so a row runs from locals only.
@@ -101,7 +109,7 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
         case 1:
             return grey(255 - static_cast<long>((q & 0xFFFFFu) >> 12));
         case 2:
-            return grey(std::lround(k.depthScale * (-zOut - k.invFar)));
+            return clampChannel(k.depthScale * (-zOut - k.invFar)) * 0x010101u;
         case 3:
             return k.facing > 0.1f ? 0xFFFFFFu : 0x000000u;
         case 4: {
@@ -126,7 +134,7 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
             }
             const float red = std::sqrt(std::fabs(dot(n, k.outDirUnit)) / t) *
                               k.binValue[(q >> 20) & 31u] * zOut * -15.0f;
-            return clampChannel(std::isnan(red) ? 0.0f : red) << 16;
+            return clampChannel(red) << 16;
         }
         default:
             return colour | 0xFF000000u;

@@ -382,7 +382,7 @@ TEST(QpDraw, FalseColourModesAndDepthBuffer) {
     ldi::FrameSettings s = singlePixels();
     s.useFalseColor = true;
     std::vector<float> depth(256, 7.0f);
-    for (int mode : {0, 1, 4, 7, 9}) {
+    for (int mode : {0, 1, 2, 4, 7, 9}) {
         s.falseColorMode = mode;
         ldi::ApplyFrameSettings(*ldi, s);
         Canvas canvas(16, 16);
@@ -394,6 +394,9 @@ TEST(QpDraw, FalseColourModesAndDepthBuffer) {
                 EXPECT_EQ(got, g * 0x010101u);
                 break;
             }
+            case 2:  // 255 (1 - 1/far) / (1/near - 1/far) at distance 1: 25.5 less a little
+                EXPECT_EQ(got, 25u * 0x010101u);
+                break;
             case 4:                         // normal 34 = (-0.034563, -0.102492, 0.994133)
                 EXPECT_EQ(got, 0x0000FEu);  // 255 * 0.994133 = 253.5, rounded
                 break;
