@@ -21,6 +21,7 @@ struct RowResult {
     std::vector<std::uint32_t> sub2;
     std::int64_t rays = 0;
     std::int64_t hits = 0;
+    std::int64_t hitsOutside = 0;
 };
 
 struct Context {
@@ -32,6 +33,7 @@ struct Context {
     float tNear = 0.0f;
     float tFar = 0.0f;
     float tolerance = 0.0f;
+    float tStart = 0.0f;             // just in front of the eye
     float footprintPerDepth = 0.0f;  // width of one pixel at depth 1
 };
 
@@ -135,6 +137,25 @@ void coverPixel(const Context& context, int row, int column, const std::vector<L
     }
 }
 
+// Counts the surfaces a pixel's ray meets before a given near or beyond a given far.
+void countOutside(const Context& context, int row, int column, std::vector<SurfaceHit>& scratch,
+                  RowResult& result) {
+    const geometry::Vector3 ray =
+        context.frame.pixelRay(static_cast<float>(row), static_cast<float>(column));
+    const std::size_t keep = scratch.size();
+    if (context.camera.near > 0.0f) {
+        result.hitsOutside += context.caster.allHits(context.camera.pos, ray, context.tStart,
+                                                     std::nextafter(context.tNear, 0.0f),
+                                                     context.tolerance, kMaxLayers, scratch);
+    }
+    if (context.camera.far > 0.0f) {
+        result.hitsOutside += context.caster.allHits(
+            context.camera.pos, ray, std::nextafter(context.tFar, INFINITY),
+            std::numeric_limits<float>::infinity(), context.tolerance, kMaxLayers, scratch);
+    }
+    scratch.resize(keep);
+}
+
 void sampleRow(const Context& context, int row, RowResult& result) {
     const int width = context.options.width;
     result.counts.assign(static_cast<std::size_t>(width), 0);
@@ -148,6 +169,9 @@ void sampleRow(const Context& context, int row, RowResult& result) {
             context.frame.pixelRay(static_cast<float>(row), static_cast<float>(column)),
             context.tNear, context.tFar, context.tolerance, context.options.maxLayers, hits);
         ++result.rays;
+        if (context.camera.near > 0.0f || context.camera.far > 0.0f) {
+            countOutside(context, row, column, hits, result);
+        }
         layers.clear();
         for (const SurfaceHit& hit : hits) {
             layers.push_back(makeSample(context, hit));
@@ -201,6 +225,7 @@ bool sampleLayers(const RayCaster& caster, const PinholeCamera& camera,
     Context context{caster, scene, camera, options,
                     rayFrame(camera, options.width, options.height)};
     castRange(camera, scene, context.tNear, context.tFar);
+    context.tStart = 1e-6f * std::max(scene.bounds().radius(), 1e-6f);
     context.tolerance = options.mergeTolerance > 0.0f
                             ? options.mergeTolerance
                             : 1e-4f * std::max(scene.bounds().radius(), 1e-6f);
@@ -229,6 +254,7 @@ bool sampleLayers(const RayCaster& caster, const PinholeCamera& camera,
     for (RowResult& row : rows) {
         stats.rays += row.rays;
         stats.hits += row.hits;
+        stats.hitsOutside += row.hitsOutside;
         const auto sub4Base = static_cast<std::uint32_t>(out.sub4Colours.size());
         const auto sub2Base = static_cast<std::uint32_t>(out.sub2Colours.size());
         for (std::uint32_t count : row.counts) {

@@ -45,8 +45,9 @@ struct SampleOptions {
 };
 
 struct SampleStats {
-    std::int64_t rays = 0;  // every ray cast, sub-cell rays included
-    std::int64_t hits = 0;  // surface hits found inside the depth range
+    std::int64_t rays = 0;         // every ray cast, sub-cell rays included
+    std::int64_t hits = 0;         // surface hits found inside the depth range
+    std::int64_t hitsOutside = 0;  // hits before a given near or beyond a given far
     std::int64_t samples = 0;
     std::int64_t pixelsCovered = 0;  // pixels with at least one layer
     int minLayers = 0;

@@ -102,6 +102,8 @@ void fillHeader(const Region& region, ldi::LdiHeader& header, PixelKind pixel,
                          (static_cast<double>(image.width) * static_cast<double>(image.height));
     stats.rays = clampInt32(std::llround(static_cast<double>(image.stats.rays) * share));
     stats.hits = clampInt32(std::llround(static_cast<double>(image.stats.hits) * share));
+    stats.hitsOutsideFrustum =
+        clampInt32(std::llround(static_cast<double>(image.stats.hitsOutside) * share));
     stats.samples = clampInt32(region.sampleCount());
     stats.depthPixels = stats.samples;
     int minLayers = std::numeric_limits<int>::max();

@@ -116,6 +116,8 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
     const float distance = distanceToCentre(caster, camera);
     std::string list;
     int levels = 0;
+    const std::size_t firstLevel = made.size();
+    std::int64_t depthPixels = 0;
     std::string entries;
     for (int level = 0; level < std::max(request.pyramidLevels, 1); ++level) {
         const std::int32_t size = request.size >> level;
@@ -134,6 +136,7 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
             return false;
         }
         made.back().kindName = "level";
+        depthPixels += made.back().depthPixels;
         entries += platform::formatString("%s %f\n", levelName.c_str(),
                                           static_cast<double>(distance * std::ldexp(1.0f, level)));
         ++levels;
@@ -142,10 +145,11 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
     if (!writeText(path, list, error)) {
         return false;
     }
-    MadeFile listFile = made.back();
+    // The list's line: the finest level's grid and layers, the depth pixels of every level.
+    MadeFile listFile = made[firstLevel];
     listFile.path = path;
     listFile.kindName = std::string(makerKindInfo(MakerKind::pyramid).name);
-    listFile.width = listFile.height = request.size;
+    listFile.depthPixels = depthPixels;
     made.push_back(listFile);
     return true;
 }
@@ -158,6 +162,8 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
     const float distance = distanceToCentre(caster, camera);
     const int members = std::max(request.setMembers, 1);
     std::string entries;
+    const std::size_t firstFile = made.size();
+    std::int64_t depthPixels = 0;
     for (int m = 0; m < members; ++m) {
         const float angle = 2.0f * kPi * static_cast<float>(m) / static_cast<float>(members);
         // The member direction points from the scene centre toward the member's camera.
@@ -179,6 +185,7 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
             return false;
         }
         made.back().kindName = "member";
+        depthPixels += made.back().depthPixels;
         entries += platform::formatString(
             "%s %f %f %f\n", memberName.c_str(), static_cast<double>(toward.x),
             static_cast<double>(toward.y), static_cast<double>(toward.z));
@@ -186,9 +193,10 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
     if (!writeText(path, platform::formatString("%d\n", members) + entries, error)) {
         return false;
     }
-    MadeFile listFile = made.back();
+    MadeFile listFile = made[firstFile];
     listFile.path = path;
     listFile.kindName = std::string(makerKindInfo(MakerKind::set).name);
+    listFile.depthPixels = depthPixels;
     made.push_back(listFile);
     return true;
 }

@@ -103,6 +103,7 @@ TEST(LayeredImage, GivenNearAndFarClipTheLayers) {
     camera.far = 10.0f;
     const LayeredImage image = sampleScene(twoParallelQuads(), camera, 8, false);
     EXPECT_EQ(image.stats.maxLayers, 1);
+    EXPECT_EQ(image.stats.hitsOutside, 64);  // the near square, in front of near
     EXPECT_NEAR(image.sample(3, 3, 0).depth, 4.0f, 1e-4f);
     EXPECT_EQ(image.camera.near, 3.5f);
     EXPECT_EQ(image.camera.far, 10.0f);
