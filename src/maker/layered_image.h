@@ -58,8 +58,9 @@ struct SampleStats {
     float maxDistance = 0.0f;
     float minDepth = 0.0f;
     float maxDepth = 0.0f;
-    Bounds sampleBounds;  // of every sample position
-    double seconds = 0.0;
+    Bounds sampleBounds;       // of every sample position
+    double seconds = 0.0;      // sampling time
+    double loadSeconds = 0.0;  // time to read the scene, when the caller reports it
 };
 
 struct LayeredImage {

@@ -165,6 +165,7 @@ void fillHeader(const Region& region, ldi::LdiHeader& header, PixelKind pixel,
         minutes = clampInt32(whole / 60);
         secs = static_cast<std::int32_t>(whole % 60);
     };
+    minutesSeconds(image.stats.loadSeconds, stats.loadMinutes, stats.loadSeconds);
     minutesSeconds(image.stats.seconds * share, stats.sampleMinutes, stats.sampleSeconds);
     minutesSeconds(encodeSeconds, stats.writeMinutes, stats.writeSeconds);
 }

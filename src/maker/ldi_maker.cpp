@@ -44,7 +44,11 @@ bool sample(const RayCaster& caster, const MakeRequest& request, const PinholeCa
         const FileProgressCallback progress = request.progress;
         options.progress = [progress, label](double fraction) { progress(label, fraction); };
     }
-    return sampleLayers(caster, camera, options, image, error);
+    if (!sampleLayers(caster, camera, options, image, error)) {
+        return false;
+    }
+    image.stats.loadSeconds = request.loadSeconds;
+    return true;
 }
 
 MadeFile describe(const std::string& path, std::string_view kindName, const ldi::LdiBase& ldi,

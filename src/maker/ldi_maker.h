@@ -25,8 +25,9 @@ struct MakeRequest {
     int layers = 8;
     int threads = 2;
     ShadingOptions shading;
-    int pyramidLevels = 3;  // levels of a pyramid (stops before a side below 8)
-    int setMembers = 4;     // directions of a set, evenly around the vertical axis
+    int pyramidLevels = 3;     // levels of a pyramid (stops before a side below 8)
+    int setMembers = 4;        // directions of a set, evenly around the vertical axis
+    double loadSeconds = 0.0;  // time the scene took to read, stored in every header
     FileProgressCallback progress;
 };
 

@@ -7,6 +7,7 @@
 
 #include "maker/ldi_maker.h"
 #include "maker/mesh_import.h"
+#include "platform/clock.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "tools/camera_options.h"
@@ -76,6 +77,7 @@ int runMake(const MakeArguments& args) {
     }
     maker::Scene scene;
     std::string error;
+    const std::int64_t loadStart = platform::steadyNanoseconds();
     if (!maker::loadNamedScene(args.scene, scene, error)) {
         return fail(error);
     }
@@ -114,6 +116,8 @@ int runMake(const MakeArguments& args) {
     if (!caster) {
         return fail(args.scene + ": " + error);
     }
+    request.loadSeconds = static_cast<double>(platform::steadyNanoseconds() - loadStart) /
+                          platform::kCounterFrequency;
     std::vector<maker::MadeFile> made;
     bool ok = false;
     if (args.kind.empty()) {
