@@ -241,3 +241,40 @@ TEST(LdiRoundTrip, SecondLoadIntoTheSameObjectResizes) {
 
 }  // namespace
 }  // namespace strata::ldi
+
+namespace strata::ldi {
+namespace {
+
+TEST(LdiDepthRange, CpReportsEyeDistancesAndNormalisedRowRanges) {
+    LdiRtCp cp;
+    const std::int32_t counts[1] = {2};
+    ASSERT_EQ(cp.Create(2, 1, 1, counts), 1);
+    cp.header.view.near = 1.0f;
+    cp.header.view.far = 100.0f;
+    cp.header.binCount = 2;
+    cp.header.bins[0] = 0.0f;  // code 0: middle 0.5, normalised -0.5
+    cp.header.bins[1] = 1.0f;  // code 1: middle 1.5, normalised +0.5
+    cp.header.bins[2] = 2.0f;
+    cp.rowStart[0] = 0;
+    cp.rowStart[1] = 2;
+    cp.layerCount[0] = 0;
+    cp.layerCount[1] = 2;
+    cp.pixels[0] = 0x01000000u;
+    cp.pixels[1] = 0x00FFFFFFu;
+    cp.BuildBinValues();
+    float lo = 0.0f;
+    float hi = 0.0f;
+    EXPECT_EQ(cp.DepthRange(0, 0, lo, hi), 0);
+    ASSERT_EQ(cp.DepthRange(0, 1, lo, hi), 1);
+    // 2nf / ((f - n) z - (f + n)), negated.
+    EXPECT_NEAR(lo, 200.0f / (49.5f + 101.0f), 1e-4f);
+    EXPECT_NEAR(hi, 200.0f / (101.0f - 49.5f), 1e-4f);
+    ASSERT_EQ(cp.NormalisedDepthRange(0, 1, lo, hi), 1);
+    EXPECT_FLOAT_EQ(lo, -0.5f);
+    EXPECT_FLOAT_EQ(hi, 0.5f);
+    EXPECT_EQ(cp.LayerCount(0, 2), 0);  // outside the grid
+    EXPECT_EQ(cp.LayerCount(-1, 0), 0);
+}
+
+}  // namespace
+}  // namespace strata::ldi
