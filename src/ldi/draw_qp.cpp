@@ -92,6 +92,7 @@ struct QpKernel {
     Vector3 outDelBi;
     Vector3 outDirUnit;
     const Vector3* normals = nullptr;
+    std::uint32_t normalColour[geometry::kNormalCount] = {};  // false-colour mode 4, per draw
     float depthScale = 0.0f;  // false-colour mode 2: 255 / (1/near - 1/far)
     float invFar = 0.0f;
     float facing = 0.0f;
@@ -112,11 +113,8 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
             return clampChannel(k.depthScale * (-zOut - k.invFar)) * 0x010101u;
         case 3:
             return k.facing > 0.1f ? 0xFFFFFFu : 0x000000u;
-        case 4: {
-            const Vector3& n = k.normals[(q >> 25) & 63u];
-            return (clampChannel(255.0f * n.x) << 16) | (clampChannel(255.0f * n.y) << 8) |
-                   clampChannel(255.0f * n.z);
-        }
+        case 4:
+            return k.normalColour[(q >> 25) & 63u];
         case 5:
         case 6:
             return s < 1.5f   ? 0xFFFFFFu
@@ -247,8 +245,12 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             const std::intptr_t at = static_cast<std::intptr_t>(Y) * outW + X;
             if constexpr (kFalseColour) {
                 k.facing = facing;
-                const int radius = render::footprintRadius(s);
-                render::writeFootprint(frame + at, outW, radius, falseColour(k, px[0], q, zOut, s));
+                const std::uint32_t word = falseColour(k, px[0], q, zOut, s);
+                if (s >= 1.0f && s < 3.0f) {
+                    render::writeFootprint3(frame + at, outW, word);
+                } else {
+                    render::writeFootprint(frame + at, outW, render::footprintRadius(s), word);
+                }
                 if (depth != nullptr) {
                     depth[at] = zOut;
                 }
@@ -325,6 +327,11 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.outDelBi = warp.outFrame.delBi;
     k.outDirUnit = geometry::normalized(warp.outputCamera.dir);
     k.normals = geometry::normalTable().data();
+    for (int i = 0; i < geometry::kNormalCount; ++i) {
+        const Vector3& n = k.normals[i];
+        k.normalColour[i] = (clampChannel(255.0f * n.x) << 16) | (clampChannel(255.0f * n.y) << 8) |
+                            clampChannel(255.0f * n.z);
+    }
     const float near = warp.outputCamera.near;
     const float far = warp.outputCamera.far;
     k.depthScale = 255.0f / (1.0f / near - 1.0f / far);
