@@ -251,6 +251,17 @@ bool sampleLayers(const RayCaster& caster, const PinholeCamera& camera,
     stats.minLayers = std::numeric_limits<int>::max();
     stats.minDistance = stats.minDepth = std::numeric_limits<float>::infinity();
     double sumSquares = 0.0;
+    std::int64_t total = 0;
+    for (const RowResult& row : rows) {
+        total += static_cast<std::int64_t>(row.samples.size());
+    }
+    // Sample indices are 32-bit here and in every file.
+    if (total > std::numeric_limits<std::int32_t>::max()) {
+        error = platform::formatString("%lld samples are more than one LDI can hold",
+                                       static_cast<long long>(total));
+        return false;
+    }
+    out.samples.reserve(static_cast<std::size_t>(total));
     for (RowResult& row : rows) {
         stats.rays += row.rays;
         stats.hits += row.hits;
