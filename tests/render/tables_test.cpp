@@ -7,6 +7,7 @@
 #include "geometry/normal_table.h"
 #include "render/depth_correction_table.h"
 #include "render/output_view.h"
+#include "render/row_depth_bounds.h"
 #include "render/splat_size_table.h"
 
 namespace strata::render {
@@ -118,6 +119,30 @@ TEST(SplatSizeTable, ClassCountLimitedAndUpperHalfStaysZero) {
     for (std::uint32_t i = 0; i < 2048; ++i) {
         ASSERT_TRUE(std::isfinite(table[i]));
     }
+}
+
+TEST(RowDepthBounds, RowRangesFromPixelRangesEmptyRowsKeepTheirStart) {
+    geometry::ScanlineCuller culler;
+    // Row 0: pixels (0.1..0.4) and (-0.2..0.3); row 1: empty; row 2: one pixel at 0.9.
+    buildRowDepthBounds(culler, 3, 2, [](std::int32_t r, std::int32_t c, float& lo, float& hi) {
+        if (r == 0) {
+            lo = c == 0 ? 0.1f : -0.2f;
+            hi = c == 0 ? 0.4f : 0.3f;
+            return true;
+        }
+        if (r == 2 && c == 1) {
+            lo = hi = 0.9f;
+            return true;
+        }
+        return false;
+    });
+    ASSERT_EQ(culler.rows, 3);
+    EXPECT_FLOAT_EQ(culler.zMin[0], -0.2f);
+    EXPECT_FLOAT_EQ(culler.zMax[0], 0.4f);
+    EXPECT_FLOAT_EQ(culler.zMin[1], 1.0f);
+    EXPECT_FLOAT_EQ(culler.zMax[1], -1.0f);
+    EXPECT_FLOAT_EQ(culler.zMin[2], 0.9f);
+    EXPECT_FLOAT_EQ(culler.zMax[2], 0.9f);
 }
 
 TEST(OutputView, PointAheadLandsOnTheCentreWithInverseDistanceDepth) {
