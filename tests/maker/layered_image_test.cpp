@@ -122,6 +122,41 @@ TEST(LayeredImage, CoverageOfSurfacesFillingThePixelIsFull) {
     EXPECT_EQ(image.sub4Colours[far.sub4Start + 7], 0xFF0000u);
 }
 
+TEST(LayeredImage, SubCellColoursAreWhatTheSubRaysSee) {
+    // The far square carries a fine checker: its 4x4 colours must follow the pattern at the
+    // points where the sub-cell rays meet the plane z = -1, worked out here in closed form.
+    Scene scene = twoParallelQuads();
+    const Colour light{1.0f, 1.0f, 1.0f};
+    const Colour dark{0.0f, 0.0f, 1.0f};
+    scene.materials[1] = Material{light, Pattern::checker, dark, 0.05f};
+    const LayeredImage image = sampleScene(scene, quadsCamera(), 8, true);
+    const float t = std::tan(quadsCamera().fov / 2);
+    int compared = 0;
+    int mismatched = 0;
+    for (int row = 0; row < 8; ++row) {
+        for (int column = 0; column < 8; ++column) {
+            const LayerSample& far = image.sample(row, column, 0);
+            ASSERT_EQ(far.mask4, 0xFFFF);
+            for (int bit = 0; bit < 16; ++bit) {
+                const float x = column + (bit % 4 + 0.5f) / 4;
+                const float y = row + (bit / 4 + 0.5f) / 4;
+                const float px = 4 * t * (2 * x / 8 - 1);  // the ray meets z = -1 at depth 4
+                const float py = 4 * t * (2 * y / 8 - 1);
+                const auto cell = [](float v) {
+                    return static_cast<long>(std::floor(v / 0.05f + 1e-3f));
+                };
+                const bool odd = ((cell(px) + cell(py) + cell(-1.0f)) & 1) != 0;
+                const std::uint32_t expected = odd ? 0x0000FFu : 0xFFFFFFu;
+                ++compared;
+                mismatched +=
+                    image.sub4Colours[far.sub4Start + static_cast<std::size_t>(bit)] != expected;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 1024);
+    EXPECT_LE(mismatched, 4);  // points on a cell boundary may fall either way
+}
+
 TEST(LayeredImage, CoverageAtAnEdgeMarksOnlyTheCoveredSubCells) {
     // A square whose right edge x = 0 runs down the middle of a pixel column.
     Scene scene;
