@@ -215,9 +215,9 @@ struct Canvas {
 };
 
 ldi::LdiDrawStats drawRaw(ldi::LdiRtQp& ldi, const geometry::Matrix4& warp, Canvas& canvas,
-                          float* depth = nullptr) {
+                          float* depth = nullptr, bool settingsGiven = true) {
     ldi.options.frustumClipper = 0;
-    ldi.settingsGiven = 1;
+    ldi.settingsGiven = settingsGiven ? 1 : 0;
     geometry::ViewCamera out = ldi.header.view;
     out.near = 0.1f;
     out.far = 10000.0f;
@@ -482,6 +482,27 @@ TEST(QpDraw, AccurateSizeMatchesTheTableWhenBothCamerasAgree) {
     }
     EXPECT_EQ(colours[0], 0xFFFF00u);  // class 2: size 2.5, yellow
     EXPECT_EQ(colours[1], colours[0]);
+}
+
+TEST(QpDraw, PerPixelReferenceRaysWhenNoSettingsWereGiven) {
+    // Without the settings-given marker the reference ray of each pixel is stepped along the
+    // row; near the view axis it is the camera direction and the accurate size is unchanged.
+    const int n = 15;
+    auto ldi = identityLdi(n, n, [](int r, int c, auto& out) {
+        out.push_back({5.0f, 0x222222u, 34, (r == 7 && c == 7) ? 2 : 0});
+    });
+    ldi::FrameSettings s = singlePixels();
+    s.useSplat = true;
+    s.sizeAccurate = 1;
+    s.useFalseColor = true;
+    s.falseColorMode = 6;
+    ldi::ApplyFrameSettings(*ldi, s);
+    Canvas given(24, 24);
+    Canvas perPixel(24, 24);
+    const auto a = drawRaw(*ldi, shiftWarp(2.0f, 2.0f), given, nullptr, true);
+    const auto b = drawRaw(*ldi, shiftWarp(2.0f, 2.0f), perPixel, nullptr, false);
+    EXPECT_EQ(a.written, b.written);
+    EXPECT_EQ(given.at(10, 10), perPixel.at(10, 10));  // the centre sample, class 2
 }
 
 TEST(QpDraw, NonFiniteWarpDrawsNothing) {
