@@ -1,6 +1,8 @@
 // Shared helpers of the maker tests: small scenes with known answers and a scratch folder.
 #pragma once
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 
@@ -34,10 +36,11 @@ inline PinholeCamera quadsCamera() {
     return camera;
 }
 
-// A fresh empty folder for one test.
+// A fresh empty folder for one test (per process, so parallel runs never share one).
 inline std::string scratchFolder(const std::string& name) {
     const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("strata_maker_test_" + name);
+        std::filesystem::temp_directory_path() /
+        ("strata_maker_test_" + name + "_" + std::to_string(::getpid()));
     std::filesystem::remove_all(path);
     std::filesystem::create_directories(path);
     return path.string();
