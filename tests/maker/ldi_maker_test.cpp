@@ -24,7 +24,7 @@ namespace strata::maker {
 namespace {
 
 using testing::quadsCamera;
-using testing::scratchFolder;
+using testing::ScratchFolder;
 using testing::twoParallelQuads;
 
 struct Made {
@@ -62,7 +62,8 @@ std::vector<std::uint32_t> trace(const RayCaster& caster, const MakeRequest& req
 
 TEST(LdiMaker, FrontLayerOfTheFileEqualsTheTrace) {
     const Scene scene = buildDemoScene();
-    const std::string folder = scratchFolder("front");
+    const ScratchFolder scratch("front");
+    const std::string folder = scratch.path;
     for (MakerKind kind : {MakerKind::rtQp, MakerKind::rtCp, MakerKind::rtffMrqp}) {
         const MakeRequest request = requestFor(scene, kind, 64);
         const std::string path = folder + "/" + fileNameFor(kind, "demo");
@@ -103,7 +104,8 @@ TEST(LdiMaker, FrontLayerOfTheFileEqualsTheTrace) {
 
 TEST(LdiMaker, TwoQuadsDecodeToTheirDistances) {
     const Scene scene = twoParallelQuads();
-    const std::string folder = scratchFolder("quads");
+    const ScratchFolder scratch("quads");
+    const std::string folder = scratch.path;
     MakeRequest request = requestFor(scene, MakerKind::rtQp, 12);
     request.camera = quadsCamera();
     std::string error;
@@ -150,7 +152,8 @@ TEST(LdiMaker, HeaderHoldsTheReferenceCameraConventions) {
     request.camera = quadsCamera();
     std::string error;
     ASSERT_TRUE(normalizeCamera(request.camera, error));
-    const std::string path = scratchFolder("header") + "/h.ldibrtqp";
+    const ScratchFolder scratch("header");
+    const std::string path = scratch.path + "/h.ldibrtqp";
     Made made;
     ASSERT_TRUE(make(scene, request, path, made));
     std::unique_ptr<ldi::LdiBase> ldi = ldi::LoadLdi(path);
@@ -205,7 +208,8 @@ TEST(LdiMaker, HeaderHoldsTheReferenceCameraConventions) {
 
 TEST(LdiMaker, EveryKindLoadsBackAndMrqpCountsAgree) {
     const Scene scene = buildDemoScene();
-    const std::string folder = scratchFolder("all");
+    const ScratchFolder scratch("all");
+    const std::string folder = scratch.path;
     MakeRequest request = requestFor(scene, MakerKind::rtQp, 32);
     request.pyramidLevels = 2;
     request.setMembers = 3;
@@ -287,7 +291,8 @@ TEST(LdiMaker, QuadHalvesFrameTheirOwnRows) {
     request.camera = quadsCamera();
     std::string error;
     ASSERT_TRUE(normalizeCamera(request.camera, error));
-    const std::string path = scratchFolder("quad") + "/q.ldiquad";
+    const ScratchFolder scratch("quad");
+    const std::string path = scratch.path + "/q.ldiquad";
     Made made;
     ASSERT_TRUE(make(scene, request, path, made));
     std::unique_ptr<ldi::LdiBase> ldi = ldi::LoadLdi(path, &error);
@@ -357,7 +362,8 @@ TEST(MeshImport, MissingAndEmptyFilesAreRefusedWithTheirName) {
     std::string error;
     EXPECT_FALSE(loadMeshScene("/nonexistent/model.obj", scene, error));
     EXPECT_NE(error.find("/nonexistent/model.obj"), std::string::npos);
-    const std::string path = scratchFolder("mesh") + "/empty.obj";
+    const ScratchFolder scratch("mesh");
+    const std::string path = scratch.path + "/empty.obj";
     std::ofstream(path) << "# nothing\n";
     EXPECT_FALSE(loadMeshScene(path, scene, error));
     EXPECT_TRUE(scene.meshes.empty());

@@ -37,7 +37,8 @@ int run(const std::string& arguments, std::string* output = nullptr) {
 }
 
 TEST(MakeCommand, DemoWithoutKindWritesEveryKindIntoTheFolder) {
-    const std::string folder = testing::scratchFolder("cli_all") + "/out";
+    const testing::ScratchFolder scratch("cli_all");
+    const std::string folder = scratch.path + "/out";
     std::string output;
     ASSERT_EQ(run("make demo --size 24 --levels 2 --members 2 -o " + folder, &output), 0);
     for (const char* name :
@@ -54,7 +55,8 @@ TEST(MakeCommand, DemoWithoutKindWritesEveryKindIntoTheFolder) {
 }
 
 TEST(MakeCommand, TraceWithTheDefaultCameraIsTheFrontLayerOfMake) {
-    const std::string folder = testing::scratchFolder("cli_trace");
+    const testing::ScratchFolder scratch("cli_trace");
+    const std::string folder = scratch.path;
     ASSERT_EQ(run("make demo --kind rt-qp --size 40 -o " + folder + "/d.ldibrtqp"), 0);
     ASSERT_EQ(run("trace demo --size 40x40 -o " + folder + "/t.png"), 0);
     imageutil::RgbImage picture;
@@ -76,7 +78,8 @@ TEST(MakeCommand, TraceWithTheDefaultCameraIsTheFrontLayerOfMake) {
 }
 
 TEST(MakeCommand, TraceWritesBmpForABmpNameAndHonoursTheBackground) {
-    const std::string folder = testing::scratchFolder("cli_bmp");
+    const testing::ScratchFolder scratch("cli_bmp");
+    const std::string folder = scratch.path;
     ASSERT_EQ(run("trace demo --size 16x8 --bg 0x102030 --dir 0,1,0 --up 0,0,-1 -o " + folder +
                   "/sky.bmp"),
               0);
@@ -88,7 +91,8 @@ TEST(MakeCommand, TraceWritesBmpForABmpNameAndHonoursTheBackground) {
 }
 
 TEST(MakeCommand, RefusesBadInputWithAnExitStatus) {
-    const std::string folder = testing::scratchFolder("cli_bad");
+    const testing::ScratchFolder scratch("cli_bad");
+    const std::string folder = scratch.path;
     EXPECT_EQ(run("make demo --kind nonsense -o " + folder + "/x"), 2);
     EXPECT_EQ(run("make " + folder + "/missing.obj --kind rt-qp -o " + folder + "/x"), 1);
     EXPECT_EQ(run("make demo --kind rt-qp --layers 256 -o " + folder + "/x"), 1);

@@ -36,14 +36,25 @@ inline PinholeCamera quadsCamera() {
     return camera;
 }
 
-// A fresh empty folder for one test (per process, so parallel runs never share one).
-inline std::string scratchFolder(const std::string& name) {
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("strata_maker_test_" + name + "_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(path);
-    std::filesystem::create_directories(path);
-    return path.string();
-}
+// A fresh empty folder for one test (per process, so parallel runs never share one), removed
+// with everything in it when the object goes.
+class ScratchFolder {
+  public:
+    explicit ScratchFolder(const std::string& name)
+        : path((std::filesystem::temp_directory_path() /
+                ("strata_maker_test_" + name + "_" + std::to_string(::getpid())))
+                   .string()) {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string path;
+};
 
 }  // namespace strata::maker::testing
