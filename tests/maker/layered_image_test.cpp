@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "maker/demo_scene.h"
+#include "maker/maker_kind.h"
 #include "maker/ray_caster.h"
 #include "maker_test_util.h"
 
@@ -234,6 +235,93 @@ TEST(LayeredImage, RefusesLayerCountsOutOfRange) {
     EXPECT_FALSE(sampleLayers(*caster, camera, options, image, error));
     options.maxLayers = 0;
     EXPECT_FALSE(sampleLayers(*caster, camera, options, image, error));
+}
+
+}  // namespace
+}  // namespace strata::maker
+
+namespace strata::maker {
+namespace {
+
+TEST(Shading, ModesFollowTheirFormulasAndIgnoreTheView) {
+    const Colour c{0.8f, 0.4f, 0.2f};
+    ShadingOptions options;
+    options.light = {0.0f, 2.0f, 0.0f};  // not unit: normalised by the shader
+    options.ambient = 0.25f;
+    options.mode = ShadingMode::lambert;
+    // n.l = cos 60 degrees: k = 0.25 + 0.75 * 0.5.
+    const Colour lit = shade(c, {0.0f, 0.5f, 0.8660254f}, options);
+    EXPECT_NEAR(lit.r, 0.8f * 0.625f, 1e-6f);
+    EXPECT_NEAR(lit.b, 0.2f * 0.625f, 1e-6f);
+    // Facing away from the light: ambient only.
+    EXPECT_NEAR(shade(c, {0.0f, -1.0f, 0.0f}, options).g, 0.4f * 0.25f, 1e-6f);
+    options.mode = ShadingMode::normal;
+    const Colour n = shade(c, {-1.0f, 0.0f, 1.0f}, options);
+    EXPECT_EQ(n, (Colour{0.0f, 0.5f, 1.0f}));
+    options.mode = ShadingMode::unlit;
+    EXPECT_EQ(shade(c, {0.0f, 0.0f, 1.0f}, options), c);
+    EXPECT_EQ(packPixel({1.0f, 0.5f, 0.0f}), 0xFF7F00u);
+    for (const ShadingModeName& entry : shadingModeNames()) {
+        EXPECT_EQ(shadingModeFromName(entry.name), entry.mode);
+        EXPECT_EQ(shadingModeName(entry.mode), entry.name);
+    }
+    EXPECT_FALSE(shadingModeFromName("Lambert"));
+}
+
+TEST(MakerKind, NameTableRoundTripsAndClassifiesKinds) {
+    EXPECT_EQ(makerKinds().size(), 9u);
+    for (const MakerKindInfo& info : makerKinds()) {
+        EXPECT_EQ(makerKindFromName(info.name), info.kind);
+        EXPECT_EQ(makerKindInfo(info.kind).name, info.name);
+    }
+    EXPECT_FALSE(makerKindFromName("RT-QP"));
+    EXPECT_EQ(pixelKindOf(MakerKind::rtffCp), PixelKind::cp);
+    EXPECT_EQ(pixelKindOf(MakerKind::rtMrqp), PixelKind::mrqp);
+    EXPECT_EQ(pixelKindOf(MakerKind::quad), PixelKind::qp);
+    EXPECT_TRUE(isBlockLayout(MakerKind::rtffMrqp));
+    EXPECT_FALSE(isBlockLayout(MakerKind::rtQp));
+    EXPECT_FALSE(isSingleFileKind(MakerKind::pyramid));
+}
+
+TEST(PinholeCamera, DefaultFramesTheBoundingSphereAndRaysFollowThePixelGrid) {
+    Bounds bounds;
+    bounds.add({-1.0f, 0.0f, -2.0f});
+    bounds.add({1.0f, 2.0f, 0.0f});  // centre (0, 1, -1), radius sqrt(3)
+    const PinholeCamera camera = defaultCamera(bounds, 1.0471976f);  // 60 degrees
+    EXPECT_NEAR(camera.pos.y, 1.0f, 1e-6f);
+    EXPECT_NEAR(camera.pos.z, -1.0f + std::sqrt(3.0f) / 0.5f, 1e-5f);
+    EXPECT_EQ(camera.dir, (geometry::Vector3{0.0f, 0.0f, -1.0f}));
+    // Pixel (row 0, column 3) of a 4 x 2 grid: x = 3.5 of 4, y = 0.5 of 2.
+    const geometry::ImagePlaneFrame frame = rayFrame(camera, 4, 2);
+    const float t = std::tan(camera.fov / 2);
+    const geometry::Vector3 ray = frame.pixelRay(0.0f, 3.0f);
+    EXPECT_NEAR(ray.x, 0.75f * t, 1e-6f);
+    EXPECT_NEAR(ray.y, -0.5f * t, 1e-6f);
+    EXPECT_NEAR(ray.z, -1.0f, 1e-6f);
+    const geometry::Vector3 sub = rayThrough(frame, 3.5f, 0.5f);
+    EXPECT_NEAR(sub.x, ray.x, 1e-6f);
+    EXPECT_NEAR(sub.y, ray.y, 1e-6f);
+}
+
+TEST(PinholeCamera, NormalisingMakesAnOrthonormalFrameOrRefuses) {
+    PinholeCamera camera;
+    camera.dir = {0.0f, 0.0f, -2.0f};
+    camera.up = {0.0f, 1.0f, 1.0f};
+    std::string error;
+    ASSERT_TRUE(normalizeCamera(camera, error)) << error;
+    EXPECT_NEAR(camera.dir.length(), 1.0f, 1e-6f);
+    EXPECT_NEAR(camera.up.length(), 1.0f, 1e-6f);
+    EXPECT_NEAR(geometry::dot(camera.dir, camera.up), 0.0f, 1e-6f);
+    EXPECT_GT(camera.up.y, 0.9f);
+    camera.up = {0.0f, 0.0f, 3.0f};
+    EXPECT_FALSE(normalizeCamera(camera, error));
+    camera.up = {0.0f, 1.0f, 0.0f};
+    camera.fov = 0.0f;
+    EXPECT_FALSE(normalizeCamera(camera, error));
+    camera.fov = 1.0f;
+    camera.near = 5.0f;
+    camera.far = 2.0f;
+    EXPECT_FALSE(normalizeCamera(camera, error));
 }
 
 }  // namespace
