@@ -154,6 +154,7 @@ Scene buildDemoScene() {
     Scene scene;
     scene.name = "demo";
     scene.litByDefault = true;
+    scene.defaultElevation = 0.4363323f;  // 25 degrees
 
     // Floor (checker) and back wall (stripes), coloured by world position.
     const int floor =

@@ -43,15 +43,18 @@ bool normalizeCamera(PinholeCamera& camera, std::string& error) {
     return true;
 }
 
-PinholeCamera defaultCamera(const Bounds& bounds, float fovRadians) {
+PinholeCamera defaultCamera(const Bounds& bounds, float fovRadians, float elevationRadians) {
     PinholeCamera camera;
     camera.fov = fovRadians;
     const Vector3 centre = bounds.centre();
     const float radius = bounds.empty() || !(bounds.radius() > 0.0f) ? 1.0f : bounds.radius();
     const float distance = radius / std::sin(fovRadians * 0.5f);
-    camera.pos = centre + Vector3{0.0f, 0.0f, distance};
-    camera.dir = {0.0f, 0.0f, -1.0f};
-    camera.up = {0.0f, 1.0f, 0.0f};
+    // On the +z side of the bounding sphere, raised by the elevation angle, looking at its centre.
+    const float s = std::sin(elevationRadians);
+    const float c = std::cos(elevationRadians);
+    camera.pos = centre + Vector3{0.0f, distance * s, distance * c};
+    camera.dir = {0.0f, -s, -c};
+    camera.up = {0.0f, c, -s};
     return camera;
 }
 

@@ -30,9 +30,10 @@ inline constexpr float kDefaultFovDegrees = 45.0f;
 // given but not 0 < near < far.
 bool normalizeCamera(PinholeCamera& camera, std::string& error);
 
-// The default view of a scene: its bounding sphere framed from +z, looking down -z with +y up,
-// at the distance where the sphere just fits the field of view.
-PinholeCamera defaultCamera(const Bounds& bounds, float fovRadians);
+// The default view of a scene: its bounding sphere framed from +z at the distance where the
+// sphere just fits the field of view, looking at its centre. With elevation 0 the camera looks
+// down -z with +y up; a positive elevation raises it on the +z side and tilts it down as much.
+PinholeCamera defaultCamera(const Bounds& bounds, float fovRadians, float elevationRadians = 0.0f);
 
 // The pixel-ray frame of a width x height grid: pixelRay(row, column) is the ray through the
 // centre of that pixel, row 0 at the bottom (along +up), columns along +side; for any (x, y) in

@@ -63,6 +63,9 @@ struct Scene {
     std::vector<TriangleMesh> meshes;
     std::vector<Material> materials;
     bool litByDefault = false;  // lambert shading unless asked otherwise (the demo), else unlit
+    // Height of the default camera above the scene centre, as an angle of elevation (radians):
+    // the demo is seen from a little above, so its floor is not seen edge-on.
+    float defaultElevation = 0.0f;
 
     Bounds bounds() const;
     std::size_t triangleCount() const;

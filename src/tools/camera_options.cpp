@@ -95,7 +95,7 @@ bool applyCameraOptions(const CameraOptions& options, maker::PinholeCamera& came
 bool sceneCamera(const CameraOptions& options, const maker::Scene& scene,
                  maker::PinholeCamera& camera, std::string& error) {
     const maker::Bounds bounds = scene.bounds();
-    camera = maker::defaultCamera(bounds, requestedFov(options));
+    camera = maker::defaultCamera(bounds, requestedFov(options), scene.defaultElevation);
     if (!options.pos.empty() && options.dir.empty()) {
         geometry::Vector3 pos;
         if (parseVector3(options.pos, pos)) {
