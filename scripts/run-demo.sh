@@ -3,6 +3,9 @@
 # ray-cast from the built-in demo scene) in $BUILD_DIR/demo when it is missing, then shows what
 # is there.
 set -euo pipefail
+# There is no interactive viewer in this build yet, whether or not a display exists: the demo is
+# rendered headless to image files instead.
+echo "run-demo: the interactive viewer is not part of this build yet; rendering the demo to image files"
 BUILD_DIR=${BUILD_DIR:-build}
 STRATA="$BUILD_DIR/src/tools/strata"
 DEMO_DIR="$BUILD_DIR/demo"
@@ -40,3 +43,4 @@ render false_colour_normals --yaw 15 --false-color 4
 "$STRATA" render "$DEMO_DIR/demo.ldiquad" --size 350x350 --yaw 10 -o "$RENDER_DIR/quad_yaw.png"
 echo "run-demo: renders of the demo LDI in $RENDER_DIR:"
 ls "$RENDER_DIR"
+echo "run-demo: open the PNG files above in any image viewer"
