@@ -2,34 +2,11 @@
 
 #include <cmath>
 
+#include "geometry/record_io.h"
 #include "platform/debug_output.h"
 
 namespace strata::geometry {
 namespace {
-
-void putMatrix(platform::ByteWriter& out, const Matrix4& m) {
-    for (float e : m.m) {
-        out.putF32(e);
-    }
-}
-
-void getMatrix(platform::ByteReader& in, Matrix4& m) {
-    for (float& e : m.m) {
-        e = in.getF32();
-    }
-}
-
-void putVector(platform::ByteWriter& out, const Vector3& v) {
-    out.putF32(v.x);
-    out.putF32(v.y);
-    out.putF32(v.z);
-}
-
-void getVector(platform::ByteReader& in, Vector3& v) {
-    v.x = in.getF32();
-    v.y = in.getF32();
-    v.z = in.getF32();
-}
 
 void putTail(platform::ByteWriter& out, const ViewCamera& c) {
     putVector(out, c.pos);
