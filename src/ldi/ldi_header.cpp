@@ -1,22 +1,11 @@
 #include "ldi/ldi_header.h"
 
+#include "geometry/record_io.h"
+
 namespace strata::ldi {
 
-namespace {
-
-void putVector(platform::ByteWriter& out, const geometry::Vector3& v) {
-    out.putF32(v.x);
-    out.putF32(v.y);
-    out.putF32(v.z);
-}
-
-void getVector(platform::ByteReader& in, geometry::Vector3& v) {
-    v.x = in.getF32();
-    v.y = in.getF32();
-    v.z = in.getF32();
-}
-
-}  // namespace
+using geometry::getVector;
+using geometry::putVector;
 
 void LdiStats::serialize(platform::ByteWriter& out) const {
     for (std::int32_t v : {rays, hits, hitsOutsideFrustum, samples, samplesBlended,
