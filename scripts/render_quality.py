@@ -82,7 +82,8 @@ def main():
         run("render", ldis[1], "-o", probe, "--fov", "45", "--yaw", str(yaw), "--no-splat")
         holes = read_bmp(probe)
         mask = [h == BACKGROUND and t != BACKGROUND for h, t in zip(holes, truth)]
-        for setting, extra in (("default", []), ("no-splat", ["--no-splat"])):
+        for setting, extra in (("default", []), ("backface", ["--backface"]),
+                               ("no-splat", ["--no-splat"])):
             pictures = {}
             for layers in (8, 1):
                 path = os.path.join(out, f"render_l{layers}_yaw{yaw}_{setting}.bmp")
