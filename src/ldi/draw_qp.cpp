@@ -212,10 +212,10 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             float s = 0.9f;  // one pixel
             bool haveFacing = false;
             if constexpr (kSize != SizePath::single) {
-                if ((q & 0x80000000u) != 0) {
-                    s = 0.0f;  // no usable normal or class: one pixel
-                } else if constexpr (kSize == SizePath::table) {
-                    s = -zOut * sizeTable[q >> 20];
+                if constexpr (kSize == SizePath::table) {
+                    // An index of 0x800 or more (bit 31 set) has no table entry: one pixel.
+                    // The accurate path reads the normal and class fields alone.
+                    s = (q & 0x80000000u) != 0 ? 0.0f : -zOut * sizeTable[q >> 20];
                 } else {
                     const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
                     const float m = std::sqrt(rho.squaredLength() / omega.squaredLength());

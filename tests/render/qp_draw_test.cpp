@@ -301,6 +301,37 @@ TEST(QpDraw, DepthWordWithBit31IsOnePixel) {
     }
 }
 
+TEST(QpDraw, AccurateSizeIgnoresBit31OfTheDepthWord) {
+    // The accurate path reads only the normal (bits 25..30) and the class (bits 20..24). Normal
+    // 34 faces both cameras, which agree, S = 16/16 = 1, zOut = -1: s = binValue[2] = 2.5,
+    // the 3 x 3 footprint (false colour: yellow), with or without bit 31.
+    auto ldi = identityLdi(16, 16, [](int r, int c, auto& out) {
+        if (r == 7 && c == 7) {
+            out.push_back({5.0f, 0x123456u, 34, 2});
+        }
+    });
+    ldi::FrameSettings s = singlePixels();
+    s.useSplat = true;
+    s.sizeAccurate = 1;
+    for (const std::uint32_t bit31 : {0u, 0x80000000u}) {
+        ldi->pixels[1] = (ldi->pixels[1] & 0x7FFFFFFFu) | bit31;
+        s.useFalseColor = false;
+        ldi::ApplyFrameSettings(*ldi, s);
+        Canvas canvas(16, 16);
+        EXPECT_EQ(drawRaw(*ldi, shiftWarp(0.0f, 0.0f), canvas).written, 1);
+        EXPECT_EQ(canvas.at(8, 8), 0xFF123456u);
+        EXPECT_EQ(canvas.at(7, 8), render::blendHalf(0x80808080u, 0xFF123456u)) << bit31;
+        EXPECT_EQ(canvas.at(7, 7), render::blendQuarter(0x80808080u, 0xFF123456u)) << bit31;
+        EXPECT_EQ(canvas.at(6, 8), 0x80808080u);
+        s.useFalseColor = true;
+        s.falseColorMode = 6;
+        ldi::ApplyFrameSettings(*ldi, s);
+        Canvas shown(16, 16);
+        drawRaw(*ldi, shiftWarp(0.0f, 0.0f), shown);
+        EXPECT_EQ(shown.at(8, 8), 0xFFFF00u) << bit31;
+    }
+}
+
 TEST(QpDraw, HalvesTogetherCoverEachPixelOnceAndBenchReadsTheMiddleRow) {
     const int n = 12;
     auto ldi = identityLdi(n, n, [](int r, int c, auto& out) {

@@ -97,6 +97,40 @@ TEST(Traversal, FrontEpipoleInsideSplitsRowAndColumnAsDocumented) {
     EXPECT_EQ(runs[5].row, 2);
 }
 
+TEST(Traversal, SheetRunsInOrderForBothEyeSides) {
+    // Columns [1, 6), rows [2, 5), epipole (3, 3), written out run by run from the sheet tables.
+    const TraversalRange range{1, 6, 2, 5, 8, 8};
+    struct Expected {
+        int column, row, direction, count;
+    };
+    const Expected front[] = {
+        {1, 2, 1, 2},                  // sheet 1: rows y0 .. ey - 1, from x0, ex - x0
+        {1, 4, 1, 2},  {1, 3, 1, 2},   // sheet 2: rows y1 - 1 down to ey
+        {5, 2, -1, 3},                 // sheet 3: from x1 - 1 leftward, x1 - ex
+        {5, 4, -1, 3}, {5, 3, -1, 3},  // sheet 4
+    };
+    const Expected behind[] = {
+        {3, 3, -1, 3}, {3, 2, -1, 3},  // sheet 1: rows ey down to y0, from ex, ex - x0 + 1
+        {3, 4, -1, 3},                 // sheet 2: rows ey + 1 up to y1 - 1
+        {4, 3, 1, 2},  {4, 2, 1, 2},   // sheet 3: from ex + 1 rightward, x1 - ex - 1
+        {4, 4, 1, 2},                  // sheet 4
+    };
+    for (int b = 0; b <= 1; ++b) {
+        std::vector<RowRun> runs;
+        traverseSheets(epipole(3, 3, b), range, Traversal::standard,
+                       [&](const RowRun& run) { runs.push_back(run); });
+        const Expected* want = b ? behind : front;
+        ASSERT_EQ(runs.size(), 6u) << b;
+        for (std::size_t i = 0; i < 6; ++i) {
+            EXPECT_EQ(runs[i].column, want[i].column) << b << " run " << i;
+            EXPECT_EQ(runs[i].row, want[i].row) << b << " run " << i;
+            EXPECT_EQ(runs[i].direction, want[i].direction) << b << " run " << i;
+            EXPECT_EQ(runs[i].count, want[i].count) << b << " run " << i;
+            EXPECT_EQ(runs[i].readRow, runs[i].row);
+        }
+    }
+}
+
 TEST(Traversal, BehindWithEpipoleBeforeTheFirstColumnDrawsWholeRows) {
     const TraversalRange range{0, 5, 0, 4, 5, 4};
     std::vector<RowRun> runs;
