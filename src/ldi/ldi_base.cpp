@@ -67,7 +67,7 @@ int LdiBase::Load(const std::string& path) {
     loadError_.clear();
     LdiFileReader file;
     if (!file.open(path)) {
-        ResetAfterFailure();
+        // Nothing was read: the object keeps what it held.
         return Fail(path, file.problem);
     }
     if (ReadBody(file) == 0) {
@@ -199,16 +199,15 @@ void LdiBase::FinishLoad() {
 void LdiBase::BuildRowDepthRanges() {
     header.culler.allocate(header.height);
     for (std::int32_t row = 0; row < header.height; ++row) {
+        // Folded from 1 and -1, so a row without samples keeps (1, -1).
         float rowMin = 1.0f;
         float rowMax = -1.0f;
-        bool any = false;
         for (std::int32_t col = 0; col < header.width; ++col) {
             float lo = 0.0f;
             float hi = 0.0f;
             if (NormalisedDepthRange(row, col, lo, hi) != 0) {
-                rowMin = any ? std::min(rowMin, lo) : lo;
-                rowMax = any ? std::max(rowMax, hi) : hi;
-                any = true;
+                rowMin = std::min(rowMin, lo);
+                rowMax = std::max(rowMax, hi);
             }
         }
         header.culler.setRow(row, rowMin, rowMax);

@@ -50,6 +50,7 @@ struct LdiRenderOptions {
 
 // Counters of one draw; every draw resets them first.
 struct LdiDrawStats {
+    std::array<char, 264> text{};  // spare
     std::int32_t spare = 0;
     std::int32_t visited = 0;  // every depth pixel stepped over
     std::int32_t inside = 0;   // samples that passed the screen test
@@ -85,8 +86,9 @@ class LdiBase {
     virtual void Release();
     // Stream body: ReadHeader, ReadPixels, then the load finishing steps. 1 or 0.
     virtual int ReadBody(LdiFileReader& file);
-    // Loads the LDI file at path. Returns 1, or 0 with one line printed (see loadError()); a
-    // failed load leaves the object empty (arrays released, header back to defaults).
+    // Loads the LDI file at path. Returns 1, or 0 with one line printed (see loadError()). A
+    // file that does not open leaves the object as it was; any later failure leaves it empty
+    // (arrays released, header back to defaults).
     virtual int Load(const std::string& path);
     // Stream body: WriteHeader then WritePixels.
     virtual int WriteBody(LdiFileWriter& file);

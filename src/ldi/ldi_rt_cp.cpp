@@ -114,7 +114,8 @@ std::string LdiRtCp::CheckArrays() const {
         allocatedPixels_ != header.pixelCount) {
         return "the header size does not match the allocated arrays";
     }
-    std::string problem = checkRowStart(rowStart, header.height, allocatedPixels_, "rowStart");
+    std::string problem =
+        checkRowStart(rowStart, header.height, allocatedPixels_, "rowStart", false);
     if (problem.empty()) {
         problem = checkLayerCounts(layerCount, rowStart, header.width, header.height);
     }

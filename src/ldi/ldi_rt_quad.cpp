@@ -43,20 +43,29 @@ bool parseFloat(const std::string& token, float& value) {
     return result.ec == std::errc() && result.ptr == end;
 }
 
-// A member name as written in a list: '\' separators read as '/'; looked up beside the list
-// first, then as written (relative to the current directory).
-std::string resolveMember(const std::string& listPath, std::string name) {
-    std::replace(name.begin(), name.end(), '\\', '/');
-    const std::string beside = platform::joinPath(platform::directoryOf(listPath), name);
-    if (platform::fileSize(beside)) {
-        return beside;
-    }
-    return name;
-}
-
 std::string fileNameOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A member name as written in a list: '\' separators read as '/'; looked up beside the list
+// first, then as written (relative to the current directory), then by its file name alone
+// beside the list (a list moved together with its halves).
+std::string resolveMember(const std::string& listPath, std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    const std::string folder = platform::directoryOf(listPath);
+    const std::string beside = platform::joinPath(folder, name);
+    if (platform::fileSize(beside)) {
+        return beside;
+    }
+    if (platform::fileSize(name)) {
+        return name;
+    }
+    const std::string moved = platform::joinPath(folder, fileNameOf(name));
+    if (platform::fileSize(moved)) {
+        return moved;
+    }
+    return name;
 }
 
 }  // namespace
@@ -116,7 +125,8 @@ int LdiRtQuad::Load(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     std::string error;
     if (!platform::readWholeFile(path, bytes, error, kMaxListBytes)) {
-        return refuse(error);
+        // Nothing was read: the quad keeps what it held.
+        return Fail(path, error);
     }
     // Lists are plain text; anything with control bytes is some other file.
     for (std::uint8_t b : bytes) {
@@ -179,13 +189,13 @@ int LdiRtQuad::Save(const std::string& path) {
     if (bottom_->Save(bottomPath) == 0) {
         return Fail(listPath, "bottom half not saved: " + bottom_->loadError());
     }
-    // The list names the halves by file name: they sit beside it.
+    // The list names the halves exactly as they were saved.
     platform::AtomicFileWriter list(listPath);
     if (!list.isOpen()) {
         return Fail(listPath, "cannot create: " + list.error());
     }
-    std::fprintf(list.stream(), "%s\n", fileNameOf(topPath).c_str());
-    std::fprintf(list.stream(), "%s\n", fileNameOf(bottomPath).c_str());
+    std::fprintf(list.stream(), "%s\n", topPath.c_str());
+    std::fprintf(list.stream(), "%s\n", bottomPath.c_str());
     std::fprintf(list.stream(), " %f %f %f ", static_cast<double>(firstVector.x),
                  static_cast<double>(firstVector.y), static_cast<double>(firstVector.z));
     std::fprintf(list.stream(), "%f %f %f\n", static_cast<double>(secondVector.x),

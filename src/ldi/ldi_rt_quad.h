@@ -22,12 +22,14 @@ class LdiRtQuad : public LdiRtQp {
     // Drops both halves.
     void Release() override;
     // Reads the list at path: two half names (resolved against the list's folder first, then
-    // as written, '\' read as '/'), then six floats. Both halves must load; otherwise 0, naming
-    // the half that failed. Afterwards the quad's header is a copy of the top half's with
-    // ldiType RTQuad.
+    // as written, then by file name beside the list; '\' read as '/'), then six floats. Both
+    // halves must load; otherwise 0, naming the half that failed. Afterwards the quad's header
+    // is a copy of the top half's with ldiType RTQuad. A list that does not open leaves the
+    // quad as it was.
     int Load(const std::string& path) override;
     // Saves under base name B (a trailing ".ldiquad" is dropped): the halves as B_top.ldibrtqp
-    // and B_bot.ldibrtqp (stream RT/QP), then the list B.ldiquad naming them by file name.
+    // and B_bot.ldibrtqp (stream RT/QP), then the list B.ldiquad naming them as written there
+    // ("B_top.ldibrtqp" and "B_bot.ldibrtqp", one per line), then the two vectors.
     int Save(const std::string& path) override;
     LdiDrawStats Draw(const geometry::Matrix4& warpMatrix, const geometry::Matrix4& viewMatrix,
                       const geometry::ViewCamera& outputCamera, imageutil::RgbImage& frame,

@@ -62,7 +62,8 @@ int RtffIo::load(LdiBase& ldi, RtffBlocks& blocks, const std::string& path) {
     platform::UnbufferedFile file;
     std::string error;
     if (!file.open(path, error)) {
-        return refuse(error);
+        // Nothing was read: the object keeps what it held.
+        return ldi.Fail(path, error);
     }
     // The header block.
     platform::AlignedBlock headerBlock;

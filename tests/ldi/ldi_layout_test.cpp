@@ -1,10 +1,13 @@
 // Byte layouts written out by hand, independent of the serialisers under test.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "ldi/ldi_factory.h"
 #include "ldi/ldi_rt_cp.h"
 #include "ldi/ldi_rt_mrqp.h"
 #include "ldi/ldi_rt_qp.h"
+#include "ldi/ldi_rt_quad.h"
 #include "ldi/ldi_rtff.h"
 #include "ldi/ldi_rtff_layout.h"
 #include "ldi/ldi_samples.h"
@@ -15,6 +18,7 @@ namespace {
 
 using testing::appendU16;
 using testing::appendU32;
+using testing::makeSample;
 using testing::readBytes;
 using testing::TempDir;
 using testing::writeBytes;
@@ -215,6 +219,176 @@ TEST(LdiLayout, SavedRtffFilesHaveWholeBlockSizes) {
         std::string error;
         EXPECT_NE(LoadLdi(path, &error), nullptr) << error;
     }
+}
+
+void putF32(std::vector<std::uint8_t>& b, std::size_t offset, float v) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &v, 4);
+    for (int i = 0; i < 4; ++i) {
+        b[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
+    }
+}
+
+void putI32(std::vector<std::uint8_t>& b, std::size_t offset, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+TEST(LdiLayout, RtffMrqpViewsFollowThePartATable) {
+    // 1 x 2 grid (2 x (1 + 1) = 4 offsets, even); one depth pixel at (0, 0) with two 4x4 bits
+    // and one 2x2 bit. Part A: rowStart0..2 (3 int32 each) at 0, 12, 24, layerOffset0..2
+    // (4 int16 each) at 36, 44, 52: 6 x (2 x 4 + 2) = 60 bytes. Part B in the next block:
+    // pixel, two 4x4 colours, one 2x2 colour, one full colour.
+    TempDir dir;
+    std::vector<std::uint8_t> file = handHeader(2, 6, 1, 2, 0);
+    putI32(file, 8892, 1);
+    putI32(file, 8896, 2);
+    putI32(file, 8900, 1);
+    putI32(file, 8904, 1);
+    file.resize(65536, 0);
+    for (std::uint32_t total : {1u, 2u, 1u}) {
+        appendU32(file, 0);
+        appendU32(file, total);
+        appendU32(file, total);
+    }
+    for (std::uint16_t total : {1, 2, 1}) {
+        appendU16(file, 0);
+        appendU16(file, total);
+        appendU16(file, 0);
+        appendU16(file, 0);
+    }
+    ASSERT_EQ(file.size(), 65536u + 60);
+    file.resize(2 * 65536, 0);
+    appendU32(file, 0x000FFFFFu);  // depth word
+    appendU32(file, 0x00010003u);  // 4x4 bits 0, 1; 2x2 bit 0
+    appendU32(file, 0x00A0A0A0u);  // 4x4 colours
+    appendU32(file, 0x00B0B0B0u);
+    appendU32(file, 0x00C0C0C0u);  // 2x2 colour
+    appendU32(file, 0x00D0D0D0u);  // full colour
+    file.resize(3 * 65536, 0);
+    writeBytes(dir.file("mr.ldi"), file);
+
+    std::string error;
+    auto ldi = LoadLdi(dir.file("mr.ldi"), &error);
+    ASSERT_NE(ldi, nullptr) << error;
+    auto& mr = dynamic_cast<LdiRtffMrqp&>(*ldi);
+    const auto* body = reinterpret_cast<const std::uint8_t*>(mr.rowStart[0]);
+    const auto at = [body](const void* p) { return static_cast<const std::uint8_t*>(p) - body; };
+    EXPECT_EQ(at(mr.rowStart[1]), 12);
+    EXPECT_EQ(at(mr.rowStart[2]), 24);
+    EXPECT_EQ(at(mr.layerOffset[0]), 36);
+    EXPECT_EQ(at(mr.layerOffset[1]), 44);
+    EXPECT_EQ(at(mr.layerOffset[2]), 52);
+    EXPECT_EQ(at(mr.pixels), 65536);
+    EXPECT_EQ(at(mr.colours4x4), 65536 + 8);
+    EXPECT_EQ(at(mr.colours2x2), 65536 + 16);
+    EXPECT_EQ(at(mr.fullColours), 65536 + 20);
+    EXPECT_EQ(mr.colours4x4[1], 0x00B0B0B0u);
+    EXPECT_EQ(mr.fullColours[0], 0x00D0D0D0u);
+    EXPECT_EQ(mr.LayerCount(0, 0), 1);
+    EXPECT_EQ(mr.LayerCount(1, 0), 0);
+    ASSERT_EQ(mr.Save(dir.file("mr2.ldi")), 1);
+    EXPECT_EQ(readBytes(dir.file("mr2.ldi")), file);
+}
+
+TEST(LdiLayout, DepthPixelsPastTheLastRowAreCarried) {
+    // pixelCount 4 while rowStart ends at 3: the fourth pixel is never indexed; the file loads
+    // and saves back unchanged. A rowStart ending past pixelCount is refused.
+    TempDir dir;
+    std::vector<std::uint8_t> file = handHeader(1, 3, 1, 1, 4);
+    appendU32(file, 0);
+    appendU32(file, 3);
+    file.push_back(3);
+    file.push_back(0);
+    for (std::uint32_t p : {0x01000001u, 0x01000002u, 0x01000003u, 0x01000004u}) {
+        appendU32(file, p);
+    }
+    writeBytes(dir.file("spare.ldi"), file);
+    std::string error;
+    auto ldi = LoadLdi(dir.file("spare.ldi"), &error);
+    ASSERT_NE(ldi, nullptr) << error;
+    EXPECT_EQ(ldi->LayerCount(0, 0), 3);
+    ASSERT_EQ(ldi->Save(dir.file("spare2.ldi")), 1);
+    EXPECT_EQ(readBytes(dir.file("spare2.ldi")), file);
+
+    putI32(file, 20, 2);  // pixelCount 2 < rowStart total 3
+    file.resize(file.size() - 8);
+    writeBytes(dir.file("short.ldi"), file);
+    platform::DebugCapture capture;
+    EXPECT_EQ(LoadLdi(dir.file("short.ldi"), &error), nullptr);
+    EXPECT_NE(error.find("rowStart ends at 3"), std::string::npos) << error;
+}
+
+TEST(LdiLayout, RowDepthRangesFoldFromOneAndMinusOne) {
+    // CP, 1 x 2: row 0 holds one layer of code 0, row 1 none. bins (2.5, 3.5): binValue[0] =
+    // 3 - 1 = 2, outside -1..1, so row 0 folds to (min(1, 2), max(-1, 2)) = (1, 2); the empty
+    // row keeps (1, -1). binFactor[0] = 2nf / ((f - n) 2 - (f + n)) with near 1, far 100.
+    TempDir dir;
+    std::vector<std::uint8_t> file = handHeader(1, 3, 1, 2, 1);
+    putF32(file, 328, 1.0f);    // view.near
+    putF32(file, 332, 100.0f);  // view.far
+    putI32(file, 692, 1);       // binCount
+    putF32(file, 696, 2.5f);
+    putF32(file, 700, 3.5f);
+    for (std::uint32_t r : {0u, 1u, 1u}) {
+        appendU32(file, r);
+    }
+    for (std::uint8_t c : {1, 0, 0, 0}) {
+        file.push_back(c);
+    }
+    appendU32(file, 0x00123456u);
+    writeBytes(dir.file("bins.ldi"), file);
+    std::string error;
+    auto ldi = LoadLdi(dir.file("bins.ldi"), &error);
+    ASSERT_NE(ldi, nullptr) << error;
+    EXPECT_EQ(ldi->binValue[0], 2.0f);
+    EXPECT_FLOAT_EQ(ldi->binFactor[0], 200.0f / (99.0f * 2.0f - 101.0f));
+    ASSERT_EQ(ldi->header.culler.rows, 2);
+    EXPECT_EQ(ldi->header.culler.zMin[0], 1.0f);
+    EXPECT_EQ(ldi->header.culler.zMax[0], 2.0f);
+    EXPECT_EQ(ldi->header.culler.zMin[1], 1.0f);
+    EXPECT_EQ(ldi->header.culler.zMax[1], -1.0f);
+}
+
+TEST(LdiLayout, FilesThatDoNotOpenLeaveTheObjectAsItWas) {
+    TempDir dir;
+    platform::DebugCapture capture;
+    for (int ldiType : {1, 2}) {
+        auto sample = makeSample(ldiType, 2, 3, 2, 4);
+        ASSERT_EQ(sample->Save(dir.file("s.ldi")), 1);
+        auto ldi = CreateLdi(ldiType, 2);
+        ASSERT_EQ(ldi->Load(dir.file("s.ldi")), 1);
+        EXPECT_EQ(ldi->Load(dir.file("absent.ldi")), 0);
+        EXPECT_NE(ldi->loadError().find("cannot open"), std::string::npos);
+        EXPECT_EQ(ldi->width(), 3);
+        EXPECT_EQ(ldi->arraysAllocated, 1);
+        EXPECT_EQ(ldi->DepthPixelCount(), sample->DepthPixelCount());
+    }
+    auto quad = makeSample(5, 2, 3, 2, 4);
+    ASSERT_EQ(quad->Save(dir.file("q")), 1);
+    LdiRtQuad loaded;
+    ASSERT_EQ(loaded.Load(dir.file("q.ldiquad")), 1);
+    EXPECT_EQ(loaded.Load(dir.file("absent.ldiquad")), 0);
+    EXPECT_NE(loaded.top(), nullptr);
+    EXPECT_EQ(loaded.width(), 3);
+}
+
+TEST(LdiLayout, DrawStatsAndRenderOptionDefaults) {
+    const LdiDrawStats stats;
+    EXPECT_EQ(stats.sizeMin, 100.0f);
+    EXPECT_EQ(stats.sizeMax, 0.0f);
+    EXPECT_EQ(stats.sizeSum, 0.0f);
+    EXPECT_EQ(stats.visited, 0);
+    EXPECT_EQ(stats.text.size(), 264u);
+    const LdiRenderOptions options;
+    EXPECT_EQ(options.markColour, 0x00FF0000);
+    EXPECT_EQ(options.falseColorMode, 4);
+    EXPECT_EQ(options.sizeAccurate, 1);
+    EXPECT_EQ(options.useSplat, 0);
+    EXPECT_EQ(options.frustumClipper, 1);
+    EXPECT_EQ(options.scanlineCulling, 0);
+    EXPECT_EQ(options.useDepthCorrection, 0);
 }
 
 }  // namespace

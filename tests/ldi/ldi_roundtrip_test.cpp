@@ -93,15 +93,16 @@ TEST(LdiRoundTrip, SaveThenLoadReproducesEveryKind) {
     }
 }
 
-TEST(LdiRoundTrip, QuadListNamesItsHalvesBesideIt) {
+TEST(LdiRoundTrip, QuadListNamesItsHalvesAsSaved) {
     TempDir dir;
     auto quad = makeSample(5, 2, 4, 2, 3);
     ASSERT_EQ(quad->Save(dir.file("scene")), 1);
     const std::vector<std::uint8_t> list = readBytes(dir.file("scene.ldiquad"));
     const std::string text(list.begin(), list.end());
-    EXPECT_EQ(text,
-              "scene_top.ldibrtqp\nscene_bot.ldibrtqp\n 1.500000 -2.250000 3.000000 "
-              "0.125000 4.000000 -5.500000\n");
+    // "%s_top.ldibrtqp" and "%s_bot.ldibrtqp" of the base name, then " %f %f %f " and
+    // "%f %f %f\n".
+    EXPECT_EQ(text, dir.file("scene_top.ldibrtqp") + "\n" + dir.file("scene_bot.ldibrtqp") +
+                        "\n 1.500000 -2.250000 3.000000 0.125000 4.000000 -5.500000\n");
     auto top = LoadLdi(dir.file("scene_top.ldibrtqp"));
     ASSERT_NE(top, nullptr);
     EXPECT_EQ(top->header.ldiType, 1);
@@ -121,6 +122,16 @@ TEST(LdiRoundTrip, QuadListNamesItsHalvesBesideIt) {
     EXPECT_EQ(q.header.ldiType, 5);
     EXPECT_EQ(q.width(), 4);
     EXPECT_EQ(q.header.view.fov, q.top()->header.view.fov);
+
+    // A list moved together with its halves still finds them beside it.
+    std::filesystem::create_directory(dir.file("moved"));
+    for (const char* name : {"scene.ldiquad", "scene_bot.ldibrtqp", "sub/t.ldibrtqp"}) {
+        std::filesystem::copy_file(
+            dir.file(name), dir.file("moved/" + std::filesystem::path(name).filename().string()));
+    }
+    std::filesystem::rename(dir.file("moved/t.ldibrtqp"), dir.file("moved/scene_top.ldibrtqp"));
+    std::filesystem::rename(dir.file("scene_bot.ldibrtqp"), dir.file("gone.ldibrtqp"));
+    EXPECT_NE(LoadLdi(dir.file("moved/scene.ldiquad"), &error), nullptr) << error;
 }
 
 TEST(LdiRoundTrip, LoadBuildsTablesAndRowRanges) {
@@ -139,14 +150,12 @@ TEST(LdiRoundTrip, LoadBuildsTablesAndRowRanges) {
         for (std::int32_t r = 0; r < 3; ++r) {
             float rowMin = 1.0f;
             float rowMax = -1.0f;
-            bool any = false;
             for (std::int32_t c = 0; c < 5; ++c) {
                 float lo = 0.0f;
                 float hi = 0.0f;
                 if (ldi->NormalisedDepthRange(r, c, lo, hi) != 0) {
-                    rowMin = any ? std::min(rowMin, lo) : lo;
-                    rowMax = any ? std::max(rowMax, hi) : hi;
-                    any = true;
+                    rowMin = std::min(rowMin, lo);
+                    rowMax = std::max(rowMax, hi);
                 }
             }
             EXPECT_EQ(ldi->header.culler.zMin[static_cast<std::size_t>(r)], rowMin);
