@@ -48,14 +48,27 @@ TEST(DepthCorrectionTable, CentreEntryOfTheDefaultFrame) {
     table.update(350, 350, p.sx, p.sy, p.k);
     const float expected =
         std::sqrt(p.k * ((0.5f * p.sx) * (0.5f * p.sx) + (0.5f * p.sy) * (0.5f * p.sy)) + 1.0f);
-    for (int y : {174, 175}) {
-        for (int x : {174, 175}) {
-            EXPECT_FLOAT_EQ(table.entries[table.indexOf(x, y)], expected);
-        }
-    }
+    EXPECT_EQ(table.entries[0], expected);
+    // The kernels look up |X - (W >> 1)| and |Y - (H >> 1)|: pixel 175 reads the centre entry,
+    // pixel 174 the next one out.
+    EXPECT_EQ(table.indexOf(175, 175), 0u);
+    EXPECT_EQ(table.indexOf(174, 175), 1u);
+    EXPECT_EQ(table.indexOf(175, 174), 175u);
+    EXPECT_EQ(table.indexOf(174, 174), 176u);
+    const float next =
+        std::sqrt(p.k * ((1.5f * p.sx) * (1.5f * p.sx) + (0.5f * p.sy) * (0.5f * p.sy)) + 1.0f);
+    EXPECT_EQ(table.entries[1], next);
     // Even width: column 0 lies one past the quadrant; the kernels never reach it.
     EXPECT_FALSE(table.covers(0, 175));
     EXPECT_TRUE(table.covers(1, 175));
+}
+
+TEST(DepthCorrectionTable, ParametersFromNearFieldOfViewAndHalfSizes) {
+    // sx = near tan(fov/2) / (W/2), sy with H/2, k = near (1 / near).
+    const DepthCorrectionParameters p = depthCorrectionParameters(0.5f, 0.75f, 200, 100);
+    EXPECT_FLOAT_EQ(p.sx, 0.00375f);
+    EXPECT_FLOAT_EQ(p.sy, 0.0075f);
+    EXPECT_FLOAT_EQ(p.k, 1.0f);
 }
 
 TEST(DepthCorrectionTable, RebuiltWhenSizeOrParametersChange) {

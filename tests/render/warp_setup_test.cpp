@@ -7,6 +7,7 @@
 
 #include "render/output_view.h"
 #include "render/test_cameras.h"
+#include "render/warp_state.h"
 
 namespace strata::render {
 namespace {
@@ -102,6 +103,55 @@ TEST(WarpSetup, BrokenMatrixSkipsTheDraw) {
     broken(0, 0) = std::numeric_limits<float>::quiet_NaN();
     const WarpSetup s = computeWarpSetup(reference().fullTransform(), broken, 0, 64, 0, 64);
     EXPECT_FALSE(s.valid);
+}
+
+TEST(BeginDraw, ScaleTablesAndRangesOfADraw) {
+    // Reference: tan(fov/2) = 0.5 over 64 columns; output: tan(fov/2) = 0.25 over 100 x 80,
+    // near 0.1, one unit behind the reference camera.
+    DrawSetupInput in;
+    in.ldiView =
+        testing::referenceCamera({0, 0, 0}, {0, 0, -1}, {0, 1, 0}, 2.0f * std::atan(0.5f), 64, 64);
+    in.ldiWidth = 64;
+    in.ldiHeight = 64;
+    const OutputView out =
+        makeOutputView({0, 0, 1}, {0, 0, -1}, {0, 1, 0}, 2.0f * std::atan(0.25f), 100, 80);
+    in.warpMatrix = out.warpMatrix;
+    in.outputCamera = out.camera;
+    in.outWidth = 100;
+    in.outHeight = 80;
+    in.x0 = -5;  // limited to the grid
+    in.x1 = 100;
+    in.y0 = 0;
+    in.y1 = 64;
+    const float bounds[] = {0.0f, 1.0f, 2.0f, 3.0f};
+    in.bounds = bounds;
+    in.binCount = 3;
+    in.buildSplatTable = true;
+    WarpState state;
+    state.facing = 0.7f;
+    ASSERT_TRUE(beginDraw(state, in));
+    EXPECT_EQ(state.facing, 0.0f);
+    EXPECT_FLOAT_EQ(state.splatScale, 3.125f);  // 100 (0.5 / 0.25 / 64)
+    EXPECT_FLOAT_EQ(state.halfWidth, 50.0f);
+    EXPECT_FLOAT_EQ(state.halfHeight, 40.0f);
+    EXPECT_FLOAT_EQ(state.correction.sx, 0.0005f);  // 0.1 x 0.25 / 50
+    EXPECT_FLOAT_EQ(state.correction.sy, 0.000625f);
+    EXPECT_EQ(state.depthCorrection.width, 100);
+    EXPECT_EQ(state.depthCorrection.entries.size(), 50u * 40u);
+    EXPECT_EQ(state.range.x0, 0);
+    EXPECT_EQ(state.range.x1, 64);
+    // Same directions: entry (n << 5) | j = S (bound[j] + bound[j + 1]) / 2.
+    EXPECT_FLOAT_EQ(state.splatSize[(7u << 5) | 1u], 3.125f * 1.5f);
+    EXPECT_EQ(state.splatSize[(7u << 5) | 3u], 0.0f);
+    EXPECT_EQ(state.setup.behind, 1);
+    EXPECT_NEAR(state.setup.epipoleX, 32, 1);
+
+    DrawSetupInput tiny = in;
+    tiny.outWidth = 6;  // a 7 x 7 footprint cannot fit
+    EXPECT_FALSE(beginDraw(state, tiny));
+    DrawSetupInput empty = in;
+    empty.y1 = 0;
+    EXPECT_FALSE(beginDraw(state, empty));
 }
 
 }  // namespace
