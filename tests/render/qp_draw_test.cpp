@@ -3,7 +3,9 @@
 // per-sample switches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
@@ -264,7 +266,8 @@ TEST(QpDraw, SplatSizesOfExactlyOneThreeFivePickTheNextFootprint) {
         s.sizeAccurate = 0;
         ldi::ApplyFrameSettings(*ldi, s);
         Canvas canvas(16, 16);
-        drawRaw(*ldi, shiftWarp(0.0f, 0.0f), canvas);  // sample lands on (8, 8)
+        std::vector<float> depth(256, 7.0f);
+        drawRaw(*ldi, shiftWarp(0.0f, 0.0f), canvas, depth.data());  // sample lands on (8, 8)
         int changed = 0;
         for (int y = 0; y < 16; ++y) {
             for (int x = 0; x < 16; ++x) {
@@ -276,6 +279,29 @@ TEST(QpDraw, SplatSizesOfExactlyOneThreeFivePickTheNextFootprint) {
         // The corner of the block is the quarter blend of old and new.
         const int k = i + 1;
         EXPECT_EQ(canvas.at(8 - k, 8 - k), render::blendQuarter(0x80808080u, word | 0xFF000000u));
+        // The depth buffer gets zOut (-1 for this warp) over the same square, and nowhere else.
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 16; ++x) {
+                const bool inSquare = std::abs(x - 8) <= k && std::abs(y - 8) <= k;
+                ASSERT_EQ(depth[static_cast<std::size_t>(y * 16 + x)], inSquare ? -1.0f : 7.0f)
+                    << x << "," << y << " size " << means[i];
+            }
+        }
+        // The false-colour kernel blends the same footprint but writes one depth entry only.
+        s.useFalseColor = true;
+        s.falseColorMode = 5;
+        ldi::ApplyFrameSettings(*ldi, s);
+        Canvas shown(16, 16);
+        std::fill(depth.begin(), depth.end(), 7.0f);
+        drawRaw(*ldi, shiftWarp(0.0f, 0.0f), shown, depth.data());
+        EXPECT_NE(shown.at(8 - k, 8 - k), 0x80808080u);
+        EXPECT_EQ(shown.at(8 - k - 1, 8), 0x80808080u);
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 16; ++x) {
+                ASSERT_EQ(depth[static_cast<std::size_t>(y * 16 + x)],
+                          x == 8 && y == 8 ? -1.0f : 7.0f);
+            }
+        }
     }
 }
 
@@ -410,6 +436,7 @@ TEST(QpDraw, FalseColourModesAndDepthBuffer) {
         }
     });
     const std::uint32_t q = ldi->pixels[1];
+    ldi->binValue[0] = 2.0f;  // class 0
     ldi::FrameSettings s = singlePixels();
     s.useFalseColor = true;
     std::vector<float> depth(256, 7.0f);
@@ -431,8 +458,8 @@ TEST(QpDraw, FalseColourModesAndDepthBuffer) {
             case 4:                         // normal 34 = (-0.034563, -0.102492, 0.994133)
                 EXPECT_EQ(got, 0x0000FEu);  // 255 * 0.994133 = 253.5, rounded
                 break;
-            case 7:
-                EXPECT_EQ(got & 0x00FFFFu, 0u);  // red only
+            case 7:  // red = sqrt(|N.h| / |N.refDir|) binValue zOut (-15): 1 x 2 x -1 x -15
+                EXPECT_EQ(got, 0x1E0000u);
                 break;
             default:  // no colour rule: the true colour
                 EXPECT_EQ(got, 0xFF123456u);
