@@ -313,8 +313,8 @@ TEST(LdiLayout, DepthPixelsPastTheLastRowAreCarried) {
     EXPECT_EQ(readBytes(dir.file("spare2.ldi")), file);
 
     putI32(file, 20, 2);  // pixelCount 2 < rowStart total 3
-    file.resize(file.size() - 8);
-    writeBytes(dir.file("short.ldi"), file);
+    const std::vector<std::uint8_t> fewer(file.begin(), file.end() - 8);
+    writeBytes(dir.file("short.ldi"), fewer);
     platform::DebugCapture capture;
     EXPECT_EQ(LoadLdi(dir.file("short.ldi"), &error), nullptr);
     EXPECT_NE(error.find("rowStart ends at 3"), std::string::npos) << error;
