@@ -9,7 +9,7 @@ namespace strata::ldi {
 using platform::formatString;
 
 std::string checkRowStart(const std::int32_t* rowStart, std::int32_t height, std::int64_t total,
-                          const char* name, bool exact) {
+                          const char* name) {
     if (rowStart == nullptr) {
         return formatString("%s missing", name);
     }
@@ -22,7 +22,7 @@ std::string checkRowStart(const std::int32_t* rowStart, std::int32_t height, std
                                 rowStart[r + 1], rowStart[r]);
         }
     }
-    if (exact ? rowStart[height] != total : rowStart[height] > total) {
+    if (rowStart[height] != total) {
         return formatString("%s ends at %d but the header counts %" PRId64 " elements", name,
                             rowStart[height], total);
     }

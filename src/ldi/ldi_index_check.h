@@ -8,10 +8,9 @@
 
 namespace strata::ldi {
 
-// rowStart has height + 1 entries: starts at 0, never decreases, and ends at total (exact) or
-// at most at total (not exact: the depth pixels past the last row's end are never indexed).
+// rowStart has height + 1 entries: starts at 0, never decreases, and ends exactly at total.
 std::string checkRowStart(const std::int32_t* rowStart, std::int32_t height, std::int64_t total,
-                          const char* name, bool exact);
+                          const char* name);
 
 // layerCount has width + 1 entries per row: the first width of row r sum to the row's span
 // rowStart[r+1] - rowStart[r] (the spare last entry is not read).

@@ -174,8 +174,7 @@ std::string LdiRtMrqp::CheckArrays() const {
     const std::int32_t w = header.width;
     const std::int32_t h = header.height;
     for (int k = 0; k < 3; ++k) {
-        std::string problem =
-            checkRowStart(rowStart[k], h, allocatedCounts_[k], kRowStartNames[k], true);
+        std::string problem = checkRowStart(rowStart[k], h, allocatedCounts_[k], kRowStartNames[k]);
         if (problem.empty()) {
             problem = checkLayerOffsets(layerOffset[k], rowStart[k], w, h, kLayerOffsetNames[k]);
         }

@@ -114,8 +114,7 @@ std::string LdiRtQp::CheckArrays() const {
         allocatedPixels_ != header.pixelCount) {
         return "the header size does not match the allocated arrays";
     }
-    std::string problem =
-        checkRowStart(rowStart, header.height, allocatedPixels_, "rowStart", false);
+    std::string problem = checkRowStart(rowStart, header.height, allocatedPixels_, "rowStart");
     if (problem.empty()) {
         problem =
             checkLayerOffsets(layerOffset, rowStart, header.width, header.height, "layerOffset");

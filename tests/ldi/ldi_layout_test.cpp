@@ -292,9 +292,10 @@ TEST(LdiLayout, RtffMrqpViewsFollowThePartATable) {
     EXPECT_EQ(readBytes(dir.file("mr2.ldi")), file);
 }
 
-TEST(LdiLayout, DepthPixelsPastTheLastRowAreCarried) {
-    // pixelCount 4 while rowStart ends at 3: the fourth pixel is never indexed; the file loads
-    // and saves back unchanged. A rowStart ending past pixelCount is refused.
+TEST(LdiLayout, RowStartMustEndAtThePixelCount) {
+    // CP, 1 x 1 with three layers: rowStart must end exactly at pixelCount. A file whose
+    // pixelCount promises a fourth depth pixel that no row indexes is refused, and so is one
+    // whose rowStart runs past pixelCount.
     TempDir dir;
     std::vector<std::uint8_t> file = handHeader(1, 3, 1, 1, 4);
     appendU32(file, 0);
@@ -306,18 +307,22 @@ TEST(LdiLayout, DepthPixelsPastTheLastRowAreCarried) {
     }
     writeBytes(dir.file("spare.ldi"), file);
     std::string error;
-    auto ldi = LoadLdi(dir.file("spare.ldi"), &error);
-    ASSERT_NE(ldi, nullptr) << error;
-    EXPECT_EQ(ldi->LayerCount(0, 0), 3);
-    ASSERT_EQ(ldi->Save(dir.file("spare2.ldi")), 1);
-    EXPECT_EQ(readBytes(dir.file("spare2.ldi")), file);
+    platform::DebugCapture capture;
+    EXPECT_EQ(LoadLdi(dir.file("spare.ldi"), &error), nullptr);
+    EXPECT_NE(error.find("rowStart ends at 3"), std::string::npos) << error;
 
     putI32(file, 20, 2);  // pixelCount 2 < rowStart total 3
     const std::vector<std::uint8_t> fewer(file.begin(), file.end() - 8);
     writeBytes(dir.file("short.ldi"), fewer);
-    platform::DebugCapture capture;
     EXPECT_EQ(LoadLdi(dir.file("short.ldi"), &error), nullptr);
     EXPECT_NE(error.find("rowStart ends at 3"), std::string::npos) << error;
+
+    putI32(file, 20, 3);  // consistent: loads
+    const std::vector<std::uint8_t> exact(file.begin(), file.end() - 4);
+    writeBytes(dir.file("exact.ldi"), exact);
+    auto ldi = LoadLdi(dir.file("exact.ldi"), &error);
+    ASSERT_NE(ldi, nullptr) << error;
+    EXPECT_EQ(ldi->LayerCount(0, 0), 3);
 }
 
 TEST(LdiLayout, RowDepthRangesFoldFromOneAndMinusOne) {
