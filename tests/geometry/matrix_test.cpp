@@ -100,6 +100,82 @@ TEST(Matrix4, InverseOfSingularMatrixDividesAdjugateByTenToTheMinusFive) {
     EXPECT_FLOAT_EQ(adj(2, 2), 1.0f);
 }
 
+// Every non-zero element of each builder, worked out by hand for asymmetric volumes, so that
+// the signs of the translation terms are pinned (ortho uses +(r+l)/(r-l), +(t+b)/(t-b)).
+TEST(Matrix4, BuilderElementsForAsymmetricVolumes) {
+    Matrix4 o;
+    o(0, 0) = 0.5f;
+    o(0, 3) = 1.0f;
+    o(1, 1) = 1.0f;
+    o(1, 3) = 2.0f;
+    o(2, 2) = -0.5f;
+    o(2, 3) = -2.0f;
+    o(3, 3) = 1.0f;
+    EXPECT_EQ(ortho(0, 4, 1, 3, 2, 6), o);
+
+    Matrix4 f;
+    f(0, 0) = 1.0f;
+    f(0, 2) = 1.0f;
+    f(1, 1) = 1.0f;
+    f(1, 2) = 2.0f;
+    f(2, 2) = -2.0f;
+    f(2, 3) = -3.0f;
+    f(3, 2) = -1.0f;
+    EXPECT_EQ(frustum(0, 2, 1, 3, 1, 3), f);
+
+    // A reversed horizontal extent: scale -175, offset (|-350| - 1) / 2.
+    Matrix4 v;
+    v(0, 0) = -175.0f;
+    v(0, 3) = 174.5f;
+    v(1, 1) = 50.0f;
+    v(1, 3) = 49.5f;
+    v(2, 2) = 1.0f;
+    v(3, 3) = 1.0f;
+    EXPECT_EQ(viewport(350, 0, 0, 100), v);
+}
+
+TEST(Matrix4, LookAtDividesSideBySineNotByItsLength) {
+    // up of length 2 perpendicular to dir: dir.up = 0, so s = dir x up = (2, 0, 0) is kept as it
+    // is, and u = s x dir = (0, 2, 0).
+    const Matrix4 r = lookAtRotation({0, 0, -1}, {0, 2, 0});
+    EXPECT_FLOAT_EQ(r(0, 0), 2.0f);
+    EXPECT_FLOAT_EQ(r(1, 1), 2.0f);
+    EXPECT_FLOAT_EQ(r(2, 2), 1.0f);
+    // Unit vectors 36.87 degrees off perpendicular: dir.up = 0.8, sine 0.6.
+    const Matrix4 t = lookAtRotation({0, 0, -1}, {0, 0.6f, -0.8f});
+    EXPECT_FLOAT_EQ(t(0, 0), 1.0f);  // (0.6, 0, 0) / 0.6
+    EXPECT_FLOAT_EQ(t(1, 1), 1.0f);
+}
+
+TEST(Matrix4, DeterminantAdjugateAndTinyDeterminants) {
+    Matrix4 m;  // rows (0 2 0 0), (3 0 0 0), (0 0 1 0), (0 0 0 1)
+    m(0, 1) = 2.0f;
+    m(1, 0) = 3.0f;
+    m(2, 2) = 1.0f;
+    m(3, 3) = 1.0f;
+    EXPECT_FLOAT_EQ(determinant(m), -6.0f);
+    Matrix4 adj = m;
+    adjugate(adj);
+    Matrix4 expected;  // det x inverse
+    expected(0, 1) = -2.0f;
+    expected(1, 0) = -3.0f;
+    expected(2, 2) = -6.0f;
+    expected(3, 3) = -6.0f;
+    EXPECT_EQ(adj, expected);
+    const Matrix4 inv = inverse(m);
+    EXPECT_FLOAT_EQ(inv(0, 1), 1.0f / 3.0f);
+    EXPECT_FLOAT_EQ(inv(1, 0), 0.5f);
+
+    // det = -1e-12 is below 1e-8: the adjugate diag(1e-9, -1e-9, -1e-9, -1e-9) is divided by
+    // +1e-5, so the signs follow the adjugate and not the determinant.
+    Matrix4 tiny = Matrix4::identity();
+    tiny(0, 0) = -1e-3f;
+    tiny(1, 1) = tiny(2, 2) = tiny(3, 3) = 1e-3f;
+    const Matrix4 tinyInv = inverse(tiny);
+    EXPECT_NEAR(tinyInv(0, 0), 1e-4f, 1e-9f);
+    EXPECT_NEAR(tinyInv(1, 1), -1e-4f, 1e-9f);
+}
+
 TEST(Quaternion, HamiltonProductOfBasisUnits) {
     const Quaternion i{1, 0, 0, 0}, j{0, 1, 0, 0}, k{0, 0, 1, 0};
     EXPECT_EQ(product(i, j), k);
