@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "geometry/depth.h"
@@ -312,6 +313,101 @@ TEST(LdiMaker, QuadHalvesFrameTheirOwnRows) {
                             geometry::point({p.x, (2 * 1.5f / 10 - 1) * t * 3, 0.0f}));
     EXPECT_NEAR(b.y / b.w, 1.5f, 1e-3f);
     EXPECT_EQ(quad->top()->LayerCount(2, 3), 2);
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(LdiMaker, EverySingleFileKindSavesBackByteForByte) {
+    const Scene scene = buildDemoScene();
+    const ScratchFolder scratch("bytes");
+    for (const MakerKindInfo& info : makerKinds()) {
+        if (!isSingleFileKind(info.kind)) {
+            continue;
+        }
+        const MakeRequest request = requestFor(scene, info.kind, 24);
+        const std::string path = scratch.path + "/" + fileNameFor(info.kind, "demo");
+        Made made;
+        ASSERT_TRUE(make(scene, request, path, made));
+        std::string error;
+        std::unique_ptr<ldi::LdiBase> ldi = ldi::LoadLdi(path, &error);
+        ASSERT_TRUE(ldi) << path << ": " << error;
+        const std::string copy = scratch.path + "/copy_" + fileNameFor(info.kind, "demo");
+        ASSERT_EQ(ldi->Save(copy), 1) << copy;
+        const std::string original = fileBytes(path);
+        EXPECT_FALSE(original.empty());
+        EXPECT_TRUE(original == fileBytes(copy)) << info.name;
+    }
+}
+
+TEST(LdiMaker, LoadedTablesGiveTheDrawerDepthsAndSizesOfKnownSquares) {
+    // Squares at eye depths 3 (grey) and 4 (red) fill every pixel: closed-form answers for the
+    // tables the CP and MRQP drawing read after loading.
+    const Scene scene = twoParallelQuads();
+    const ScratchFolder scratch("tables");
+    MakeRequest request = requestFor(scene, MakerKind::rtCp, 8);
+    request.camera = quadsCamera();
+    std::string error;
+    ASSERT_TRUE(normalizeCamera(request.camera, error));
+    const float depths[2] = {4.0f, 3.0f};  // storage order: farthest first
+    {
+        const std::string path = scratch.path + "/t.ldibrtcp";
+        Made made;
+        ASSERT_TRUE(make(scene, request, path, made));
+        std::unique_ptr<ldi::LdiBase> ldi = ldi::LoadLdi(path);
+        auto* cp = dynamic_cast<ldi::LdiRtCp*>(ldi.get());
+        ASSERT_TRUE(cp);
+        const float n = cp->header.view.near;
+        const float f = cp->header.view.far;
+        for (int k = 0; k < 2; ++k) {
+            const std::uint32_t code = cp->pixels[cp->FirstLayer(3, 5) + k] >> 24;
+            // Code c covers normalised depth + 1 in [c / 128, (c + 1) / 128].
+            EXPECT_FLOAT_EQ(cp->binValue[code], (2.0f * code + 1.0f) / 256.0f - 1.0f);
+            const float zNdc = geometry::perspectiveDepth(-depths[k], n, f);
+            EXPECT_LE(std::fabs(cp->binValue[code] - zNdc), 1.0f / 256.0f + 1e-6f);
+            // binFactor is the eye z of the code's middle: a little in front of or behind -depth.
+            EXPECT_FLOAT_EQ(cp->binFactor[code],
+                            2 * n * f / ((f - n) * cp->binValue[code] - (f + n)));
+            EXPECT_NEAR(cp->binFactor[code], -depths[k], 0.03f);
+        }
+        EXPECT_EQ(cp->pixels[cp->FirstLayer(3, 5)] & 0xFFFFFFu, 0xFF0000u);
+        EXPECT_EQ(cp->pixels[cp->FirstLayer(3, 5) + 1] & 0xFFFFFFu, 0x7F7F7Fu);
+    }
+    {
+        request.kind = MakerKind::rtMrqp;
+        const std::string path = scratch.path + "/t.ldibrtmrqp";
+        Made made;
+        ASSERT_TRUE(make(scene, request, path, made));
+        std::unique_ptr<ldi::LdiBase> ldi = ldi::LoadLdi(path);
+        auto* mr = dynamic_cast<ldi::LdiRtMrqp*>(ldi.get());
+        ASSERT_TRUE(mr);
+        const float ratio = std::pow(mr->header.view.far / mr->header.view.near, 1.0f / 31);
+        // Pixel (3, 5): its first depth pixel and its first 4x4 and 2x2 colours.
+        const std::int64_t p = mr->rowStart[0][3] + mr->layerOffset[0][3 * 9 + 5];
+        const std::int64_t i4 = mr->rowStart[1][3] + mr->layerOffset[1][3 * 9 + 5];
+        const std::int64_t i2 = mr->rowStart[2][3] + mr->layerOffset[2][3 * 9 + 5];
+        EXPECT_EQ(i4, 16 * p);
+        EXPECT_EQ(i2, 4 * p);
+        const std::uint32_t expectedColour[2] = {0xFF0000u, 0x7F7F7Fu};
+        for (int k = 0; k < 2; ++k) {
+            const std::uint32_t word = mr->pixels[2 * (p + k)];
+            const std::uint32_t cls = word >> 20 & 31;
+            // Seen from its own camera (splat scale 1, W = depth) a sample's accurate size
+            // binValue / depth is just under one pixel.
+            EXPECT_LE(mr->binValue[cls], depths[k]);
+            EXPECT_GT(mr->binValue[cls] * ratio, depths[k]);
+            EXPECT_EQ(mr->pixels[2 * (p + k) + 1], 0xFFFFFu);  // every 4x4 and 2x2 sub-cell
+            EXPECT_EQ(mr->fullColours[p + k], expectedColour[k]);
+            for (int b = 0; b < 16; ++b) {
+                EXPECT_EQ(mr->colours4x4[i4 + 16 * k + b], expectedColour[k]) << k << " " << b;
+            }
+            for (int b = 0; b < 4; ++b) {
+                EXPECT_EQ(mr->colours2x2[i2 + 4 * k + b], expectedColour[k]) << k << " " << b;
+            }
+        }
+    }
 }
 
 TEST(MeshImport, PlyVertexColoursAreKept) {
