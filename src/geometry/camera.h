@@ -36,8 +36,9 @@ struct Camera {
     void serialize(platform::ByteWriter& out) const;
     void deserialize(platform::ByteReader& in);
 
-    // Fills a perspective record: full angle a (radians) across the wider axis of an xres x yres
-    // image, window at distance fl, clipping distances near and far. Matrices follow the frame.
+    // Fills a perspective record: full angle a (radians) across the x axis of a width x height
+    // image (the vertical extent follows from the aspect ratio), window at distance fl, clipping
+    // distances near and far. Matrices follow the frame.
     void setPerspective(const Vector3& position, const Vector3& direction, const Vector3& upVector,
                         float angle, float focal, float near, float far, std::int32_t width,
                         std::int32_t height);
