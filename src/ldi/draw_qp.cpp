@@ -21,18 +21,7 @@ namespace strata::ldi {
 namespace {
 
 using geometry::Vector3;
-
-struct Point4 {
-    float x = 0.0f;
-    float y = 0.0f;
-    float z = 0.0f;
-    float w = 0.0f;
-};
-
-Point4 apply(const geometry::Matrix4& m, float x, float y, float z, float w) {
-    const geometry::Vector4 v = geometry::transform(m, {x, y, z, w});
-    return {v.x, v.y, v.z, v.w};
-}
+using geometry::Vector4;
 
 std::uint32_t grey(long g) {
     const auto v = static_cast<std::uint32_t>(std::clamp<long>(g, 0, 255));
@@ -68,7 +57,7 @@ struct QpKernel {
     float guardY = 0.0f;
     // Warp.
     geometry::Matrix4 transform;
-    Point4 zCol;
+    Vector4 zCol;
     // Tables and settings.
     const float* sizeTable = nullptr;
     const float* correction = nullptr;
@@ -77,8 +66,6 @@ struct QpKernel {
     std::int32_t halfH = 0;
     const float* binValue = nullptr;
     float splatScale = 0.0f;
-    bool useSplat = false;
-    bool accurate = false;
     bool useCorrection = false;
     bool backface = false;
     bool needFacing = false;   // the backface test or false-colour mode 3 reads facing
@@ -148,9 +135,9 @@ enum class SizePath { single, table, accurate };
 template <bool kFalseColour, SizePath kSize>
 void drawRun(QpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
-    Point4 p = apply(k.transform, static_cast<float>(run.column) + 0.5f,
-                     static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f);
-    const Point4 step = apply(k.transform, d, 0.0f, 0.0f, 0.0f);
+    Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
+                                                  static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
+    const Vector4 step = geometry::transform(k.transform, {d, 0.0f, 0.0f, 0.0f});
     const bool fixedRefRay = k.fixedRefRay;
     Vector3 rho = fixedRefRay ? k.refDir
                               : k.refFrame->pixelRay(static_cast<float>(run.row),
@@ -162,7 +149,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     const std::uint16_t* offsets =
         k.layerOffset + static_cast<std::intptr_t>(readRow) * (k.ldiWidth + 1) + run.column;
     const std::uint32_t* rowPixels = k.pixels + 2 * static_cast<std::intptr_t>(k.rowStart[readRow]);
-    const Point4 zc = k.zCol;
+    const Vector4 zc = k.zCol;
     const std::int32_t outW = k.outW;
     const std::int32_t maxX = k.maxX;
     const std::int32_t maxY = k.maxY;
@@ -304,8 +291,7 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.guardX = static_cast<float>(frame.width - 6);
     k.guardY = static_cast<float>(frame.height - 6);
     k.transform = warp.setup.transform;
-    k.zCol = {warp.setup.zColumn.x, warp.setup.zColumn.y, warp.setup.zColumn.z,
-              warp.setup.zColumn.w};
+    k.zCol = warp.setup.zColumn;
     k.sizeTable = warp.splatSize.entries.data();
     k.correction = warp.depthCorrection.entries.data();
     k.correctionRow = warp.depthCorrection.rowLength;
@@ -313,8 +299,6 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.halfH = frame.height >> 1;
     k.binValue = ldi.binValue.data();
     k.splatScale = warp.splatScale;
-    k.useSplat = o.useSplat != 0;
-    k.accurate = o.sizeAccurate != 0;
     k.useCorrection = o.useDepthCorrection != 0;
     k.backface = o.backfaceCulling != 0;
     k.mode = o.falseColorMode;
