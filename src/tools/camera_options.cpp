@@ -92,6 +92,40 @@ bool applyCameraOptions(const CameraOptions& options, maker::PinholeCamera& came
     return maker::normalizeCamera(camera, error);
 }
 
+void addShadingOptions(CLI::App& command, ShadingFlags& flags) {
+    std::string names;
+    for (const maker::ShadingModeName& entry : maker::shadingModeNames()) {
+        names += names.empty() ? "" : "|";
+        names += entry.name;
+    }
+    command.add_option("--shading", flags.shading,
+                       names + " (default: lambert for demo, unlit for meshes)");
+    command.add_option("--light", flags.light, "direction toward the light x,y,z (lambert)");
+    command.add_option("--ambient", flags.ambient, "ambient share 0..1 (lambert, default 0.3)");
+}
+
+bool applyShadingOptions(const ShadingFlags& flags, const maker::Scene& scene,
+                         maker::ShadingOptions& shading, std::string& error) {
+    shading.mode = scene.litByDefault ? maker::ShadingMode::lambert : maker::ShadingMode::unlit;
+    if (!flags.shading.empty()) {
+        const auto mode = maker::shadingModeFromName(flags.shading);
+        if (!mode) {
+            error = "unknown shading \"" + flags.shading + "\"";
+            return false;
+        }
+        shading.mode = *mode;
+    }
+    if (!flags.light.empty() &&
+        (!parseVector3(flags.light, shading.light) || !(shading.light.squaredLength() > 0.0f))) {
+        error = "--light wants a non-zero direction x,y,z";
+        return false;
+    }
+    if (flags.ambient >= 0.0f) {
+        shading.ambient = std::min(flags.ambient, 1.0f);
+    }
+    return true;
+}
+
 bool sceneCamera(const CameraOptions& options, const maker::Scene& scene,
                  maker::PinholeCamera& camera, std::string& error) {
     const maker::Bounds bounds = scene.bounds();

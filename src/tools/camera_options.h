@@ -1,6 +1,6 @@
 // Command-line pieces shared by `strata make`, `strata trace` and `strata render`: the camera
-// flags (--pos x,y,z --dir x,y,z --up x,y,z --fov DEGREES --near --far) and a progress bar on
-// stderr for work longer than about a second.
+// flags (--pos x,y,z --dir x,y,z --up x,y,z --fov DEGREES --near --far), the shading flags of
+// make and trace, and a progress bar on stderr for work longer than about a second.
 #pragma once
 
 #include <chrono>
@@ -9,6 +9,7 @@
 
 #include "geometry/vector.h"
 #include "maker/pinhole_camera.h"
+#include "maker/shading.h"
 
 namespace CLI {
 class App;
@@ -48,6 +49,22 @@ bool applyCameraOptions(const CameraOptions& options, maker::PinholeCamera& came
 // +z), with the given flags over it; a --pos without --dir looks at the scene centre.
 bool sceneCamera(const CameraOptions& options, const maker::Scene& scene,
                  maker::PinholeCamera& camera, std::string& error);
+
+// The shading flags as given (--shading unlit|lambert|normal, --light x,y,z, --ambient a); an
+// empty text or a negative ambient means the flag was not given.
+struct ShadingFlags {
+    std::string shading;
+    std::string light;
+    float ambient = -1.0f;
+};
+
+// Adds the three flags to a subcommand.
+void addShadingOptions(CLI::App& command, ShadingFlags& flags);
+
+// The scene's default shading (lambert for the demo, unlit for meshes) with the given flags over
+// it. False with a message when a value is malformed.
+bool applyShadingOptions(const ShadingFlags& flags, const maker::Scene& scene,
+                         maker::ShadingOptions& shading, std::string& error);
 
 // The field of view the flags ask for, in radians (the default when not given or malformed).
 float requestedFov(const CameraOptions& options);

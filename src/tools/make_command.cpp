@@ -24,9 +24,7 @@ struct MakeArguments {
     int size = maker::kDefaultGridSize;
     int layers = 8;
     int threads = 0;
-    std::string shading;
-    std::string light;
-    float ambient = -1.0f;
+    ShadingFlags shading;
     int levels = 3;
     int members = 4;
     CameraOptions camera;
@@ -39,15 +37,6 @@ std::string kindHelp() {
                                        static_cast<int>(info.summary.size()), info.summary.data());
     }
     return text;
-}
-
-std::string shadingHelp() {
-    std::string names;
-    for (const maker::ShadingModeName& entry : maker::shadingModeNames()) {
-        names += names.empty() ? "" : "|";
-        names += entry.name;
-    }
-    return names + " (default: lambert for demo, unlit for meshes)";
 }
 
 std::string stemOfScene(const std::string& scene) {
@@ -81,21 +70,8 @@ int runMake(const MakeArguments& args) {
     if (!maker::loadNamedScene(args.scene, scene, error)) {
         return fail(error);
     }
-    request.shading.mode =
-        scene.litByDefault ? maker::ShadingMode::lambert : maker::ShadingMode::unlit;
-    if (!args.shading.empty()) {
-        const auto mode = maker::shadingModeFromName(args.shading);
-        if (!mode) {
-            return fail("unknown shading \"" + args.shading + "\"");
-        }
-        request.shading.mode = *mode;
-    }
-    if (!args.light.empty() && (!parseVector3(args.light, request.shading.light) ||
-                                !(request.shading.light.squaredLength() > 0.0f))) {
-        return fail("--light wants a non-zero direction x,y,z");
-    }
-    if (args.ambient >= 0.0f) {
-        request.shading.ambient = std::min(args.ambient, 1.0f);
+    if (!applyShadingOptions(args.shading, scene, request.shading, error)) {
+        return fail(error);
     }
     if (!sceneCamera(args.camera, scene, request.camera, error)) {
         return fail(error);
@@ -158,9 +134,7 @@ void addMakeCommand(CLI::App& app, int& status) {
     command->add_option("--layers", args->layers, "most layers per pixel (1..255)")
         ->capture_default_str();
     command->add_option("--threads", args->threads, "ray-casting threads (default: all cores)");
-    command->add_option("--shading", args->shading, shadingHelp());
-    command->add_option("--light", args->light, "direction toward the light x,y,z (lambert)");
-    command->add_option("--ambient", args->ambient, "ambient share 0..1 (lambert, default 0.3)");
+    addShadingOptions(*command, args->shading);
     command->add_option("--levels", args->levels, "levels of a pyramid")->capture_default_str();
     command->add_option("--members", args->members, "directions of a set")->capture_default_str();
     addCameraOptions(*command, args->camera);

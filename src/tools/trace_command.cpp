@@ -24,9 +24,7 @@ struct TraceArguments {
     std::string output;
     std::string size = "256x256";
     std::string background = "0xB2B2B2";
-    std::string shading;
-    std::string light;
-    float ambient = -1.0f;
+    ShadingFlags shading;
     int threads = 0;
     CameraOptions camera;
 };
@@ -86,21 +84,8 @@ int runTrace(const TraceArguments& args) {
     if (!maker::loadNamedScene(args.scene, scene, error)) {
         return fail(error);
     }
-    options.shading.mode =
-        scene.litByDefault ? maker::ShadingMode::lambert : maker::ShadingMode::unlit;
-    if (!args.shading.empty()) {
-        const auto mode = maker::shadingModeFromName(args.shading);
-        if (!mode) {
-            return fail("unknown shading \"" + args.shading + "\"");
-        }
-        options.shading.mode = *mode;
-    }
-    if (!args.light.empty() && (!parseVector3(args.light, options.shading.light) ||
-                                !(options.shading.light.squaredLength() > 0.0f))) {
-        return fail("--light wants a non-zero direction x,y,z");
-    }
-    if (args.ambient >= 0.0f) {
-        options.shading.ambient = std::min(args.ambient, 1.0f);
+    if (!applyShadingOptions(args.shading, scene, options.shading, error)) {
+        return fail(error);
     }
     maker::PinholeCamera camera;
     if (!sceneCamera(args.camera, scene, camera, error)) {
@@ -151,10 +136,7 @@ void addTraceCommand(CLI::App& app, int& status) {
     command->add_option("--size", args->size, "picture size WxH")->capture_default_str();
     command->add_option("--bg", args->background, "background colour 0xRRGGBB")
         ->capture_default_str();
-    command->add_option("--shading", args->shading,
-                        "unlit|lambert|normal (default: lambert for demo, unlit for meshes)");
-    command->add_option("--light", args->light, "direction toward the light x,y,z (lambert)");
-    command->add_option("--ambient", args->ambient, "ambient share 0..1 (lambert, default 0.3)");
+    addShadingOptions(*command, args->shading);
     command->add_option("--threads", args->threads, "threads (default: all cores)");
     addCameraOptions(*command, args->camera);
     command->callback([args, &status] { status = runTrace(*args); });
