@@ -49,7 +49,14 @@ class TokenReader {
         return !token.empty();
     }
 
-    bool readInt(std::int32_t& value) {
+    bool readInt(std::int32_t& value) { return readNumber(value); }
+
+    bool readFloat(float& value) { return readNumber(value) && std::isfinite(value); }
+
+  private:
+    // One whitespace-separated token read whole as a number (a leading '+' allowed).
+    template <typename T>
+    bool readNumber(T& value) {
         std::string token;
         if (!next(token)) {
             return false;
@@ -63,21 +70,6 @@ class TokenReader {
         return ec == std::errc() && ptr == last;
     }
 
-    bool readFloat(float& value) {
-        std::string token;
-        if (!next(token)) {
-            return false;
-        }
-        const char* first = token.data();
-        const char* last = token.data() + token.size();
-        if (first != last && *first == '+') {
-            ++first;
-        }
-        const auto [ptr, ec] = std::from_chars(first, last, value);
-        return ec == std::errc() && ptr == last && std::isfinite(value);
-    }
-
-  private:
     std::FILE* file_;
 };
 
