@@ -25,6 +25,14 @@ void LdiRtCp::ClearViews() {
     allocatedHeight_ = 0;
 }
 
+void LdiRtCp::MarkAllocated(std::int32_t width, std::int32_t height,
+                            std::span<const std::int32_t> counts) {
+    allocatedPixels_ = counts[0];
+    allocatedWidth_ = width;
+    allocatedHeight_ = height;
+    arraysAllocated = 1;
+}
+
 void LdiRtCp::Release() {
     ClearViews();
     pixelStore_ = {};
@@ -51,10 +59,7 @@ int LdiRtCp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*pe
     rowStart = rowStartStore_.data();
     layerCount = layerCountStore_.data();
     pixels = pixelStore_.data();
-    allocatedPixels_ = counts[0];
-    allocatedWidth_ = width;
-    allocatedHeight_ = height;
-    arraysAllocated = 1;
+    MarkAllocated(width, height, counts);
     return 1;
 }
 

@@ -54,8 +54,11 @@ class LdiRtCp : public LdiBase {
     std::int64_t FirstLayer(std::int32_t row, std::int32_t col) const;
 
   protected:
-    // Points the views at owned storage of the given size (stream layout).
+    // Clears the array views and the sizes they were made for.
     void ClearViews();
+    // Records the sizes the arrays were made for and marks them allocated.
+    void MarkAllocated(std::int32_t width, std::int32_t height,
+                       std::span<const std::int32_t> counts);
 
     std::vector<std::uint32_t> pixelStore_;
     std::vector<std::int32_t> rowStartStore_;

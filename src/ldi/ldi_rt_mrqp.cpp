@@ -35,6 +35,16 @@ void LdiRtMrqp::ClearViews() {
     allocatedHeight_ = 0;
 }
 
+void LdiRtMrqp::MarkAllocated(std::int32_t width, std::int32_t height,
+                              std::span<const std::int32_t> counts) {
+    for (int k = 0; k < 4; ++k) {
+        allocatedCounts_[k] = counts[k];
+    }
+    allocatedWidth_ = width;
+    allocatedHeight_ = height;
+    arraysAllocated = 1;
+}
+
 void LdiRtMrqp::Release() {
     ClearViews();
     pixelStore_ = {};
@@ -74,12 +84,7 @@ int LdiRtMrqp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*
     colours4x4 = colours4x4Store_.data();
     colours2x2 = colours2x2Store_.data();
     fullColours = fullColoursStore_.data();
-    for (int k = 0; k < 4; ++k) {
-        allocatedCounts_[k] = counts[k];
-    }
-    allocatedWidth_ = width;
-    allocatedHeight_ = height;
-    arraysAllocated = 1;
+    MarkAllocated(width, height, counts);
     return 1;
 }
 

@@ -52,6 +52,9 @@ class LdiRtMrqp : public LdiBase {
 
   protected:
     void ClearViews();
+    // Records the sizes the arrays were made for and marks them allocated.
+    void MarkAllocated(std::int32_t width, std::int32_t height,
+                       std::span<const std::int32_t> counts);
 
     std::vector<std::uint32_t> pixelStore_;
     std::vector<std::uint32_t> colours4x4Store_;

@@ -43,6 +43,9 @@ class LdiRtQp : public LdiBase {
 
   protected:
     void ClearViews();
+    // Records the sizes the arrays were made for and marks them allocated.
+    void MarkAllocated(std::int32_t width, std::int32_t height,
+                       std::span<const std::int32_t> counts);
 
     std::vector<std::uint32_t> pixelStore_;
     std::vector<std::int32_t> rowStartStore_;

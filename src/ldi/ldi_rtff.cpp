@@ -190,10 +190,7 @@ int LdiRtffCp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*
     rowStart = reinterpret_cast<std::int32_t*>(body);
     layerCount = body + 4 * (static_cast<std::size_t>(height) + 1);
     pixels = reinterpret_cast<std::uint32_t*>(body + blocks_.layout.partBOffset());
-    allocatedPixels_ = counts[0];
-    allocatedWidth_ = width;
-    allocatedHeight_ = height;
-    arraysAllocated = 1;
+    MarkAllocated(width, height, counts);
     return 1;
 }
 
@@ -233,10 +230,7 @@ int LdiRtffQp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*
     layerOffset =
         reinterpret_cast<std::uint16_t*>(body + 4 * (static_cast<std::size_t>(height) + 1));
     pixels = reinterpret_cast<std::uint32_t*>(body + blocks_.layout.partBOffset());
-    allocatedPixels_ = counts[0];
-    allocatedWidth_ = width;
-    allocatedHeight_ = height;
-    arraysAllocated = 1;
+    MarkAllocated(width, height, counts);
     return 1;
 }
 
@@ -295,12 +289,7 @@ int LdiRtffMrqp::Allocate(std::int32_t width, std::int32_t height, std::int32_t 
     colours4x4 = reinterpret_cast<std::uint32_t*>(partB + 8 * n(0));
     colours2x2 = reinterpret_cast<std::uint32_t*>(partB + 8 * n(0) + 4 * n(1));
     fullColours = reinterpret_cast<std::uint32_t*>(partB + 8 * n(0) + 4 * (n(1) + n(2)));
-    for (int k = 0; k < 4; ++k) {
-        allocatedCounts_[k] = counts[k];
-    }
-    allocatedWidth_ = width;
-    allocatedHeight_ = height;
-    arraysAllocated = 1;
+    MarkAllocated(width, height, counts);
     return 1;
 }
 
