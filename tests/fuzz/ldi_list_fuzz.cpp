@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "fuzz/fuzz_input.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/ldi_pyramid.h"
 #include "ldi/ldi_samples.h"
@@ -34,17 +35,6 @@ std::string scratchFolder() {
     return folder;
 }
 
-void writeInput(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return;
-    }
-    if (size != 0) {
-        std::fwrite(data, 1, size, file);
-    }
-    std::fclose(file);
-}
-
 void drawFrom(strata::ldi::LdiBase* ldi, const strata::render::OutputView& view,
               strata::imageutil::RgbImage& frame) {
     if (ldi != nullptr) {
@@ -66,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::string pyramidPath = folder + "/input.ldipyr";
-    writeInput(pyramidPath, data, size);
+    strata::fuzz::writeFuzzInput(pyramidPath, data, size);
     strata::ldi::LdiPyramid pyramid;
     pyramid.reportErrors = false;
     if (pyramid.OpenPyramid(pyramidPath) != 0) {
@@ -79,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pyramid.DrawAll(view.warpMatrix, view.viewMatrix, view.camera, frame);
     }
     const std::string setPath = folder + "/input.ldiset";
-    writeInput(setPath, data, size);
+    strata::fuzz::writeFuzzInput(setPath, data, size);
     strata::ldi::LdiSet set;
     set.reportErrors = false;
     if (set.OpenSet(setPath) != 0) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz/fuzz_input.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/voxel_model.h"
 #include "platform/debug_output.h"
@@ -17,14 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return "/tmp/strata_voxel_fuzz_" + std::to_string(::getpid()) + ".vox";
     }();
     static strata::imageutil::RgbImage frame = strata::imageutil::RgbImage::createOwned(48, 48);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
+    if (!strata::fuzz::writeFuzzInput(path, data, size)) {
         return 0;
     }
-    if (size != 0) {
-        std::fwrite(data, 1, size, file);
-    }
-    std::fclose(file);
     strata::ldi::VoxelModel model;
     model.reportErrors = false;
     if (model.Open(path) == 0) {
