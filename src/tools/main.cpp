@@ -1,4 +1,4 @@
-// strata: the command line over the core library (make, trace, render, info, bench).
+// strata: the command line over the core library (make, trace, render, info, bench, export).
 #include <CLI/CLI.hpp>
 
 #include "tools/commands.h"
@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     strata::tools::addRenderCommand(app, status);
     strata::tools::addInfoCommand(app, status);
     strata::tools::addBenchCommand(app, status);
+    strata::tools::addExportCommand(app, status);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
