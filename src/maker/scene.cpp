@@ -140,8 +140,11 @@ Colour surfaceColour(const Scene& scene, int meshIndex, std::uint32_t triangle, 
         const Colour& c0 = mesh.colours[i0];
         const Colour& c1 = mesh.colours[i1];
         const Colour& c2 = mesh.colours[i2];
-        colour = colour * Colour{w * c0.r + u * c1.r + v * c2.r, w * c0.g + u * c1.g + v * c2.g,
-                                 w * c0.b + u * c1.b + v * c2.b};
+        // Corners of one colour give exactly that colour (the weights need not sum to 1 exactly).
+        colour = colour * (c0 == c1 && c1 == c2 ? c0
+                                                : Colour{w * c0.r + u * c1.r + v * c2.r,
+                                                         w * c0.g + u * c1.g + v * c2.g,
+                                                         w * c0.b + u * c1.b + v * c2.b});
     }
     if (material != nullptr && material->tints) {
         colour = colour * material->diffuse;
