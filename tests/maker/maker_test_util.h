@@ -60,9 +60,12 @@ class ScratchFolder {
 };
 
 #ifdef STRATA_EXE
-// Runs the command line with arguments; returns the exit status and the standard output.
-inline int run(const std::string& arguments, std::string* output = nullptr) {
-    const std::string command = std::string(STRATA_EXE) + " " + arguments + " 2>/dev/null";
+// Runs the command line with arguments; returns the exit status and the standard output (with
+// the error stream after it when `withErrors`).
+inline int run(const std::string& arguments, std::string* output = nullptr,
+               bool withErrors = false) {
+    const std::string command =
+        std::string(STRATA_EXE) + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return -1;
