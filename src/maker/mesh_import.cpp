@@ -221,7 +221,6 @@ bool loadMeshScene(const std::string& path, Scene& scene, std::string& error,
                     static_cast<double>(material.diffuse.r),
                     static_cast<double>(material.diffuse.g),
                     static_cast<double>(material.diffuse.b)));
-                material.tints = false;
                 break;
             }
             result.textures.push_back(std::move(texture));
