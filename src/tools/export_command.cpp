@@ -11,6 +11,7 @@
 #include "geometry/depth.h"
 #include "geometry/normal_table.h"
 #include "ldi/ldi_factory.h"
+#include "ldi/ldi_pyramid.h"
 #include "ldi/ldi_rt_cp.h"
 #include "ldi/ldi_rt_mrqp.h"
 #include "ldi/ldi_rt_qp.h"
@@ -30,7 +31,10 @@ constexpr int kMaxLayer = 254;
 struct ExportArguments {
     std::string file;
     std::string output;
-    std::string layer;  // empty: every layer
+    std::string layer;
+    bool layerGiven = false;  // else every layer
+    std::string level;
+    bool levelGiven = false;  // else level 0 of a pyramid
 };
 
 struct Point {
@@ -246,9 +250,9 @@ int mostLayers(const ldi::LdiBase& ldi) {
     return most;
 }
 
-// A whole number 0..kMaxLayer and nothing else.
-bool parseLayer(const std::string& text, int& layer) {
-    if (text.empty() || text.size() > 3) {
+// A whole number 0..most and nothing else (no sign, space or fraction).
+bool parseIndex(const std::string& text, int most, int& index) {
+    if (text.empty() || text.size() > 9) {
         return false;
     }
     int value = 0;
@@ -258,11 +262,51 @@ bool parseLayer(const std::string& text, int& layer) {
         }
         value = 10 * value + (c - '0');
     }
-    if (value > kMaxLayer) {
+    if (value > most) {
         return false;
     }
-    layer = value;
+    index = value;
     return true;
+}
+
+bool endsWith(const std::string& text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The LDI to export: the file itself, or for a pyramid list (".ldipyr") the level asked for
+// (level 0, the finest, when none is). The pyramid, when there is one, owns the LDI.
+std::unique_ptr<ldi::LdiBase> openExported(const ExportArguments& args,
+                                           std::unique_ptr<ldi::LdiPyramid>& pyramid,
+                                           const ldi::LdiBase*& chosen, std::string& error) {
+    if (!endsWith(args.file, ".ldipyr")) {
+        if (args.levelGiven) {
+            error = "--level applies to pyramid lists (.ldipyr) only";
+            return nullptr;
+        }
+        std::unique_ptr<ldi::LdiBase> ldi = ldi::LoadLdi(args.file, &error);
+        chosen = ldi.get();
+        return ldi;
+    }
+    pyramid = std::make_unique<ldi::LdiPyramid>();
+    pyramid->reportErrors = false;
+    if (pyramid->OpenPyramid(args.file) == 0 || pyramid->levelCount < 1) {
+        error = pyramid->openError().empty() ? args.file + ": the pyramid holds no levels"
+                                             : pyramid->openError();
+        return nullptr;
+    }
+    int level = 0;
+    if (args.levelGiven && !parseIndex(args.level, pyramid->levelCount - 1, level)) {
+        error = platform::formatString("--level wants a level 0..%d (0 = the finest)",
+                                       pyramid->levelCount - 1);
+        return nullptr;
+    }
+    chosen = pyramid->levels[static_cast<std::size_t>(level)].get();
+    if (chosen == nullptr) {
+        error = platform::formatString("%s: level %d did not load (%s)", args.file.c_str(), level,
+                                       pyramid->levelError(level).c_str());
+    }
+    return nullptr;
 }
 
 // The PLY header of `points` points.
@@ -284,12 +328,14 @@ int runExport(const ExportArguments& args) {
         return 1;
     };
     int layer = -1;
-    if (!args.layer.empty() && !parseLayer(args.layer, layer)) {
+    if (args.layerGiven && !parseIndex(args.layer, kMaxLayer, layer)) {
         return fail(platform::formatString("--layer wants a layer 0..%d (0 = front)", kMaxLayer));
     }
     std::string error;
-    const std::unique_ptr<ldi::LdiBase> ldi = ldi::LoadLdi(args.file, &error);
-    if (!ldi) {
+    std::unique_ptr<ldi::LdiPyramid> pyramid;
+    const ldi::LdiBase* ldi = nullptr;
+    const std::unique_ptr<ldi::LdiBase> single = openExported(args, pyramid, ldi, error);
+    if (ldi == nullptr) {
         return fail(error);
     }
     if (layer >= 0) {
@@ -357,11 +403,19 @@ void addExportCommand(CLI::App& app, int& status) {
     auto args = std::make_shared<ExportArguments>();
     auto* command = app.add_subcommand(
         "export", "write every depth sample of an LDI, in world space, as a PLY point cloud");
-    command->add_option("file", args->file, "an LDI file of any kind or a quad list")->required();
+    command
+        ->add_option("file", args->file, "an LDI file of any kind, a quad list or a pyramid list")
+        ->required();
     command->add_option("-o,--output", args->output, "the point cloud (binary PLY)")->required();
-    command->add_option("--layer", args->layer,
-                        "keep only layer K of every pixel (0 = the front layer)");
-    command->callback([args, &status] { status = runExport(*args); });
+    CLI::Option* layer = command->add_option(
+        "--layer", args->layer, "keep only layer K of every pixel (0 = the front layer)");
+    CLI::Option* level = command->add_option("--level", args->level,
+                                             "the level N of a pyramid (default 0, the finest)");
+    command->callback([args, layer, level, &status] {
+        args->layerGiven = layer->count() > 0;
+        args->levelGiven = level->count() > 0;
+        status = runExport(*args);
+    });
 }
 
 }  // namespace strata::tools

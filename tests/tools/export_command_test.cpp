@@ -221,6 +221,43 @@ TEST(ExportCommand, ALayerKeepsOnePointPerPixelFrontFirst) {
     }
 }
 
+TEST(ExportCommand, APyramidExportsTheLevelAskedFor) {
+    const ScratchFolder scratch("export_pyramid");
+    writeTwoPlanes(scratch.path);
+    const std::string list = scratch.path + "/p.ldipyr";
+    ASSERT_EQ(run("make " + scratch.path + "/planes.obj --kind pyramid --levels 2 " +
+                  std::string(kCamera) + " -o " + list),
+              0);
+    // Level 0 is the 16 x 16 grid, level 1 the 8 x 8 one; both see the two planes everywhere.
+    for (const auto& [flag, grid] : {std::pair{"", kGrid}, std::pair{" --level 0", kGrid},
+                                     std::pair{" --level 1", kGrid / 2}}) {
+        std::string output;
+        ASSERT_EQ(run("export " + list + flag + " -o " + scratch.path + "/c.ply", &output), 0)
+            << flag;
+        Cloud cloud;
+        ASSERT_TRUE(readCloud(scratch.path + "/c.ply", cloud));
+        EXPECT_EQ(cloud.header, expectedHeader(2 * grid * grid, true)) << flag;
+        for (const CloudPoint& p : cloud.points) {
+            EXPECT_NEAR(p.z, p.z > -0.5f ? 0.0f : -1.0f, 1e-3f);
+        }
+    }
+    for (const char* level : {"2", "-1", "1x", ""}) {
+        std::string text;
+        EXPECT_EQ(run("export " + list + " --level '" + level + "' -o " + scratch.path + "/d.ply",
+                      &text, true),
+                  1)
+            << level;
+        EXPECT_EQ(text, "strata export: --level wants a level 0..1 (0 = the finest)\n") << level;
+    }
+    std::string text;
+    EXPECT_EQ(
+        run("export " + scratch.path + "/p_l0.ldibrtqp --level 0 -o " + scratch.path + "/d.ply",
+            &text, true),
+        1);
+    EXPECT_EQ(text, "strata export: --level applies to pyramid lists (.ldipyr) only\n");
+    EXPECT_FALSE(std::filesystem::exists(scratch.path + "/d.ply"));
+}
+
 TEST(ExportCommand, RefusesBadLayersAndOutputsItCannotWrite) {
     const ScratchFolder scratch("export_refusals");
     writeTwoPlanes(scratch.path);
@@ -239,6 +276,7 @@ TEST(ExportCommand, RefusesBadLayersAndOutputsItCannotWrite) {
         {"' 1'", "strata export: --layer wants a layer 0..254 (0 = front)\n"},
         {"255", "strata export: --layer wants a layer 0..254 (0 = front)\n"},
         {"1.0", "strata export: --layer wants a layer 0..254 (0 = front)\n"},
+        {"''", "strata export: --layer wants a layer 0..254 (0 = front)\n"},
         {"2",
          "strata export: --layer 2: the LDI holds at most 2 layers a pixel (0..1, 0 = "
          "front)\n"},
