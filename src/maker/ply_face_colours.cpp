@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "platform/file_io.h"
 
 namespace strata::maker {
 
@@ -333,32 +334,6 @@ std::int64_t smallestItem(const Element& element, Format format) {
     return std::max<std::int64_t>(bytes, 1);
 }
 
-bool readAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = "the file does not open";
-        return false;
-    }
-    std::uint8_t buffer[65536];
-    std::size_t n = 0;
-    bool ok = true;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        if (static_cast<std::int64_t>(bytes.size() + n) > kMaxPlyBytes) {
-            error = platform::formatString("more than %lld bytes",
-                                           static_cast<long long>(kMaxPlyBytes));
-            ok = false;
-            break;
-        }
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    }
-    if (ok && std::ferror(file) != 0) {
-        error = "the file cannot be read";
-        ok = false;
-    }
-    std::fclose(file);
-    return ok;
-}
-
 // The body of a face-coloured file: vertex positions (and normals), face corner lists and
 // face colours.
 struct Body {
@@ -471,7 +446,8 @@ PlyFaceColours readPlyFaceColours(const std::string& path, TriangleMesh& mesh,
     std::vector<std::uint8_t> bytes;
     std::string problem;
     Header header;
-    if (!readAll(path, bytes, problem) || !parseHeader(bytes, header, problem)) {
+    if (!platform::readWholeFile(path, bytes, problem, static_cast<std::uint64_t>(kMaxPlyBytes)) ||
+        !parseHeader(bytes, header, problem)) {
         return fail(problem);
     }
     bool faceColours = false;

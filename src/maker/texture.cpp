@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "platform/file_io.h"
 
 namespace strata::maker {
 
@@ -158,31 +158,11 @@ bool decodeTexture(std::span<const std::uint8_t> bytes, const std::string& name,
 }
 
 bool readTextureFile(const std::string& path, Texture& texture, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = path + ": the file does not open";
-        return false;
-    }
     std::vector<std::uint8_t> bytes;
-    std::uint8_t buffer[65536];
-    std::size_t n = 0;
-    bool tooLong = false;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        if (static_cast<std::int64_t>(bytes.size() + n) > kMaxTextureFileBytes) {
-            tooLong = true;
-            break;
-        }
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    }
-    const bool readError = std::ferror(file) != 0;
-    std::fclose(file);
-    if (tooLong) {
-        error = platform::formatString("%s: more than %lld bytes", path.c_str(),
-                                       static_cast<long long>(kMaxTextureFileBytes));
-        return false;
-    }
-    if (readError) {
-        error = path + ": the file cannot be read";
+    std::string problem;
+    if (!platform::readWholeFile(path, bytes, problem,
+                                 static_cast<std::uint64_t>(kMaxTextureFileBytes))) {
+        error = path + ": " + problem;
         return false;
     }
     return decodeTexture(bytes, path, texture, error);
