@@ -426,29 +426,25 @@ bool readBody(const std::vector<std::uint8_t>& bytes, const Header& header, Body
 
 PlyFaceColours readPlyFaceColours(const std::string& path, TriangleMesh& mesh,
                                   std::size_t maxTriangles, std::string& error) {
-    // The signature first, so that other files are not read whole.
+    // The header first, so that files without face colours are not read whole here. A header
+    // this reader does not follow is left to the general importer too.
+    std::vector<std::uint8_t> bytes(kMaxPlyHeaderBytes);
     {
         std::FILE* file = std::fopen(path.c_str(), "rb");
         if (file == nullptr) {
             return PlyFaceColours::absent;
         }
-        char start[4] = {};
-        const std::size_t n = std::fread(start, 1, 4, file);
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
         std::fclose(file);
-        if (n < 4 || std::memcmp(start, "ply", 3) != 0 || (start[3] != '\n' && start[3] != '\r')) {
-            return PlyFaceColours::absent;
-        }
     }
-    const auto fail = [&](const std::string& problem) {
-        error = path + ": " + problem;
-        return PlyFaceColours::failed;
-    };
-    std::vector<std::uint8_t> bytes;
+    if (bytes.size() < 4 || std::memcmp(bytes.data(), "ply", 3) != 0 ||
+        (bytes[3] != '\n' && bytes[3] != '\r')) {
+        return PlyFaceColours::absent;
+    }
     std::string problem;
     Header header;
-    if (!platform::readWholeFile(path, bytes, problem, static_cast<std::uint64_t>(kMaxPlyBytes)) ||
-        !parseHeader(bytes, header, problem)) {
-        return fail(problem);
+    if (!parseHeader(bytes, header, problem)) {
+        return PlyFaceColours::absent;
     }
     bool faceColours = false;
     for (const Element& element : header.elements) {
@@ -460,6 +456,13 @@ PlyFaceColours readPlyFaceColours(const std::string& path, TriangleMesh& mesh,
     }
     if (!faceColours) {
         return PlyFaceColours::absent;
+    }
+    const auto fail = [&](const std::string& message) {
+        error = path + ": " + message;
+        return PlyFaceColours::failed;
+    };
+    if (!platform::readWholeFile(path, bytes, problem, static_cast<std::uint64_t>(kMaxPlyBytes))) {
+        return fail(problem);
     }
     // Every element count must fit in what the file holds before anything is stored.
     std::int64_t remaining = static_cast<std::int64_t>(bytes.size() - header.bodyStart) + 1;

@@ -4,7 +4,7 @@
 #include "tools/commands.h"
 
 int main(int argc, char** argv) {
-    CLI::App app{"strata: make, trace, render and inspect layered depth images (LDIs)"};
+    CLI::App app{"strata: make, trace, render, inspect and export layered depth images (LDIs)"};
     app.require_subcommand(0, 1);
     int status = 0;
     strata::tools::addMakeCommand(app, status);

@@ -152,12 +152,6 @@ TEST(PlyFaceColours, RefusesDamagedFilesWithOneLineNamingTheFile) {
         {"short", facePly(3, 2, good), "face 1: a value is missing or malformed"},
         {"garbage", facePly(3, 1, "0 0 0\n1 0 0\n0 1x 0\n3 0 1 2 255 0 0\n"),
          "vertex 2: a value is missing or malformed"},
-        {"format", "ply\nformat ascii 2.0\nelement face 1\nproperty uchar red\nend_header\n",
-         "unknown format line"},
-        {"noend", "ply\nformat ascii 1.0\nelement face 1\nproperty uchar red\n",
-         "the header has no end_header line within its first 65536 bytes"},
-        {"type", "ply\nformat ascii 1.0\nelement face 1\nproperty colour red\nend_header\n",
-         "malformed property line"},
     };
     for (const auto& c : cases) {
         const std::string path = scratch.path + "/" + c.name + ".ply";
@@ -178,12 +172,19 @@ TEST(PlyFaceColours, RefusesDamagedFilesWithOneLineNamingTheFile) {
     EXPECT_EQ(mesh.colours[5], (Colour{10 / 255.0f, 20 / 255.0f, 30 / 255.0f}));
     EXPECT_EQ(readPlyFaceColours(path, mesh, 1, error), PlyFaceColours::failed);
     EXPECT_EQ(error, path + ": more than 1 triangles");
-    // Without face colours the file is left to the general importer.
-    const std::string plain = scratch.path + "/plain.ply";
-    testing::writeFile(plain,
-                       "ply\nformat ascii 1.0\nelement vertex 0\nproperty float x\n"
-                       "end_header\n");
-    EXPECT_EQ(readPlyFaceColours(plain, mesh, 10, error), PlyFaceColours::absent);
+    // Without face colours, or with a header this reader does not follow, the file is left to
+    // the general importer.
+    const std::string headers[] = {
+        "ply\nformat ascii 1.0\nelement vertex 0\nproperty float x\nend_header\n",
+        "ply\nformat ascii 2.0\nelement face 1\nproperty uchar red\nend_header\n",
+        "ply\nformat ascii 1.0\nelement face 1\nproperty uchar red\n",
+        "ply\nformat ascii 1.0\nelement face 1\nproperty colour red\nend_header\n",
+        "plyx\nformat ascii 1.0\nelement face 1\nproperty uchar red\nend_header\n"};
+    for (const std::string& text : headers) {
+        const std::string other = scratch.path + "/other.ply";
+        testing::writeFile(other, text);
+        EXPECT_EQ(readPlyFaceColours(other, mesh, 10, error), PlyFaceColours::absent) << text;
+    }
 }
 
 }  // namespace
