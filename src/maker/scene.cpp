@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "maker/texture.h"
 #include "platform/debug_output.h"
 
 namespace strata::maker {
@@ -59,6 +60,11 @@ bool Scene::validate(std::string& error) const {
                                            mesh.colours.size(), n);
             return false;
         }
+        if (!mesh.texcoords.empty() && mesh.texcoords.size() != n) {
+            error = platform::formatString("mesh %zu: %zu texture coordinates for %zu positions", m,
+                                           mesh.texcoords.size(), n);
+            return false;
+        }
         for (std::uint32_t index : mesh.indices) {
             if (index >= n) {
                 error = platform::formatString("mesh %zu: vertex index %u out of range", m, index);
@@ -67,6 +73,21 @@ bool Scene::validate(std::string& error) const {
         }
         if (mesh.material < -1 || mesh.material >= static_cast<int>(materials.size())) {
             error = platform::formatString("mesh %zu: material %d out of range", m, mesh.material);
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < materials.size(); ++i) {
+        const int texture = materials[i].texture;
+        if (texture < -1 || texture >= static_cast<int>(textures.size())) {
+            error = platform::formatString("material %zu: texture %d out of range", i, texture);
+            return false;
+        }
+    }
+    for (const Texture& texture : textures) {
+        if (texture.width < 1 || texture.height < 1 ||
+            texture.rgb.size() != static_cast<std::size_t>(texture.width) *
+                                      static_cast<std::size_t>(texture.height) * 3) {
+            error = texture.name + ": the texture's pixels do not match its size";
             return false;
         }
     }
@@ -96,19 +117,39 @@ Colour patternColour(const Material& material, const Vector3& p) {
 Colour surfaceColour(const Scene& scene, int meshIndex, std::uint32_t triangle, float u, float v,
                      const Vector3& position) {
     const TriangleMesh& mesh = scene.meshes[static_cast<std::size_t>(meshIndex)];
+    const Material* material =
+        mesh.material >= 0 ? &scene.materials[static_cast<std::size_t>(mesh.material)] : nullptr;
+    const bool textured = material != nullptr && material->texture >= 0 && !mesh.texcoords.empty();
+    if (!textured && mesh.colours.empty()) {
+        return material != nullptr ? patternColour(*material, position) : kLightGrey;
+    }
+    const std::size_t base = static_cast<std::size_t>(triangle) * 3;
+    const std::uint32_t i0 = mesh.indices[base];
+    const std::uint32_t i1 = mesh.indices[base + 1];
+    const std::uint32_t i2 = mesh.indices[base + 2];
+    const float w = 1.0f - u - v;
+    Colour colour{1.0f, 1.0f, 1.0f};
+    if (textured) {
+        const TexCoord& t0 = mesh.texcoords[i0];
+        const TexCoord& t1 = mesh.texcoords[i1];
+        const TexCoord& t2 = mesh.texcoords[i2];
+        colour = sampleTexture(scene.textures[static_cast<std::size_t>(material->texture)],
+                               w * t0.u + u * t1.u + v * t2.u, w * t0.v + u * t1.v + v * t2.v);
+    }
     if (!mesh.colours.empty()) {
-        const std::size_t base = static_cast<std::size_t>(triangle) * 3;
-        const Colour& c0 = mesh.colours[mesh.indices[base]];
-        const Colour& c1 = mesh.colours[mesh.indices[base + 1]];
-        const Colour& c2 = mesh.colours[mesh.indices[base + 2]];
-        const float w = 1.0f - u - v;
-        return {w * c0.r + u * c1.r + v * c2.r, w * c0.g + u * c1.g + v * c2.g,
-                w * c0.b + u * c1.b + v * c2.b};
+        const Colour& c0 = mesh.colours[i0];
+        const Colour& c1 = mesh.colours[i1];
+        const Colour& c2 = mesh.colours[i2];
+        // Corners of one colour give exactly that colour (the weights need not sum to 1 exactly).
+        colour = colour * (c0 == c1 && c1 == c2 ? c0
+                                                : Colour{w * c0.r + u * c1.r + v * c2.r,
+                                                         w * c0.g + u * c1.g + v * c2.g,
+                                                         w * c0.b + u * c1.b + v * c2.b});
     }
-    if (mesh.material >= 0) {
-        return patternColour(scene.materials[static_cast<std::size_t>(mesh.material)], position);
+    if (material != nullptr && material->tints) {
+        colour = colour * material->diffuse;
     }
-    return kLightGrey;
+    return colour;
 }
 
 Vector3 surfaceNormal(const Scene& scene, int meshIndex, std::uint32_t triangle, float u, float v) {

@@ -1,6 +1,7 @@
-// The maker's scene: triangle meshes with optional per-vertex normals and colours, and simple
-// materials whose colour may be a procedural pattern of the world position (so a surface looks
-// the same from every view). Built by the demo builder or read from mesh files.
+// The maker's scene: triangle meshes with optional per-vertex normals, colours and texture
+// coordinates, simple materials whose colour may be a procedural pattern of the world position
+// (so a surface looks the same from every view), and the textures they use. Built by the demo
+// builder or read from mesh files.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,9 @@ struct Colour {
     float b = 0.0f;
 
     friend bool operator==(const Colour&, const Colour&) = default;
+    friend Colour operator*(const Colour& a, const Colour& b) {
+        return {a.r * b.r, a.g * b.g, a.b * b.b};
+    }
 };
 
 // Colour of a surface without vertex colours or material.
@@ -29,19 +33,43 @@ enum class Pattern {
     stripes,  // bands along x, `scale` wide, `diffuse` and `second`
 };
 
+// How texture coordinates outside 0..1 are folded back in, per axis.
+enum class TextureWrap { repeat, clamp, mirror };
+
+// An 8-bit RGB picture, sRGB encoded, row 0 at the TOP (as image files store it), so texture
+// coordinate v = 1 is row 0.
+struct Texture {
+    std::string name;  // the file or embedded texture it came from, for messages
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint8_t> rgb;  // width * height * 3
+    TextureWrap wrapU = TextureWrap::repeat;
+    TextureWrap wrapV = TextureWrap::repeat;
+};
+
 struct Material {
     Colour diffuse = kLightGrey;
     Pattern pattern = Pattern::solid;
     Colour second;
     float scale = 1.0f;
+    int texture = -1;  // index into Scene::textures, -1 none
+    // The diffuse colour multiplies the texture and vertex colours (a glTF base colour factor);
+    // otherwise it is only the colour of surfaces that have neither.
+    bool tints = false;
 };
 
-// One triangle list. Every index is below positions.size(); normals and colours are either
-// empty or hold one entry per position.
+struct TexCoord {
+    float u = 0.0f;
+    float v = 0.0f;
+};
+
+// One triangle list. Every index is below positions.size(); normals, colours and texture
+// coordinates are either empty or hold one entry per position.
 struct TriangleMesh {
     std::vector<geometry::Vector3> positions;
     std::vector<geometry::Vector3> normals;  // outward, per vertex (empty: face normals)
     std::vector<Colour> colours;             // per vertex (empty: material colour)
+    std::vector<TexCoord> texcoords;         // per vertex (empty: no texture)
     std::vector<std::uint32_t> indices;      // three per triangle, counter-clockwise outside
     int material = -1;                       // index into Scene::materials, -1 none
 
@@ -62,6 +90,7 @@ struct Scene {
     std::string name;
     std::vector<TriangleMesh> meshes;
     std::vector<Material> materials;
+    std::vector<Texture> textures;
     bool litByDefault = false;  // lambert shading unless asked otherwise (the demo), else unlit
     // Height of the default camera above the scene centre, as an angle of elevation (radians):
     // the demo is seen from a little above, so its floor is not seen edge-on.
@@ -69,14 +98,18 @@ struct Scene {
 
     Bounds bounds() const;
     std::size_t triangleCount() const;
-    // False (with a message naming the problem) when an index, normal or colour list is out of
-    // step with its positions, or a material index is out of range.
+    // False (with a message naming the problem) when an index, normal, colour or texture
+    // coordinate list is out of step with its positions, or a material or texture index is out
+    // of range, or a texture's pixels do not match its size.
     bool validate(std::string& error) const;
 };
 
-// The unshaded colour of a surface point: per-vertex colours interpolated with the barycentric
-// weights (1 - u - v, u, v) where the mesh has them, else the material colour at `position`,
-// else light grey. Precondition: mesh and triangle indices are valid.
+// The unshaded colour of a surface point. With a texture (the material has one and the mesh has
+// texture coordinates): the texture at the texture coordinate interpolated with the barycentric
+// weights (1 - u - v, u, v). Times the per-vertex colours interpolated the same way where the
+// mesh has them, times the material's diffuse colour when it tints. Without texture or vertex
+// colours: the material colour at `position`, else light grey. Precondition: mesh and triangle
+// indices are valid.
 Colour surfaceColour(const Scene& scene, int meshIndex, std::uint32_t triangle, float u, float v,
                      const geometry::Vector3& position);
 

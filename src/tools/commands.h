@@ -13,5 +13,6 @@ void addMakeCommand(CLI::App& app, int& status);
 void addTraceCommand(CLI::App& app, int& status);
 void addRenderCommand(CLI::App& app, int& status);
 void addBenchCommand(CLI::App& app, int& status);
+void addExportCommand(CLI::App& app, int& status);
 
 }  // namespace strata::tools

@@ -1,10 +1,10 @@
-// strata: the command line over the core library (make, trace, render, info, bench).
+// strata: the command line over the core library (make, trace, render, info, bench, export).
 #include <CLI/CLI.hpp>
 
 #include "tools/commands.h"
 
 int main(int argc, char** argv) {
-    CLI::App app{"strata: make, trace, render and inspect layered depth images (LDIs)"};
+    CLI::App app{"strata: make, trace, render, inspect and export layered depth images (LDIs)"};
     app.require_subcommand(0, 1);
     int status = 0;
     strata::tools::addMakeCommand(app, status);
@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     strata::tools::addRenderCommand(app, status);
     strata::tools::addInfoCommand(app, status);
     strata::tools::addBenchCommand(app, status);
+    strata::tools::addExportCommand(app, status);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

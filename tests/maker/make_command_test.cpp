@@ -16,25 +16,7 @@
 namespace strata::maker {
 namespace {
 
-// Runs the command line with arguments; returns the exit status and the standard output.
-int run(const std::string& arguments, std::string* output = nullptr) {
-    const std::string command = std::string(STRATA_EXE) + " " + arguments + " 2>/dev/null";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    std::string text;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        text.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    if (output != nullptr) {
-        *output = text;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testing::run;
 
 TEST(MakeCommand, DemoWithoutKindWritesEveryKindIntoTheFolder) {
     const testing::ScratchFolder scratch("cli_all");

@@ -1,8 +1,10 @@
 // Shared helpers of the maker tests: small scenes with known answers and a scratch folder.
 #pragma once
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -56,5 +58,30 @@ class ScratchFolder {
 
     const std::string path;
 };
+
+#ifdef STRATA_EXE
+// Runs the command line with arguments; returns the exit status and the standard output (with
+// the error stream after it when `withErrors`).
+inline int run(const std::string& arguments, std::string* output = nullptr,
+               bool withErrors = false) {
+    const std::string command =
+        std::string(STRATA_EXE) + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return -1;
+    }
+    std::string text;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        text.append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    if (output != nullptr) {
+        *output = text;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
 
 }  // namespace strata::maker::testing
