@@ -537,6 +537,37 @@ TEST(CpMrqpDraw, MrqpSizePathsAgreeAndArePositive) {
     }
 }
 
+TEST(CpMrqpDraw, GuardBandDropsSamplesOnItsEdgesExactly) {
+    // One row of 32 pixels into a 32 x 32 frame. shiftWarp(2, 10) puts column c at x = c + 2.5:
+    // column 0 sits exactly on 2.5 w and is dropped, columns 1 .. 23 are drawn (x < 26).
+    // shiftWarp(2.5, 10) puts column 23 exactly on (W - 6) w = 26: columns 0 .. 22 are drawn.
+    SyntheticCamera cam;
+    auto cp = testing::makeSyntheticCp(cam, 32, 1, [](int, int, auto& out) {
+        out.push_back({5.0f, 0x10u, 0, 0});
+    });
+    auto mrqp = testing::makeSyntheticMrqp(cam, 32, 1, [](int, int, auto& out) {
+        out.push_back({{5.0f, 0x10u, 34, 0}, 0, 0, {}, {}});
+    });
+    makeIdentity(*cp);
+    makeIdentity(*mrqp);
+    for (ldi::LdiBase* object :
+         {static_cast<ldi::LdiBase*>(cp.get()), static_cast<ldi::LdiBase*>(mrqp.get())}) {
+        // Single pixels: CP without splatting, MRQP splatted with class 0 (size 0.5).
+        ldi::FrameSettings s = singlePixels();
+        s.useSplat = object == mrqp.get();
+        Canvas low(32, 32);
+        EXPECT_EQ(drawRaw(*object, shiftWarp(2.0f, 10.0f), low, s).written, 23);
+        EXPECT_EQ(low.at(3, 11), kBackground);  // column 0 would be X 3
+        EXPECT_NE(low.at(4, 11), kBackground);
+        EXPECT_NE(low.at(26, 11), kBackground);
+        Canvas high(32, 32);
+        EXPECT_EQ(drawRaw(*object, shiftWarp(2.5f, 10.0f), high, s).written, 23);
+        EXPECT_NE(high.at(3, 11), kBackground);
+        EXPECT_NE(high.at(25, 11), kBackground);
+        EXPECT_EQ(high.at(26, 11), kBackground);  // column 23 dropped
+    }
+}
+
 // ---- CP -------------------------------------------------------------------------------------
 
 // A 16 x 16 CP LDI with the identity reference transform; pixel (7, 7) holds one sample of
