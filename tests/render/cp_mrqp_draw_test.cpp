@@ -617,20 +617,30 @@ TEST(CpMrqpDraw, CpSizeBoundariesPickTheFootprint) {
 }
 
 TEST(CpMrqpDraw, CpFalseColours) {
-    // Sizes for false colour come from the code's depth converted directly: distance 1.2, 2,
-    // 4, 6 and 8 from a synthetic camera (near 1, far 100) seen with zOut = -1.
+    // Sizes for false colour come from the code's depth converted directly: the distance from
+    // a synthetic camera (near 1, far 100), seen with zOut = -1.
     struct Case {
         int mode;
         float distance;
         std::uint32_t colour;
     };
     const Case cases[] = {
-        {1, 1.2f, 0xFFFFFFu},   {2, 1.2f, 25u * 0x010101u},
-        {3, 1.2f, 0x000000u},   {5, 1.2f, 0xFFFFFFu},
-        {5, 2.0f, 0xFFFF00u},   {6, 4.0f, 0x0000FFu},
-        {5, 6.0f, 0xFF0000u},   {5, 8.0f, 0x00FF00u},
+        {1, 1.2f, 0xFFFFFFu},
+        {2, 1.2f, 25u * 0x010101u},
+        {3, 1.2f, 0x000000u},
+        {5, 1.2f, 0xFFFFFFu},
+        // Size colours on both sides of each bound 1.5, 3, 5, 7 (codes are within 2%).
+        {5, 1.4f, 0xFFFFFFu},
+        {5, 1.6f, 0xFFFF00u},
+        {5, 2.9f, 0xFFFF00u},
+        {6, 3.1f, 0x0000FFu},
+        {5, 4.9f, 0x0000FFu},
+        {5, 5.1f, 0xFF0000u},
+        {5, 6.7f, 0xFF0000u},
+        {5, 7.3f, 0x00FF00u},
         {4, 1.2f, 0xFFFFFFFFu},  // no colour rule: the CP word itself
-        {7, 1.2f, 0xFFFFFFFFu}, {0, 1.2f, 0xFFFFFFFFu},
+        {7, 1.2f, 0xFFFFFFFFu},
+        {0, 1.2f, 0xFFFFFFFFu},
     };
     for (const Case& c : cases) {
         SyntheticCamera cam;
@@ -643,7 +653,7 @@ TEST(CpMrqpDraw, CpFalseColours) {
         // The code's middle converts back to within a code step of the distance.
         const float eye =
             geometry::perspectiveEye(ldi->binValue[ldi->pixels[0] >> 24], 1.0f, 100.0f);
-        ASSERT_NEAR(-eye, c.distance, 0.05f * c.distance);
+        ASSERT_NEAR(-eye, c.distance, 0.02f * c.distance);
         ldi::FrameSettings s = singlePixels();
         s.useSplat = true;
         s.useFalseColor = true;
