@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "geometry/depth.h"
 #include "geometry/normal_table.h"
@@ -36,27 +37,42 @@ constexpr Spans kLastDoubled{{0, 1, 2, 3}, {1, 1, 1, 2}};   // 5 wide
 constexpr Spans kOuterDoubled{{0, 2, 3, 4}, {2, 1, 1, 2}};  // 6 wide
 
 // Writes the set bits of a 4 x 4 mask (bit 4 j + i: sub-row j from the bottom, sub-column i)
-// into the block whose bottom-left pixel is origin. Each set bit takes the next colour of
-// colours (or `single` for every bit); a doubled sub-cell writes its colour twice.
-template <bool kOneColour>
+// into the block whose bottom-left pixel is origin, laid out by kCols and kRows. Each set bit
+// takes the next colour of colours (or `single` for every bit); a doubled sub-cell writes its
+// colour twice. A full mask, the common case inside surfaces, is written row by row.
+template <const Spans& kCols, const Spans& kRows, bool kOneColour>
 inline void writeMask4(std::uint32_t* origin, std::intptr_t stride, std::uint32_t mask,
-                       const std::uint32_t* colours, std::uint32_t single, const Spans& cols,
-                       const Spans& rows) {
+                       const std::uint32_t* colours, std::uint32_t single) {
+    if (mask == 0xFFFFu) {
+        constexpr int kWidth = kCols.start[3] + kCols.span[3];
+        for (int j = 0; j < 4; ++j) {
+            std::uint32_t row[kWidth];
+            for (int i = 0; i < 4; ++i) {
+                for (int dx = 0; dx < kCols.span[i]; ++dx) {
+                    row[kCols.start[i] + dx] = kOneColour ? single : colours[4 * j + i];
+                }
+            }
+            for (int dy = 0; dy < kRows.span[j]; ++dy) {
+                std::memcpy(origin + (kRows.start[j] + dy) * stride, row, sizeof row);
+            }
+        }
+        return;
+    }
     int next = 0;
     for (int j = 0; j < 4; ++j) {
         const std::uint32_t rowBits = (mask >> (4 * j)) & 0xFu;
         if (rowBits == 0) {
             continue;
         }
-        std::uint32_t* rowAt = origin + rows.start[j] * stride;
+        std::uint32_t* rowAt = origin + kRows.start[j] * stride;
         for (int i = 0; i < 4; ++i) {
             if (((rowBits >> i) & 1u) == 0) {
                 continue;
             }
             const std::uint32_t c = kOneColour ? single : colours[next++];
-            for (int dy = 0; dy < rows.span[j]; ++dy) {
-                std::uint32_t* cell = rowAt + dy * stride + cols.start[i];
-                for (int dx = 0; dx < cols.span[i]; ++dx) {
+            for (int dy = 0; dy < kRows.span[j]; ++dy) {
+                std::uint32_t* cell = rowAt + dy * stride + kCols.start[i];
+                for (int dx = 0; dx < kCols.span[i]; ++dx) {
                     cell[dx] = c;
                 }
             }
@@ -64,9 +80,37 @@ inline void writeMask4(std::uint32_t* origin, std::intptr_t stride, std::uint32_
     }
 }
 
+// The 4 x 4 mask stretched to 5 x 5 around the corner (cx, cy) nearest the sample at (ex, ey)
+// (corner coordinates): with a fraction of one half or more the first sub-column (sub-row) is
+// doubled and the block starts 3 before the corner, else the last one and it starts 2 before.
+template <bool kOneColour>
+inline void writeStretched(std::uint32_t* frame, std::intptr_t stride, std::int32_t cx,
+                           std::int32_t cy, float ex, float ey, std::uint32_t mask,
+                           const std::uint32_t* colours, std::uint32_t single) {
+    const bool firstX = ex - static_cast<float>(platform::toInt(ex)) >= 0.5f;
+    const bool firstY = ey - static_cast<float>(platform::toInt(ey)) >= 0.5f;
+    std::uint32_t* origin = frame + (cy - (firstY ? 3 : 2)) * stride + (cx - (firstX ? 3 : 2));
+    if (firstX) {
+        firstY ? writeMask4<kFirstDoubled, kFirstDoubled, kOneColour>(origin, stride, mask, colours,
+                                                                      single)
+               : writeMask4<kFirstDoubled, kLastDoubled, kOneColour>(origin, stride, mask, colours,
+                                                                     single);
+    } else {
+        firstY ? writeMask4<kLastDoubled, kFirstDoubled, kOneColour>(origin, stride, mask, colours,
+                                                                     single)
+               : writeMask4<kLastDoubled, kLastDoubled, kOneColour>(origin, stride, mask, colours,
+                                                                    single);
+    }
+}
+
 // The 2 x 2 mask (bits 0..3 here: bit 2 j + i) into the block at origin.
 inline void writeMask2(std::uint32_t* origin, std::intptr_t stride, std::uint32_t mask,
                        const std::uint32_t* colours) {
+    if (mask == 0xFu) {
+        std::memcpy(origin, colours, 2 * sizeof(std::uint32_t));
+        std::memcpy(origin + stride, colours + 2, 2 * sizeof(std::uint32_t));
+        return;
+    }
     int next = 0;
     for (int bit = 0; bit < 4; ++bit) {
         if (((mask >> bit) & 1u) != 0) {
@@ -207,17 +251,30 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
         const std::int32_t first = off0[at];
         const std::int32_t layers = static_cast<std::int32_t>(off0[at + 1]) - first;
         const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
+        const std::uint32_t* const pixelFirst = px;
         const std::uint32_t* full = rowFull + first;
-        std::int32_t i4 = off1[at];
-        std::int32_t i2 = off2[at];
+        const std::uint32_t* const colours4First = rowColours4 + off1[at];
+        const std::uint32_t* const colours2First = rowColours2 + off2[at];
+        // The colours of a layer follow those of every layer stored before it in the pixel,
+        // drawn or not: the set mask bits of the earlier layers count them. Counted only when
+        // a block needs them.
+        const auto colours4Of = [&](std::int32_t layer) {
+            const std::uint32_t* c = colours4First;
+            for (std::int32_t l = 0; l < layer; ++l) {
+                c += std::popcount(pixelFirst[2 * l + 1] & LdiRtMrqp::kMask4x4);
+            }
+            return c;
+        };
+        const auto colours2Of = [&](std::int32_t layer) {
+            const std::uint32_t* c = colours2First;
+            for (std::int32_t l = 0; l < layer; ++l) {
+                c += std::popcount((pixelFirst[2 * l + 1] >> LdiRtMrqp::kMask2x2Shift) & 0xFu);
+            }
+            return c;
+        };
         for (std::int32_t layer = 0; layer < layers; ++layer, px += 2) {
             const std::uint32_t v = px[0];
             const std::uint32_t coverage = px[1];
-            const std::uint32_t* colours4 = rowColours4 + i4;
-            const std::uint32_t* colours2 = rowColours2 + i2;
-            // The colour indices follow the masks of every layer, drawn or not.
-            i4 += std::popcount(coverage & LdiRtMrqp::kMask4x4);
-            i2 += std::popcount((coverage >> LdiRtMrqp::kMask2x2Shift) & 0xFu);
 
             const float z = static_cast<float>(v & 0xFFFFFu) * geometry::kDepthCodeScale - 1.0f;
             const float w = p.w + zc.w * z;
@@ -297,44 +354,29 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                     std::uint32_t* o = frame + (cy - 1) * stride + (cx - 1);
                     o[0] = o[1] = o[stride] = o[stride + 1] = colour;
                 } else if (s < 4.0f) {
-                    writeMask4<true>(frame + (cy - 2) * stride + (cx - 2), stride, mask4, nullptr,
-                                     colour, kPlain, kPlain);
+                    writeMask4<kPlain, kPlain, true>(frame + (cy - 2) * stride + (cx - 2), stride,
+                                                     mask4, nullptr, colour);
                 } else if (s < 5.0f) {
-                    const float fx = ex - static_cast<float>(platform::toInt(ex));
-                    const float fy = ey - static_cast<float>(platform::toInt(ey));
-                    writeMask4<true>(
-                        frame + (cy - (fy >= 0.5f ? 3 : 2)) * stride + (cx - (fx >= 0.5f ? 3 : 2)),
-                        stride, mask4, nullptr, colour, fx >= 0.5f ? kFirstDoubled : kLastDoubled,
-                        fy >= 0.5f ? kFirstDoubled : kLastDoubled);
+                    writeStretched<true>(frame, stride, cx, cy, ex, ey, mask4, nullptr, colour);
                 } else {
-                    writeMask4<true>(frame + (cy - 3) * stride + (cx - 3), stride, mask4, nullptr,
-                                     colour, kOuterDoubled, kOuterDoubled);
+                    writeMask4<kOuterDoubled, kOuterDoubled, true>(
+                        frame + (cy - 3) * stride + (cx - 3), stride, mask4, nullptr, colour);
                 }
             } else if (kSize == SizePath::single) {
                 // Splatting off: size 3.9, the stretched 5 x 5.
-                const float fx = ex - static_cast<float>(platform::toInt(ex));
-                const float fy = ey - static_cast<float>(platform::toInt(ey));
-                writeMask4<false>(
-                    frame + (cy - (fy >= 0.5f ? 3 : 2)) * stride + (cx - (fx >= 0.5f ? 3 : 2)),
-                    stride, mask4, colours4, 0, fx >= 0.5f ? kFirstDoubled : kLastDoubled,
-                    fy >= 0.5f ? kFirstDoubled : kLastDoubled);
+                writeStretched<false>(frame, stride, cx, cy, ex, ey, mask4, colours4Of(layer), 0);
             } else if (s < 1.0f) {
                 *pixel = full[layer];
             } else if (s < 2.0f) {
-                writeMask2(frame + (cy - 1) * stride + (cx - 1), stride, mask2, colours2);
+                writeMask2(frame + (cy - 1) * stride + (cx - 1), stride, mask2, colours2Of(layer));
             } else if (s < 3.5f) {
-                writeMask4<false>(frame + (cy - 2) * stride + (cx - 2), stride, mask4, colours4, 0,
-                                  kPlain, kPlain);
+                writeMask4<kPlain, kPlain, false>(frame + (cy - 2) * stride + (cx - 2), stride,
+                                                  mask4, colours4Of(layer), 0);
             } else if (s < 4.5f) {
-                const float fx = ex - static_cast<float>(platform::toInt(ex));
-                const float fy = ey - static_cast<float>(platform::toInt(ey));
-                writeMask4<false>(
-                    frame + (cy - (fy >= 0.5f ? 3 : 2)) * stride + (cx - (fx >= 0.5f ? 3 : 2)),
-                    stride, mask4, colours4, 0, fx >= 0.5f ? kFirstDoubled : kLastDoubled,
-                    fy >= 0.5f ? kFirstDoubled : kLastDoubled);
+                writeStretched<false>(frame, stride, cx, cy, ex, ey, mask4, colours4Of(layer), 0);
             } else {
-                writeMask4<false>(frame + (cy - 3) * stride + (cx - 3), stride, mask4, colours4, 0,
-                                  kOuterDoubled, kOuterDoubled);
+                writeMask4<kOuterDoubled, kOuterDoubled, false>(
+                    frame + (cy - 3) * stride + (cx - 3), stride, mask4, colours4Of(layer), 0);
             }
             ++written;
         }
