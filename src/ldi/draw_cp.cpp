@@ -34,13 +34,7 @@ struct CpKernel {
     const std::uint32_t* pixels = nullptr;
     const std::uint8_t* layerCount = nullptr;
     std::int32_t ldiWidth = 0;
-    // Output frame: row stride and the last column and row a 7 x 7 footprint may be centred on.
-    std::uint32_t* frame = nullptr;
-    std::int32_t stride = 0;
-    std::int32_t maxX = 0;
-    std::int32_t maxY = 0;
-    float guardX = 0.0f;  // (width - 6), (height - 6) of the frame
-    float guardY = 0.0f;
+    kernel::FrameTarget target;
     // Warp.
     geometry::Matrix4 transform;
     Vector4 zCol;
@@ -48,16 +42,12 @@ struct CpKernel {
     const float* binValue = nullptr;   // normalised depth by code
     const float* binFactor = nullptr;  // reference eye depth (negative) by code
     float splatScale = 0.0f;
-    const float* correction = nullptr;
-    std::int32_t correctionRow = 0;
-    std::int32_t halfW = 0;  // output width >> 1, height >> 1
-    std::int32_t halfH = 0;
+    kernel::DepthCorrection correction;
     bool useCorrection = false;
     int mode = 0;
     float ldiNear = 1.0f;  // the reference camera's near and far (false-colour sizes)
     float ldiFar = 2.0f;
-    float depthScale = 0.0f;  // false-colour mode 2: 255 / (1/near - 1/far) of the output view
-    float invFar = 0.0f;
+    kernel::DepthGrey depthGrey;  // false-colour mode 2
     // Counters.
     std::int64_t visited = 0;
     std::int64_t written = 0;
@@ -70,7 +60,7 @@ inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float 
         case 1:
             return 0xFFFFFFu;
         case 2:
-            return kernel::clampChannel(k.depthScale * (-zOut - k.invFar)) * 0x010101u;
+            return k.depthGrey.colour(zOut);
         case 3:
             return 0x000000u;
         case 5:
@@ -103,13 +93,13 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
     const float* const binValue = k.binValue;
     const float* const binFactor = k.binFactor;
     const Vector4 zc = k.zCol;
-    const std::int32_t stride = k.stride;
-    const std::int32_t maxX = k.maxX;
-    const std::int32_t maxY = k.maxY;
-    const float guardX = k.guardX;
-    const float guardY = k.guardY;
+    const std::int32_t stride = k.target.stride;
+    const std::int32_t maxX = k.target.maxX;
+    const std::int32_t maxY = k.target.maxY;
+    const float guardX = k.target.guardX;
+    const float guardY = k.target.guardY;
     const float splatScale = k.splatScale;
-    std::uint32_t* const frame = k.frame;
+    std::uint32_t* const frame = k.target.pixels;
     const bool useCorrection = k.useCorrection;
     std::int64_t visited = 0;
     std::int64_t written = 0;
@@ -154,9 +144,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                                                : binFactor[code];
                 s = eye * zOut * splatScale;
                 if (useCorrection) {
-                    const std::int32_t dx = X - k.halfW;
-                    const std::int32_t dy = Y - k.halfH;
-                    s /= k.correction[(dy < 0 ? -dy : dy) * k.correctionRow + (dx < 0 ? -dx : dx)];
+                    s /= k.correction.at(X, Y);
                 }
             }
             const std::uint32_t colour = kFalseColour ? cpFalseColour(k, word, zOut, s) : word;
@@ -187,42 +175,25 @@ CpKernel makeKernel(const LdiRtCp& ldi, imageutil::RgbImage& frame) {
     k.pixels = ldi.pixels;
     k.layerCount = ldi.layerCount;
     k.ldiWidth = ldi.width();
-    k.frame = frame.pixels;
-    k.stride = frame.width;
-    k.maxX = frame.width - 4;
-    k.maxY = frame.height - 4;
-    k.guardX = static_cast<float>(frame.width - 6);
-    k.guardY = static_cast<float>(frame.height - 6);
+    k.target = kernel::frameTarget(frame);
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.binValue = ldi.binValue.data();
     k.binFactor = ldi.binFactor.data();
     k.splatScale = warp.splatScale;
-    k.correction = warp.depthCorrection.entries.data();
-    k.correctionRow = warp.depthCorrection.rowLength;
-    k.halfW = warp.outWidth >> 1;
-    k.halfH = warp.outHeight >> 1;
+    k.correction = kernel::depthCorrection(warp);
     k.useCorrection = o.useDepthCorrection != 0;
     k.mode = o.falseColorMode;
     k.ldiNear = ldi.header.view.near;
     k.ldiFar = ldi.header.view.far;
-    const float near = warp.outputCamera.near;
-    const float far = warp.outputCamera.far;
-    k.depthScale = 255.0f / (1.0f / near - 1.0f / far);
-    k.invFar = 1.0f / far;
+    k.depthGrey = kernel::depthGrey(warp.outputCamera);
     return k;
 }
 
 template <bool kFalseColour, bool kSplat>
 void traverse(CpKernel& k, LdiRtCp& ldi, render::Traversal kind) {
-    geometry::ScanlineCuller* culler =
-        ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
-    render::traverseSheets(ldi.warp.setup, ldi.warp.range, kind, [&](const render::RowRun& run) {
-        if (culler != nullptr && culler->rowCulled(run.row)) {
-            return;
-        }
-        drawRun<kFalseColour, kSplat>(k, run);
-    });
+    kernel::traverseRuns(ldi, kind,
+                         [&](const render::RowRun& run) { drawRun<kFalseColour, kSplat>(k, run); });
 }
 
 }  // namespace

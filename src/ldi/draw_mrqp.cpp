@@ -129,22 +129,13 @@ struct MrqpKernel {
     const std::int32_t* rowStart[3] = {};
     const std::uint16_t* layerOffset[3] = {};
     std::int32_t ldiWidth = 0;
-    // Output frame: row stride and the last column and row a block may be centred on.
-    std::uint32_t* frame = nullptr;
-    std::int32_t stride = 0;
-    std::int32_t maxX = 0;
-    std::int32_t maxY = 0;
-    float guardX = 0.0f;  // (width - 6), (height - 6) of the frame
-    float guardY = 0.0f;
+    kernel::FrameTarget target;
     // Warp.
     geometry::Matrix4 transform;
     Vector4 zCol;
     // Tables and settings.
     const float* sizeTable = nullptr;
-    const float* correction = nullptr;
-    std::int32_t correctionRow = 0;
-    std::int32_t halfW = 0;  // output width >> 1, height >> 1
-    std::int32_t halfH = 0;
+    kernel::DepthCorrection correction;
     const float* binValue = nullptr;
     float splatScale = 0.0f;
     bool useCorrection = false;
@@ -160,8 +151,7 @@ struct MrqpKernel {
     Vector3 outDirUnit;
     const Vector3* normals = nullptr;
     std::uint32_t normalColour[geometry::kNormalCount] = {};  // false-colour mode 4, per draw
-    float depthScale = 0.0f;  // false-colour mode 2: 255 / (1/near - 1/far)
-    float invFar = 0.0f;
+    kernel::DepthGrey depthGrey;                              // false-colour mode 2
     float facing = 0.0f;
     // Counters.
     std::int64_t visited = 0;
@@ -188,7 +178,7 @@ inline std::uint32_t mrqpFalseColour(const MrqpKernel& k, std::uint32_t full, st
         case 1:
             return kernel::grey(255 - static_cast<long>((v & 0xFFFFFu) >> 12));
         case 2:
-            return kernel::clampChannel(k.depthScale * (-zOut - k.invFar)) * 0x010101u;
+            return k.depthGrey.colour(zOut);
         case 3:
             return facing > 0.1f ? 0xFFFFFFu : 0x000000u;
         case 4:
@@ -231,12 +221,12 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
     const std::uint32_t* rowColours4 = k.colours4 + k.rowStart[1][readRow];
     const std::uint32_t* rowColours2 = k.colours2 + k.rowStart[2][readRow];
     const Vector4 zc = k.zCol;
-    const std::intptr_t stride = k.stride;
-    const std::int32_t maxX = k.maxX;
-    const std::int32_t maxY = k.maxY;
-    const float guardX = k.guardX;
-    const float guardY = k.guardY;
-    std::uint32_t* const frame = k.frame;
+    const std::intptr_t stride = k.target.stride;
+    const std::int32_t maxX = k.target.maxX;
+    const std::int32_t maxY = k.target.maxY;
+    const float guardX = k.target.guardX;
+    const float guardY = k.target.guardY;
+    std::uint32_t* const frame = k.target.pixels;
     const float* const sizeTable = k.sizeTable;
     const bool useCorrection = k.useCorrection;
     const bool needFacing = k.needFacing;
@@ -322,9 +312,7 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                         std::sqrt(std::fabs(m * facing / fIn)) * -zOut;
                 }
                 if (useCorrection) {
-                    const std::int32_t dx = X - k.halfW;
-                    const std::int32_t dy = Y - k.halfH;
-                    s /= k.correction[(dy < 0 ? -dy : dy) * k.correctionRow + (dx < 0 ? -dx : dx)];
+                    s /= k.correction.at(X, Y);
                 }
             }
             if (needFacing) {
@@ -407,19 +395,11 @@ MrqpKernel makeKernel(LdiRtMrqp& ldi, imageutil::RgbImage& frame) {
         k.layerOffset[level] = ldi.layerOffset[static_cast<std::size_t>(level)];
     }
     k.ldiWidth = ldi.width();
-    k.frame = frame.pixels;
-    k.stride = frame.width;
-    k.maxX = frame.width - 4;
-    k.maxY = frame.height - 4;
-    k.guardX = static_cast<float>(frame.width - 6);
-    k.guardY = static_cast<float>(frame.height - 6);
+    k.target = kernel::frameTarget(frame);
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.sizeTable = warp.splatSize.entries.data();
-    k.correction = warp.depthCorrection.entries.data();
-    k.correctionRow = warp.depthCorrection.rowLength;
-    k.halfW = warp.outWidth >> 1;
-    k.halfH = warp.outHeight >> 1;
+    k.correction = kernel::depthCorrection(warp);
     k.binValue = ldi.binValue.data();
     k.splatScale = warp.splatScale;
     k.useCorrection = o.useDepthCorrection != 0;
@@ -436,24 +416,15 @@ MrqpKernel makeKernel(LdiRtMrqp& ldi, imageutil::RgbImage& frame) {
     for (int i = 0; i < geometry::kNormalCount; ++i) {
         k.normalColour[i] = kernel::normalColour(k.normals[i]);
     }
-    const float near = warp.outputCamera.near;
-    const float far = warp.outputCamera.far;
-    k.depthScale = 255.0f / (1.0f / near - 1.0f / far);
-    k.invFar = 1.0f / far;
+    k.depthGrey = kernel::depthGrey(warp.outputCamera);
     k.facing = warp.facing;
     return k;
 }
 
 template <bool kFalseColour, SizePath kSize>
 void traverse(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind) {
-    geometry::ScanlineCuller* culler =
-        ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
-    render::traverseSheets(ldi.warp.setup, ldi.warp.range, kind, [&](const render::RowRun& run) {
-        if (culler != nullptr && culler->rowCulled(run.row)) {
-            return;
-        }
-        drawRun<kFalseColour, kSize>(k, run);
-    });
+    kernel::traverseRuns(ldi, kind,
+                         [&](const render::RowRun& run) { drawRun<kFalseColour, kSize>(k, run); });
 }
 
 template <bool kFalseColour>

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "geometry/vector.h"
+#include "imageutil/rgb_image.h"
 #include "ldi/ldi_base.h"
 #include "render/traversal.h"
 
@@ -73,6 +74,74 @@ inline DrawPasses drawPasses(const LdiRenderOptions& options) {
         passes.kinds[0] = render::Traversal::bench;
     }
     return passes;
+}
+
+// The frame as the kernels write it: its row stride, the guard band (a sample is kept when
+// 2.5 w < x < guardX w and likewise for y) and the last column and row a block of up to 7 x 7
+// may be centred on, so no block is written outside the frame.
+struct FrameTarget {
+    std::uint32_t* pixels = nullptr;
+    std::int32_t stride = 0;
+    std::int32_t maxX = 0;
+    std::int32_t maxY = 0;
+    float guardX = 0.0f;
+    float guardY = 0.0f;
+};
+
+inline FrameTarget frameTarget(imageutil::RgbImage& frame) {
+    return {frame.pixels,
+            frame.width,
+            frame.width - 4,
+            frame.height - 4,
+            static_cast<float>(frame.width - 6),
+            static_cast<float>(frame.height - 6)};
+}
+
+// The depth-correction divisor of an output pixel, from the quadrant table of the draw.
+struct DepthCorrection {
+    const float* table = nullptr;
+    std::int32_t rowLength = 0;
+    std::int32_t halfW = 0;  // output width >> 1, height >> 1
+    std::int32_t halfH = 0;
+
+    float at(std::int32_t x, std::int32_t y) const {
+        const std::int32_t dx = x - halfW;
+        const std::int32_t dy = y - halfH;
+        return table[(dy < 0 ? -dy : dy) * rowLength + (dx < 0 ? -dx : dx)];
+    }
+};
+
+inline DepthCorrection depthCorrection(const render::WarpState& warp) {
+    return {warp.depthCorrection.entries.data(), warp.depthCorrection.rowLength, warp.outWidth >> 1,
+            warp.outHeight >> 1};
+}
+
+// False colour by output depth: grey 255 at the near plane, 0 at the far plane, linear in
+// 1/distance. zOut is -1/distance.
+struct DepthGrey {
+    float scale = 0.0f;  // 255 / (1/near - 1/far)
+    float invFar = 0.0f;
+
+    std::uint32_t colour(float zOut) const {
+        return clampChannel(scale * (-zOut - invFar)) * 0x010101u;
+    }
+};
+
+inline DepthGrey depthGrey(const geometry::ViewCamera& output) {
+    return {255.0f / (1.0f / output.near - 1.0f / output.far), 1.0f / output.far};
+}
+
+// Calls drawRun(run) for every row run of the traversal, except the rows the scanline culler
+// rejects when scanline culling is on.
+template <class DrawRun>
+void traverseRuns(LdiBase& ldi, render::Traversal kind, DrawRun&& drawRun) {
+    geometry::ScanlineCuller* culler =
+        ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
+    render::traverseSheets(ldi.warp.setup, ldi.warp.range, kind, [&](const render::RowRun& run) {
+        if (culler == nullptr || !culler->rowCulled(run.row)) {
+            drawRun(run);
+        }
+    });
 }
 
 // The kernels count in 64 bits; the statistics record holds int32 counters, clamped.

@@ -568,6 +568,73 @@ TEST(CpMrqpDraw, GuardBandDropsSamplesOnItsEdgesExactly) {
     }
 }
 
+TEST(CpMrqpDraw, TraversalVariantsAndScanlineCulling) {
+    // A 12 x 12 grid of unique single-pixel samples (CP without splatting, MRQP splatted with
+    // class 0, size 0.5), drawn with column c, row r at x = c + 5, y = r + 5.
+    const int n = 12;
+    auto colourOf = [](int r, int c) { return static_cast<std::uint32_t>(r * 64 + c + 1); };
+    SyntheticCamera cam;
+    auto cp = testing::makeSyntheticCp(cam, n, n, [&](int r, int c, auto& out) {
+        out.push_back({5.0f, colourOf(r, c), 0, 0});
+    });
+    auto mrqp = testing::makeSyntheticMrqp(cam, n, n, [&](int r, int c, auto& out) {
+        out.push_back({{5.0f, colourOf(r, c), 34, 0}, 0, 0, {}, {}});
+    });
+    makeIdentity(*cp);
+    makeIdentity(*mrqp);
+    for (ldi::LdiBase* object :
+         {static_cast<ldi::LdiBase*>(cp.get()), static_cast<ldi::LdiBase*>(mrqp.get())}) {
+        ldi::FrameSettings s = singlePixels();
+        s.useSplat = object == mrqp.get();
+        const char* what = object == mrqp.get() ? "MRQP" : "CP";
+        // The lower and upper halves cover every pixel exactly once between them.
+        s.lowerHalfOnly = true;
+        Canvas lower(24, 24);
+        const int a = drawRaw(*object, shiftWarp(4.0f, 4.0f), lower, s).visited;
+        s.lowerHalfOnly = false;
+        s.upperHalfOnly = true;
+        Canvas upper(24, 24);
+        const int b = drawRaw(*object, shiftWarp(4.0f, 4.0f), upper, s).visited;
+        EXPECT_EQ(a + b, n * n) << what;
+        for (int r = 0; r < n; ++r) {
+            for (int c = 0; c < n; ++c) {
+                const bool inLower = lower.at(c + 5, r + 5) != kBackground;
+                EXPECT_NE(inLower, upper.at(c + 5, r + 5) != kBackground) << what;
+                EXPECT_EQ(inLower, c + r <= n - 1) << what << " " << r << "," << c;
+            }
+        }
+        // Both flags: the lower half, then the upper half.
+        s.lowerHalfOnly = true;
+        Canvas both(24, 24);
+        EXPECT_EQ(drawRaw(*object, shiftWarp(4.0f, 4.0f), both, s).visited, n * n) << what;
+        // Bench rows: every row shows the samples of the middle row.
+        s = singlePixels();
+        s.useSplat = object == mrqp.get();
+        s.benchFlag = true;
+        Canvas bench(24, 24);
+        drawRaw(*object, shiftWarp(4.0f, 4.0f), bench, s);
+        for (int r = 0; r < n; ++r) {
+            for (int c = 0; c < n; ++c) {
+                EXPECT_EQ(bench.at(c + 5, r + 5) & 0xFFFFFFu, colourOf(n / 2, c)) << what;
+            }
+        }
+        // Scanline culling skips the rows that land off the frame (y = r + 20.5 in a 24-row
+        // frame: rows 0 .. 2 only can be drawn) and changes nothing else.
+        s = singlePixels();
+        s.useSplat = object == mrqp.get();
+        Canvas plain(24, 24);
+        const ldi::LdiDrawStats all = drawRaw(*object, shiftWarp(4.0f, 20.0f), plain, s);
+        s.scanlineCulling = true;
+        Canvas culled(24, 24);
+        const ldi::LdiDrawStats some = drawRaw(*object, shiftWarp(4.0f, 20.0f), culled, s);
+        EXPECT_EQ(all.written, some.written) << what;
+        EXPECT_LT(some.visited, all.visited) << what;
+        for (int i = 0; i < 24 * 24; ++i) {
+            ASSERT_EQ(plain.image.pixels[i], culled.image.pixels[i]) << what;
+        }
+    }
+}
+
 // ---- CP -------------------------------------------------------------------------------------
 
 // A 16 x 16 CP LDI with the identity reference transform; pixel (7, 7) holds one sample of
