@@ -537,24 +537,46 @@ TEST(CpMrqpDraw, MrqpSizePathsAgreeAndArePositive) {
     }
 }
 
+// A CP and an MRQP LDI with the identity reference transform holding one sample per pixel of
+// the given colour, each drawn as a single pixel with pairSettings (CP without splatting, MRQP
+// splatted with class 0, size 0.5).
+struct KindPair {
+    std::unique_ptr<ldi::LdiRtCp> cp;
+    std::unique_ptr<ldi::LdiRtMrqp> mrqp;
+
+    std::vector<ldi::LdiBase*> both() const { return {cp.get(), mrqp.get()}; }
+    ldi::FrameSettings settings(const ldi::LdiBase* object) const {
+        ldi::FrameSettings s = singlePixels();
+        s.useSplat = object == mrqp.get();
+        return s;
+    }
+    const char* name(const ldi::LdiBase* object) const {
+        return object == mrqp.get() ? "MRQP" : "CP";
+    }
+};
+
+template <class ColourFn>
+KindPair singleSamplePair(int width, int height, ColourFn colourOf) {
+    SyntheticCamera cam;
+    KindPair pair;
+    pair.cp = testing::makeSyntheticCp(cam, width, height, [&](int r, int c, auto& out) {
+        out.push_back({5.0f, colourOf(r, c), 0, 0});
+    });
+    pair.mrqp = testing::makeSyntheticMrqp(cam, width, height, [&](int r, int c, auto& out) {
+        out.push_back({{5.0f, colourOf(r, c), 34, 0}, 0, 0, {}, {}});
+    });
+    makeIdentity(*pair.cp);
+    makeIdentity(*pair.mrqp);
+    return pair;
+}
+
 TEST(CpMrqpDraw, GuardBandDropsSamplesOnItsEdgesExactly) {
     // One row of 32 pixels into a 32 x 32 frame. shiftWarp(2, 10) puts column c at x = c + 2.5:
     // column 0 sits exactly on 2.5 w and is dropped, columns 1 .. 23 are drawn (x < 26).
     // shiftWarp(2.5, 10) puts column 23 exactly on (W - 6) w = 26: columns 0 .. 22 are drawn.
-    SyntheticCamera cam;
-    auto cp = testing::makeSyntheticCp(cam, 32, 1, [](int, int, auto& out) {
-        out.push_back({5.0f, 0x10u, 0, 0});
-    });
-    auto mrqp = testing::makeSyntheticMrqp(cam, 32, 1, [](int, int, auto& out) {
-        out.push_back({{5.0f, 0x10u, 34, 0}, 0, 0, {}, {}});
-    });
-    makeIdentity(*cp);
-    makeIdentity(*mrqp);
-    for (ldi::LdiBase* object :
-         {static_cast<ldi::LdiBase*>(cp.get()), static_cast<ldi::LdiBase*>(mrqp.get())}) {
-        // Single pixels: CP without splatting, MRQP splatted with class 0 (size 0.5).
-        ldi::FrameSettings s = singlePixels();
-        s.useSplat = object == mrqp.get();
+    const KindPair pair = singleSamplePair(32, 1, [](int, int) { return 0x10u; });
+    for (ldi::LdiBase* object : pair.both()) {
+        const ldi::FrameSettings s = pair.settings(object);
         Canvas low(32, 32);
         EXPECT_EQ(drawRaw(*object, shiftWarp(2.0f, 10.0f), low, s).written, 23);
         EXPECT_EQ(low.at(3, 11), kBackground);  // column 0 would be X 3
@@ -569,24 +591,14 @@ TEST(CpMrqpDraw, GuardBandDropsSamplesOnItsEdgesExactly) {
 }
 
 TEST(CpMrqpDraw, TraversalVariantsAndScanlineCulling) {
-    // A 12 x 12 grid of unique single-pixel samples (CP without splatting, MRQP splatted with
-    // class 0, size 0.5), drawn with column c, row r at x = c + 5, y = r + 5.
+    // A 12 x 12 grid of unique single-pixel samples, column c, row r drawn at x = c + 5,
+    // y = r + 5.
     const int n = 12;
     auto colourOf = [](int r, int c) { return static_cast<std::uint32_t>(r * 64 + c + 1); };
-    SyntheticCamera cam;
-    auto cp = testing::makeSyntheticCp(cam, n, n, [&](int r, int c, auto& out) {
-        out.push_back({5.0f, colourOf(r, c), 0, 0});
-    });
-    auto mrqp = testing::makeSyntheticMrqp(cam, n, n, [&](int r, int c, auto& out) {
-        out.push_back({{5.0f, colourOf(r, c), 34, 0}, 0, 0, {}, {}});
-    });
-    makeIdentity(*cp);
-    makeIdentity(*mrqp);
-    for (ldi::LdiBase* object :
-         {static_cast<ldi::LdiBase*>(cp.get()), static_cast<ldi::LdiBase*>(mrqp.get())}) {
-        ldi::FrameSettings s = singlePixels();
-        s.useSplat = object == mrqp.get();
-        const char* what = object == mrqp.get() ? "MRQP" : "CP";
+    const KindPair pair = singleSamplePair(n, n, colourOf);
+    for (ldi::LdiBase* object : pair.both()) {
+        ldi::FrameSettings s = pair.settings(object);
+        const char* what = pair.name(object);
         // The lower and upper halves cover every pixel exactly once between them.
         s.lowerHalfOnly = true;
         Canvas lower(24, 24);
@@ -608,8 +620,7 @@ TEST(CpMrqpDraw, TraversalVariantsAndScanlineCulling) {
         Canvas both(24, 24);
         EXPECT_EQ(drawRaw(*object, shiftWarp(4.0f, 4.0f), both, s).visited, n * n) << what;
         // Bench rows: every row shows the samples of the middle row.
-        s = singlePixels();
-        s.useSplat = object == mrqp.get();
+        s = pair.settings(object);
         s.benchFlag = true;
         Canvas bench(24, 24);
         drawRaw(*object, shiftWarp(4.0f, 4.0f), bench, s);
@@ -620,8 +631,7 @@ TEST(CpMrqpDraw, TraversalVariantsAndScanlineCulling) {
         }
         // Scanline culling skips the rows that land off the frame (y = r + 20.5 in a 24-row
         // frame: rows 0 .. 2 only can be drawn) and changes nothing else.
-        s = singlePixels();
-        s.useSplat = object == mrqp.get();
+        s = pair.settings(object);
         Canvas plain(24, 24);
         const ldi::LdiDrawStats all = drawRaw(*object, shiftWarp(4.0f, 20.0f), plain, s);
         s.scanlineCulling = true;
