@@ -11,6 +11,7 @@
 #include "geometry/normal_table.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
+#include "ldi/draw_support.h"
 #include "ldi/ldi_rt_qp.h"
 #include "ldi/ldi_rt_quad.h"
 #include "platform/fp_mode.h"
@@ -23,22 +24,8 @@ namespace {
 using geometry::Vector3;
 using geometry::Vector4;
 
-std::uint32_t grey(long g) {
-    const auto v = static_cast<std::uint32_t>(std::clamp<long>(g, 0, 255));
-    return v * 0x010101u;
-}
-
-// Rounded and limited to 0..255 in floating point first, so no value (NaN, huge) reaches the
-// integer conversion out of range. NaN gives 0.
-std::uint32_t clampChannel(float v) {
-    if (!(v > 0.0f)) {
-        return 0;
-    }
-    if (v >= 255.0f) {
-        return 255;
-    }
-    return static_cast<std::uint32_t>(std::lround(v));
-}
+using kernel::clampChannel;
+using kernel::grey;
 
 // Everything the row kernels read, gathered once per draw so a row runs from locals only.
 struct QpKernel {
@@ -109,18 +96,9 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
                    : s < 5.5f ? 0x0000FFu
                    : s < 7.5f ? 0xFF0000u
                               : 0x00FF00u;
-        case 7: {
-            // Anisotropy: how much more the surface faces the output view than the reference
-            // view, scaled by the class size and the output depth; red only.
-            const Vector3& n = k.normals[(q >> 25) & 63u];
-            const float t = std::fabs(dot(n, k.refDir));
-            if (t == 0.0f) {
-                return 0xFF0000u;
-            }
-            const float red = std::sqrt(std::fabs(dot(n, k.outDirUnit)) / t) *
-                              k.binValue[(q >> 20) & 31u] * zOut * -15.0f;
-            return clampChannel(red) << 16;
-        }
+        case 7:
+            return kernel::anisotropyRed(k.normals[(q >> 25) & 63u], k.outDirUnit, k.refDir,
+                                         k.binValue[(q >> 20) & 31u], zOut);
         default:
             return colour | 0xFF000000u;
     }
@@ -312,9 +290,7 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.outDirUnit = geometry::normalized(warp.outputCamera.dir);
     k.normals = geometry::normalTable().data();
     for (int i = 0; i < geometry::kNormalCount; ++i) {
-        const Vector3& n = k.normals[i];
-        k.normalColour[i] = (clampChannel(255.0f * n.x) << 16) | (clampChannel(255.0f * n.y) << 8) |
-                            clampChannel(255.0f * n.z);
+        k.normalColour[i] = kernel::normalColour(k.normals[i]);
     }
     const float near = warp.outputCamera.near;
     const float far = warp.outputCamera.far;
@@ -351,21 +327,8 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     }
     QpKernel k = makeKernel(*this, frame, depthBuffer);
 
-    // Both half flags: the lower half, then the upper half.
-    render::Traversal passes[2] = {render::Traversal::standard, render::Traversal::standard};
-    int passCount = 1;
-    if (options.lowerHalfOnly != 0) {
-        passes[0] = render::Traversal::lowerHalf;
-        if (options.upperHalfOnly != 0) {
-            passes[1] = render::Traversal::upperHalf;
-            passCount = 2;
-        }
-    } else if (options.upperHalfOnly != 0) {
-        passes[0] = render::Traversal::upperHalf;
-    } else if (options.benchFlag != 0) {
-        passes[0] = render::Traversal::bench;
-    }
-    for (int i = 0; i < passCount; ++i) {
+    const kernel::DrawPasses passes = kernel::drawPasses(options);
+    for (int i = 0; i < passes.count; ++i) {
         const SizePath size = options.useSplat == 0       ? SizePath::single
                               : options.sizeAccurate == 0 ? SizePath::table
                                                           : SizePath::accurate;
@@ -382,9 +345,7 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
         }
     }
     warp.facing = k.facing;
-    drawStats.visited = static_cast<std::int32_t>(std::min<std::int64_t>(k.visited, INT32_MAX));
-    drawStats.inside = static_cast<std::int32_t>(std::min<std::int64_t>(k.inside, INT32_MAX));
-    drawStats.written = static_cast<std::int32_t>(std::min<std::int64_t>(k.written, INT32_MAX));
+    kernel::storeCounters(drawStats, k.visited, k.inside, k.written);
     return drawStats;
 }
 
