@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 #include "geometry/depth.h"
 #include "geometry/normal_table.h"
@@ -15,6 +16,7 @@
 #include "ldi/ldi_rt_quad.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
+#include "render/soft_splat.h"
 #include "render/traversal.h"
 
 namespace strata::ldi {
@@ -62,7 +64,9 @@ struct QpKernel {
     const float* sizeTable = nullptr;
     const float* correction = nullptr;
     std::int32_t correctionRow = 0;
-    std::int32_t halfW = 0;  // Wo >> 1, Ho >> 1
+    std::int32_t correctionLastX = 0;  // the table's last column and row: positions in the
+    std::int32_t correctionLastY = 0;  // margin around the picture use its edge entries
+    std::int32_t halfW = 0;            // the picture's centre in the buffer: x0 + (Wo >> 1), ...
     std::int32_t halfH = 0;
     const float* binValue = nullptr;
     float splatScale = 0.0f;
@@ -83,6 +87,9 @@ struct QpKernel {
     float depthScale = 0.0f;  // false-colour mode 2: 255 / (1/near - 1/far)
     float invFar = 0.0f;
     float facing = 0.0f;
+    // High-quality mode: soft footprints into this buffer instead of the frame.
+    render::SoftSplatBuffer* soft = nullptr;
+    float pixelAngle = 0.0f;  // 2 tan(fov / 2) / Wo: one output pixel seen from the eye
     // Counters.
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -132,7 +139,11 @@ enum class SizePath { single, table, accurate };
 // Draws one row run: startRow, then every layer of every pixel of the run. Everything the loop
 // reads is copied into locals first: the frame is written through a uint32_t pointer, which the
 // compiler must otherwise assume may change any 32-bit field of the kernel record.
-template <bool kFalseColour, SizePath kSize>
+// The depth extent of a soft footprint, in output pixels, per unit of the surface's slope: a
+// grazing surface spans more depth across its footprint, up to kMaxSlope times its width.
+constexpr float kMaxSlope = 4.0f;
+
+template <bool kFalseColour, SizePath kSize, bool kSoft>
 void drawRun(QpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
     Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
@@ -210,14 +221,36 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     const float fIn = dot(n, rho);
                     facing = dot(n, omega);
                     haveFacing = true;
-                    s = k.binValue[(q >> 20) & 31u] * k.splatScale *
-                        std::sqrt(std::fabs(m * facing / fIn)) * -zOut;
+                    float ratio = std::sqrt(std::fabs(m * facing / fIn));
+                    if constexpr (kSoft) {
+                        ratio = std::min(ratio, render::kHighQualitySizeRatio);
+                    }
+                    s = k.binValue[(q >> 20) & 31u] * k.splatScale * ratio * -zOut;
                 }
                 if (useCorrection) {
-                    const std::int32_t dx = X - k.halfW;
-                    const std::int32_t dy = Y - k.halfH;
-                    s /= k.correction[(dy < 0 ? -dy : dy) * k.correctionRow + (dx < 0 ? -dx : dx)];
+                    const std::int32_t dx = std::min(std::abs(X - k.halfW), k.correctionLastX);
+                    const std::int32_t dy = std::min(std::abs(Y - k.halfH), k.correctionLastY);
+                    s /= k.correction[dy * k.correctionRow + dx];
                 }
+            }
+            if constexpr (kSoft) {
+                // Backface culling, then a depth tolerance of the footprint's own depth extent:
+                // its width in output pixels, grown with the slope of the surface seen along
+                // the output ray, converted to output depth at the sample's distance.
+                const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
+                facing = dot(k.normals[(q >> 25) & 63u], omega);
+                if (facing > 0.1f) {
+                    continue;
+                }
+                const float cos2 = facing * facing / omega.squaredLength();
+                const float slope = cos2 * (1.0f + kMaxSlope * kMaxSlope) > 1.0f
+                                        ? std::sqrt((1.0f - cos2) / cos2)
+                                        : kMaxSlope;
+                const float extent = std::max(s, 1.0f) * (1.0f + slope);
+                render::softSplat(*k.soft, X, Y, render::footprintRadius(s), px[0], zOut,
+                                  extent * k.pixelAngle * -zOut);
+                ++written;
+                continue;
             }
             if (needFacing) {
                 if (!haveFacing) {
@@ -295,8 +328,10 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.sizeTable = warp.splatSize.entries.data();
     k.correction = warp.depthCorrection.entries.data();
     k.correctionRow = warp.depthCorrection.rowLength;
-    k.halfW = frame.width >> 1;
-    k.halfH = frame.height >> 1;
+    k.correctionLastX = std::max(warp.depthCorrection.rowLength - 1, 0);
+    k.correctionLastY = std::max(warp.depthCorrection.rowCount - 1, 0);
+    k.halfW = warp.window.x0 + (warp.outWidth >> 1);
+    k.halfH = warp.window.y0 + (warp.outHeight >> 1);
     k.binValue = ldi.binValue.data();
     k.splatScale = warp.splatScale;
     k.useCorrection = o.useDepthCorrection != 0;
@@ -321,10 +356,15 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.depthScale = 255.0f / (1.0f / near - 1.0f / far);
     k.invFar = 1.0f / far;
     k.facing = warp.facing;
+    if (HighQualityRequested(o) && render::softTargetFits(warp, frame.width, frame.height)) {
+        k.soft = warp.soft;
+        k.soft->written = true;
+        k.pixelAngle = 2.0f * warp.tanOut / static_cast<float>(std::max(warp.outWidth, 1));
+    }
     return k;
 }
 
-template <bool kFalseColour, SizePath kSize>
+template <bool kFalseColour, SizePath kSize, bool kSoft = false>
 void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind) {
     geometry::ScanlineCuller* culler =
         ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
@@ -332,7 +372,7 @@ void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind) {
         if (culler != nullptr && culler->rowCulled(run.row)) {
             return;
         }
-        drawRun<kFalseColour, kSize>(k, run);
+        drawRun<kFalseColour, kSize, kSoft>(k, run);
     });
 }
 
@@ -370,7 +410,13 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
                               : options.sizeAccurate == 0 ? SizePath::table
                                                           : SizePath::accurate;
         const bool falseColour = options.useFalseColor != 0;
-        if (size == SizePath::single) {
+        if (k.soft != nullptr) {
+            // High quality: true colour only, every size path with soft footprints.
+            size == SizePath::single ? traverse<false, SizePath::single, true>(k, *this, passes[i])
+            : size == SizePath::table
+                ? traverse<false, SizePath::table, true>(k, *this, passes[i])
+                : traverse<false, SizePath::accurate, true>(k, *this, passes[i]);
+        } else if (size == SizePath::single) {
             falseColour ? traverse<true, SizePath::single>(k, *this, passes[i])
                         : traverse<false, SizePath::single>(k, *this, passes[i]);
         } else if (size == SizePath::table) {
@@ -401,6 +447,7 @@ LdiDrawStats LdiRtQuad::Draw(const geometry::Matrix4& warpMatrix,
         }
         half->options = options;
         half->settingsGiven = settingsGiven;
+        half->warp.soft = warp.soft;
         const LdiDrawStats s =
             half->Draw(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer, xRange, yRange);
         drawStats.visited += s.visited;
