@@ -240,7 +240,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
                 facing = dot(k.normals[(q >> 25) & 63u], omega);
                 if (facing > 0.1f) {
-                    continue;
+                    continue;  // the backface test of the default mode
                 }
                 const float cos2 = facing * facing / omega.squaredLength();
                 const float slope = cos2 * (1.0f + kMaxSlope * kMaxSlope) > 1.0f

@@ -10,9 +10,6 @@
 #include <vector>
 
 #include "imageutil/rgb_image.h"
-#include "imageutil/png_file.h"
-#include <cstdlib>
-#include <string>
 #include "ldi/draw_common.h"
 #include "ldi/ldi_rt_qp.h"
 #include "render/output_view.h"
@@ -81,7 +78,6 @@ bool insideSquare(const GridPoint& g, int n, float inset) {
 imageutil::RgbImage drawFrame(ldi::LdiBase& ldi, const OutputView& view, int size, bool high) {
     ldi::FrameSettings settings;
     settings.highQualitySplats = high;
-    settings.frustumClipper = std::getenv("NOCLIP") == nullptr;
     imageutil::RgbImage frame = imageutil::RgbImage::createOwned(size, size);
     ldi::DrawFrame(ldi, settings, view, frame);
     return frame;
@@ -155,7 +151,6 @@ TEST(QualityModes, MagnifiedViewsAreSolidInHighQualityMode) {
                     }
                     plainMixed += (plain.pixels[y * size + x] & 0x00FF00u) != 0;
                     highHoles += (high.pixels[y * size + x] & 0x00FF00u) != 0;
-                    if ((high.pixels[y * size + x] & 0x00FF00u) != 0 && std::getenv("DUMP")) std::printf("hole %d %d %.2f %.2f %08x\n", x, y, g.column, g.row, high.pixels[y*size+x]);
                 }
             }
             EXPECT_EQ(highHoles, 0) << size << " eye " << eye.x;
