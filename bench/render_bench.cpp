@@ -1,12 +1,14 @@
-// Depth samples per second of the QP warp kernels, single-threaded: true colour with splatting
-// off and on, and false colour, into 350 x 350 and 1024 x 1024 frames. The LDI is synthetic:
-// 512 x 512 pixels of three layers (a wall, a slanted floor band and a box in front), seen from
-// a camera moved sideways and forward of the reference camera.
+// Depth samples per second of the QP, CP and MRQP warp kernels, single-threaded: true colour
+// with splatting off and on, and false colour, into 350 x 350 and 1024 x 1024 frames. The LDIs
+// are synthetic and hold the same samples: 512 x 512 pixels of up to three layers (a wall, a
+// slanted floor band and a box in front; MRQP with full masks), seen from a camera moved
+// sideways and forward of the reference camera.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
@@ -24,29 +26,60 @@ std::uint32_t hashColour(std::uint32_t x) {
     return x & 0xFFFFFFu;
 }
 
+constexpr int kSide = 512;
+
+// The samples of LDI pixel (r, c), farthest first.
+void benchSamples(int r, int c, std::vector<render::testing::SyntheticSample>& out) {
+    const auto key = static_cast<std::uint32_t>(r * kSide + c);
+    const float wall = 20.0f + 4.0f * std::sin(0.02f * static_cast<float>(c));
+    out.push_back({wall, hashColour(key), 34, static_cast<int>(wall) & 31});
+    const float floor = 6.0f + 0.02f * static_cast<float>(r);
+    out.push_back({floor, hashColour(key + 1u), 50, static_cast<int>(floor) & 31});
+    if (r > kSide / 4 && r < kSide / 2 && c > kSide / 3 && c < 2 * kSide / 3) {
+        out.push_back({4.0f, hashColour(key + 2u), 18, 4});
+    }
+}
+
+render::testing::SyntheticCamera benchCamera() {
+    render::testing::SyntheticCamera cam;
+    cam.near = 1.0f;
+    cam.far = 64.0f;
+    return cam;
+}
+
 ldi::LdiRtQp& benchLdi() {
-    static std::unique_ptr<ldi::LdiRtQp> ldi = [] {
-        render::testing::SyntheticCamera cam;
-        cam.near = 1.0f;
-        cam.far = 64.0f;
-        const int n = 512;
-        return render::testing::makeSyntheticQp(cam, n, n, [n](int r, int c, auto& out) {
-            const auto key = static_cast<std::uint32_t>(r * n + c);
-            const float wall = 20.0f + 4.0f * std::sin(0.02f * static_cast<float>(c));
-            out.push_back({wall, hashColour(key), 34, static_cast<int>(wall) & 31});
-            const float floor = 6.0f + 0.02f * static_cast<float>(r);
-            out.push_back({floor, hashColour(key + 1u), 50, static_cast<int>(floor) & 31});
-            if (r > n / 4 && r < n / 2 && c > n / 3 && c < 2 * n / 3) {
-                out.push_back({4.0f, hashColour(key + 2u), 18, 4});
-            }
-        });
-    }();
+    static std::unique_ptr<ldi::LdiRtQp> ldi =
+        render::testing::makeSyntheticQp(benchCamera(), kSide, kSide, benchSamples);
     return *ldi;
 }
 
-// Args: output size, variant (0 splat off, 1 splat on, 2 false colour).
-void BM_QpDraw(benchmark::State& state) {
-    ldi::LdiRtQp& ldi = benchLdi();
+ldi::LdiRtCp& benchCp() {
+    static std::unique_ptr<ldi::LdiRtCp> ldi =
+        render::testing::makeSyntheticCp(benchCamera(), kSide, kSide, benchSamples);
+    return *ldi;
+}
+
+ldi::LdiRtMrqp& benchMrqp() {
+    static std::unique_ptr<ldi::LdiRtMrqp> ldi = render::testing::makeSyntheticMrqp(
+        benchCamera(), kSide, kSide, [](int r, int c, auto& out) {
+            std::vector<render::testing::SyntheticSample> samples;
+            benchSamples(r, c, samples);
+            for (const auto& s : samples) {
+                render::testing::SyntheticMrqpSample m;
+                m.sample = s;
+                m.mask4 = 0xFFFF;
+                m.mask2 = 0xF;
+                m.colours4.assign(16, s.colour);
+                m.colours2.assign(4, s.colour);
+                out.push_back(m);
+            }
+        });
+    return *ldi;
+}
+
+// Draws repeatedly and reports depth samples per second. Args: output size, variant (0 splat
+// off, 1 splat on, 2 false colour).
+void drawBench(benchmark::State& state, ldi::LdiBase& ldi) {
     const auto size = static_cast<std::int32_t>(state.range(0));
     const auto variant = state.range(1);
     const render::OutputView view =
@@ -67,15 +100,29 @@ void BM_QpDraw(benchmark::State& state) {
     state.counters["samples_per_s"] =
         benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_QpDraw)
-    ->ArgNames({"size", "variant"})
-    ->Args({350, 0})
-    ->Args({350, 1})
-    ->Args({350, 2})
-    ->Args({1024, 0})
-    ->Args({1024, 1})
-    ->Args({1024, 2})
-    ->Unit(benchmark::kMillisecond);
+
+void BM_QpDraw(benchmark::State& state) {
+    drawBench(state, benchLdi());
+}
+void BM_CpDraw(benchmark::State& state) {
+    drawBench(state, benchCp());
+}
+void BM_MrqpDraw(benchmark::State& state) {
+    drawBench(state, benchMrqp());
+}
+
+void drawArgs(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"size", "variant"});
+    for (const int size : {350, 1024}) {
+        for (const int variant : {0, 1, 2}) {
+            b->Args({size, variant});
+        }
+    }
+    b->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_QpDraw)->Apply(drawArgs);
+BENCHMARK(BM_CpDraw)->Apply(drawArgs);
+BENCHMARK(BM_MrqpDraw)->Apply(drawArgs);
 
 }  // namespace
 

@@ -9,7 +9,12 @@ while the true picture shows a surface). Two scenes: the demo, and the scanned-l
 per-vertex colours that scripts/scan_mesh.py writes. Settings: the default splats, the
 high-quality splats (--quality high), the default with backface culling, and single pixels.
 
-Usage: scripts/render_quality.py [BUILD_DIR]   (default: build)
+With --kinds it instead compares the CP, QP and MRQP LDIs of one 256 x 256 reference camera,
+drawn at 350 x 350: turns of 5, 10 and 20 degrees about the scene centre (the camera's up axis
+through the centre of the LDI's bounds) and dollies toward the centre to 1.5 and 2 times the
+magnification there, with the viewer's default settings and with splatting off.
+
+Usage: scripts/render_quality.py [BUILD_DIR] [--kinds]   (default: build)
 """
 import math
 import os
@@ -55,11 +60,79 @@ def psnr(a, b, mask=None):
     return 10.0 * math.log10(255.0 * 255.0 / (total / count))
 
 
+def parse_vector(text):
+    return [float(v) for v in text.split(",")]
+
+
+def rotate(v, axis, degrees):
+    """v turned about the unit axis (Rodrigues)."""
+    a = math.radians(degrees)
+    c, s = math.cos(a), math.sin(a)
+    d = sum(x * y for x, y in zip(axis, v))
+    cross = [axis[1] * v[2] - axis[2] * v[1], axis[2] * v[0] - axis[0] * v[2],
+             axis[0] * v[1] - axis[1] * v[0]]
+    return [v[i] * c + cross[i] * s + axis[i] * d * (1 - c) for i in range(3)]
+
+
+def kinds_table(strata, out):
+    def run(*args):
+        return subprocess.run([strata, *args], check=True, capture_output=True, text=True).stdout
+
+    grid = 256
+    ldis = {}
+    for kind in ("rt-mrqp", "rt-qp", "rt-cp"):
+        ldis[kind] = os.path.join(out, f"demo_{kind}_{grid}.ldi")
+        if not os.path.exists(ldis[kind]):
+            run("make", "demo", "--kind", kind, "--size", str(grid), "-o", ldis[kind])
+    camera = run("render", ldis["rt-qp"], "-o", os.path.join(out, "camera.png"), "--fov", "45",
+                 "--print-camera").split("\n")[0].split()
+    flags = dict(zip(camera[0::2], camera[1::2]))
+    pos, direction, up = (parse_vector(flags[k]) for k in ("--pos", "--dir", "--up"))
+    bounds = [line for line in run("info", ldis["rt-qp"]).splitlines()
+              if line.startswith("bounds:")][0]
+    corners = bounds.replace("bounds:", "").replace("to", "").replace("(", " ").replace(")", " ")
+    values = [float(v) for v in corners.replace(",", " ").split()]
+    centre = [(values[i] + values[i + 3]) / 2 for i in range(3)]
+    distance = math.sqrt(sum((p - c) ** 2 for p, c in zip(pos, centre)))
+
+    views = []
+    for yaw in (5, 10, 20):
+        arm = rotate([p - c for p, c in zip(pos, centre)], up, yaw)
+        views.append((f"yaw {yaw}", [c + a for c, a in zip(centre, arm)],
+                      rotate(direction, up, yaw), up))
+    for zoom in (1.5, 2.0):
+        views.append((f"dolly {zoom}x", [c - d * distance / zoom
+                                         for c, d in zip(centre, direction)], direction, up))
+
+    def fmt(v):
+        return ",".join(f"{x:.6f}" for x in v)
+
+    print(f"{'view':<10} {'settings':<9} {'MRQP':>7} {'QP':>7} {'CP':>7}")
+    for name, eye, look, upv in views:
+        flags = ["--pos", fmt(eye), "--dir", fmt(look), "--up", fmt(upv), "--fov", "45"]
+        tag = name.replace(" ", "_")
+        truth = os.path.join(out, f"truth_{tag}.png")
+        run("trace", "demo", "--size", f"{SIZE}x{SIZE}", *flags, "-o", truth)
+        for setting, extra in (("default", []), ("no-splat", ["--no-splat"])):
+            row = []
+            for kind in ("rt-mrqp", "rt-qp", "rt-cp"):
+                picture = os.path.join(out, f"{kind}_{tag}_{setting}.png")
+                text = run("render", ldis[kind], "-o", picture, *flags, *extra, "--compare", truth)
+                row.append(float(text.split("psnr=")[1].split()[0]))
+            print(f"{name:<10} {setting:<9} " + " ".join(f"{v:7.2f}" for v in row))
+    print(f"pictures in {out}")
+
+
 def main():
-    build = sys.argv[1] if len(sys.argv) > 1 else os.environ.get("BUILD_DIR", "build")
+    args = [a for a in sys.argv[1:] if not a.startswith("--")]
+    build = args[0] if args else os.environ.get("BUILD_DIR", "build")
     strata = os.path.join(build, "src", "tools", "strata")
     out = os.path.join(build, "demo-quality")
     os.makedirs(out, exist_ok=True)
+
+    if "--kinds" in sys.argv[1:]:
+        kinds_table(strata, out)
+        return
 
     def run(*args):
         return subprocess.run([strata, *args], check=True, capture_output=True, text=True).stdout

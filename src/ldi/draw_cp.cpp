@@ -1,15 +1,242 @@
-// Warped drawing of the CP kinds (placeholder: draws nothing yet).
+// Warp kernels of the compact-pixel kinds. A CP word holds its colour and an 8-bit depth code; the
+// code's bin gives the normalised depth (binValue) and the reference eye depth (binFactor), so
+// the splat size is the sample's magnification from the reference view, binFactor x (Z / W) x S,
+// in reference pixels. The warp, traversal and footprints are those of the QP kernels; CP has no
+// normals, so nothing is back-face culled.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "geometry/depth.h"
 #include "imageutil/rgb_image.h"
+#include "ldi/draw_common.h"
+#include "ldi/draw_support.h"
 #include "ldi/ldi_rt_cp.h"
+#include "platform/fp_mode.h"
+#include "render/footprint.h"
+#include "render/traversal.h"
 
 namespace strata::ldi {
+namespace {
 
-LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& /*warpMatrix*/,
-                           const geometry::Matrix4& /*viewMatrix*/,
-                           const geometry::ViewCamera& outputCamera, imageutil::RgbImage& /*frame*/,
-                           float* /*depthBuffer*/, IntRange /*xRange*/, IntRange /*yRange*/) {
-    outputView = outputCamera;
-    drawStats.reset();
+using geometry::Vector4;
+
+// Sizes below this are one pixel. The CP size is the sample's magnification from the reference
+// view: exactly 1 in the reference view itself, where rounding alone would put about half of
+// the samples on the 3 x 3 side of 1 and blur the picture. A magnification of 1 is one pixel
+// (the QP and MRQP size classes keep their sizes just under 1 for the same reason).
+constexpr float kOnePixel = 1.0f + 1.0f / 256.0f;
+
+// Everything the row kernels read, gathered once per draw so a row runs from locals only.
+struct CpKernel {
+    // Source arrays.
+    const LdiRtCp* ldi = nullptr;
+    const std::uint32_t* pixels = nullptr;
+    const std::uint8_t* layerCount = nullptr;
+    std::int32_t ldiWidth = 0;
+    kernel::FrameTarget target;
+    kernel::SoftTarget soft;  // high-quality mode
+    // Warp.
+    geometry::Matrix4 transform;
+    Vector4 zCol;
+    // Tables and settings.
+    const float* binValue = nullptr;   // normalised depth by code
+    const float* binFactor = nullptr;  // reference eye depth (negative) by code
+    float splatScale = 0.0f;
+    kernel::DepthCorrection correction;
+    bool useCorrection = false;
+    int mode = 0;
+    float ldiNear = 1.0f;  // the reference camera's near and far (false-colour sizes)
+    float ldiFar = 2.0f;
+    kernel::DepthGrey depthGrey;  // false-colour mode 2
+    // Counters.
+    std::int64_t visited = 0;
+    std::int64_t written = 0;
+};
+
+// The false colour of one CP sample. CP stores no normal: mode 3 shows every sample as facing
+// the viewer (black); modes without a rule for CP (4, 7 and any other) write the true colour.
+inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float zOut, float s) {
+    switch (k.mode) {
+        case 1:
+            return 0xFFFFFFu;
+        case 2:
+            return k.depthGrey.colour(zOut);
+        case 3:
+            return 0x000000u;
+        case 5:
+        case 6:
+            return s < 1.5f   ? 0xFFFFFFu
+                   : s < 3.0f ? 0xFFFF00u
+                   : s < 5.0f ? 0x0000FFu
+                   : s < 7.0f ? 0xFF0000u
+                              : 0x00FF00u;
+        default:
+            return word;
+    }
+}
+
+// Draws one row run. CP keeps a running index into the pixels: the counts of the columns before
+// the run's first pixel are summed once, then each step adds (moving right) or subtracts (moving
+// left) one pixel's layer count.
+template <bool kFalseColour, bool kSplat, bool kSoft>
+void drawRun(CpKernel& k, const render::RowRun& run) {
+    Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
+                                                  static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
+    const Vector4 step =
+        geometry::transform(k.transform, {static_cast<float>(run.direction), 0.0f, 0.0f, 0.0f});
+    const std::int32_t direction = run.direction;
+    const std::uint8_t* counts =
+        k.layerCount + static_cast<std::intptr_t>(run.readRow) * (k.ldiWidth + 1);
+    // Moving left, the index starts at the end of the first pixel's layers.
+    std::int64_t b = k.ldi->FirstLayer(run.readRow, direction > 0 ? run.column : run.column + 1);
+    const std::uint32_t* const pixels = k.pixels;
+    const float* const binValue = k.binValue;
+    const float* const binFactor = k.binFactor;
+    const Vector4 zc = k.zCol;
+    const std::int32_t stride = k.target.stride;
+    const std::int32_t maxX = k.target.maxX;
+    const std::int32_t maxY = k.target.maxY;
+    const float guardX = k.target.guardX;
+    const float guardY = k.target.guardY;
+    const float splatScale = k.splatScale;
+    std::uint32_t* const frame = k.target.pixels;
+    const bool useCorrection = k.useCorrection;
+    std::int64_t visited = 0;
+    std::int64_t written = 0;
+
+    std::int32_t column = run.column;
+    for (std::int32_t i = 0; i < run.count; ++i, column += direction) {
+        const std::int32_t layers = counts[column];
+        if (direction < 0) {
+            b -= layers;
+        }
+        const std::uint32_t* px = pixels + b;
+        if (direction > 0) {
+            b += layers;
+        }
+        visited += layers;
+        for (std::int32_t layer = 0; layer < layers; ++layer) {
+            const std::uint32_t word = px[layer];
+            const std::uint32_t code = word >> 24;
+            const float d = binValue[code];
+            const float w = p.w + zc.w * d;
+            const float x = zc.x * d + p.x;
+            const float y = zc.y * d + p.y;
+            // Behind the output eye (w <= 0), or outside the guard band that keeps every
+            // footprint, up to 7 x 7, inside the frame.
+            if (!(w > 0.0f) ||
+                !(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
+                continue;
+            }
+            // Exact division: the position must agree with the guard band test above.
+            const float inv = 1.0f / w;
+            const auto X = static_cast<std::int32_t>(platform::toInt(x * inv + 0.5f));
+            const auto Y = static_cast<std::int32_t>(platform::toInt(y * inv + 0.5f));
+            // Rounding can still put a position on the guard band's edge: never write there.
+            if (X < 3 || X > maxX || Y < 3 || Y > maxY) {
+                continue;
+            }
+            const float zOut = (zc.z * d + p.z) * inv;
+            float s = 0.9f;  // one pixel
+            if constexpr (kSplat) {
+                // Reference eye depth over output eye depth (both negative), times S.
+                const float eye = kFalseColour ? geometry::perspectiveEye(d, k.ldiNear, k.ldiFar)
+                                               : binFactor[code];
+                s = eye * zOut * splatScale;
+                if (useCorrection) {
+                    s /= k.correction.at(X, Y);
+                }
+            }
+            if constexpr (kSoft) {
+                // No normals: neither backface culling nor a measured slope.
+                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut);
+                ++written;
+                continue;
+            }
+            const std::uint32_t colour = kFalseColour ? cpFalseColour(k, word, zOut, s) : word;
+            std::uint32_t* const at = frame + static_cast<std::intptr_t>(Y) * stride + X;
+            if (!kSplat || s < kOnePixel) {
+                *at = colour;
+            } else if (s < 3.0f) {
+                render::writeFootprint3(at, stride, colour);
+            } else {
+                render::writeFootprint(at, stride, render::footprintRadius(s), colour);
+            }
+            ++written;
+        }
+        p.x += step.x;
+        p.y += step.y;
+        p.z += step.z;
+        p.w += step.w;
+    }
+    k.visited += visited;
+    k.written += written;
+}
+
+CpKernel makeKernel(const LdiRtCp& ldi, imageutil::RgbImage& frame) {
+    const render::WarpState& warp = ldi.warp;
+    const LdiRenderOptions& o = ldi.options;
+    CpKernel k;
+    k.ldi = &ldi;
+    k.pixels = ldi.pixels;
+    k.layerCount = ldi.layerCount;
+    k.ldiWidth = ldi.width();
+    k.target = kernel::frameTarget(frame);
+    k.transform = warp.setup.transform;
+    k.zCol = warp.setup.zColumn;
+    k.binValue = ldi.binValue.data();
+    k.binFactor = ldi.binFactor.data();
+    k.splatScale = warp.splatScale;
+    k.correction = kernel::depthCorrection(warp);
+    k.useCorrection = o.useDepthCorrection != 0;
+    k.mode = o.falseColorMode;
+    k.ldiNear = ldi.header.view.near;
+    k.ldiFar = ldi.header.view.far;
+    k.depthGrey = kernel::depthGrey(warp.outputCamera);
+    return k;
+}
+
+template <bool kFalseColour, bool kSplat, bool kSoft = false>
+void traverse(CpKernel& k, LdiRtCp& ldi, render::Traversal kind) {
+    kernel::traverseRuns(ldi, kind, [&](const render::RowRun& run) {
+        drawRun<kFalseColour, kSplat, kSoft>(k, run);
+    });
+}
+
+}  // namespace
+
+LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& warpMatrix, const geometry::Matrix4& viewMatrix,
+                           const geometry::ViewCamera& outputCamera, imageutil::RgbImage& frame,
+                           float* depthBuffer, IntRange xRange, IntRange yRange) {
+    (void)viewMatrix;   // the sizes need only the two cameras
+    (void)depthBuffer;  // the traversal order alone resolves occlusion
+    if (!BeginDraw(*this, warpMatrix, outputCamera, frame, xRange, yRange)) {
+        return drawStats;
+    }
+    if (pixels == nullptr || rowStart == nullptr || layerCount == nullptr ||
+        allocatedWidth_ != width() || allocatedHeight_ != height()) {
+        return drawStats;
+    }
+    CpKernel k = makeKernel(*this, frame);
+    k.soft = kernel::softTarget(*this, frame);
+    const kernel::DrawPasses passes = kernel::drawPasses(options);
+    const bool splat = options.useSplat != 0;
+    const bool falseColour = options.useFalseColor != 0;
+    for (int i = 0; i < passes.count; ++i) {
+        if (k.soft.buffer != nullptr) {
+            splat ? traverse<false, true, true>(k, *this, passes[i])
+                  : traverse<false, false, true>(k, *this, passes[i]);
+        } else if (splat) {
+            falseColour ? traverse<true, true>(k, *this, passes[i])
+                        : traverse<false, true>(k, *this, passes[i]);
+        } else {
+            falseColour ? traverse<true, false>(k, *this, passes[i])
+                        : traverse<false, false>(k, *this, passes[i]);
+        }
+    }
+    // Every sample kept by the screen test is written.
+    kernel::storeCounters(drawStats, k.visited, k.written, k.written);
     return drawStats;
 }
 

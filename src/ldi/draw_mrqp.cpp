@@ -1,16 +1,492 @@
-// Warped drawing of the MRQP kinds (placeholder: draws nothing yet).
+// Warp kernels of the multi-resolution kinds. Each MRQP depth pixel carries a 4 x 4 and a 2 x 2
+// coverage mask of its reference pixel, with one colour per set bit. A sample that stays about
+// one output pixel is drawn with its full colour; a magnified one is drawn as its mask at the
+// resolution closest to its size (2 x 2, 4 x 4, the 4 x 4 stretched to 5 x 5 or 6 x 6 by
+// doubling sub-cells), so edges inside a reference pixel stay sharp where the QP kinds blur.
+// The warp, traversal and size rules are those of the QP kernels.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "geometry/depth.h"
+#include "geometry/normal_table.h"
 #include "imageutil/rgb_image.h"
+#include "ldi/draw_common.h"
+#include "ldi/draw_support.h"
 #include "ldi/ldi_rt_mrqp.h"
+#include "platform/fp_mode.h"
+#include "render/traversal.h"
 
 namespace strata::ldi {
+namespace {
 
-LdiDrawStats LdiRtMrqp::Draw(const geometry::Matrix4& /*warpMatrix*/,
-                             const geometry::Matrix4& /*viewMatrix*/,
-                             const geometry::ViewCamera& outputCamera,
-                             imageutil::RgbImage& /*frame*/, float* /*depthBuffer*/,
-                             IntRange /*xRange*/, IntRange /*yRange*/) {
-    outputView = outputCamera;
-    drawStats.reset();
+using geometry::Vector3;
+using geometry::Vector4;
+
+// Where the four sub-columns (or sub-rows) of a 4 x 4 mask land in a block: first output
+// column and number of columns of each. Stretching doubles one or two sub-cells.
+struct Spans {
+    std::int32_t start[4];
+    std::int32_t span[4];
+};
+constexpr Spans kPlain{{0, 1, 2, 3}, {1, 1, 1, 1}};         // 4 wide
+constexpr Spans kFirstDoubled{{0, 2, 3, 4}, {2, 1, 1, 1}};  // 5 wide
+constexpr Spans kLastDoubled{{0, 1, 2, 3}, {1, 1, 1, 2}};   // 5 wide
+constexpr Spans kOuterDoubled{{0, 2, 3, 4}, {2, 1, 1, 2}};  // 6 wide
+
+// Writes the set bits of a 4 x 4 mask (bit 4 j + i: sub-row j from the bottom, sub-column i)
+// into the block whose bottom-left pixel is origin, laid out by kCols and kRows. Each set bit
+// takes the next colour of colours (or `single` for every bit); a doubled sub-cell writes its
+// colour twice. A full mask, the common case inside surfaces, is written row by row.
+template <const Spans& kCols, const Spans& kRows, bool kOneColour>
+inline void writeMask4(std::uint32_t* origin, std::intptr_t stride, std::uint32_t mask,
+                       const std::uint32_t* colours, std::uint32_t single) {
+    if (mask == 0xFFFFu) {
+        constexpr int kWidth = kCols.start[3] + kCols.span[3];
+        for (int j = 0; j < 4; ++j) {
+            std::uint32_t row[kWidth];
+            for (int i = 0; i < 4; ++i) {
+                for (int dx = 0; dx < kCols.span[i]; ++dx) {
+                    row[kCols.start[i] + dx] = kOneColour ? single : colours[4 * j + i];
+                }
+            }
+            for (int dy = 0; dy < kRows.span[j]; ++dy) {
+                std::memcpy(origin + (kRows.start[j] + dy) * stride, row, sizeof row);
+            }
+        }
+        return;
+    }
+    int next = 0;
+    for (int j = 0; j < 4; ++j) {
+        const std::uint32_t rowBits = (mask >> (4 * j)) & 0xFu;
+        if (rowBits == 0) {
+            continue;
+        }
+        std::uint32_t* rowAt = origin + kRows.start[j] * stride;
+        for (int i = 0; i < 4; ++i) {
+            if (((rowBits >> i) & 1u) == 0) {
+                continue;
+            }
+            const std::uint32_t c = kOneColour ? single : colours[next++];
+            for (int dy = 0; dy < kRows.span[j]; ++dy) {
+                std::uint32_t* cell = rowAt + dy * stride + kCols.start[i];
+                for (int dx = 0; dx < kCols.span[i]; ++dx) {
+                    cell[dx] = c;
+                }
+            }
+        }
+    }
+}
+
+// The 4 x 4 mask stretched to 5 x 5 around the corner (cx, cy) nearest the sample at (ex, ey)
+// (corner coordinates): with a fraction of one half or more the first sub-column (sub-row) is
+// doubled and the block starts 3 before the corner, else the last one and it starts 2 before.
+template <bool kOneColour>
+inline void writeStretched(std::uint32_t* frame, std::intptr_t stride, std::int32_t cx,
+                           std::int32_t cy, float ex, float ey, std::uint32_t mask,
+                           const std::uint32_t* colours, std::uint32_t single) {
+    const bool firstX = ex - static_cast<float>(platform::toInt(ex)) >= 0.5f;
+    const bool firstY = ey - static_cast<float>(platform::toInt(ey)) >= 0.5f;
+    std::uint32_t* origin = frame + (cy - (firstY ? 3 : 2)) * stride + (cx - (firstX ? 3 : 2));
+    if (firstX) {
+        firstY ? writeMask4<kFirstDoubled, kFirstDoubled, kOneColour>(origin, stride, mask, colours,
+                                                                      single)
+               : writeMask4<kFirstDoubled, kLastDoubled, kOneColour>(origin, stride, mask, colours,
+                                                                     single);
+    } else {
+        firstY ? writeMask4<kLastDoubled, kFirstDoubled, kOneColour>(origin, stride, mask, colours,
+                                                                     single)
+               : writeMask4<kLastDoubled, kLastDoubled, kOneColour>(origin, stride, mask, colours,
+                                                                    single);
+    }
+}
+
+// The 2 x 2 mask (bits 0..3 here: bit 2 j + i) into the block at origin.
+inline void writeMask2(std::uint32_t* origin, std::intptr_t stride, std::uint32_t mask,
+                       const std::uint32_t* colours) {
+    if (mask == 0xFu) {
+        std::memcpy(origin, colours, 2 * sizeof(std::uint32_t));
+        std::memcpy(origin + stride, colours + 2, 2 * sizeof(std::uint32_t));
+        return;
+    }
+    int next = 0;
+    for (int bit = 0; bit < 4; ++bit) {
+        if (((mask >> bit) & 1u) != 0) {
+            origin[(bit >> 1) * stride + (bit & 1)] = colours[next++];
+        }
+    }
+}
+
+// Everything the row kernels read, gathered once per draw so a row runs from locals only.
+struct MrqpKernel {
+    // Source arrays.
+    const std::uint32_t* pixels = nullptr;
+    const std::uint32_t* colours4 = nullptr;
+    const std::uint32_t* colours2 = nullptr;
+    const std::uint32_t* fullColours = nullptr;
+    const std::int32_t* rowStart[3] = {};
+    const std::uint16_t* layerOffset[3] = {};
+    std::int32_t ldiWidth = 0;
+    kernel::FrameTarget target;
+    // Warp.
+    geometry::Matrix4 transform;
+    Vector4 zCol;
+    // Tables and settings.
+    const float* sizeTable = nullptr;
+    kernel::DepthCorrection correction;
+    kernel::SoftTarget soft;  // high-quality mode
+    const float* binValue = nullptr;
+    float splatScale = 0.0f;
+    bool useCorrection = false;
+    bool backface = false;
+    bool needFacing = false;  // the backface test or false-colour mode 3 reads facing
+    int mode = 0;
+    // Rays.
+    const geometry::ImagePlaneFrame* refFrame = nullptr;
+    Vector3 refDir;
+    Vector3 outCorner;
+    Vector3 outDelUp;
+    Vector3 outDelBi;
+    Vector3 outDirUnit;
+    const Vector3* normals = nullptr;
+    std::uint32_t normalColour[geometry::kNormalCount] = {};  // false-colour mode 4, per draw
+    kernel::DepthGrey depthGrey;                              // false-colour mode 2
+    float facing = 0.0f;
+    // Counters.
+    std::int64_t visited = 0;
+    std::int64_t inside = 0;
+    std::int64_t written = 0;
+};
+
+inline std::uint32_t sizeColour(float s) {
+    return s < 1.0f   ? 0xFFFFFFu
+           : s < 2.0f ? 0xFFFF00u
+           : s < 3.0f ? 0x0000FFu
+           : s < 3.5f ? 0xD8811Au
+           : s < 4.0f ? 0xFF00FFu
+           : s < 5.0f ? 0xFF0000u
+           : s < 6.0f ? 0x00FF00u
+           : s < 7.0f ? 0xD8811Au
+                      : 0x7F9FEFu;
+}
+
+// The false colour of one sample; modes without a colour rule write the full colour.
+inline std::uint32_t mrqpFalseColour(const MrqpKernel& k, std::uint32_t full, std::uint32_t v,
+                                     float zOut, float s, float facing) {
+    switch (k.mode) {
+        case 1:
+            return kernel::grey(255 - static_cast<long>((v & 0xFFFFFu) >> 12));
+        case 2:
+            return k.depthGrey.colour(zOut);
+        case 3:
+            return facing > 0.1f ? 0xFFFFFFu : 0x000000u;
+        case 4:
+            return k.normalColour[(v >> 25) & 63u];
+        case 5:
+        case 6:
+            return sizeColour(s);
+        case 7:
+            return kernel::anisotropyRed(k.normals[(v >> 25) & 63u], k.outDirUnit, k.refDir,
+                                         k.binValue[(v >> 20) & 31u], zOut);
+        default:
+            return full;
+    }
+}
+
+// The size path of a draw, fixed per draw so the row loop carries no test for it.
+enum class SizePath { single, table, accurate };
+
+// Draws one row run: every layer of every pixel. The three array levels are indexed from their
+// own layer offsets at each pixel; within a pixel the 4 x 4 and 2 x 2 colour indices advance by
+// the set bits of each layer's masks, whether or not the layer is drawn.
+template <bool kFalseColour, SizePath kSize, bool kSoft>
+void drawRun(MrqpKernel& k, const render::RowRun& run) {
+    const float d = static_cast<float>(run.direction);
+    Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
+                                                  static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
+    const Vector4 step = geometry::transform(k.transform, {d, 0.0f, 0.0f, 0.0f});
+    Vector3 rho = k.refFrame->pixelRay(static_cast<float>(run.row), static_cast<float>(run.column));
+    const Vector3 rhoStep = k.refFrame->delBi * d;
+
+    const std::int32_t readRow = run.readRow;
+    const std::int32_t direction = run.direction;
+    const std::intptr_t rowAt = static_cast<std::intptr_t>(readRow) * (k.ldiWidth + 1) + run.column;
+    const std::uint16_t* off0 = k.layerOffset[0] + rowAt;
+    const std::uint16_t* off1 = k.layerOffset[1] + rowAt;
+    const std::uint16_t* off2 = k.layerOffset[2] + rowAt;
+    const std::uint32_t* rowPixels =
+        k.pixels + 2 * static_cast<std::intptr_t>(k.rowStart[0][readRow]);
+    const std::uint32_t* rowFull = k.fullColours + k.rowStart[0][readRow];
+    const std::uint32_t* rowColours4 = k.colours4 + k.rowStart[1][readRow];
+    const std::uint32_t* rowColours2 = k.colours2 + k.rowStart[2][readRow];
+    const Vector4 zc = k.zCol;
+    const std::intptr_t stride = k.target.stride;
+    const std::int32_t maxX = k.target.maxX;
+    const std::int32_t maxY = k.target.maxY;
+    const float guardX = k.target.guardX;
+    const float guardY = k.target.guardY;
+    std::uint32_t* const frame = k.target.pixels;
+    const float* const sizeTable = k.sizeTable;
+    const bool useCorrection = k.useCorrection;
+    const bool needFacing = k.needFacing;
+    const bool backface = k.backface;
+    float facing = k.facing;
+    std::int64_t visited = 0;
+    std::int64_t inside = 0;
+    std::int64_t written = 0;
+
+    std::intptr_t at = 0;  // offset of the current pixel's entries from the run's first
+    for (std::int32_t i = 0; i < run.count; ++i, at += direction) {
+        const std::int32_t first = off0[at];
+        const std::int32_t layers = static_cast<std::int32_t>(off0[at + 1]) - first;
+        const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
+        const std::uint32_t* const pixelFirst = px;
+        const std::uint32_t* full = rowFull + first;
+        const std::uint32_t* const colours4First = rowColours4 + off1[at];
+        const std::uint32_t* const colours2First = rowColours2 + off2[at];
+        // The colours of a layer follow those of every layer stored before it in the pixel,
+        // drawn or not: the set mask bits of the earlier layers count them. Counted only when
+        // a block needs them.
+        const auto colours4Of = [&](std::int32_t layer) {
+            const std::uint32_t* c = colours4First;
+            for (std::int32_t l = 0; l < layer; ++l) {
+                c += std::popcount(pixelFirst[2 * l + 1] & LdiRtMrqp::kMask4x4);
+            }
+            return c;
+        };
+        const auto colours2Of = [&](std::int32_t layer) {
+            const std::uint32_t* c = colours2First;
+            for (std::int32_t l = 0; l < layer; ++l) {
+                c += std::popcount((pixelFirst[2 * l + 1] >> LdiRtMrqp::kMask2x2Shift) & 0xFu);
+            }
+            return c;
+        };
+        for (std::int32_t layer = 0; layer < layers; ++layer, px += 2) {
+            const std::uint32_t v = px[0];
+            const std::uint32_t coverage = px[1];
+
+            const float z = static_cast<float>(v & 0xFFFFFu) * geometry::kDepthCodeScale - 1.0f;
+            const float w = p.w + zc.w * z;
+            if (!(w > 0.0f)) {
+                continue;  // behind the output eye
+            }
+            ++visited;
+            const float x = zc.x * z + p.x;
+            const float y = zc.y * z + p.y;
+            // Outside the guard band that keeps every block, up to 6 x 6, inside the frame.
+            if (!(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
+                continue;
+            }
+            // Exact division: the position must agree with the guard band test above.
+            const float inv = 1.0f / w;
+            const float sx = x * inv;
+            const float sy = y * inv;
+            const auto X = static_cast<std::int32_t>(platform::toInt(sx + 0.5f));
+            const auto Y = static_cast<std::int32_t>(platform::toInt(sy + 0.5f));
+            // Rounding can still put a position on the guard band's edge: never write there.
+            if (X < 3 || X > maxX || Y < 3 || Y > maxY) {
+                continue;
+            }
+            ++inside;
+            const float zOut = (zc.z * z + p.z) * inv;
+
+            float s = 3.9f;  // splatting off: the 4 x 4 mask stretched to 5 x 5
+            bool haveFacing = false;
+            if constexpr (kSize != SizePath::single) {
+                if constexpr (kSize == SizePath::table) {
+                    // An index of 0x800 or more (bit 31 set) has no table entry: a fixed size.
+                    s = (v & 0x80000000u) != 0 ? (kFalseColour ? 0.0f : 1.0f)
+                                               : -zOut * sizeTable[v >> 20];
+                } else {
+                    // The class size (a reference eye depth) over the output eye depth, times
+                    // S, scaled by how much more the surface faces the output ray than the
+                    // reference ray: the table path's size, per sample.
+                    const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
+                    const float m = std::sqrt(rho.squaredLength() / omega.squaredLength());
+                    const Vector3& n = k.normals[(v >> 25) & 63u];
+                    const float fIn = dot(n, rho);
+                    facing = dot(n, omega);
+                    haveFacing = true;
+                    float ratio = std::sqrt(std::fabs(m * facing / fIn));
+                    if constexpr (kSoft) {
+                        ratio = std::min(ratio, render::kHighQualitySizeRatio);
+                    }
+                    s = k.binValue[(v >> 20) & 31u] * k.splatScale * ratio * -zOut;
+                }
+                if (useCorrection) {
+                    s /= k.correction.at(X, Y);
+                }
+            }
+            if constexpr (kSoft) {
+                // Backface culling, then the full colour as a soft footprint (one pixel without
+                // splatting: the gap fill closes what the stretched masks would cover).
+                const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
+                facing = dot(k.normals[(v >> 25) & 63u], omega);
+                if (facing > 0.1f) {
+                    continue;
+                }
+                k.soft.splat(X, Y, kSize == SizePath::single ? 0.0f : s,
+                             kernel::surfaceSlope(facing, omega), full[layer], zOut);
+                ++written;
+                continue;
+            }
+            if (needFacing) {
+                if (!haveFacing) {
+                    const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
+                    facing = dot(k.normals[(v >> 25) & 63u], omega);
+                }
+                if (backface && facing > 0.1f) {
+                    continue;  // facing away from the output eye
+                }
+            }
+
+            // Blocks of even size sit on the pixel corner nearest the sample: the frame's pixel
+            // centres lie on whole numbers, so corners lie on whole numbers in (sx + 0.5).
+            const float ex = sx + 0.5f;
+            const float ey = sy + 0.5f;
+            const auto cx = static_cast<std::int32_t>(platform::toInt(ex + 0.5f));
+            const auto cy = static_cast<std::int32_t>(platform::toInt(ey + 0.5f));
+            const std::uint32_t mask4 = coverage & LdiRtMrqp::kMask4x4;
+            const std::uint32_t mask2 = (coverage >> LdiRtMrqp::kMask2x2Shift) & 0xFu;
+            std::uint32_t* const pixel = frame + Y * stride + X;
+            if constexpr (kFalseColour) {
+                const std::uint32_t colour = mrqpFalseColour(k, full[layer], v, zOut, s, facing);
+                if (s < 1.0f) {
+                    *pixel = colour;
+                } else if (s < 2.0f) {
+                    std::uint32_t* o = frame + (cy - 1) * stride + (cx - 1);
+                    o[0] = o[1] = o[stride] = o[stride + 1] = colour;
+                } else if (s < 4.0f) {
+                    writeMask4<kPlain, kPlain, true>(frame + (cy - 2) * stride + (cx - 2), stride,
+                                                     mask4, nullptr, colour);
+                } else if (s < 5.0f) {
+                    writeStretched<true>(frame, stride, cx, cy, ex, ey, mask4, nullptr, colour);
+                } else {
+                    writeMask4<kOuterDoubled, kOuterDoubled, true>(
+                        frame + (cy - 3) * stride + (cx - 3), stride, mask4, nullptr, colour);
+                }
+            } else if (kSize == SizePath::single) {
+                // Splatting off: size 3.9, the stretched 5 x 5.
+                writeStretched<false>(frame, stride, cx, cy, ex, ey, mask4, colours4Of(layer), 0);
+            } else if (s < 1.0f) {
+                *pixel = full[layer];
+            } else if (s < 2.0f) {
+                writeMask2(frame + (cy - 1) * stride + (cx - 1), stride, mask2, colours2Of(layer));
+            } else if (s < 3.5f) {
+                writeMask4<kPlain, kPlain, false>(frame + (cy - 2) * stride + (cx - 2), stride,
+                                                  mask4, colours4Of(layer), 0);
+            } else if (s < 4.5f) {
+                writeStretched<false>(frame, stride, cx, cy, ex, ey, mask4, colours4Of(layer), 0);
+            } else {
+                writeMask4<kOuterDoubled, kOuterDoubled, false>(
+                    frame + (cy - 3) * stride + (cx - 3), stride, mask4, colours4Of(layer), 0);
+            }
+            ++written;
+        }
+        p.x += step.x;
+        p.y += step.y;
+        p.z += step.z;
+        p.w += step.w;
+        if constexpr (kSize == SizePath::accurate) {
+            rho.add(rhoStep);
+        }
+    }
+    k.facing = facing;
+    k.visited += visited;
+    k.inside += inside;
+    k.written += written;
+}
+
+MrqpKernel makeKernel(LdiRtMrqp& ldi, imageutil::RgbImage& frame) {
+    const render::WarpState& warp = ldi.warp;
+    const LdiRenderOptions& o = ldi.options;
+    MrqpKernel k;
+    k.pixels = ldi.pixels;
+    k.colours4 = ldi.colours4x4;
+    k.colours2 = ldi.colours2x2;
+    k.fullColours = ldi.fullColours;
+    for (int level = 0; level < 3; ++level) {
+        k.rowStart[level] = ldi.rowStart[static_cast<std::size_t>(level)];
+        k.layerOffset[level] = ldi.layerOffset[static_cast<std::size_t>(level)];
+    }
+    k.ldiWidth = ldi.width();
+    k.target = kernel::frameTarget(frame);
+    k.transform = warp.setup.transform;
+    k.zCol = warp.setup.zColumn;
+    k.sizeTable = warp.splatSize.entries.data();
+    k.correction = kernel::depthCorrection(warp);
+    k.binValue = ldi.binValue.data();
+    k.splatScale = warp.splatScale;
+    k.useCorrection = o.useDepthCorrection != 0;
+    k.backface = o.backfaceCulling != 0;
+    k.mode = o.falseColorMode;
+    k.needFacing = k.backface || (o.useFalseColor != 0 && o.falseColorMode == 3);
+    k.refFrame = &warp.refFrame;
+    k.refDir = ldi.header.view.dir;
+    k.outCorner = warp.outFrame.cornerRay;
+    k.outDelUp = warp.outFrame.delUp;
+    k.outDelBi = warp.outFrame.delBi;
+    k.outDirUnit = geometry::normalized(warp.outputCamera.dir);
+    k.normals = geometry::normalTable().data();
+    for (int i = 0; i < geometry::kNormalCount; ++i) {
+        k.normalColour[i] = kernel::normalColour(k.normals[i]);
+    }
+    k.depthGrey = kernel::depthGrey(warp.outputCamera);
+    k.facing = warp.facing;
+    return k;
+}
+
+template <bool kFalseColour, SizePath kSize, bool kSoft>
+void traverse(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind) {
+    kernel::traverseRuns(
+        ldi, kind, [&](const render::RowRun& run) { drawRun<kFalseColour, kSize, kSoft>(k, run); });
+}
+
+template <bool kFalseColour, bool kSoft = false>
+void traverseBySize(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind) {
+    if (ldi.options.useSplat == 0) {
+        traverse<kFalseColour, SizePath::single, kSoft>(k, ldi, kind);
+    } else if (ldi.options.sizeAccurate == 0) {
+        traverse<kFalseColour, SizePath::table, kSoft>(k, ldi, kind);
+    } else {
+        traverse<kFalseColour, SizePath::accurate, kSoft>(k, ldi, kind);
+    }
+}
+
+}  // namespace
+
+LdiDrawStats LdiRtMrqp::Draw(const geometry::Matrix4& warpMatrix,
+                             const geometry::Matrix4& viewMatrix,
+                             const geometry::ViewCamera& outputCamera, imageutil::RgbImage& frame,
+                             float* depthBuffer, IntRange xRange, IntRange yRange) {
+    (void)viewMatrix;   // the splat-size table needs only the two cameras' directions
+    (void)depthBuffer;  // the traversal order alone resolves occlusion
+    if (!BeginDraw(*this, warpMatrix, outputCamera, frame, xRange, yRange)) {
+        return drawStats;
+    }
+    // The colour arrays may be absent only when no mask bit can index them.
+    if (pixels == nullptr || (colours4x4 == nullptr && allocatedCounts_[1] > 0) ||
+        (colours2x2 == nullptr && allocatedCounts_[2] > 0) || fullColours == nullptr ||
+        rowStart[0] == nullptr || rowStart[1] == nullptr || rowStart[2] == nullptr ||
+        layerOffset[0] == nullptr || layerOffset[1] == nullptr || layerOffset[2] == nullptr ||
+        allocatedWidth_ != width() || allocatedHeight_ != height()) {
+        return drawStats;
+    }
+    MrqpKernel k = makeKernel(*this, frame);
+    k.soft = kernel::softTarget(*this, frame);
+    const kernel::DrawPasses passes = kernel::drawPasses(options);
+    for (int i = 0; i < passes.count; ++i) {
+        if (k.soft.buffer != nullptr) {
+            traverseBySize<false, true>(k, *this, passes[i]);
+        } else {
+            options.useFalseColor != 0 ? traverseBySize<true>(k, *this, passes[i])
+                                       : traverseBySize<false>(k, *this, passes[i]);
+        }
+    }
+    warp.facing = k.facing;
+    kernel::storeCounters(drawStats, k.visited, k.inside, k.written);
     return drawStats;
 }
 

@@ -12,6 +12,7 @@
 #include "geometry/normal_table.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
+#include "ldi/draw_support.h"
 #include "ldi/ldi_rt_qp.h"
 #include "ldi/ldi_rt_quad.h"
 #include "platform/fp_mode.h"
@@ -25,22 +26,8 @@ namespace {
 using geometry::Vector3;
 using geometry::Vector4;
 
-std::uint32_t grey(long g) {
-    const auto v = static_cast<std::uint32_t>(std::clamp<long>(g, 0, 255));
-    return v * 0x010101u;
-}
-
-// Rounded and limited to 0..255 in floating point first, so no value (NaN, huge) reaches the
-// integer conversion out of range. NaN gives 0.
-std::uint32_t clampChannel(float v) {
-    if (!(v > 0.0f)) {
-        return 0;
-    }
-    if (v >= 255.0f) {
-        return 255;
-    }
-    return static_cast<std::uint32_t>(std::lround(v));
-}
+using kernel::clampChannel;
+using kernel::grey;
 
 // Everything the row kernels read, gathered once per draw so a row runs from locals only.
 struct QpKernel {
@@ -62,12 +49,7 @@ struct QpKernel {
     Vector4 zCol;
     // Tables and settings.
     const float* sizeTable = nullptr;
-    const float* correction = nullptr;
-    std::int32_t correctionRow = 0;
-    std::int32_t correctionLastX = 0;  // the table's last column and row: positions in the
-    std::int32_t correctionLastY = 0;  // margin around the picture use its edge entries
-    std::int32_t halfW = 0;            // the picture's centre in the buffer: x0 + (Wo >> 1), ...
-    std::int32_t halfH = 0;
+    kernel::DepthCorrection correction;
     const float* binValue = nullptr;
     float splatScale = 0.0f;
     bool useCorrection = false;
@@ -87,9 +69,7 @@ struct QpKernel {
     float depthScale = 0.0f;  // false-colour mode 2: 255 / (1/near - 1/far)
     float invFar = 0.0f;
     float facing = 0.0f;
-    // High-quality mode: soft footprints into this buffer instead of the frame.
-    render::SoftSplatBuffer* soft = nullptr;
-    float pixelAngle = 0.0f;  // 2 tan(fov / 2) / Wo: one output pixel seen from the eye
+    kernel::SoftTarget soft;  // high-quality mode
     // Counters.
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -116,18 +96,9 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
                    : s < 5.5f ? 0x0000FFu
                    : s < 7.5f ? 0xFF0000u
                               : 0x00FF00u;
-        case 7: {
-            // Anisotropy: how much more the surface faces the output view than the reference
-            // view, scaled by the class size and the output depth; red only.
-            const Vector3& n = k.normals[(q >> 25) & 63u];
-            const float t = std::fabs(dot(n, k.refDir));
-            if (t == 0.0f) {
-                return 0xFF0000u;
-            }
-            const float red = std::sqrt(std::fabs(dot(n, k.outDirUnit)) / t) *
-                              k.binValue[(q >> 20) & 31u] * zOut * -15.0f;
-            return clampChannel(red) << 16;
-        }
+        case 7:
+            return kernel::anisotropyRed(k.normals[(q >> 25) & 63u], k.outDirUnit, k.refDir,
+                                         k.binValue[(q >> 20) & 31u], zOut);
         default:
             return colour | 0xFF000000u;
     }
@@ -139,10 +110,6 @@ enum class SizePath { single, table, accurate };
 // Draws one row run: startRow, then every layer of every pixel of the run. Everything the loop
 // reads is copied into locals first: the frame is written through a uint32_t pointer, which the
 // compiler must otherwise assume may change any 32-bit field of the kernel record.
-// The depth extent of a soft footprint, in output pixels, per unit of the surface's slope: a
-// grazing surface spans more depth across its footprint, up to kMaxSlope times its width.
-constexpr float kMaxSlope = 4.0f;
-
 template <bool kFalseColour, SizePath kSize, bool kSoft>
 void drawRun(QpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
@@ -228,9 +195,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     s = k.binValue[(q >> 20) & 31u] * k.splatScale * ratio * -zOut;
                 }
                 if (useCorrection) {
-                    const std::int32_t dx = std::min(std::abs(X - k.halfW), k.correctionLastX);
-                    const std::int32_t dy = std::min(std::abs(Y - k.halfH), k.correctionLastY);
-                    s /= k.correction[dy * k.correctionRow + dx];
+                    s /= k.correction.at(X, Y);
                 }
             }
             if constexpr (kSoft) {
@@ -242,13 +207,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 if (facing > 0.1f) {
                     continue;  // the backface test of the default mode
                 }
-                const float cos2 = facing * facing / omega.squaredLength();
-                const float slope = cos2 * (1.0f + kMaxSlope * kMaxSlope) > 1.0f
-                                        ? std::sqrt((1.0f - cos2) / cos2)
-                                        : kMaxSlope;
-                const float extent = std::max(s, 1.0f) * (1.0f + slope);
-                render::softSplat(*k.soft, X, Y, render::footprintRadius(s), px[0], zOut,
-                                  extent * k.pixelAngle * -zOut);
+                k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut);
                 ++written;
                 continue;
             }
@@ -326,12 +285,7 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.sizeTable = warp.splatSize.entries.data();
-    k.correction = warp.depthCorrection.entries.data();
-    k.correctionRow = warp.depthCorrection.rowLength;
-    k.correctionLastX = std::max(warp.depthCorrection.rowLength - 1, 0);
-    k.correctionLastY = std::max(warp.depthCorrection.rowCount - 1, 0);
-    k.halfW = warp.window.x0 + (warp.outWidth >> 1);
-    k.halfH = warp.window.y0 + (warp.outHeight >> 1);
+    k.correction = kernel::depthCorrection(warp);
     k.binValue = ldi.binValue.data();
     k.splatScale = warp.splatScale;
     k.useCorrection = o.useDepthCorrection != 0;
@@ -347,20 +301,13 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.outDirUnit = geometry::normalized(warp.outputCamera.dir);
     k.normals = geometry::normalTable().data();
     for (int i = 0; i < geometry::kNormalCount; ++i) {
-        const Vector3& n = k.normals[i];
-        k.normalColour[i] = (clampChannel(255.0f * n.x) << 16) | (clampChannel(255.0f * n.y) << 8) |
-                            clampChannel(255.0f * n.z);
+        k.normalColour[i] = kernel::normalColour(k.normals[i]);
     }
     const float near = warp.outputCamera.near;
     const float far = warp.outputCamera.far;
     k.depthScale = 255.0f / (1.0f / near - 1.0f / far);
     k.invFar = 1.0f / far;
     k.facing = warp.facing;
-    if (HighQualityRequested(o) && render::softTargetFits(warp, frame.width, frame.height)) {
-        k.soft = warp.soft;
-        k.soft->written = true;
-        k.pixelAngle = 2.0f * warp.tanOut / static_cast<float>(std::max(warp.outWidth, 1));
-    }
     return k;
 }
 
@@ -390,27 +337,15 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
         return drawStats;
     }
     QpKernel k = makeKernel(*this, frame, depthBuffer);
+    k.soft = kernel::softTarget(*this, frame);
 
-    // Both half flags: the lower half, then the upper half.
-    render::Traversal passes[2] = {render::Traversal::standard, render::Traversal::standard};
-    int passCount = 1;
-    if (options.lowerHalfOnly != 0) {
-        passes[0] = render::Traversal::lowerHalf;
-        if (options.upperHalfOnly != 0) {
-            passes[1] = render::Traversal::upperHalf;
-            passCount = 2;
-        }
-    } else if (options.upperHalfOnly != 0) {
-        passes[0] = render::Traversal::upperHalf;
-    } else if (options.benchFlag != 0) {
-        passes[0] = render::Traversal::bench;
-    }
-    for (int i = 0; i < passCount; ++i) {
+    const kernel::DrawPasses passes = kernel::drawPasses(options);
+    for (int i = 0; i < passes.count; ++i) {
         const SizePath size = options.useSplat == 0       ? SizePath::single
                               : options.sizeAccurate == 0 ? SizePath::table
                                                           : SizePath::accurate;
         const bool falseColour = options.useFalseColor != 0;
-        if (k.soft != nullptr) {
+        if (k.soft.buffer != nullptr) {
             // High quality: true colour only, every size path with soft footprints.
             size == SizePath::single ? traverse<false, SizePath::single, true>(k, *this, passes[i])
             : size == SizePath::table
@@ -428,9 +363,7 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
         }
     }
     warp.facing = k.facing;
-    drawStats.visited = static_cast<std::int32_t>(std::min<std::int64_t>(k.visited, INT32_MAX));
-    drawStats.inside = static_cast<std::int32_t>(std::min<std::int64_t>(k.inside, INT32_MAX));
-    drawStats.written = static_cast<std::int32_t>(std::min<std::int64_t>(k.written, INT32_MAX));
+    kernel::storeCounters(drawStats, k.visited, k.inside, k.written);
     return drawStats;
 }
 

@@ -43,7 +43,7 @@ class RenderCommand : public ::testing::Test {
         dir_ = std::filesystem::temp_directory_path() /
                ("strata_render_test_" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
-        for (const char* kind : {"rt-qp", "rtff-qp", "quad"}) {
+        for (const char* kind : {"rt-qp", "rtff-qp", "quad", "rt-cp", "rtff-mrqp"}) {
             const CommandResult made = run("make demo --size 128 --kind " + std::string(kind) +
                                            " -o " + path(std::string("demo_") + kind));
             ASSERT_EQ(made.status, 0) << made.out;
@@ -52,7 +52,7 @@ class RenderCommand : public ::testing::Test {
         ASSERT_EQ(traced.status, 0) << traced.out;
         // A mesh that fills the whole view, border included, seen from straight above.
         ASSERT_TRUE(strata::render::testing::writeScanMesh(path("scan.ply")));
-        for (const char* kind : {"rt-qp", "rtff-qp", "quad"}) {
+        for (const char* kind : {"rt-qp", "rtff-qp", "quad", "rt-cp", "rtff-mrqp"}) {
             const CommandResult made =
                 run("make " + path("scan.ply") + " --size 96 --kind " + kind + kTopCamera + " -o " +
                     path(std::string("scan_") + kind));
@@ -97,10 +97,14 @@ std::string madeFile(const std::filesystem::path& dir, const std::string& stem,
 }
 
 TEST_F(RenderCommand, ReferenceCameraEqualsTheRayTracedPicture) {
-    for (const char* kind : {"rt-qp", "rtff-qp", "quad"}) {
+    for (const char* kind : {"rt-qp", "rtff-qp", "quad", "rt-cp", "rtff-mrqp"}) {
         const std::string file = madeFile(dir_, "demo", kind);
-        const CommandResult r = run("render " + file + " --size 128x128 --fov 45 --no-splat -o " +
-                                    path("ref.png") + " --compare " + path("truth.png"));
+        // MRQP splats: without splatting it draws stretched masks; its samples splat to just
+        // under one pixel from their own camera.
+        const bool mrqp = std::string(kind).find("mrqp") != std::string::npos;
+        const CommandResult r =
+            run("render " + file + " --size 128x128 --fov 45" + (mrqp ? "" : " --no-splat") +
+                " -o " + path("ref.png") + " --compare " + path("truth.png"));
         ASSERT_EQ(r.status, 0) << kind << ": " << r.out;
         EXPECT_NE(r.out.find("differing=0"), std::string::npos) << kind << ": " << r.out;
     }
@@ -109,12 +113,15 @@ TEST_F(RenderCommand, ReferenceCameraEqualsTheRayTracedPicture) {
 // The scan fills the frame to its edges: every pixel is drawn, the border included, exactly in
 // the default mode and up to a few silhouette pixels in the high-quality mode.
 TEST_F(RenderCommand, BorderPixelsEqualTheRayTracedPicture) {
-    for (const char* kind : {"rt-qp", "rtff-qp", "quad"}) {
+    for (const char* kind : {"rt-qp", "rtff-qp", "quad", "rt-cp", "rtff-mrqp"}) {
         const std::string file = madeFile(dir_, "scan", kind);
+        // MRQP samples splat to one pixel from their own camera; without splats they stretch.
+        const bool mrqp = std::string(kind).find("mrqp") != std::string::npos;
         for (const char* quality : {"default", "high"}) {
             const CommandResult r =
-                run("render " + file + " --size 96x96 --fov 45 --no-splat --quality " + quality +
-                    " -o " + path("scan.png") + " --compare " + path("scan_truth.png"));
+                run("render " + file + " --size 96x96 --fov 45" + (mrqp ? "" : " --no-splat") +
+                    " --quality " + quality + " -o " + path("scan.png") + " --compare " +
+                    path("scan_truth.png"));
             ASSERT_EQ(r.status, 0) << kind << ": " << r.out;
             if (std::string(quality) == "default") {
                 EXPECT_NE(r.out.find("differing=0\n"), std::string::npos) << kind << ": " << r.out;

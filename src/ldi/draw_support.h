@@ -1,0 +1,210 @@
+// Small pieces every warp kernel shares: false-colour helpers, the choice of traversal passes
+// from the render options, and the hand-over of the 64-bit kernel counters to LdiDrawStats.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "geometry/vector.h"
+#include "imageutil/rgb_image.h"
+#include "ldi/ldi_base.h"
+#include "render/footprint.h"
+#include "render/soft_splat.h"
+#include "render/traversal.h"
+#include "render/warp_state.h"
+
+namespace strata::ldi::kernel {
+
+// Grey g (limited to 0..255) in all three channels.
+inline std::uint32_t grey(long g) {
+    const auto v = static_cast<std::uint32_t>(std::clamp<long>(g, 0, 255));
+    return v * 0x010101u;
+}
+
+// Rounded and limited to 0..255 in floating point first, so no value (NaN, huge) reaches the
+// integer conversion out of range. NaN gives 0.
+inline std::uint32_t clampChannel(float v) {
+    if (!(v > 0.0f)) {
+        return 0;
+    }
+    if (v >= 255.0f) {
+        return 255;
+    }
+    return static_cast<std::uint32_t>(std::lround(v));
+}
+
+// A unit normal as a colour: x to red, y to green, z to blue, each 255 times the component.
+inline std::uint32_t normalColour(const geometry::Vector3& n) {
+    return (clampChannel(255.0f * n.x) << 16) | (clampChannel(255.0f * n.y) << 8) |
+           clampChannel(255.0f * n.z);
+}
+
+// Anisotropy as red: how much more the surface faces the output view than the reference view,
+// sqrt(|n . outDir| / |n . refDir|), scaled by the class size and the output depth (-1/distance).
+// A normal perpendicular to the reference direction is full red.
+inline std::uint32_t anisotropyRed(const geometry::Vector3& n, const geometry::Vector3& outDirUnit,
+                                   const geometry::Vector3& refDir, float classSize, float zOut) {
+    const float t = std::fabs(geometry::dot(n, refDir));
+    if (t == 0.0f) {
+        return 0xFF0000u;
+    }
+    const float red =
+        std::sqrt(std::fabs(geometry::dot(n, outDirUnit)) / t) * classSize * zOut * -15.0f;
+    return clampChannel(red) << 16;
+}
+
+// The traversals of one draw: the lower or upper half alone, both halves (lower first), the
+// bench rows, or the standard sweep.
+struct DrawPasses {
+    render::Traversal kinds[2] = {render::Traversal::standard, render::Traversal::standard};
+    int count = 1;
+
+    render::Traversal operator[](int i) const { return kinds[i]; }
+};
+
+inline DrawPasses drawPasses(const LdiRenderOptions& options) {
+    DrawPasses passes;
+    if (options.lowerHalfOnly != 0) {
+        passes.kinds[0] = render::Traversal::lowerHalf;
+        if (options.upperHalfOnly != 0) {
+            passes.kinds[1] = render::Traversal::upperHalf;
+            passes.count = 2;
+        }
+    } else if (options.upperHalfOnly != 0) {
+        passes.kinds[0] = render::Traversal::upperHalf;
+    } else if (options.benchFlag != 0) {
+        passes.kinds[0] = render::Traversal::bench;
+    }
+    return passes;
+}
+
+// The frame as the kernels write it: its row stride, the guard band (a sample is kept when
+// 2.5 w < x < guardX w and likewise for y) and the last column and row a block of up to 7 x 7
+// may be centred on, so no block is written outside the frame.
+struct FrameTarget {
+    std::uint32_t* pixels = nullptr;
+    std::int32_t stride = 0;
+    std::int32_t maxX = 0;
+    std::int32_t maxY = 0;
+    float guardX = 0.0f;
+    float guardY = 0.0f;
+};
+
+inline FrameTarget frameTarget(imageutil::RgbImage& frame) {
+    return {frame.pixels,
+            frame.width,
+            frame.width - 4,
+            frame.height - 4,
+            static_cast<float>(frame.width - 6),
+            static_cast<float>(frame.height - 6)};
+}
+
+// The depth-correction divisor of an output pixel, from the quadrant table of the draw. Pixels
+// are counted in the frame buffer; the picture's centre is its window's. Positions in the margin
+// around the picture use the table's edge entries.
+struct DepthCorrection {
+    const float* table = nullptr;
+    std::int32_t rowLength = 0;
+    std::int32_t halfW = 0;  // window x0 + (width >> 1), y0 + (height >> 1)
+    std::int32_t halfH = 0;
+    std::int32_t lastX = 0;  // the table's last column and row
+    std::int32_t lastY = 0;
+
+    float at(std::int32_t x, std::int32_t y) const {
+        const std::int32_t dx = std::min(x < halfW ? halfW - x : x - halfW, lastX);
+        const std::int32_t dy = std::min(y < halfH ? halfH - y : y - halfH, lastY);
+        return table[dy * rowLength + dx];
+    }
+};
+
+inline DepthCorrection depthCorrection(const render::WarpState& warp) {
+    return {warp.depthCorrection.entries.data(),
+            warp.depthCorrection.rowLength,
+            warp.window.x0 + (warp.outWidth >> 1),
+            warp.window.y0 + (warp.outHeight >> 1),
+            std::max(warp.depthCorrection.rowLength - 1, 0),
+            std::max(warp.depthCorrection.rowCount - 1, 0)};
+}
+
+// The high-quality mode of a draw: soft footprints into the frame function's buffer instead of
+// blended ones into the frame. buffer is null when the mode is off or the buffer does not match
+// the frame.
+struct SoftTarget {
+    render::SoftSplatBuffer* buffer = nullptr;
+    float pixelAngle = 0.0f;  // 2 tan(fov / 2) / picture width: one output pixel seen from the eye
+
+    // A sample of the given splat size at (x, y) of the frame buffer: the footprint that size
+    // selects, depth-tested with a tolerance of the footprint's own depth extent: its width in
+    // output pixels (at least one) grown by the surface's slope along the output ray, at the
+    // sample's output depth zOut (-1/distance).
+    void splat(std::int32_t x, std::int32_t y, float size, float slope, std::uint32_t colour,
+               float zOut) const {
+        const float extent = std::max(size, 1.0f) * (1.0f + slope);
+        render::softSplat(*buffer, x, y, render::footprintRadius(size), colour, zOut,
+                          extent * pixelAngle * -zOut);
+    }
+};
+
+// Marks the buffer written when the draw will use it.
+inline SoftTarget softTarget(LdiBase& ldi, const imageutil::RgbImage& frame) {
+    SoftTarget t;
+    const render::WarpState& warp = ldi.warp;
+    if (ldi.options.highQualitySplats != 0 && ldi.options.useFalseColor == 0 &&
+        render::softTargetFits(warp, frame.width, frame.height)) {
+        t.buffer = warp.soft;
+        t.buffer->written = true;
+        t.pixelAngle = 2.0f * warp.tanOut / static_cast<float>(std::max(warp.outWidth, 1));
+    }
+    return t;
+}
+
+// The slope (tangent of the angle between the surface and the view plane) a surface of normal
+// n shows along the output ray omega, whose dot product with n is facing; grazing surfaces are
+// limited to kMaxSurfaceSlope. Surfaces without normals take kUnknownSurfaceSlope.
+inline constexpr float kMaxSurfaceSlope = 4.0f;
+inline constexpr float kUnknownSurfaceSlope = 2.0f;
+inline float surfaceSlope(float facing, const geometry::Vector3& omega) {
+    const float cos2 = facing * facing / omega.squaredLength();
+    return cos2 * (1.0f + kMaxSurfaceSlope * kMaxSurfaceSlope) > 1.0f
+               ? std::sqrt((1.0f - cos2) / cos2)
+               : kMaxSurfaceSlope;
+}
+
+// False colour by output depth: grey 255 at the near plane, 0 at the far plane, linear in
+// 1/distance. zOut is -1/distance.
+struct DepthGrey {
+    float scale = 0.0f;  // 255 / (1/near - 1/far)
+    float invFar = 0.0f;
+
+    std::uint32_t colour(float zOut) const {
+        return clampChannel(scale * (-zOut - invFar)) * 0x010101u;
+    }
+};
+
+inline DepthGrey depthGrey(const geometry::ViewCamera& output) {
+    return {255.0f / (1.0f / output.near - 1.0f / output.far), 1.0f / output.far};
+}
+
+// Calls drawRun(run) for every row run of the traversal, except the rows the scanline culler
+// rejects when scanline culling is on.
+template <class DrawRun>
+void traverseRuns(LdiBase& ldi, render::Traversal kind, DrawRun&& drawRun) {
+    geometry::ScanlineCuller* culler =
+        ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
+    render::traverseSheets(ldi.warp.setup, ldi.warp.range, kind, [&](const render::RowRun& run) {
+        if (culler == nullptr || !culler->rowCulled(run.row)) {
+            drawRun(run);
+        }
+    });
+}
+
+// The kernels count in 64 bits; the statistics record holds int32 counters, clamped.
+inline void storeCounters(LdiDrawStats& stats, std::int64_t visited, std::int64_t inside,
+                          std::int64_t written) {
+    stats.visited = static_cast<std::int32_t>(std::min<std::int64_t>(visited, INT32_MAX));
+    stats.inside = static_cast<std::int32_t>(std::min<std::int64_t>(inside, INT32_MAX));
+    stats.written = static_cast<std::int32_t>(std::min<std::int64_t>(written, INT32_MAX));
+}
+
+}  // namespace strata::ldi::kernel
