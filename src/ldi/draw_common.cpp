@@ -60,23 +60,10 @@ LdiDrawStats LdiBase::DrawVisible(const geometry::Matrix4& warpMatrix,
     // A rectangle prepared for another grid (or never prepared) cannot narrow this one.
     if (options.frustumClipper != 0 && visibleRect.width() == width() &&
         visibleRect.height() == height()) {
-        // Only the columns and rows whose rays can reach the output view are traversed. When
-        // the picture is a window of a larger buffer (the frame's margin), the view is widened
-        // to the whole buffer so samples whose footprints reach into the picture are drawn.
-        geometry::ViewCamera clipCamera = outputCamera;
-        const render::OutputWindow window =
-            render::outputWindow(outputCamera, frame.width, frame.height);
-        if (window.width < frame.width || window.height < frame.height) {
-            const float cx =
-                static_cast<float>(window.x0) + 0.5f * static_cast<float>(window.width);
-            const float cy =
-                static_cast<float>(window.y0) + 0.5f * static_cast<float>(window.height);
-            const float grow = std::max(std::max(cx, static_cast<float>(frame.width) - cx) /
-                                            (cx - static_cast<float>(window.x0)),
-                                        std::max(cy, static_cast<float>(frame.height) - cy) /
-                                            (cy - static_cast<float>(window.y0)));
-            clipCamera.fov = 2.0f * std::atan(std::tan(0.5f * outputCamera.fov) * grow);
-        }
+        // Only the columns and rows whose rays can reach the output view (widened to the frame's
+        // margin) are traversed.
+        const geometry::ViewCamera clipCamera =
+            render::wholeBufferCamera(outputCamera, frame.width, frame.height);
         const mesh::VisibleRect rect = visibleRect.update(clipCamera);
         xRange = {rect.x0, rect.x1};
         yRange = {rect.y0, rect.y1};

@@ -1,5 +1,6 @@
 #include "render/frame_margin.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace strata::render {
@@ -28,6 +29,21 @@ OutputWindow outputWindow(const geometry::ViewCamera& camera, std::int32_t buffe
     }
     return {static_cast<std::int32_t>(rx), static_cast<std::int32_t>(ry),
             static_cast<std::int32_t>(rw), static_cast<std::int32_t>(rh)};
+}
+
+geometry::ViewCamera wholeBufferCamera(const geometry::ViewCamera& camera, std::int32_t bufferWidth,
+                                       std::int32_t bufferHeight) {
+    geometry::ViewCamera wide = camera;
+    const OutputWindow window = outputWindow(camera, bufferWidth, bufferHeight);
+    if (window.width < bufferWidth || window.height < bufferHeight) {
+        const float cx = static_cast<float>(window.x0) + 0.5f * static_cast<float>(window.width);
+        const float cy = static_cast<float>(window.y0) + 0.5f * static_cast<float>(window.height);
+        const float grow =
+            std::max(std::max(cx, static_cast<float>(bufferWidth) - cx) / (cx - window.x0),
+                     std::max(cy, static_cast<float>(bufferHeight) - cy) / (cy - window.y0));
+        wide.fov = 2.0f * std::atan(std::tan(0.5f * camera.fov) * grow);
+    }
+    return wide;
 }
 
 OutputView withMargin(const OutputView& view, std::int32_t margin) {

@@ -30,6 +30,12 @@ struct OutputWindow {
 OutputWindow outputWindow(const geometry::ViewCamera& camera, std::int32_t bufferWidth,
                           std::int32_t bufferHeight);
 
+// The camera with its view angle widened so that it sees the whole buffer around the window its
+// viewport places (the same camera when the window is the whole buffer): for choosing what to
+// traverse, so samples in the margin whose footprints reach into the picture are drawn.
+geometry::ViewCamera wholeBufferCamera(const geometry::ViewCamera& camera, std::int32_t bufferWidth,
+                                       std::int32_t bufferHeight);
+
 // The same view drawn `margin` pixels right and up of the buffer's origin: viewport and warp
 // matrix translated by (margin, margin). Precondition: margin >= 0.
 OutputView withMargin(const OutputView& view, std::int32_t margin);
