@@ -114,6 +114,18 @@ TEST(SoftSplat, FootprintEdgesAloneDoNotCoverAPixel) {
     EXPECT_LT(kWeightHalf + 2 * kWeightQuarter, kCoveredWeight);
     EXPECT_GE(kWeightNew, kCoveredWeight);
     EXPECT_GE(2 * kWeightHalf, kCoveredWeight);  // between two magnified samples: covered
+
+    // Two samples two pixels apart, as a view magnified twice draws them: the pixel between
+    // them (two halves, exactly the covering weight) shows their mean, without any gap fill.
+    SoftSplatBuffer pair;
+    pair.reset(7, 3);
+    softSplat(pair, 2, 1, 1, 0x000040u, -0.25f, 0.01f);
+    softSplat(pair, 4, 1, 1, 0x0000C0u, -0.25f, 0.01f);
+    std::vector<std::uint32_t> pairFrame(21, kBackground);
+    resolveSoftSplats(pair, pairFrame.data(), 0);
+    EXPECT_EQ(pair.pixels[7 + 3].weight, kCoveredWeight);
+    EXPECT_EQ(pairFrame[7 + 3], 0xFF000080u);
+    EXPECT_EQ(pairFrame[7 + 5], kBackground);  // one half alone: the footprint's edge
     for (int r = 0; r <= 3; ++r) {
         const SoftFootprint& f = kSoftFootprints[r];
         EXPECT_EQ(f.weight[3][3], kWeightNew) << r;
@@ -144,6 +156,11 @@ TEST(FrameMargin, WindowFollowsTheViewport) {
     const geometry::Vector4 b = geometry::transform(shifted.warpMatrix, p);
     EXPECT_NEAR(b.x / b.w, a.x / a.w + kFrameMargin, 1e-4f);
     EXPECT_NEAR(b.y / b.w, a.y / a.w + kFrameMargin, 1e-4f);
+    // A buffer that ends exactly at the window's far edges still holds it.
+    const OutputWindow tight = outputWindow(shifted.camera, 40 + kFrameMargin, 30 + kFrameMargin);
+    EXPECT_EQ(tight.x0, kFrameMargin);
+    EXPECT_EQ(tight.y0, kFrameMargin);
+    EXPECT_EQ(tight.width, 40);
     // A viewport that does not fit the buffer, or is not a pixel viewport, means the whole one.
     const OutputWindow tooSmall = outputWindow(shifted.camera, 40 + kFrameMargin - 1, 60);
     EXPECT_EQ(tooSmall.x0, 0);
