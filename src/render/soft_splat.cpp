@@ -180,6 +180,55 @@ std::int64_t resolveSoftSplats(const SoftSplatBuffer& buffer, std::uint32_t* fra
             }
         }
     };
+    // Cracks: covered pixels showing a surface clearly behind the one covering both sides of
+    // them within the limit, along a row or a column: a hidden surface seen through the gaps
+    // between a nearer surface's footprints. They are gaps of the nearer surface.
+    auto cracks = [&](std::int32_t lines, std::int32_t length, auto index) {
+        auto nearerEnd = [&](std::int32_t line, std::int32_t i, std::int32_t step, float depth,
+                             float& found) {
+            for (std::int32_t k = 1; k <= limit + 1; ++k) {
+                const std::int32_t j = i + step * k;
+                if (j < 0 || j >= length) {
+                    return false;
+                }
+                const std::size_t at = index(line, j);
+                if (covered[at] != 0 && gap[at] == 0 &&
+                    !sameSurface(buffer.pixels[at].depth, depth) &&
+                    buffer.pixels[at].depth < depth) {
+                    found = buffer.pixels[at].depth;
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (std::int32_t line = 0; line < lines; ++line) {
+            for (std::int32_t i = 0; i < length; ++i) {
+                const std::size_t at = index(line, i);
+                if (covered[at] == 0 || gap[at] != 0) {
+                    continue;
+                }
+                const float depth = buffer.pixels[at].depth;
+                float before = 0.0f;
+                float after = 0.0f;
+                if (nearerEnd(line, i, -1, depth, before) && nearerEnd(line, i, 1, depth, after) &&
+                    sameSurface(before, after)) {
+                    gap[at] = 1;
+                    ++gapCount;
+                }
+            }
+        }
+    };
+    cracks(h, w, [w](std::int32_t row, std::int32_t x) {
+        return static_cast<std::size_t>(row) * static_cast<std::size_t>(w) + x;
+    });
+    cracks(w, h, [w](std::int32_t column, std::int32_t y) {
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + column;
+    });
+    for (std::size_t i = 0; i < count; ++i) {
+        if (gap[i] != 0) {
+            covered[i] = 0;
+        }
+    }
     for (std::uint8_t round = 1; round <= 2; ++round) {
         sweep(round, h, w, [w](std::int32_t row, std::int32_t x) {
             return static_cast<std::size_t>(row) * static_cast<std::size_t>(w) + x;
