@@ -96,6 +96,23 @@ TEST(SoftSplat, FillsShortGapsBetweenCoveredPixelsOnly) {
     EXPECT_EQ(filled, 1);
 }
 
+TEST(SoftSplat, FarSurfaceSeenThroughANearSurfacesCrackIsFilled) {
+    // A near green row with one pixel where only the far wall (blue) was drawn, and the same far
+    // wall past the near row's end: the crack is filled, the wall beyond stays.
+    SoftSplatBuffer buffer;
+    buffer.reset(12, 1);
+    for (int x = 0; x < 12; ++x) {
+        const bool near = x < 7 && x != 3;
+        softWrite(buffer.pixels[static_cast<std::size_t>(x)], near ? -0.5f : -0.1f, 0.0f,
+                  kWeightNew, spreadColour(near ? 0x00FF00u : 0x0000FFu));
+    }
+    std::vector<std::uint32_t> frame(12, kBackground);
+    EXPECT_EQ(resolveSoftSplats(buffer, frame.data(), 4), 1);
+    EXPECT_EQ(frame[3], 0xFF00FF00u);
+    EXPECT_EQ(frame[7], 0xFF0000FFu);
+    EXPECT_EQ(frame[11], 0xFF0000FFu);
+}
+
 TEST(SoftSplat, FootprintEdgesAloneDoNotCoverAPixel) {
     SoftSplatBuffer buffer;
     buffer.reset(9, 9);
