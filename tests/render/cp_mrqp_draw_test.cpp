@@ -356,6 +356,41 @@ TEST(CpMrqpDraw, MaskBlocksByHand) {
     }
 }
 
+TEST(CpMrqpDraw, FullMaskBlocksByHand) {
+    // Every sub-cell set (the common case inside surfaces): the 4 x 4 colours a..p in bit order,
+    // the 2 x 2 colours G..J.
+    SyntheticMrqpSample m = maskSample(0);
+    m.mask4 = 0xFFFF;
+    m.mask2 = 0xF;
+    m.colours4.clear();
+    for (char c = 'a'; c <= 'p'; ++c) {
+        m.colours4.push_back(letter(c));
+    }
+    m.colours2 = {letter('G'), letter('H'), letter('I'), letter('J')};
+    struct Case {
+        float size;
+        float dx, dy;
+        int x0, yTop;
+        std::vector<std::string> rows;
+    };
+    const Case cases[] = {
+        {1.0f, 0.0f, 0.0f, 7, 8, {"IJ", "GH"}},
+        {2.0f, 0.0f, 0.0f, 6, 9, {"mnop", "ijkl", "efgh", "abcd"}},
+        {3.5f, 0.0f, 0.0f, 6, 10, {"mnopp", "mnopp", "ijkll", "efghh", "abcdd"}},
+        {3.5f, 0.5f, 0.5f, 6, 10, {"mmnop", "iijkl", "eefgh", "aabcd", "aabcd"}},
+        {4.5f, 0.0f, 0.0f, 5, 10, {"mmnopp", "mmnopp", "iijkll", "eefghh", "aabcdd", "aabcdd"}},
+    };
+    for (const Case& c : cases) {
+        auto ldi = maskLdi({m}, c.size);
+        ldi::FrameSettings s = singlePixels();
+        s.useSplat = true;
+        s.sizeAccurate = 0;
+        Canvas canvas(16, 16);
+        drawRaw(*ldi, shiftWarp(c.dx, c.dy), canvas, s);
+        expectBlock(canvas, c.x0, c.yTop, c.rows, "full mask, size " + std::to_string(c.size));
+    }
+}
+
 TEST(CpMrqpDraw, MrqpFixedSizes) {
     // Splatting off: size 3.9, the 4 x 4 mask stretched to 5 x 5 (fractions below one half).
     auto ldi = maskLdi({maskSample(0)}, 0.5f);
@@ -629,17 +664,19 @@ TEST(CpMrqpDraw, TraversalVariantsAndScanlineCulling) {
                 EXPECT_EQ(bench.at(c + 5, r + 5) & 0xFFFFFFu, colourOf(n / 2, c)) << what;
             }
         }
-        // Scanline culling skips the rows that land off the frame (y = r + 20.5 in a 24-row
-        // frame: rows 0 .. 2 only can be drawn) and changes nothing else.
+        // Scanline culling skips the rows that land off the frame (y = r + 20.5 in a 28-row
+        // frame: rows 8 .. 11 lie above it; rows 0 and 1 pass the guard band) and changes
+        // nothing else.
         s = pair.settings(object);
-        Canvas plain(24, 24);
+        Canvas plain(28, 28);
         const ldi::LdiDrawStats all = drawRaw(*object, shiftWarp(4.0f, 20.0f), plain, s);
         s.scanlineCulling = true;
-        Canvas culled(24, 24);
+        Canvas culled(28, 28);
         const ldi::LdiDrawStats some = drawRaw(*object, shiftWarp(4.0f, 20.0f), culled, s);
-        EXPECT_EQ(all.written, some.written) << what;
+        EXPECT_EQ(all.written, 2 * n) << what;
+        EXPECT_EQ(some.written, all.written) << what;
         EXPECT_LT(some.visited, all.visited) << what;
-        for (int i = 0; i < 24 * 24; ++i) {
+        for (int i = 0; i < 28 * 28; ++i) {
             ASSERT_EQ(plain.image.pixels[i], culled.image.pixels[i]) << what;
         }
     }
