@@ -297,27 +297,39 @@ TEST(VoxelModel, DrawsSamplesWhereTheReferenceViewPutsThemAndNeverOutsideTheFram
     Converted w;
     convert(dir, voxelBytes(static_cast<std::int32_t>(wall.size()), 0.02f, wall), w);
     ASSERT_EQ(w.result, 1);
-    for (const float z : {0.0f, -0.3f, 0.2f}) {
+    // Camera positions stepped over one cell spacing, so that some samples fall just inside
+    // the guard band's edge (a position of 2.5 .. 3 truncates to 2).
+    std::vector<geometry::Vector3> eyes = {{0, 0, -0.3f}, {0, 0, 0.2f}};
+    for (int k = 0; k < 12; ++k) {
+        const float step = 0.00075f * static_cast<float>(k);
+        eyes.push_back({step, step, 0.0f});
+    }
+    for (const geometry::Vector3& eye : eyes) {
         const std::int32_t guard = 8;
         std::vector<std::uint32_t> words(static_cast<std::size_t>((64 + 2 * guard) * 64),
                                          0xABCDEFu);
         imageutil::RgbImage inner = imageutil::RgbImage::wrap(64, 64, 4, words.data() + guard * 64);
         const render::OutputView view =
-            render::makeOutputView({0, 0, z}, {0, 0, -1}, {0, 1, 0}, render::kDefaultFov, 64, 64);
+            render::makeOutputView(eye, {0, 0, -1}, {0, 1, 0}, render::kDefaultFov, 64, 64);
         const platform::FpModeGuard modes(true, true);
         w.model.DrawVoxels(view.warpMatrix, view.viewMatrix, view.camera, inner, true);
         for (std::int32_t i = 0; i < guard * 64; ++i) {
-            EXPECT_EQ(words[static_cast<std::size_t>(i)], 0xABCDEFu);
-            EXPECT_EQ(words[words.size() - 1 - static_cast<std::size_t>(i)], 0xABCDEFu);
+            ASSERT_EQ(words[static_cast<std::size_t>(i)], 0xABCDEFu) << eye.x;
+            ASSERT_EQ(words[words.size() - 1 - static_cast<std::size_t>(i)], 0xABCDEFu) << eye.x;
+        }
+        // Column -1 of a row is the last pixel of the row below: the last column, rows 0..62,
+        // is never written (no sample is centred past column 58).
+        for (std::int32_t y = 0; y < 64; ++y) {
+            ASSERT_EQ(inner.pixels[y * 64 + 63], 0xABCDEFu) << y << " " << eye.x;
         }
         int written = 0;
         for (std::int32_t i = 0; i < 64 * 64; ++i) {
             written += inner.pixels[i] != 0xABCDEFu ? 1 : 0;
         }
-        EXPECT_GT(written, 50 * 50) << z;
+        EXPECT_GT(written, 50 * 50) << eye.x;
     }
     // Every draw counts what it stepped over (the visible part of the grid), never reset.
-    EXPECT_GT(w.model.samplesVisited, 3 * 40 * 40);
+    EXPECT_GT(w.model.samplesVisited, 14 * 40 * 40);
 }
 
 }  // namespace
