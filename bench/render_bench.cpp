@@ -1,8 +1,8 @@
 // Depth samples per second of the QP, CP and MRQP warp kernels, single-threaded: true colour
-// with splatting off and on, and false colour, into 350 x 350 and 1024 x 1024 frames. The LDIs
-// are synthetic and hold the same samples: 512 x 512 pixels of up to three layers (a wall, a
-// slanted floor band and a box in front; MRQP with full masks), seen from a camera moved
-// sideways and forward of the reference camera.
+// with splatting off and on, false colour and high-quality splats, into 350 x 350 and 1024 x
+// 1024 frames. The LDIs are synthetic and hold the same samples: 512 x 512 pixels of up to three
+// layers (a wall, a slanted floor band and a box in front; MRQP with full masks), seen from a
+// camera moved sideways and forward of the reference camera.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -78,7 +78,7 @@ ldi::LdiRtMrqp& benchMrqp() {
 }
 
 // Draws repeatedly and reports depth samples per second. Args: output size, variant (0 splat
-// off, 1 splat on, 2 false colour).
+// off, 1 splat on, 2 false colour, 3 high-quality splats).
 void drawBench(benchmark::State& state, ldi::LdiBase& ldi) {
     const auto size = static_cast<std::int32_t>(state.range(0));
     const auto variant = state.range(1);
@@ -89,6 +89,7 @@ void drawBench(benchmark::State& state, ldi::LdiBase& ldi) {
     ldi::FrameSettings settings;  // the viewer's defaults: splat, depth correction, table sizes
     settings.useSplat = variant != 0;
     settings.useFalseColor = variant == 2;
+    settings.highQualitySplats = variant == 3;
     settings.falseColorMode = 4;
     std::int64_t samples = 0;
     for (auto _ : state) {
@@ -114,7 +115,7 @@ void BM_MrqpDraw(benchmark::State& state) {
 void drawArgs(benchmark::internal::Benchmark* b) {
     b->ArgNames({"size", "variant"});
     for (const int size : {350, 1024}) {
-        for (const int variant : {0, 1, 2}) {
+        for (const int variant : {0, 1, 2, 3}) {
             b->Args({size, variant});
         }
     }

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Novel-view quality of `strata render` against `strata trace` on the demo scene.
+"""Novel-view quality of `strata render` against `strata trace`.
 
 For sideways turns of the camera it renders an 8-layer LDI and a 1-layer LDI of the same
 reference camera, ray-traces the true picture from the turned camera, and prints the PSNR of each
 rendering over the whole frame and over the uncovered pixels: those where the turn shows a
 surface that the 1-layer LDI does not hold (its single-pixel rendering shows background there
-while the true picture shows a surface).
+while the true picture shows a surface). Two scenes: the demo, and the scanned-looking mesh with
+per-vertex colours that scripts/scan_mesh.py writes. Settings: the default splats, the
+high-quality splats (--quality high), the default with backface culling, and single pixels.
 
 With --kinds it instead compares the CP, QP and MRQP LDIs of one 256 x 256 reference camera,
 drawn at 350 x 350: turns of 5, 10 and 20 degrees about the scene centre (the camera's up axis
@@ -135,37 +137,44 @@ def main():
     def run(*args):
         return subprocess.run([strata, *args], check=True, capture_output=True, text=True).stdout
 
-    ldis = {}
-    for layers in (8, 1):
-        ldis[layers] = os.path.join(out, f"demo_l{layers}.ldibrtqp")
-        if not os.path.exists(ldis[layers]):
-            run("make", "demo", "--kind", "rt-qp", "--size", str(SIZE), "--layers", str(layers),
-                "-o", ldis[layers])
+    scan = os.path.join(out, "scan.ply")
+    if not os.path.exists(scan):
+        subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "scan_mesh.py"),
+                        scan], check=True)
+    for name, scene in (("demo", "demo"), ("scan", scan)):
+        ldis = {}
+        for layers in (8, 1):
+            ldis[layers] = os.path.join(out, f"{name}_l{layers}.ldibrtqp")
+            if not os.path.exists(ldis[layers]):
+                run("make", scene, "--kind", "rt-qp", "--size", str(SIZE), "--layers",
+                    str(layers), "-o", ldis[layers])
 
-    print(f"{'yaw':>5} {'settings':<9} {'whole 8L':>9} {'whole 1L':>9} "
-          f"{'uncov 8L':>9} {'uncov 1L':>9} {'uncov gain':>10} {'pixels':>7}")
-    for yaw in (5, 10, 20):
-        camera = run("render", ldis[8], "-o", os.path.join(out, "camera.bmp"), "--fov", "45",
-                     "--yaw", str(yaw), "--print-camera").split("\n")[0].split()
-        truth_path = os.path.join(out, f"truth_yaw{yaw}.bmp")
-        run("trace", "demo", "--size", f"{SIZE}x{SIZE}", *camera, "-o", truth_path)
-        truth = read_bmp(truth_path)
-        # Uncovered pixels: the 1-layer LDI drawn as single pixels leaves them empty.
-        probe = os.path.join(out, f"probe_yaw{yaw}.bmp")
-        run("render", ldis[1], "-o", probe, "--fov", "45", "--yaw", str(yaw), "--no-splat")
-        holes = read_bmp(probe)
-        mask = [h == BACKGROUND and t != BACKGROUND for h, t in zip(holes, truth)]
-        for setting, extra in (("default", []), ("backface", ["--backface"]),
-                               ("no-splat", ["--no-splat"])):
-            pictures = {}
-            for layers in (8, 1):
-                path = os.path.join(out, f"render_l{layers}_yaw{yaw}_{setting}.bmp")
-                run("render", ldis[layers], "-o", path, "--fov", "45", "--yaw", str(yaw), *extra)
-                pictures[layers] = read_bmp(path)
-            w8, w1 = psnr(pictures[8], truth), psnr(pictures[1], truth)
-            u8, u1 = psnr(pictures[8], truth, mask), psnr(pictures[1], truth, mask)
-            print(f"{yaw:>5} {setting:<9} {w8:9.2f} {w1:9.2f} {u8:9.2f} {u1:9.2f} "
-                  f"{u8 - u1:10.2f} {sum(mask):>7}")
+        print(f"{name}:")
+        print(f"{'yaw':>5} {'settings':<9} {'whole 8L':>9} {'whole 1L':>9} "
+              f"{'uncov 8L':>9} {'uncov 1L':>9} {'uncov gain':>10} {'pixels':>7}")
+        for yaw in (5, 10, 20, 30):
+            camera = run("render", ldis[8], "-o", os.path.join(out, "camera.bmp"), "--fov", "45",
+                         "--yaw", str(yaw), "--print-camera").split("\n")[0].split()
+            truth_path = os.path.join(out, f"{name}_truth_yaw{yaw}.bmp")
+            run("trace", scene, "--size", f"{SIZE}x{SIZE}", *camera, "-o", truth_path)
+            truth = read_bmp(truth_path)
+            # Uncovered pixels: the 1-layer LDI drawn as single pixels leaves them empty.
+            probe = os.path.join(out, f"{name}_probe_yaw{yaw}.bmp")
+            run("render", ldis[1], "-o", probe, "--fov", "45", "--yaw", str(yaw), "--no-splat")
+            holes = read_bmp(probe)
+            mask = [h == BACKGROUND and t != BACKGROUND for h, t in zip(holes, truth)]
+            for setting, extra in (("default", []), ("high", ["--quality", "high"]),
+                                   ("backface", ["--backface"]), ("no-splat", ["--no-splat"])):
+                pictures = {}
+                for layers in (8, 1):
+                    path = os.path.join(out, f"{name}_l{layers}_yaw{yaw}_{setting}.bmp")
+                    run("render", ldis[layers], "-o", path, "--fov", "45", "--yaw", str(yaw),
+                        *extra)
+                    pictures[layers] = read_bmp(path)
+                w8, w1 = psnr(pictures[8], truth), psnr(pictures[1], truth)
+                u8, u1 = psnr(pictures[8], truth, mask), psnr(pictures[1], truth, mask)
+                print(f"{yaw:>5} {setting:<9} {w8:9.2f} {w1:9.2f} {u8:9.2f} {u1:9.2f} "
+                      f"{u8 - u1:10.2f} {sum(mask):>7}")
     print(f"pictures in {out}")
 
 

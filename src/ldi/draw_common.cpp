@@ -3,9 +3,11 @@
 #include "ldi/draw_common.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "imageutil/rgb_image.h"
 #include "platform/fp_mode.h"
+#include "render/frame_margin.h"
 
 namespace strata::ldi {
 
@@ -32,6 +34,9 @@ bool BeginDraw(LdiBase& ldi, const geometry::Matrix4& warpMatrix,
     input.y0 = yRange.begin;
     input.y1 = yRange.end;
     input.buildSplatTable = ldi.options.sizeAccurate == 0;
+    if (HighQualityRequested(ldi.options)) {
+        input.maxSizeRatio = render::kHighQualitySizeRatio;
+    }
     input.bounds = ldi.header.bins;
     input.binCount = ldi.header.binCount;
     if (!render::beginDraw(ldi.warp, input)) {
@@ -55,8 +60,11 @@ LdiDrawStats LdiBase::DrawVisible(const geometry::Matrix4& warpMatrix,
     // A rectangle prepared for another grid (or never prepared) cannot narrow this one.
     if (options.frustumClipper != 0 && visibleRect.width() == width() &&
         visibleRect.height() == height()) {
-        // Only the columns and rows whose rays can reach the output view are traversed.
-        const mesh::VisibleRect rect = visibleRect.update(outputCamera);
+        // Only the columns and rows whose rays can reach the output view (widened to the frame's
+        // margin) are traversed.
+        const geometry::ViewCamera clipCamera =
+            render::wholeBufferCamera(outputCamera, frame.width, frame.height);
+        const mesh::VisibleRect rect = visibleRect.update(clipCamera);
         xRange = {rect.x0, rect.x1};
         yRange = {rect.y0, rect.y1};
     }
@@ -83,19 +91,74 @@ void ApplyFrameSettings(LdiBase& ldi, const FrameSettings& settings) {
     o.lowerHalfOnly = settings.lowerHalfOnly ? 1 : 0;
     o.upperHalfOnly = settings.upperHalfOnly ? 1 : 0;
     o.benchFlag = settings.benchFlag ? 1 : 0;
+    o.highQualitySplats = settings.highQualitySplats ? 1 : 0;
     ldi.settingsGiven = 1;
+}
+
+LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputView& view,
+                           imageutil::RgbImage& frame, FrameScratch& scratch,
+                           const ObjectDraw& draw) {
+    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0) {
+        return LdiDrawStats{};
+    }
+    const std::int32_t m = render::kFrameMargin;
+    const std::int32_t width = frame.width + 2 * m;
+    const std::int32_t height = frame.height + 2 * m;
+    imageutil::RgbImage& padded = scratch.padded;
+    if ((padded.width != width || padded.height != height || padded.pixels == nullptr) &&
+        !padded.resize(width, height)) {
+        return LdiDrawStats{};
+    }
+    // Background, with the ground rows (counted from the picture's bottom) below the sky.
+    const std::int32_t groundEnd =
+        settings.groundRows > 0 ? std::min(settings.groundRows + m, height) : 0;
+    const auto rowWords = static_cast<std::size_t>(width);
+    std::fill_n(padded.pixels, static_cast<std::size_t>(groundEnd) * rowWords,
+                settings.groundColor);
+    std::fill_n(padded.pixels + static_cast<std::size_t>(groundEnd) * rowWords,
+                static_cast<std::size_t>(height - groundEnd) * rowWords, settings.background);
+
+    render::SoftSplatBuffer* soft = nullptr;
+    if (settings.highQualitySplats && !settings.useFalseColor) {
+        scratch.soft.reset(width, height);
+        soft = &scratch.soft;
+    }
+    LdiDrawStats stats;
+    {
+        const platform::FpModeGuard modes(settings.useTrunc, settings.useSinglePrecision);
+        stats = draw(render::withMargin(view, m), padded, soft);
+    }
+    if (soft != nullptr && soft->written) {
+        render::resolveSoftSplats(*soft, padded.pixels);
+    }
+    for (std::int32_t y = 0; y < frame.height; ++y) {
+        std::copy_n(
+            padded.pixels + static_cast<std::size_t>(y + m) * rowWords + m,
+            static_cast<std::size_t>(frame.width),
+            frame.pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width));
+    }
+    return stats;
+}
+
+LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
+                       imageutil::RgbImage& frame, FrameScratch& scratch) {
+    return DrawFrameWith(
+        settings, view, frame, scratch,
+        [&ldi, &settings](const render::OutputView& shifted, imageutil::RgbImage& target,
+                          render::SoftSplatBuffer* soft) {
+            ApplyFrameSettings(ldi, settings);
+            ldi.warp.soft = soft;
+            const LdiDrawStats stats =
+                ldi.DrawAll(shifted.warpMatrix, shifted.viewMatrix, shifted.camera, target);
+            ldi.warp.soft = nullptr;
+            return stats;
+        });
 }
 
 LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
                        imageutil::RgbImage& frame) {
-    if (frame.pixels != nullptr && frame.width > 0 && frame.height > 0) {
-        std::fill_n(frame.pixels,
-                    static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height),
-                    settings.background);
-    }
-    ApplyFrameSettings(ldi, settings);
-    const platform::FpModeGuard modes(settings.useTrunc, settings.useSinglePrecision);
-    return ldi.DrawAll(view.warpMatrix, view.viewMatrix, view.camera, frame);
+    thread_local FrameScratch scratch;
+    return DrawFrame(ldi, settings, view, frame, scratch);
 }
 
 }  // namespace strata::ldi

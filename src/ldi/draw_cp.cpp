@@ -35,6 +35,7 @@ struct CpKernel {
     const std::uint8_t* layerCount = nullptr;
     std::int32_t ldiWidth = 0;
     kernel::FrameTarget target;
+    kernel::SoftTarget soft;  // high-quality mode
     // Warp.
     geometry::Matrix4 transform;
     Vector4 zCol;
@@ -78,7 +79,7 @@ inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float 
 // Draws one row run. CP keeps a running index into the pixels: the counts of the columns before
 // the run's first pixel are summed once, then each step adds (moving right) or subtracts (moving
 // left) one pixel's layer count.
-template <bool kFalseColour, bool kSplat>
+template <bool kFalseColour, bool kSplat, bool kSoft>
 void drawRun(CpKernel& k, const render::RowRun& run) {
     Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
                                                   static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
@@ -147,6 +148,12 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                     s /= k.correction.at(X, Y);
                 }
             }
+            if constexpr (kSoft) {
+                // No normals: neither backface culling nor a measured slope.
+                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut);
+                ++written;
+                continue;
+            }
             const std::uint32_t colour = kFalseColour ? cpFalseColour(k, word, zOut, s) : word;
             std::uint32_t* const at = frame + static_cast<std::intptr_t>(Y) * stride + X;
             if (!kSplat || s < kOnePixel) {
@@ -190,10 +197,11 @@ CpKernel makeKernel(const LdiRtCp& ldi, imageutil::RgbImage& frame) {
     return k;
 }
 
-template <bool kFalseColour, bool kSplat>
+template <bool kFalseColour, bool kSplat, bool kSoft = false>
 void traverse(CpKernel& k, LdiRtCp& ldi, render::Traversal kind) {
-    kernel::traverseRuns(ldi, kind,
-                         [&](const render::RowRun& run) { drawRun<kFalseColour, kSplat>(k, run); });
+    kernel::traverseRuns(ldi, kind, [&](const render::RowRun& run) {
+        drawRun<kFalseColour, kSplat, kSoft>(k, run);
+    });
 }
 
 }  // namespace
@@ -211,11 +219,15 @@ LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
         return drawStats;
     }
     CpKernel k = makeKernel(*this, frame);
+    k.soft = kernel::softTarget(*this, frame);
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     const bool splat = options.useSplat != 0;
     const bool falseColour = options.useFalseColor != 0;
     for (int i = 0; i < passes.count; ++i) {
-        if (splat) {
+        if (k.soft.buffer != nullptr) {
+            splat ? traverse<false, true, true>(k, *this, passes[i])
+                  : traverse<false, false, true>(k, *this, passes[i]);
+        } else if (splat) {
             falseColour ? traverse<true, true>(k, *this, passes[i])
                         : traverse<false, true>(k, *this, passes[i]);
         } else {

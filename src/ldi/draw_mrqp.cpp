@@ -136,6 +136,7 @@ struct MrqpKernel {
     // Tables and settings.
     const float* sizeTable = nullptr;
     kernel::DepthCorrection correction;
+    kernel::SoftTarget soft;  // high-quality mode
     const float* binValue = nullptr;
     float splatScale = 0.0f;
     bool useCorrection = false;
@@ -200,7 +201,7 @@ enum class SizePath { single, table, accurate };
 // Draws one row run: every layer of every pixel. The three array levels are indexed from their
 // own layer offsets at each pixel; within a pixel the 4 x 4 and 2 x 2 colour indices advance by
 // the set bits of each layer's masks, whether or not the layer is drawn.
-template <bool kFalseColour, SizePath kSize>
+template <bool kFalseColour, SizePath kSize, bool kSoft>
 void drawRun(MrqpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
     Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
@@ -308,12 +309,28 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                     const float fIn = dot(n, rho);
                     facing = dot(n, omega);
                     haveFacing = true;
-                    s = k.binValue[(v >> 20) & 31u] * k.splatScale *
-                        std::sqrt(std::fabs(m * facing / fIn)) * -zOut;
+                    float ratio = std::sqrt(std::fabs(m * facing / fIn));
+                    if constexpr (kSoft) {
+                        ratio = std::min(ratio, render::kHighQualitySizeRatio);
+                    }
+                    s = k.binValue[(v >> 20) & 31u] * k.splatScale * ratio * -zOut;
                 }
                 if (useCorrection) {
                     s /= k.correction.at(X, Y);
                 }
+            }
+            if constexpr (kSoft) {
+                // Backface culling, then the full colour as a soft footprint (one pixel without
+                // splatting: the gap fill closes what the stretched masks would cover).
+                const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
+                facing = dot(k.normals[(v >> 25) & 63u], omega);
+                if (facing > 0.1f) {
+                    continue;
+                }
+                k.soft.splat(X, Y, kSize == SizePath::single ? 0.0f : s,
+                             kernel::surfaceSlope(facing, omega), full[layer], zOut);
+                ++written;
+                continue;
             }
             if (needFacing) {
                 if (!haveFacing) {
@@ -421,20 +438,20 @@ MrqpKernel makeKernel(LdiRtMrqp& ldi, imageutil::RgbImage& frame) {
     return k;
 }
 
-template <bool kFalseColour, SizePath kSize>
+template <bool kFalseColour, SizePath kSize, bool kSoft>
 void traverse(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind) {
-    kernel::traverseRuns(ldi, kind,
-                         [&](const render::RowRun& run) { drawRun<kFalseColour, kSize>(k, run); });
+    kernel::traverseRuns(
+        ldi, kind, [&](const render::RowRun& run) { drawRun<kFalseColour, kSize, kSoft>(k, run); });
 }
 
-template <bool kFalseColour>
+template <bool kFalseColour, bool kSoft = false>
 void traverseBySize(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind) {
     if (ldi.options.useSplat == 0) {
-        traverse<kFalseColour, SizePath::single>(k, ldi, kind);
+        traverse<kFalseColour, SizePath::single, kSoft>(k, ldi, kind);
     } else if (ldi.options.sizeAccurate == 0) {
-        traverse<kFalseColour, SizePath::table>(k, ldi, kind);
+        traverse<kFalseColour, SizePath::table, kSoft>(k, ldi, kind);
     } else {
-        traverse<kFalseColour, SizePath::accurate>(k, ldi, kind);
+        traverse<kFalseColour, SizePath::accurate, kSoft>(k, ldi, kind);
     }
 }
 
@@ -458,10 +475,15 @@ LdiDrawStats LdiRtMrqp::Draw(const geometry::Matrix4& warpMatrix,
         return drawStats;
     }
     MrqpKernel k = makeKernel(*this, frame);
+    k.soft = kernel::softTarget(*this, frame);
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     for (int i = 0; i < passes.count; ++i) {
-        options.useFalseColor != 0 ? traverseBySize<true>(k, *this, passes[i])
-                                   : traverseBySize<false>(k, *this, passes[i]);
+        if (k.soft.buffer != nullptr) {
+            traverseBySize<false, true>(k, *this, passes[i]);
+        } else {
+            options.useFalseColor != 0 ? traverseBySize<true>(k, *this, passes[i])
+                                       : traverseBySize<false>(k, *this, passes[i]);
+        }
     }
     warp.facing = k.facing;
     kernel::storeCounters(drawStats, k.visited, k.inside, k.written);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 #include "geometry/depth.h"
 #include "geometry/normal_table.h"
@@ -16,6 +17,7 @@
 #include "ldi/ldi_rt_quad.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
+#include "render/soft_splat.h"
 #include "render/traversal.h"
 
 namespace strata::ldi {
@@ -47,10 +49,7 @@ struct QpKernel {
     Vector4 zCol;
     // Tables and settings.
     const float* sizeTable = nullptr;
-    const float* correction = nullptr;
-    std::int32_t correctionRow = 0;
-    std::int32_t halfW = 0;  // Wo >> 1, Ho >> 1
-    std::int32_t halfH = 0;
+    kernel::DepthCorrection correction;
     const float* binValue = nullptr;
     float splatScale = 0.0f;
     bool useCorrection = false;
@@ -70,6 +69,7 @@ struct QpKernel {
     float depthScale = 0.0f;  // false-colour mode 2: 255 / (1/near - 1/far)
     float invFar = 0.0f;
     float facing = 0.0f;
+    kernel::SoftTarget soft;  // high-quality mode
     // Counters.
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -110,7 +110,7 @@ enum class SizePath { single, table, accurate };
 // Draws one row run: startRow, then every layer of every pixel of the run. Everything the loop
 // reads is copied into locals first: the frame is written through a uint32_t pointer, which the
 // compiler must otherwise assume may change any 32-bit field of the kernel record.
-template <bool kFalseColour, SizePath kSize>
+template <bool kFalseColour, SizePath kSize, bool kSoft>
 void drawRun(QpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
     Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
@@ -188,14 +188,28 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     const float fIn = dot(n, rho);
                     facing = dot(n, omega);
                     haveFacing = true;
-                    s = k.binValue[(q >> 20) & 31u] * k.splatScale *
-                        std::sqrt(std::fabs(m * facing / fIn)) * -zOut;
+                    float ratio = std::sqrt(std::fabs(m * facing / fIn));
+                    if constexpr (kSoft) {
+                        ratio = std::min(ratio, render::kHighQualitySizeRatio);
+                    }
+                    s = k.binValue[(q >> 20) & 31u] * k.splatScale * ratio * -zOut;
                 }
                 if (useCorrection) {
-                    const std::int32_t dx = X - k.halfW;
-                    const std::int32_t dy = Y - k.halfH;
-                    s /= k.correction[(dy < 0 ? -dy : dy) * k.correctionRow + (dx < 0 ? -dx : dx)];
+                    s /= k.correction.at(X, Y);
                 }
+            }
+            if constexpr (kSoft) {
+                // Backface culling, then a depth tolerance of the footprint's own depth extent:
+                // its width in output pixels, grown with the slope of the surface seen along
+                // the output ray, converted to output depth at the sample's distance.
+                const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
+                facing = dot(k.normals[(q >> 25) & 63u], omega);
+                if (facing > 0.1f) {
+                    continue;  // the backface test of the default mode
+                }
+                k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut);
+                ++written;
+                continue;
             }
             if (needFacing) {
                 if (!haveFacing) {
@@ -271,10 +285,7 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.sizeTable = warp.splatSize.entries.data();
-    k.correction = warp.depthCorrection.entries.data();
-    k.correctionRow = warp.depthCorrection.rowLength;
-    k.halfW = frame.width >> 1;
-    k.halfH = frame.height >> 1;
+    k.correction = kernel::depthCorrection(warp);
     k.binValue = ldi.binValue.data();
     k.splatScale = warp.splatScale;
     k.useCorrection = o.useDepthCorrection != 0;
@@ -300,7 +311,7 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     return k;
 }
 
-template <bool kFalseColour, SizePath kSize>
+template <bool kFalseColour, SizePath kSize, bool kSoft = false>
 void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind) {
     geometry::ScanlineCuller* culler =
         ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
@@ -308,7 +319,7 @@ void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind) {
         if (culler != nullptr && culler->rowCulled(run.row)) {
             return;
         }
-        drawRun<kFalseColour, kSize>(k, run);
+        drawRun<kFalseColour, kSize, kSoft>(k, run);
     });
 }
 
@@ -326,6 +337,7 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
         return drawStats;
     }
     QpKernel k = makeKernel(*this, frame, depthBuffer);
+    k.soft = kernel::softTarget(*this, frame);
 
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     for (int i = 0; i < passes.count; ++i) {
@@ -333,7 +345,13 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
                               : options.sizeAccurate == 0 ? SizePath::table
                                                           : SizePath::accurate;
         const bool falseColour = options.useFalseColor != 0;
-        if (size == SizePath::single) {
+        if (k.soft.buffer != nullptr) {
+            // High quality: true colour only, every size path with soft footprints.
+            size == SizePath::single ? traverse<false, SizePath::single, true>(k, *this, passes[i])
+            : size == SizePath::table
+                ? traverse<false, SizePath::table, true>(k, *this, passes[i])
+                : traverse<false, SizePath::accurate, true>(k, *this, passes[i]);
+        } else if (size == SizePath::single) {
             falseColour ? traverse<true, SizePath::single>(k, *this, passes[i])
                         : traverse<false, SizePath::single>(k, *this, passes[i]);
         } else if (size == SizePath::table) {
@@ -362,6 +380,7 @@ LdiDrawStats LdiRtQuad::Draw(const geometry::Matrix4& warpMatrix,
         }
         half->options = options;
         half->settingsGiven = settingsGiven;
+        half->warp.soft = warp.soft;
         const LdiDrawStats s =
             half->Draw(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer, xRange, yRange);
         drawStats.visited += s.visited;

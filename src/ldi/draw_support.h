@@ -9,7 +9,10 @@
 #include "geometry/vector.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/ldi_base.h"
+#include "render/footprint.h"
+#include "render/soft_splat.h"
 #include "render/traversal.h"
+#include "render/warp_state.h"
 
 namespace strata::ldi::kernel {
 
@@ -97,23 +100,75 @@ inline FrameTarget frameTarget(imageutil::RgbImage& frame) {
             static_cast<float>(frame.height - 6)};
 }
 
-// The depth-correction divisor of an output pixel, from the quadrant table of the draw.
+// The depth-correction divisor of an output pixel, from the quadrant table of the draw. Pixels
+// are counted in the frame buffer; the picture's centre is its window's. Positions in the margin
+// around the picture use the table's edge entries.
 struct DepthCorrection {
     const float* table = nullptr;
     std::int32_t rowLength = 0;
-    std::int32_t halfW = 0;  // output width >> 1, height >> 1
+    std::int32_t halfW = 0;  // window x0 + (width >> 1), y0 + (height >> 1)
     std::int32_t halfH = 0;
+    std::int32_t lastX = 0;  // the table's last column and row
+    std::int32_t lastY = 0;
 
     float at(std::int32_t x, std::int32_t y) const {
-        const std::int32_t dx = x - halfW;
-        const std::int32_t dy = y - halfH;
-        return table[(dy < 0 ? -dy : dy) * rowLength + (dx < 0 ? -dx : dx)];
+        const std::int32_t dx = std::min(x < halfW ? halfW - x : x - halfW, lastX);
+        const std::int32_t dy = std::min(y < halfH ? halfH - y : y - halfH, lastY);
+        return table[dy * rowLength + dx];
     }
 };
 
 inline DepthCorrection depthCorrection(const render::WarpState& warp) {
-    return {warp.depthCorrection.entries.data(), warp.depthCorrection.rowLength, warp.outWidth >> 1,
-            warp.outHeight >> 1};
+    return {warp.depthCorrection.entries.data(),
+            warp.depthCorrection.rowLength,
+            warp.window.x0 + (warp.outWidth >> 1),
+            warp.window.y0 + (warp.outHeight >> 1),
+            std::max(warp.depthCorrection.rowLength - 1, 0),
+            std::max(warp.depthCorrection.rowCount - 1, 0)};
+}
+
+// The high-quality mode of a draw: soft footprints into the frame function's buffer instead of
+// blended ones into the frame. buffer is null when the mode is off or the buffer does not match
+// the frame.
+struct SoftTarget {
+    render::SoftSplatBuffer* buffer = nullptr;
+    float pixelAngle = 0.0f;  // 2 tan(fov / 2) / picture width: one output pixel seen from the eye
+
+    // A sample of the given splat size at (x, y) of the frame buffer: the footprint that size
+    // selects, depth-tested with a tolerance of the footprint's own depth extent: its width in
+    // output pixels (at least one) grown by the surface's slope along the output ray, at the
+    // sample's output depth zOut (-1/distance).
+    void splat(std::int32_t x, std::int32_t y, float size, float slope, std::uint32_t colour,
+               float zOut) const {
+        const float extent = std::max(size, 1.0f) * (1.0f + slope);
+        render::softSplat(*buffer, x, y, render::footprintRadius(size), colour, zOut,
+                          extent * pixelAngle * -zOut);
+    }
+};
+
+// Marks the buffer written when the draw will use it.
+inline SoftTarget softTarget(LdiBase& ldi, const imageutil::RgbImage& frame) {
+    SoftTarget t;
+    const render::WarpState& warp = ldi.warp;
+    if (ldi.options.highQualitySplats != 0 && ldi.options.useFalseColor == 0 &&
+        render::softTargetFits(warp, frame.width, frame.height)) {
+        t.buffer = warp.soft;
+        t.buffer->written = true;
+        t.pixelAngle = 2.0f * warp.tanOut / static_cast<float>(std::max(warp.outWidth, 1));
+    }
+    return t;
+}
+
+// The slope (tangent of the angle between the surface and the view plane) a surface of normal
+// n shows along the output ray omega, whose dot product with n is facing; grazing surfaces are
+// limited to kMaxSurfaceSlope. Surfaces without normals take kUnknownSurfaceSlope.
+inline constexpr float kMaxSurfaceSlope = 4.0f;
+inline constexpr float kUnknownSurfaceSlope = 2.0f;
+inline float surfaceSlope(float facing, const geometry::Vector3& omega) {
+    const float cos2 = facing * facing / omega.squaredLength();
+    return cos2 * (1.0f + kMaxSurfaceSlope * kMaxSurfaceSlope) > 1.0f
+               ? std::sqrt((1.0f - cos2) / cos2)
+               : kMaxSurfaceSlope;
 }
 
 // False colour by output depth: grey 255 at the near plane, 0 at the far plane, linear in

@@ -40,9 +40,9 @@ struct LdiRenderOptions {
     std::uint8_t backfaceCulling = 0;
     std::uint8_t useDepthCorrection = 0;
     std::uint8_t useFalseColor = 0;
-    std::uint8_t benchFlag = 0;  // pushed from the view
-    std::uint8_t spare0 = 0;
-    std::uint8_t lowerHalfOnly = 0;  // segment restrictions of the QP kinds
+    std::uint8_t benchFlag = 0;          // pushed from the view
+    std::uint8_t highQualitySplats = 0;  // soft depth-tested splats and small-gap fill
+    std::uint8_t lowerHalfOnly = 0;      // segment restrictions of the QP kinds
     std::uint8_t upperHalfOnly = 0;
     std::uint8_t spare1 = 0;
     std::uint8_t spare2 = 0;

@@ -3,6 +3,7 @@
 // the converted layered image.
 #include "ldi/voxel_model.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "platform/file_io.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
+#include "render/frame_margin.h"
 #include "render/traversal.h"
 #include "render/warp_setup.h"
 
@@ -23,6 +25,10 @@ namespace {
 constexpr std::uint64_t kMaxVoxelFileBytes = std::uint64_t{1} << 31;
 constexpr std::size_t kSampleBytes = 7;
 constexpr float kHalfPi = 1.5707964f;
+
+// Voxels carry no normals: the soft depth test allows for a surface slope of 2 across a
+// footprint.
+constexpr float kSoftSlope = 2.0f;
 
 // The voxel footprint thresholds: one pixel below 0.89, then 3 x 3, 5 x 5 from 1.2, 7 x 7 from 2.
 int voxelRadius(float size) {
@@ -304,7 +310,11 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
         static_cast<std::size_t>(height_) + 1 != rowStart_.size()) {
         return;
     }
-    const mesh::VisibleRect rect = visibleRect_.update(outputCamera);
+    // The picture's window in the frame buffer; samples in the margin around it are drawn too.
+    const render::OutputWindow window =
+        render::outputWindow(outputCamera, frame.width, frame.height);
+    const mesh::VisibleRect rect =
+        visibleRect_.update(render::wholeBufferCamera(outputCamera, frame.width, frame.height));
     if (rect.visible == 0) {
         return;
     }
@@ -313,7 +323,19 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
     const float tanRef = std::tan(view_.fov / 2.0f);
     const float tanOut = std::tan(outputCamera.fov / 2.0f);
     const float splatScale =
-        static_cast<float>(outW) / static_cast<float>(width_) * tanRef / tanOut;
+        static_cast<float>(window.width) / static_cast<float>(width_) * tanRef / tanOut;
+    // High-quality mode: soft footprints, depth-tested with their own depth extent (no normals:
+    // a fixed slope allowance).
+    render::SoftSplatBuffer* const soft =
+        soft_ != nullptr && soft_->width == frame.width && soft_->height == frame.height &&
+                soft_->pixels.size() == static_cast<std::size_t>(frame.width) * frame.height
+            ? soft_
+            : nullptr;
+    if (soft != nullptr) {
+        soft->written = true;
+    }
+    const float softExtent =
+        (1.0f + kSoftSlope) * 2.0f * tanOut / static_cast<float>(std::max(window.width, 1));
     const render::WarpSetup setup = render::computeWarpSetup(view_.fullTransform(), warpMatrix,
                                                              rect.x0, rect.x1, rect.y0, rect.y1);
     if (!setup.valid) {
@@ -365,7 +387,14 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
                     if (column < 3 || column > maxX || row < 3 || row > maxY) {
                         continue;
                     }
-                    const float size = splat ? -(v * a.z + p.z) * inv * splatScale : 0.0f;
+                    const float zOut = (v * a.z + p.z) * inv;
+                    const float size = splat ? -zOut * splatScale : 0.0f;
+                    if (soft != nullptr) {
+                        render::softSplat(*soft, column, row, voxelRadius(size),
+                                          static_cast<std::uint32_t>(sample.colour), zOut,
+                                          std::max(size, 1.0f) * softExtent * -zOut);
+                        continue;
+                    }
                     render::writeFootprint(
                         pixels + static_cast<std::ptrdiff_t>(row) * stride + column, stride,
                         voxelRadius(size), static_cast<std::uint32_t>(sample.colour));

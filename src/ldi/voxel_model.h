@@ -22,6 +22,7 @@
 #include "geometry/matrix.h"
 #include "geometry/view_camera.h"
 #include "mesh/visible_rectangle.h"
+#include "render/soft_splat.h"
 
 namespace strata::imageutil {
 class RgbImage;
@@ -115,6 +116,8 @@ class VoxelModel {
     std::int64_t samplesVisited = 0;  // never reset by drawing
     // When false, failures are kept in loadError but not printed.
     bool reportErrors = true;
+    // High-quality mode: the frame function's soft-splat buffer (of the frame's size), or null.
+    void SetSoftTarget(render::SoftSplatBuffer* soft) { soft_ = soft; }
 
   private:
     int Fail(const std::string& message, bool emptyFrame);
@@ -129,6 +132,7 @@ class VoxelModel {
     mesh::VisibleRectangle visibleRect_;
     bool loaded_ = false;
     std::string loadError_;
+    render::SoftSplatBuffer* soft_ = nullptr;
 };
 
 }  // namespace strata::ldi

@@ -15,12 +15,13 @@ std::int32_t sizeClassCount(std::int32_t binCount, std::size_t boundCount) {
 
 void SplatSizeTable::build(float splatScale, const geometry::Vector3& outDir,
                            const geometry::Vector3& refDir, std::span<const float> bounds,
-                           std::int32_t binCount) {
+                           std::int32_t binCount, float maxRatio) {
     const std::int32_t classes = sizeClassCount(binCount, bounds.size());
     const auto normals = geometry::normalTable();
     for (int n = 0; n < geometry::kNormalCount; ++n) {
         const geometry::Vector3& normal = normals[static_cast<std::size_t>(n)];
-        const float ratio = std::sqrt(std::fabs(dot(normal, outDir) / dot(normal, refDir)));
+        const float ratio =
+            std::min(std::sqrt(std::fabs(dot(normal, outDir) / dot(normal, refDir))), maxRatio);
         const float scale = splatScale * ratio;
         for (int j = 0; j < kMaxSizeClasses; ++j) {
             const std::size_t index = static_cast<std::size_t>((n << 5) | j);

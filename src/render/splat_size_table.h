@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 #include "geometry/vector.h"
@@ -22,9 +23,11 @@ struct SplatSizeTable {
 
     // Fills entries (n << 5) | j for every normal n and every class j < L, L = min(binCount, 32,
     // bounds.size() - 1); classes j >= L are set to 0. Entry = S sqrt(|N.outDir / N.refDir|)
-    // (bounds[j] + bounds[j+1]) / 2. A normal perpendicular to refDir gives an infinite entry.
+    // (bounds[j] + bounds[j+1]) / 2. A normal perpendicular to refDir gives an infinite entry,
+    // unless maxRatio limits the square-root ratio.
     void build(float splatScale, const geometry::Vector3& outDir, const geometry::Vector3& refDir,
-               std::span<const float> bounds, std::int32_t binCount);
+               std::span<const float> bounds, std::int32_t binCount,
+               float maxRatio = std::numeric_limits<float>::infinity());
 
     float operator[](std::uint32_t index) const { return entries[index & (kSplatTableSize - 1)]; }
 };

@@ -20,10 +20,15 @@ geometry::ImagePlaneFrame pixelFrame(const geometry::ViewCamera& camera, float t
 bool beginDraw(WarpState& state, const DrawSetupInput& input) {
     state.facing = 0.0f;
     state.outputCamera = input.outputCamera;
-    state.outWidth = input.outWidth;
-    state.outHeight = input.outHeight;
-    state.halfWidth = static_cast<float>(input.outWidth) * 0.5f;
-    state.halfHeight = static_cast<float>(input.outHeight) * 0.5f;
+    state.bufferWidth = input.outWidth;
+    state.bufferHeight = input.outHeight;
+    state.window = outputWindow(input.outputCamera, input.outWidth, input.outHeight);
+    const std::int32_t outWidth = state.window.width;
+    const std::int32_t outHeight = state.window.height;
+    state.outWidth = outWidth;
+    state.outHeight = outHeight;
+    state.halfWidth = static_cast<float>(outWidth) * 0.5f;
+    state.halfHeight = static_cast<float>(outHeight) * 0.5f;
 
     TraversalRange& range = state.range;
     range.width = input.ldiWidth;
@@ -35,17 +40,17 @@ bool beginDraw(WarpState& state, const DrawSetupInput& input) {
 
     state.tanLdi = std::tan(0.5f * input.ldiView.fov);
     state.tanOut = std::tan(0.5f * input.outputCamera.fov);
-    state.splatScale = static_cast<float>(input.outWidth) *
+    state.splatScale = static_cast<float>(outWidth) *
                        (state.tanLdi / state.tanOut / static_cast<float>(input.ldiWidth));
-    state.correction = depthCorrectionParameters(input.outputCamera.near, state.tanOut,
-                                                 input.outWidth, input.outHeight);
+    state.correction =
+        depthCorrectionParameters(input.outputCamera.near, state.tanOut, outWidth, outHeight);
     // A footprint of up to 7 x 7 must fit between the guard bands.
     if (range.x0 >= range.x1 || range.y0 >= range.y1 || input.outWidth < 7 || input.outHeight < 7) {
         state.setup.valid = false;
         return false;
     }
-    state.depthCorrection.update(input.outWidth, input.outHeight, state.correction.sx,
-                                 state.correction.sy, state.correction.k);
+    state.depthCorrection.update(outWidth, outHeight, state.correction.sx, state.correction.sy,
+                                 state.correction.k);
 
     state.setup = computeWarpSetup(input.ldiView.fullTransform(), input.warpMatrix, range.x0,
                                    range.x1, range.y0, range.y1);
@@ -54,10 +59,16 @@ bool beginDraw(WarpState& state, const DrawSetupInput& input) {
     }
     if (input.buildSplatTable) {
         state.splatSize.build(state.splatScale, input.outputCamera.dir, input.ldiView.dir,
-                              input.bounds, input.binCount);
+                              input.bounds, input.binCount, input.maxSizeRatio);
     }
     state.refFrame = pixelFrame(input.ldiView, state.tanLdi, input.ldiWidth, input.ldiHeight);
-    state.outFrame = pixelFrame(input.outputCamera, state.tanOut, input.outWidth, input.outHeight);
+    state.outFrame = pixelFrame(input.outputCamera, state.tanOut, outWidth, outHeight);
+    // Buffer pixel (x0, y0) is the picture's pixel (0, 0).
+    geometry::ImagePlaneFrame& out = state.outFrame;
+    const float wx = static_cast<float>(state.window.x0);
+    const float wy = static_cast<float>(state.window.y0);
+    out.cornerRay = out.cornerRay - wx * out.delBi - wy * out.delUp;
+    out.origin = out.origin - wx * out.delBi - wy * out.delUp;
     return true;
 }
 

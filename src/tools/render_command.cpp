@@ -40,6 +40,7 @@ struct RenderArgs {
     int falseColor = -1;
     bool sizeAccurate = false;
     std::string round = "trunc";
+    std::string quality = "default";
     bool lowerHalf = false;
     bool upperHalf = false;
     int frames = 0;
@@ -140,6 +141,11 @@ int runRender(const RenderArgs& args) {
                      args.round.c_str());
         return 2;
     }
+    if (args.quality != "default" && args.quality != "high") {
+        std::fprintf(stderr, "strata render: --quality wants high or default, got \"%s\"\n",
+                     args.quality.c_str());
+        return 2;
+    }
     if (args.falseColor != -1 && (args.falseColor < 0 || args.falseColor > 7)) {
         std::fprintf(stderr, "strata render: --false-color wants 0..7, got %d\n", args.falseColor);
         return 2;
@@ -184,6 +190,7 @@ int runRender(const RenderArgs& args) {
         }
     }
     settings.useTrunc = args.round == "trunc";
+    settings.highQualitySplats = args.quality == "high";
     settings.lowerHalfOnly = args.lowerHalf;
     settings.upperHalfOnly = args.upperHalf;
 
@@ -280,6 +287,10 @@ void addRenderCommand(CLI::App& app, int& status) {
                       "splat size from the normal and distance instead of the size table");
     command->add_option("--round", args->round,
                         "pixel position conversion: trunc (default) or nearest (even)");
+    command->add_option("--quality", args->quality,
+                        "splats: default (blended footprints in traversal order) or high (soft "
+                        "depth-tested footprints, limited size ratio, backface culling, small gaps "
+                        "filled)");
     command->add_flag("--lower-half", args->lowerHalf, "draw only pixels with column + row < W");
     command->add_flag("--upper-half", args->upperHalf, "draw only pixels with column + row >= W");
     command->add_option("--frames", args->frames, "repeat the draw N times and print the timing");

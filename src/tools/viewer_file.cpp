@@ -130,6 +130,15 @@ bool openViewerFile(const std::string& path, ViewerFile& file, std::string& erro
     return true;
 }
 
+namespace {
+
+ldi::FrameScratch& frameScratch() {
+    thread_local ldi::FrameScratch scratch;
+    return scratch;
+}
+
+}  // namespace
+
 ViewerDraw drawViewerFile(ViewerFile& file, const ldi::FrameSettings& settings,
                           const render::OutputView& view, imageutil::RgbImage& frame) {
     ViewerDraw result;
@@ -150,12 +159,19 @@ ViewerDraw drawViewerFile(ViewerFile& file, const ldi::FrameSettings& settings,
             break;
         }
         case ViewerFileKind::voxel: {
-            frame.fill(settings.background);
-            const platform::FpModeGuard modes(settings.useTrunc, settings.useSinglePrecision);
-            const std::int64_t before = file.voxel->samplesVisited;
-            file.voxel->DrawVoxels(view.warpMatrix, view.viewMatrix, view.camera, frame,
-                                   settings.useSplat);
-            result.stats.visited = static_cast<std::int32_t>(file.voxel->samplesVisited - before);
+            ldi::VoxelModel& voxel = *file.voxel;
+            const std::int64_t before = voxel.samplesVisited;
+            ldi::DrawFrameWith(
+                settings, view, frame, frameScratch(),
+                [&voxel, &settings](const render::OutputView& shifted, imageutil::RgbImage& target,
+                                    render::SoftSplatBuffer* soft) {
+                    voxel.SetSoftTarget(soft);
+                    voxel.DrawVoxels(shifted.warpMatrix, shifted.viewMatrix, shifted.camera, target,
+                                     settings.useSplat);
+                    voxel.SetSoftTarget(nullptr);
+                    return ldi::LdiDrawStats{};
+                });
+            result.stats.visited = static_cast<std::int32_t>(voxel.samplesVisited - before);
             return result;
         }
     }
@@ -163,7 +179,7 @@ ViewerDraw drawViewerFile(ViewerFile& file, const ldi::FrameSettings& settings,
         frame.fill(settings.background);
         return result;
     }
-    result.stats = ldi::DrawFrame(*drawn, settings, view, frame);
+    result.stats = ldi::DrawFrame(*drawn, settings, view, frame, frameScratch());
     return result;
 }
 

@@ -53,16 +53,31 @@ TEST(QpDraw, ReferenceCameraPutsEveryFrontSampleOnItsOwnPixel) {
         imageutil::RgbImage frame = imageutil::RgbImage::createOwned(n, n);
         const ldi::LdiDrawStats stats = ldi::DrawFrame(*ldi, settings, view, frame);
         EXPECT_EQ(stats.visited, 2 * n * n);
-        // Pixel centres land on whole numbers: the guard band keeps 3 <= X < n - 6.
-        for (int y = 3; y < n - 6; ++y) {
-            for (int x = 3; x < n - 6; ++x) {
+        // Pixel centres land on whole numbers; the frame's margin puts the guard band outside
+        // the picture, so the border rows and columns are drawn too.
+        for (int y = 0; y < n; ++y) {
+            for (int x = 0; x < n; ++x) {
                 ASSERT_EQ(frame.pixels[y * n + x], uniqueColour(y, x) | 0xFF000000u)
                     << x << "," << y << " trunc " << trunc;
             }
         }
-        // The guard band keeps the border rows and columns untouched.
-        EXPECT_EQ(frame.pixels[0], 0xB2B2B2u);
-        EXPECT_EQ(frame.pixels[2 * n + 30], 0xB2B2B2u);
+        // Drawn straight into a frame of the picture's size, the guard band keeps the border
+        // rows and columns untouched: 3 <= X < n - 6.
+        imageutil::RgbImage bare = imageutil::RgbImage::createOwned(n, n);
+        std::fill_n(bare.pixels, n * n, 0xB2B2B2u);
+        ldi::ApplyFrameSettings(*ldi, settings);
+        {
+            const platform::FpModeGuard modes(true, true);
+            ldi->DrawAll(view.warpMatrix, view.viewMatrix, view.camera, bare);
+        }
+        for (int y = 0; y < n; ++y) {
+            for (int x = 0; x < n; ++x) {
+                const bool inside = x >= 3 && x < n - 6 && y >= 3 && y < n - 6;
+                ASSERT_EQ(bare.pixels[y * n + x],
+                          inside ? uniqueColour(y, x) | 0xFF000000u : 0xB2B2B2u)
+                    << x << "," << y;
+            }
+        }
     }
 }
 

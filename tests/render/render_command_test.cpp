@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+#include "render/scan_mesh.h"
+
 namespace {
 
 const std::string kStrata = std::string(STRATA_BINARY_DIR) + "/src/tools/strata";
@@ -53,7 +55,20 @@ class RenderCommand : public ::testing::Test {
         }
         const CommandResult traced = run("trace demo --size 128x128 -o " + path("truth.png"));
         ASSERT_EQ(traced.status, 0) << traced.out;
+        // A mesh that fills the whole view, border included, seen from straight above.
+        ASSERT_TRUE(strata::render::testing::writeScanMesh(path("scan.ply")));
+        for (const char* kind : {"rt-qp", "rtff-qp", "quad", "rt-cp", "rtff-mrqp"}) {
+            const CommandResult made =
+                run("make " + path("scan.ply") + " --size 96 --kind " + kind + kTopCamera + " -o " +
+                    path(std::string("scan_") + kind));
+            ASSERT_EQ(made.status, 0) << made.out;
+        }
+        const CommandResult tracedScan = run("trace " + path("scan.ply") + " --size 96x96" +
+                                             kTopCamera + " -o " + path("scan_truth.png"));
+        ASSERT_EQ(tracedScan.status, 0) << tracedScan.out;
     }
+    static constexpr const char* kTopCamera =
+        " --pos 0.05,2.2,0.1 --dir 0,-1,0 --up 0,0,-1 --fov 45";
     static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
     static std::string path(const std::string& name) { return (dir_ / name).string(); }
     // The pyramid, set and voxel files, named with their extensions.
@@ -72,20 +87,27 @@ class RenderCommand : public ::testing::Test {
 };
 std::filesystem::path RenderCommand::dir_;
 
+// The file the maker wrote for a stem and kind (it may add its own extension).
+std::string madeFile(const std::filesystem::path& dir, const std::string& stem,
+                     const std::string& kind) {
+    const std::filesystem::path base = dir / (stem + "_" + kind);
+    if (kind == "quad") {
+        return base.string() + ".ldiquad";
+    }
+    std::string file = base.string();
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(stem + "_" + kind, 0) == 0 && name.find("_top") == std::string::npos &&
+            name.find("_bot") == std::string::npos) {
+            file = entry.path().string();
+        }
+    }
+    return file;
+}
+
 TEST_F(RenderCommand, ReferenceCameraEqualsTheRayTracedPicture) {
     for (const char* kind : {"rt-qp", "rtff-qp", "quad", "rt-cp", "rtff-mrqp"}) {
-        std::string file = ldi(kind);
-        if (!std::filesystem::exists(file)) {
-            // The maker may add its own extension; take the file it wrote.
-            for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
-                const std::string name = entry.path().filename().string();
-                if (name.rfind(std::string("demo_") + kind, 0) == 0 &&
-                    name.find("_top") == std::string::npos &&
-                    name.find("_bot") == std::string::npos) {
-                    file = entry.path().string();
-                }
-            }
-        }
+        const std::string file = madeFile(dir_, "demo", kind);
         // MRQP splats: without splatting it draws stretched masks; its samples splat to just
         // under one pixel from their own camera.
         const bool mrqp = std::string(kind).find("mrqp") != std::string::npos;
@@ -94,6 +116,35 @@ TEST_F(RenderCommand, ReferenceCameraEqualsTheRayTracedPicture) {
                 " -o " + path("ref.png") + " --compare " + path("truth.png"));
         ASSERT_EQ(r.status, 0) << kind << ": " << r.out;
         EXPECT_NE(r.out.find("differing=0"), std::string::npos) << kind << ": " << r.out;
+    }
+}
+
+// The scan fills the frame to its edges: every pixel is drawn, the border included, exactly in
+// the default mode and up to a few silhouette pixels in the high-quality mode.
+TEST_F(RenderCommand, BorderPixelsEqualTheRayTracedPicture) {
+    for (const char* kind : {"rt-qp", "rtff-qp", "quad", "rt-cp", "rtff-mrqp"}) {
+        const std::string file = madeFile(dir_, "scan", kind);
+        // MRQP samples splat to one pixel from their own camera; without splats they stretch.
+        const bool mrqp = std::string(kind).find("mrqp") != std::string::npos;
+        for (const char* quality : {"default", "high"}) {
+            const CommandResult r =
+                run("render " + file + " --size 96x96 --fov 45" + (mrqp ? "" : " --no-splat") +
+                    " --quality " + quality + " -o " + path("scan.png") + " --compare " +
+                    path("scan_truth.png"));
+            ASSERT_EQ(r.status, 0) << kind << ": " << r.out;
+            if (std::string(quality) == "default") {
+                EXPECT_NE(r.out.find("differing=0\n"), std::string::npos) << kind << ": " << r.out;
+            } else {
+                // Backface culling with the 64 stored normals drops some silhouette samples, and
+                // a silhouette's front and back may blend within the soft depth test.
+                double psnr = 0.0;
+                int differing = -1;
+                ASSERT_EQ(std::sscanf(r.out.c_str(), "psnr=%lf differing=%d", &psnr, &differing), 2)
+                    << r.out;
+                EXPECT_GT(psnr, 40.0) << kind << ": " << r.out;
+                EXPECT_LT(differing, 96) << kind << ": " << r.out;
+            }
+        }
     }
 }
 
@@ -142,6 +193,14 @@ TEST_F(RenderCommand, RefusesBadInput) {
     EXPECT_EQ(run("render " + ldi("rt-qp") + " --round up -o " + path("x.png")).status, 2);
     EXPECT_EQ(run("render " + ldi("rt-qp") + " --false-color 9 -o " + path("x.png")).status, 2);
     EXPECT_EQ(run("render " + ldi("rt-qp") + " --dir 0,0,0 -o " + path("x.png")).status, 2);
+    for (const char* quality : {"best", "High", "high ", "highx"}) {
+        const CommandResult r =
+            run("render " + ldi("rt-qp") + " --quality '" + quality + "' -o " + path("x.png"));
+        EXPECT_EQ(r.status, 2) << quality;
+        EXPECT_EQ(r.out, "strata render: --quality wants high or default, got \"" +
+                             std::string(quality) + "\"\n");
+    }
+    EXPECT_EQ(run("render " + ldi("rt-qp") + " --quality high -o " + path("x.png")).status, 0);
     const CommandResult missing = run("render " + path("missing.ldi") + " -o " + path("x.png"));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.out.find("missing.ldi"), std::string::npos) << missing.out;

@@ -1,0 +1,128 @@
+// Soft depth-tested splatting: every pixel of a frame keeps the depth of the nearest surface
+// drawn into it and a weighted sum of that surface's colours. A footprint pixel whose depth lies
+// within the sample's tolerance of the stored depth belongs to the same surface and adds to the
+// sum; a clearly nearer one starts the pixel afresh; a clearly farther one is dropped. One
+// surface behind the nearest is kept too, for pixels where the nearest surface turns out to be
+// only the edge of a footprint (just outside its silhouette). The
+// weights follow the blended footprints (new 16, half 3, quarter 1: a sample keeps half of its
+// own pixel against its eight neighbours), and the three channel sums are packed 21 bits apart
+// into one 64-bit word, so a write is one multiply-add.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace strata::render {
+
+inline constexpr std::uint32_t kWeightNew = 16;     // the footprint's centre pixels
+inline constexpr std::uint32_t kWeightHalf = 3;     // its half-blended pixels
+inline constexpr std::uint32_t kWeightQuarter = 1;  // its corners
+// A pixel with at least this weight shows its surface; lighter ones are footprint edges only:
+// the pixels just outside a row of samples get half + two quarters and stay uncovered, so
+// silhouettes do not grow.
+inline constexpr std::uint32_t kCoveredWeight = 6;
+// Sums stop growing here; 255 x 2048 still fits the 21 bits of a channel sum.
+inline constexpr std::uint32_t kMaxWeight = 2048;
+inline constexpr float kNoDepth = std::numeric_limits<float>::infinity();
+
+struct SoftPixel {
+    float depth = kNoDepth;  // output depth -1/distance of the pixel's surface; smaller is nearer
+    std::uint32_t weight = 0;
+    std::uint64_t sum = 0;  // red << 42 | green << 21 | blue, each times its weight
+    // The nearest surface behind that one, kept the same way.
+    float behindDepth = kNoDepth;
+    std::uint32_t behindWeight = 0;
+    std::uint64_t behindSum = 0;
+};
+
+// The mean colour of a weighted sum with the alpha byte set. Precondition: weight > 0.
+std::uint32_t meanColour(std::uint64_t sum, std::uint32_t weight);
+
+struct SoftSplatBuffer {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<SoftPixel> pixels;  // row-major, like the frame buffer it shadows
+    bool written = false;           // set by a kernel that draws into the buffer
+
+    // Sizes the buffer to width x height, empties every pixel and clears `written`.
+    void reset(std::int32_t w, std::int32_t h);
+};
+
+inline std::uint64_t spreadColour(std::uint32_t colour) {
+    return (static_cast<std::uint64_t>((colour >> 16) & 0xFFu) << 42) |
+           (static_cast<std::uint64_t>((colour >> 8) & 0xFFu) << 21) | (colour & 0xFFu);
+}
+
+// One footprint pixel of a sample at depth z with tolerance tolerance.
+inline void softWrite(SoftPixel& p, float z, float tolerance, std::uint32_t weight,
+                      std::uint64_t spread) {
+    if (z < p.depth - tolerance) {
+        if (p.weight >= p.behindWeight) {
+            p.behindDepth = p.depth;
+            p.behindWeight = p.weight;
+            p.behindSum = p.sum;
+        }
+        p.depth = z;
+        p.weight = weight;
+        p.sum = spread * weight;
+    } else if (z <= p.depth + tolerance) {
+        if (p.weight < kMaxWeight) {
+            p.weight += weight;
+            p.sum += spread * weight;
+        }
+        p.depth = std::min(p.depth, z);
+    } else if (z < p.behindDepth - tolerance) {
+        p.behindDepth = z;
+        p.behindWeight = weight;
+        p.behindSum = spread * weight;
+    } else if (z <= p.behindDepth + tolerance && p.behindWeight < kMaxWeight) {
+        p.behindWeight += weight;
+        p.behindSum += spread * weight;
+        p.behindDepth = std::min(p.behindDepth, z);
+    }
+}
+
+// Footprint weights by radius, rows and columns from -3 to 3; the patterns of the blended
+// footprints with new, half and quarter mapped to their weights.
+struct SoftFootprint {
+    std::uint8_t weight[7][7];
+};
+extern const SoftFootprint kSoftFootprints[4];
+
+// Writes a sample of colour at (x, y) of the buffer with the footprint of the given radius
+// (0..3). Precondition: the whole footprint lies inside the buffer.
+inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, int radius,
+                      std::uint32_t colour, float z, float tolerance) {
+    const std::uint64_t spread = spreadColour(colour);
+    SoftPixel* at = buffer.pixels.data() + static_cast<std::intptr_t>(y) * buffer.width + x;
+    if (radius == 0) {
+        softWrite(*at, z, tolerance, kWeightNew, spread);
+        return;
+    }
+    const SoftFootprint& f = kSoftFootprints[radius];
+    for (int dy = -radius; dy <= radius; ++dy) {
+        SoftPixel* row = at + static_cast<std::intptr_t>(dy) * buffer.width;
+        const std::uint8_t* w = f.weight[dy + 3];
+        for (int dx = -radius; dx <= radius; ++dx) {
+            softWrite(row[dx], z, tolerance, w[dx + 3], spread);
+        }
+    }
+}
+
+// Turns the buffer into pixels of frame (same size, already holding the background): every
+// covered pixel takes its surface's mean colour (alpha byte set, as the kernels write it);
+// uncovered pixels inside small gaps of a surface are filled by a pull-push pass over the
+// covered ones; other uncovered pixels show the covered surface a footprint edge replaced, if
+// any, or keep the background, so silhouettes stay sharp. A gap is a run of at most maxGap
+// uncovered pixels along a row or a column with covered pixels at both ends; where a covered
+// surface lies behind the pixel, the two ends must also be one surface (depths within
+// kSameSurfaceDepth of each other, relative), else the pixel is the edge of the nearer one.
+// Returns the number of pixels filled.
+inline constexpr float kSameSurfaceDepth = 0.1f;
+inline constexpr int kMaxFilledGap = 4;
+std::int64_t resolveSoftSplats(const SoftSplatBuffer& buffer, std::uint32_t* frame,
+                               int maxGap = kMaxFilledGap);
+
+}  // namespace strata::render

@@ -1,0 +1,192 @@
+// Soft depth-tested splats and the small-gap fill, on hand-made buffers: which writes blend,
+// replace or drop, how footprint weights decide coverage, which gaps the pull-push pass fills
+// and that the margin window follows the viewport.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "render/frame_margin.h"
+#include "render/output_view.h"
+#include "render/soft_splat.h"
+
+namespace strata::render {
+namespace {
+
+constexpr std::uint32_t kBackground = 0x123456u;
+
+TEST(SoftSplat, SameSurfaceBlendsNearerReplacesFartherIsDropped) {
+    struct Case {
+        float z;
+        float tolerance;
+        std::uint32_t colour;
+        float depthAfter;
+        std::uint32_t weightAfter;
+        std::uint32_t redSumAfter;
+    };
+    // The pixel starts with one centre write of red 200 at depth -0.5.
+    const Case cases[] = {
+        {-0.5f, 0.01f, 0x640000u, -0.5f, 2 * kWeightNew, 200 * kWeightNew + 100 * kWeightNew},
+        {-0.505f, 0.01f, 0x640000u, -0.505f, 2 * kWeightNew, 300 * kWeightNew},  // within
+        {-0.49f, 0.01f, 0x640000u, -0.5f, 2 * kWeightNew, 300 * kWeightNew},     // at the limit
+        {-0.52f, 0.01f, 0x640000u, -0.52f, kWeightNew, 100 * kWeightNew},        // clearly nearer
+        {-0.48f, 0.01f, 0x640000u, -0.5f, kWeightNew, 200 * kWeightNew},         // clearly farther
+        {-0.48f, 0.03f, 0x640000u, -0.5f, 2 * kWeightNew, 300 * kWeightNew},     // wider tolerance
+    };
+    for (const Case& c : cases) {
+        SoftPixel p;
+        softWrite(p, -0.5f, 0.0f, kWeightNew, spreadColour(0xC80000u));
+        softWrite(p, c.z, c.tolerance, kWeightNew, spreadColour(c.colour));
+        EXPECT_FLOAT_EQ(p.depth, c.depthAfter) << c.z << " " << c.tolerance;
+        EXPECT_EQ(p.weight, c.weightAfter) << c.z << " " << c.tolerance;
+        EXPECT_EQ(p.sum >> 42, c.redSumAfter) << c.z << " " << c.tolerance;
+        EXPECT_EQ(p.sum & ((std::uint64_t{1} << 42) - 1), 0u);
+    }
+    // Sums stop at the weight limit and never carry into the next channel.
+    SoftPixel p;
+    for (int i = 0; i < 1000; ++i) {
+        softWrite(p, -0.5f, 0.1f, kWeightNew, spreadColour(0xFFFFFFu));
+    }
+    EXPECT_LE(p.weight, kMaxWeight + kWeightNew);
+    EXPECT_EQ(p.sum & 0x1FFFFFu, 255u * p.weight);
+    EXPECT_EQ((p.sum >> 21) & 0x1FFFFFu, 255u * p.weight);
+}
+
+// Resolves a buffer covered in green where the rows show '#'.
+std::vector<std::uint32_t> resolve(const std::vector<const char*>& rows, std::int64_t* filled,
+                                   int maxGap) {
+    SoftSplatBuffer buffer;
+    const auto h = static_cast<std::int32_t>(rows.size());
+    const auto w = static_cast<std::int32_t>(std::string(rows[0]).size());
+    buffer.reset(w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (rows[static_cast<std::size_t>(y)][x] == '#') {
+                softWrite(buffer.pixels[static_cast<std::size_t>(y * w + x)], -0.5f, 0.0f,
+                          kWeightNew, spreadColour(0x00FF00u));
+            }
+        }
+    }
+    std::vector<std::uint32_t> frame(static_cast<std::size_t>(w * h), kBackground);
+    *filled = resolveSoftSplats(buffer, frame.data(), maxGap);
+    return frame;
+}
+
+TEST(SoftSplat, FillsShortGapsBetweenCoveredPixelsOnly) {
+    std::int64_t filled = 0;
+    // Gaps of one, four (filled with a limit of 4) and seven pixels, and open ends.
+    const std::string row = "..###.####....####.......#..";
+    const std::vector<std::uint32_t> frame = resolve({row.c_str()}, &filled, 4);
+    for (std::size_t x = 0; x < row.size(); ++x) {
+        const bool surface = row[x] == '#';
+        const bool shortGap = x == 5 || (x >= 10 && x <= 13);
+        EXPECT_EQ(frame[x], surface || shortGap ? 0xFF00FF00u : kBackground) << "x " << x;
+    }
+    EXPECT_EQ(filled, 5);
+    // One less in the limit keeps the four-pixel gap.
+    resolve({row.c_str()}, &filled, 3);
+    EXPECT_EQ(filled, 1);
+
+    // Columns count too; a run open at one end is not a gap.
+    const std::vector<std::uint32_t> column = resolve({"#.", "..", "#.", "..", ".."}, &filled, 4);
+    EXPECT_EQ(column[2], 0xFF00FF00u);  // between two covered pixels above and below
+    EXPECT_EQ(column[1], kBackground);
+    EXPECT_EQ(column[6], kBackground);  // below the last covered pixel: outside
+    EXPECT_EQ(filled, 1);
+}
+
+TEST(SoftSplat, FarSurfaceSeenThroughANearSurfacesCrackIsFilled) {
+    // A near green row with one pixel where only the far wall (blue) was drawn, and the same far
+    // wall past the near row's end: the crack is filled, the wall beyond stays.
+    SoftSplatBuffer buffer;
+    buffer.reset(12, 1);
+    for (int x = 0; x < 12; ++x) {
+        const bool near = x < 7 && x != 3;
+        softWrite(buffer.pixels[static_cast<std::size_t>(x)], near ? -0.5f : -0.1f, 0.0f,
+                  kWeightNew, spreadColour(near ? 0x00FF00u : 0x0000FFu));
+    }
+    std::vector<std::uint32_t> frame(12, kBackground);
+    EXPECT_EQ(resolveSoftSplats(buffer, frame.data(), 4), 1);
+    EXPECT_EQ(frame[3], 0xFF00FF00u);
+    EXPECT_EQ(frame[7], 0xFF0000FFu);
+    EXPECT_EQ(frame[11], 0xFF0000FFu);
+}
+
+TEST(SoftSplat, FootprintEdgesAloneDoNotCoverAPixel) {
+    SoftSplatBuffer buffer;
+    buffer.reset(9, 9);
+    // A row of 3 x 3 footprints along y = 4: the rows above and below get half + 2 quarters.
+    for (int x = 2; x <= 6; ++x) {
+        softSplat(buffer, x, 4, 1, 0x0000FFu, -0.25f, 0.01f);
+    }
+    std::vector<std::uint32_t> frame(81, kBackground);
+    resolveSoftSplats(buffer, frame.data(), 0);
+    for (int x = 2; x <= 6; ++x) {
+        EXPECT_EQ(frame[static_cast<std::size_t>(4 * 9 + x)], 0xFF0000FFu) << x;
+        EXPECT_EQ(frame[static_cast<std::size_t>(3 * 9 + x)], kBackground) << x;
+        EXPECT_EQ(frame[static_cast<std::size_t>(5 * 9 + x)], kBackground) << x;
+    }
+    EXPECT_EQ(buffer.pixels[3 * 9 + 4].weight, kWeightHalf + 2 * kWeightQuarter);
+    EXPECT_LT(kWeightHalf + 2 * kWeightQuarter, kCoveredWeight);
+    EXPECT_GE(kWeightNew, kCoveredWeight);
+    EXPECT_GE(2 * kWeightHalf, kCoveredWeight);  // between two magnified samples: covered
+
+    // Two samples two pixels apart, as a view magnified twice draws them: the pixel between
+    // them (two halves, exactly the covering weight) shows their mean, without any gap fill.
+    SoftSplatBuffer pair;
+    pair.reset(7, 3);
+    softSplat(pair, 2, 1, 1, 0x000040u, -0.25f, 0.01f);
+    softSplat(pair, 4, 1, 1, 0x0000C0u, -0.25f, 0.01f);
+    std::vector<std::uint32_t> pairFrame(21, kBackground);
+    resolveSoftSplats(pair, pairFrame.data(), 0);
+    EXPECT_EQ(pair.pixels[7 + 3].weight, kCoveredWeight);
+    EXPECT_EQ(pairFrame[7 + 3], 0xFF000080u);
+    EXPECT_EQ(pairFrame[7 + 5], kBackground);  // one half alone: the footprint's edge
+    for (int r = 0; r <= 3; ++r) {
+        const SoftFootprint& f = kSoftFootprints[r];
+        EXPECT_EQ(f.weight[3][3], kWeightNew) << r;
+        EXPECT_EQ(f.weight[3 - r][3 - r], r == 0 ? kWeightNew : kWeightQuarter) << r;
+        if (r < 3) {
+            EXPECT_EQ(f.weight[2 - r][3], 0) << r;  // nothing outside the radius
+        }
+    }
+}
+
+TEST(FrameMargin, WindowFollowsTheViewport) {
+    const OutputView view = makeOutputView({0, 0, 0}, {0, 0, -1}, {0, 1, 0}, 0.8f, 40, 30);
+    const OutputWindow whole = outputWindow(view.camera, 40, 30);
+    EXPECT_EQ(whole.x0, 0);
+    EXPECT_EQ(whole.y0, 0);
+    EXPECT_EQ(whole.width, 40);
+    EXPECT_EQ(whole.height, 30);
+    const OutputView shifted = withMargin(view, kFrameMargin);
+    const OutputWindow inner =
+        outputWindow(shifted.camera, 40 + 2 * kFrameMargin, 30 + 2 * kFrameMargin);
+    EXPECT_EQ(inner.x0, kFrameMargin);
+    EXPECT_EQ(inner.y0, kFrameMargin);
+    EXPECT_EQ(inner.width, 40);
+    EXPECT_EQ(inner.height, 30);
+    // The same point lands a margin right and up.
+    const geometry::Vector4 p{0.3f, -0.2f, -5.0f, 1.0f};
+    const geometry::Vector4 a = geometry::transform(view.warpMatrix, p);
+    const geometry::Vector4 b = geometry::transform(shifted.warpMatrix, p);
+    EXPECT_NEAR(b.x / b.w, a.x / a.w + kFrameMargin, 1e-4f);
+    EXPECT_NEAR(b.y / b.w, a.y / a.w + kFrameMargin, 1e-4f);
+    // A buffer that ends exactly at the window's far edges still holds it.
+    const OutputWindow tight = outputWindow(shifted.camera, 40 + kFrameMargin, 30 + kFrameMargin);
+    EXPECT_EQ(tight.x0, kFrameMargin);
+    EXPECT_EQ(tight.y0, kFrameMargin);
+    EXPECT_EQ(tight.width, 40);
+    // A viewport that does not fit the buffer, or is not a pixel viewport, means the whole one.
+    const OutputWindow tooSmall = outputWindow(shifted.camera, 40 + kFrameMargin - 1, 60);
+    EXPECT_EQ(tooSmall.x0, 0);
+    EXPECT_EQ(tooSmall.width, 40 + kFrameMargin - 1);
+    geometry::ViewCamera identity;
+    const OutputWindow fallback = outputWindow(identity, 20, 10);
+    EXPECT_EQ(fallback.width, 20);
+    EXPECT_EQ(fallback.height, 10);
+}
+
+}  // namespace
+}  // namespace strata::render
