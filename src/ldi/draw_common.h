@@ -40,10 +40,33 @@ struct FrameSettings {
     bool useTrunc = true;
     bool useSinglePrecision = true;
     std::uint32_t background = 0xB2B2B2u;
+    bool horizonBackground = false;  // sky (background) above the horizon, ground below
+    std::uint32_t groundColor = 0x0A3C0Au;
 };
+
+// Which settings a frame hands to the object: all of them (a caller that owns no other path to
+// the object), or only the switches the viewer hands over every frame (splatting, backface
+// culling, false colour and its mode, the half restrictions); the viewer hands the others over
+// when its menu commands change them.
+enum class HandOver { all, frameSwitches };
 
 // Copies the settings into the object's render options and sets the settings-given marker.
 void ApplyFrameSettings(LdiBase& ldi, const FrameSettings& settings);
+
+// Copies the per-frame switches into the object's render options and sets the marker.
+void ApplyFrameSwitches(LdiBase& ldi, const FrameSettings& settings);
+
+// Clears frame to the background: flat, or with horizonBackground the ground colour on the rows
+// below the horizon of camera (its up vector and field of view).
+void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
+                    const geometry::ViewCamera& camera);
+
+// The object draw of one frame, shared by the viewer and `strata render`: background, hand-over
+// of the settings, then DrawAll with warpMatrix, the camera's view matrix and the camera. With
+// no object only the background is drawn. Runs in the floating-point modes in force.
+LdiDrawStats DrawFrameObject(LdiBase* ldi, const FrameSettings& settings, HandOver handOver,
+                             const geometry::Matrix4& warpMatrix,
+                             const geometry::ViewCamera& camera, imageutil::RgbImage& frame);
 
 // One frame as the viewer draws it: clears frame to the background, hands the settings to the
 // object, and calls DrawAll with the view's warp matrix, view matrix and camera inside the
