@@ -332,8 +332,11 @@ TEST(AppNavigation, RestrictMovementRefusesStepsOutOfTheBox) {
     EXPECT_LT(v.viewCamera.pos.z, -1.0f);
     EXPECT_TRUE(v.InsideMovementBox({5, 5, 5}));
     v.restrictMovement = true;
-    EXPECT_FALSE(v.InsideMovementBox({0, 0, -1}));  // strict on the face
-    EXPECT_FALSE(v.InsideMovementBox({0, 1, 0}));
+    // Strict on every face.
+    for (const Vector3& face : {Vector3{-1, 0, 0}, Vector3{1, 0, 0}, Vector3{0, -1, 0},
+                                Vector3{0, 1, 0}, Vector3{0, 0, -1}, Vector3{0, 0, 1}}) {
+        EXPECT_FALSE(v.InsideMovementBox(face)) << face.x << " " << face.y << " " << face.z;
+    }
     EXPECT_TRUE(v.InsideMovementBox({0.99f, -0.99f, 0.99f}));
 }
 
@@ -407,11 +410,14 @@ TEST(AppNavigation, ResetBoxFromTheSamplesWhereTheFileHasNone) {
 TEST(AppNavigation, NarrowWindowsDoNotPoisonTheCamera) {
     TestView t;
     AppView& v = t.view;
-    v.clientWidth = 1;
-    v.clientHeight = 1;
-    v.ResetView(1, 1);
+    v.clientWidth = 1;  // a window narrower than two pixels
+    v.clientHeight = 350;
+    v.ResetView(1, 350);
     v.OnLButtonDown(0, 0, false, false);
+    EXPECT_TRUE(std::isfinite(v.panRateX));
+    EXPECT_TRUE(std::isfinite(v.panRateY));
     v.OnMouseMove(1, 1);
+    EXPECT_TRUE(std::isfinite(v.panRateX));
     EXPECT_TRUE(std::isfinite(v.viewCamera.dir.x));
     EXPECT_TRUE(std::isfinite(v.warpMatrix(0, 0)));
 }
