@@ -14,6 +14,7 @@ namespace {
 using geometry::Vector3;
 using testing::DemoSet;
 using testing::expectNear;
+using testing::OpenedView;
 using testing::TestView;
 
 constexpr float kPi = 3.14159265f;
@@ -341,12 +342,9 @@ TEST(AppNavigation, RestrictMovementRefusesStepsOutOfTheBox) {
 }
 
 TEST(AppNavigation, ResetStartsOver) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtcp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtcp")));
     const geometry::ViewCamera reference = v.viewCamera;
     const geometry::Matrix4 referenceWarp = v.warpMatrix;
     v.OnKeyDown(vk::kLeft);
@@ -377,12 +375,9 @@ TEST(AppNavigation, ResetStartsOver) {
 }
 
 TEST(AppNavigation, ResetBoxFromTheSamplesWhereTheFileHasNone) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtqp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
     const Vector3 fileMin = v.boundsMin;
     const Vector3 fileMax = v.boundsMax;
     const Vector3 extent = fileMax - fileMin;
