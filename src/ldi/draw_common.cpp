@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "imageutil/rgb_image.h"
+#include "ldi/voxel_model.h"
 #include "platform/fp_mode.h"
 #include "render/frame_margin.h"
 
@@ -95,6 +96,45 @@ void ApplyFrameSettings(LdiBase& ldi, const FrameSettings& settings) {
     ldi.settingsGiven = 1;
 }
 
+void ApplyFrameSwitches(LdiBase& ldi, const FrameSettings& settings) {
+    LdiRenderOptions& o = ldi.options;
+    o.backfaceCulling = settings.backfaceCulling ? 1 : 0;
+    o.useFalseColor = settings.useFalseColor ? 1 : 0;
+    o.falseColorMode = settings.falseColorMode;
+    o.useSplat = settings.useSplat ? 1 : 0;
+    o.highQualitySplats = settings.highQualitySplats ? 1 : 0;
+    o.lowerHalfOnly = settings.lowerHalfOnly ? 1 : 0;
+    o.upperHalfOnly = settings.upperHalfOnly ? 1 : 0;
+    ldi.settingsGiven = 1;
+}
+
+std::int32_t HorizonGroundRows(std::int32_t height, const geometry::ViewCamera& camera) {
+    // Elevation of the viewing direction from the up vector's height; rows below the horizon
+    // line (7 rows under the angle's own row) are ground.
+    const float u = std::clamp(camera.up.y, -1.0f, 1.0f);
+    const float a = std::atan2(u, std::sqrt((1.0f + u) * (1.0f - u)));
+    const float f = 0.5f * camera.fov;
+    float h = f > 0.0f ? static_cast<float>(height) * 0.5f * (f - a) / f : 0.0f;
+    if (!std::isfinite(h)) {
+        h = 0.0f;
+    }
+    h = std::clamp(h, -2.0f * static_cast<float>(height), 2.0f * static_cast<float>(height));
+    return height - static_cast<std::int32_t>(h) - 7;
+}
+
+void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
+                    const geometry::ViewCamera& camera) {
+    if (frame.empty()) {
+        return;
+    }
+    if (!settings.horizonBackground) {
+        frame.fill(settings.background);
+        return;
+    }
+    frame.fillSplit(HorizonGroundRows(frame.height, camera), settings.groundColor,
+                    settings.background);
+}
+
 LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputView& view,
                            imageutil::RgbImage& frame, FrameScratch& scratch,
                            const ObjectDraw& draw) {
@@ -110,8 +150,14 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
         return LdiDrawStats{};
     }
     // Background, with the ground rows (counted from the picture's bottom) below the sky.
-    const std::int32_t groundEnd =
-        settings.groundRows > 0 ? std::min(settings.groundRows + m, height) : 0;
+    std::int32_t groundEnd = 0;
+    if (settings.horizonBackground) {
+        const std::int32_t rows = HorizonGroundRows(frame.height, view.camera);
+        groundEnd = rows <= 0 ? 0 : std::min(rows + m, height);
+        if (rows >= frame.height) {
+            groundEnd = height;
+        }
+    }
     const auto rowWords = static_cast<std::size_t>(width);
     std::fill_n(padded.pixels, static_cast<std::size_t>(groundEnd) * rowWords,
                 settings.groundColor);
@@ -140,25 +186,76 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
     return stats;
 }
 
-LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
-                       imageutil::RgbImage& frame, FrameScratch& scratch) {
+namespace {
+
+FrameScratch& threadScratch() {
+    thread_local FrameScratch scratch;
+    return scratch;
+}
+
+render::OutputView viewOf(const geometry::Matrix4& warpMatrix, const geometry::ViewCamera& camera) {
+    render::OutputView view;
+    view.camera = camera;
+    view.viewMatrix = camera.viewMatrix();
+    view.warpMatrix = warpMatrix;
+    return view;
+}
+
+LdiDrawStats drawObject(LdiBase* ldi, const FrameSettings& settings, HandOver handOver,
+                        const render::OutputView& view, imageutil::RgbImage& frame,
+                        FrameScratch& scratch) {
     return DrawFrameWith(
         settings, view, frame, scratch,
-        [&ldi, &settings](const render::OutputView& shifted, imageutil::RgbImage& target,
-                          render::SoftSplatBuffer* soft) {
-            ApplyFrameSettings(ldi, settings);
-            ldi.warp.soft = soft;
+        [ldi, &settings, handOver](const render::OutputView& shifted, imageutil::RgbImage& target,
+                                   render::SoftSplatBuffer* soft) {
+            if (ldi == nullptr) {
+                return LdiDrawStats{};
+            }
+            if (handOver == HandOver::all) {
+                ApplyFrameSettings(*ldi, settings);
+            } else {
+                ApplyFrameSwitches(*ldi, settings);
+            }
+            ldi->warp.soft = soft;
             const LdiDrawStats stats =
-                ldi.DrawAll(shifted.warpMatrix, shifted.viewMatrix, shifted.camera, target);
-            ldi.warp.soft = nullptr;
+                ldi->DrawAll(shifted.warpMatrix, shifted.viewMatrix, shifted.camera, target);
+            ldi->warp.soft = nullptr;
             return stats;
         });
 }
 
+}  // namespace
+
+LdiDrawStats DrawFrameObject(LdiBase* ldi, const FrameSettings& settings, HandOver handOver,
+                             const geometry::Matrix4& warpMatrix,
+                             const geometry::ViewCamera& camera, imageutil::RgbImage& frame) {
+    return drawObject(ldi, settings, handOver, viewOf(warpMatrix, camera), frame, threadScratch());
+}
+
+void DrawFrameVoxels(VoxelModel* model, const FrameSettings& settings,
+                     const geometry::Matrix4& warpMatrix, const geometry::ViewCamera& camera,
+                     imageutil::RgbImage& frame) {
+    DrawFrameWith(settings, viewOf(warpMatrix, camera), frame, threadScratch(),
+                  [model, &settings](const render::OutputView& shifted, imageutil::RgbImage& target,
+                                     render::SoftSplatBuffer* soft) {
+                      if (model != nullptr) {
+                          model->SetSoftTarget(soft);
+                          model->DrawVoxels(shifted.warpMatrix, shifted.viewMatrix, shifted.camera,
+                                            target, settings.useSplat);
+                          model->SetSoftTarget(nullptr);
+                      }
+                      return LdiDrawStats{};
+                  });
+}
+
+LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
+                       imageutil::RgbImage& frame, FrameScratch& scratch) {
+    return drawObject(&ldi, settings, HandOver::all, view, frame, scratch);
+}
+
 LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
                        imageutil::RgbImage& frame) {
-    thread_local FrameScratch scratch;
-    return DrawFrame(ldi, settings, view, frame, scratch);
+    return DrawFrame(ldi, settings, view, frame, threadScratch());
 }
 
 }  // namespace strata::ldi

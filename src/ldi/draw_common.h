@@ -14,6 +14,8 @@
 
 namespace strata::ldi {
 
+class VoxelModel;
+
 // The draw set-up of every kind, in order: copies outputCamera into outputView, resets
 // drawStats, fills ldi.warp (S, depth-correction constants and table, the warp transform and
 // epipole, the splat-size table when options.sizeAccurate is 0, both image-plane frames) and,
@@ -46,8 +48,7 @@ struct FrameSettings {
     // gaps (true colour only; false colour draws as without it).
     bool highQualitySplats = false;
     std::uint32_t background = 0xB2B2B2u;
-    // Horizon background: the bottom groundRows rows of the picture take groundColor.
-    std::int32_t groundRows = 0;
+    bool horizonBackground = false;  // sky (background) above the horizon, ground below
     std::uint32_t groundColor = 0x0A3C0Au;
 };
 
@@ -56,8 +57,26 @@ inline bool HighQualityRequested(const LdiRenderOptions& options) {
     return options.highQualitySplats != 0 && options.useFalseColor == 0;
 }
 
+// Which settings a frame hands to the object: all of them (a caller that owns no other path to
+// the object), or only the switches the viewer hands over every frame (splatting, high-quality
+// splats, backface culling, false colour and its mode, the half restrictions); the viewer hands
+// the others over when its menu commands change them.
+enum class HandOver { all, frameSwitches };
+
 // Copies the settings into the object's render options and sets the settings-given marker.
 void ApplyFrameSettings(LdiBase& ldi, const FrameSettings& settings);
+
+// Copies the per-frame switches into the object's render options and sets the marker.
+void ApplyFrameSwitches(LdiBase& ldi, const FrameSettings& settings);
+
+// Rows at the bottom of a picture of the given height that the horizon background paints with
+// the ground colour, from the camera's up vector and field of view (may be <= 0 or >= height).
+std::int32_t HorizonGroundRows(std::int32_t height, const geometry::ViewCamera& camera);
+
+// Clears frame to the background: flat, or with horizonBackground the ground colour on the rows
+// below the horizon of camera (its up vector and field of view).
+void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
+                    const geometry::ViewCamera& camera);
 
 // Buffers of the frame function, kept between frames so a frame allocates nothing once sizes
 // settle.
@@ -82,9 +101,21 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
                            imageutil::RgbImage& frame, FrameScratch& scratch,
                            const ObjectDraw& draw);
 
-// One frame of an LDI object as the viewer draws it: the frame function around handing the
-// settings to the object and calling its DrawAll with the view's warp matrix, view matrix and
-// camera. The overload without scratch uses one kept per thread.
+// The object draw of one frame, shared by the viewer and `strata render`: the frame function
+// around the hand-over of the settings and DrawAll with warpMatrix, the camera's view matrix and
+// the camera. With no object only the background is drawn. Uses a scratch kept per thread.
+LdiDrawStats DrawFrameObject(LdiBase* ldi, const FrameSettings& settings, HandOver handOver,
+                             const geometry::Matrix4& warpMatrix,
+                             const geometry::ViewCamera& camera, imageutil::RgbImage& frame);
+
+// The same for a voxel model: the frame function around its draw with the splat switch. No
+// model: background only.
+void DrawFrameVoxels(VoxelModel* model, const FrameSettings& settings,
+                     const geometry::Matrix4& warpMatrix, const geometry::ViewCamera& camera,
+                     imageutil::RgbImage& frame);
+
+// One frame of an LDI object with every setting handed over: DrawFrameObject with the view's
+// warp matrix and camera. The overload with scratch uses the caller's buffers.
 LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
                        imageutil::RgbImage& frame, FrameScratch& scratch);
 LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,

@@ -5,7 +5,6 @@
 
 #include "ldi/ldi_factory.h"
 #include "platform/debug_output.h"
-#include "platform/fp_mode.h"
 
 namespace strata::tools {
 
@@ -130,15 +129,6 @@ bool openViewerFile(const std::string& path, ViewerFile& file, std::string& erro
     return true;
 }
 
-namespace {
-
-ldi::FrameScratch& frameScratch() {
-    thread_local ldi::FrameScratch scratch;
-    return scratch;
-}
-
-}  // namespace
-
 ViewerDraw drawViewerFile(ViewerFile& file, const ldi::FrameSettings& settings,
                           const render::OutputView& view, imageutil::RgbImage& frame) {
     ViewerDraw result;
@@ -159,27 +149,19 @@ ViewerDraw drawViewerFile(ViewerFile& file, const ldi::FrameSettings& settings,
             break;
         }
         case ViewerFileKind::voxel: {
-            ldi::VoxelModel& voxel = *file.voxel;
-            const std::int64_t before = voxel.samplesVisited;
-            ldi::DrawFrameWith(
-                settings, view, frame, frameScratch(),
-                [&voxel, &settings](const render::OutputView& shifted, imageutil::RgbImage& target,
-                                    render::SoftSplatBuffer* soft) {
-                    voxel.SetSoftTarget(soft);
-                    voxel.DrawVoxels(shifted.warpMatrix, shifted.viewMatrix, shifted.camera, target,
-                                     settings.useSplat);
-                    voxel.SetSoftTarget(nullptr);
-                    return ldi::LdiDrawStats{};
-                });
-            result.stats.visited = static_cast<std::int32_t>(voxel.samplesVisited - before);
+            const std::int64_t before = file.voxel->samplesVisited;
+            ldi::DrawFrameVoxels(file.voxel.get(), settings, view.warpMatrix, view.camera, frame);
+            result.stats.visited = static_cast<std::int32_t>(file.voxel->samplesVisited - before);
             return result;
         }
     }
     if (drawn == nullptr) {
-        frame.fill(settings.background);
+        // No loaded level or member: the background alone.
+        ldi::DrawFrameObject(nullptr, settings, ldi::HandOver::all, view.warpMatrix, view.camera,
+                             frame);
         return result;
     }
-    result.stats = ldi::DrawFrame(*drawn, settings, view, frame, frameScratch());
+    result.stats = ldi::DrawFrame(*drawn, settings, view, frame);
     return result;
 }
 
