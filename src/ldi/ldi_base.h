@@ -179,6 +179,8 @@ class LdiBase {
     std::uint8_t headerRead = 0;
     std::uint8_t arraysAllocated = 0;
     std::uint8_t settingsGiven = 0;  // set to 1 by the frame driver before every draw
+    // Bytes the loaded file holds after the body: ignored by the loader, reported by `info`.
+    std::uint64_t trailingBytes = 0;
     // When false, failures are kept in loadError() but not printed (a caller that reports them
     // itself, such as a quad list for its halves).
     bool reportErrors = true;
