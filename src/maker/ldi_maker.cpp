@@ -78,9 +78,10 @@ bool save(ldi::LdiBase& ldi, const std::string& path, std::string& error) {
     return true;
 }
 
-// Writes one file of a single-file kind or a quad from sampled lists.
+// Writes one file of a single-file kind or a quad from sampled lists, to writePath when given
+// (a set member's temporary name), else to path.
 bool writeKind(const LayeredImage& image, MakerKind kind, const std::string& path,
-               std::vector<MadeFile>& made, std::string& error) {
+               std::vector<MadeFile>& made, std::string& error, const std::string& writePath = {}) {
     std::unique_ptr<ldi::LdiBase> ldi;
     if (kind == MakerKind::quad) {
         ldi = encodeQuad(image, error);
@@ -92,15 +93,27 @@ bool writeKind(const LayeredImage& image, MakerKind kind, const std::string& pat
         error = path + ": " + error;
         return false;
     }
-    if (!save(*ldi, path, error)) {
+    if (!save(*ldi, writePath.empty() ? path : writePath, error)) {
+        if (!writePath.empty()) {
+            error =
+                path + ": " +
+                ldi->loadError().substr(std::min(writePath.size() + 2, ldi->loadError().size()));
+        }
         return false;
     }
     made.push_back(describe(path, makerKindInfo(kind).name, *ldi, image));
     return true;
 }
 
-bool writeText(const std::string& path, const std::string& text, std::string& error) {
-    platform::AtomicFileWriter writer(path);
+// Writes a list of a set to its staged temporary name.
+bool writeList(platform::FileSetTransaction& set, const std::string& path, const std::string& text,
+               std::string& error) {
+    const std::string temp = set.stage(path);
+    if (temp.empty()) {
+        error = set.error();
+        return false;
+    }
+    platform::AtomicFileWriter writer(temp);
     if (!writer.isOpen() || !writer.write(text.data(), text.size()) || !writer.commit()) {
         error = path + ": " + (writer.error().empty() ? "cannot write the file" : writer.error());
         return false;
@@ -113,8 +126,11 @@ float distanceToCentre(const RayCaster& caster, const PinholeCamera& camera) {
     return d > 0.0f ? d : 1.0f;
 }
 
+// Pyramids and sets are written as one file set: every level, member and list goes to a
+// temporary name staged in `set`, and the caller commits the set once all are written.
 bool writePyramid(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
-                  const std::string& path, std::vector<MadeFile>& made, std::string& error) {
+                  const std::string& path, platform::FileSetTransaction& set,
+                  std::vector<MadeFile>& made, std::string& error) {
     const std::string stem = stemOf(path, makerKindInfo(MakerKind::pyramid).extension);
     const std::string directory = platform::directoryOf(path);
     const float distance = distanceToCentre(caster, camera);
@@ -125,18 +141,23 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
     std::string entries;
     for (int level = 0; level < std::max(request.pyramidLevels, 1); ++level) {
         const std::int32_t size = request.size >> level;
-        if (level > 0 && size < 8) {
+        if (level > 0 && size < kMinLevelSide) {
             break;
         }
         const std::string levelName =
             platform::formatString("%s_l%d.%s", baseName(stem).c_str(), level,
                                    std::string(makerKindInfo(MakerKind::rtQp).extension).c_str());
         const std::string levelPath = platform::joinPath(directory, levelName);
+        const std::string levelTemp = set.stage(levelPath);
+        if (levelTemp.empty()) {
+            error = set.error();
+            return false;
+        }
         LayeredImage image;
         if (!sample(caster, request, camera, size, false, levelPath, image, error)) {
             return false;
         }
-        if (!writeKind(image, MakerKind::rtQp, levelPath, made, error)) {
+        if (!writeKind(image, MakerKind::rtQp, levelPath, made, error, levelTemp)) {
             return false;
         }
         made.back().kindName = "level";
@@ -146,7 +167,7 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
         ++levels;
     }
     list = platform::formatString("%d\n", levels) + entries;
-    if (!writeText(path, list, error)) {
+    if (!writeList(set, path, list, error)) {
         return false;
     }
     // The list's line: the finest level's grid and layers, the depth pixels of every level.
@@ -159,7 +180,8 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
 }
 
 bool writeSet(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
-              const std::string& path, std::vector<MadeFile>& made, std::string& error) {
+              const std::string& path, platform::FileSetTransaction& set,
+              std::vector<MadeFile>& made, std::string& error) {
     const std::string stem = stemOf(path, makerKindInfo(MakerKind::set).extension);
     const std::string directory = platform::directoryOf(path);
     const geometry::Vector3 centre = caster.scene().bounds().centre();
@@ -184,8 +206,8 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
         const std::string memberName = platform::formatString(
             "%s_m%d.%s", baseName(stem).c_str(), m,
             std::string(makerKindInfo(MakerKind::pyramid).extension).c_str());
-        if (!writePyramid(caster, request, member, platform::joinPath(directory, memberName), made,
-                          error)) {
+        if (!writePyramid(caster, request, member, platform::joinPath(directory, memberName), set,
+                          made, error)) {
             return false;
         }
         made.back().kindName = "member";
@@ -194,7 +216,7 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
             "%s %f %f %f\n", memberName.c_str(), static_cast<double>(toward.x),
             static_cast<double>(toward.y), static_cast<double>(toward.z));
     }
-    if (!writeText(path, platform::formatString("%d\n", members) + entries, error)) {
+    if (!writeList(set, path, platform::formatString("%d\n", members) + entries, error)) {
         return false;
     }
     MadeFile listFile = made[firstFile];
@@ -202,6 +224,27 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
     listFile.kindName = std::string(makerKindInfo(MakerKind::set).name);
     listFile.depthPixels = depthPixels;
     made.push_back(listFile);
+    return true;
+}
+
+// Writes a pyramid or a set as one file set: on any failure no file of it is replaced and the
+// files it reported are dropped from `made`.
+bool writeListKind(const RayCaster& caster, const MakeRequest& request, MakerKind kind,
+                   const std::string& path, std::vector<MadeFile>& made, std::string& error) {
+    const std::size_t before = made.size();
+    platform::FileSetTransaction set;
+    const bool written =
+        kind == MakerKind::set
+            ? writeSet(caster, request, request.camera, path, set, made, error)
+            : writePyramid(caster, request, request.camera, path, set, made, error);
+    if (!written || !set.commit()) {
+        if (written) {
+            error = set.error();
+        }
+        set.abort();
+        made.resize(before);
+        return false;
+    }
     return true;
 }
 
@@ -214,6 +257,27 @@ std::string summaryLine(const MadeFile& made) {
         made.meanLayers, made.maxLayers, made.raysPerSecond);
 }
 
+int pyramidLevelsFor(std::int32_t size) {
+    int levels = 1;
+    while (levels < 31 && (size >> levels) >= kMinLevelSide) {
+        ++levels;
+    }
+    return levels;
+}
+
+std::string sizeProblem(MakerKind kind, std::int32_t size) {
+    const std::int64_t maxSide = kMaxRowEntries / kMaxColoursPerMrqpPixel;
+    if (pixelKindOf(kind) == PixelKind::mrqp && size > maxSide) {
+        return platform::formatString(
+            "%s cannot store a %dx%d grid: a row may need %lld colours a pixel and holds at most "
+            "%lld entries; use --size %lld or less",
+            std::string(makerKindInfo(kind).name).c_str(), size, size,
+            static_cast<long long>(kMaxColoursPerMrqpPixel), static_cast<long long>(kMaxRowEntries),
+            static_cast<long long>(maxSide));
+    }
+    return {};
+}
+
 std::string fileNameFor(MakerKind kind, const std::string& stem) {
     return platform::formatString("%s.%s", stem.c_str(),
                                   std::string(makerKindInfo(kind).extension).c_str());
@@ -221,11 +285,8 @@ std::string fileNameFor(MakerKind kind, const std::string& stem) {
 
 bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::string& output,
              std::vector<MadeFile>& made, std::string& error) {
-    if (request.kind == MakerKind::pyramid) {
-        return writePyramid(caster, request, request.camera, output, made, error);
-    }
-    if (request.kind == MakerKind::set) {
-        return writeSet(caster, request, request.camera, output, made, error);
+    if (request.kind == MakerKind::pyramid || request.kind == MakerKind::set) {
+        return writeListKind(caster, request, request.kind, output, made, error);
     }
     LayeredImage image;
     if (!sample(caster, request, request.camera, request.size,
@@ -252,10 +313,8 @@ bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std
     for (const MakerKindInfo& info : makerKinds()) {
         const std::string path = platform::joinPath(directory, fileNameFor(info.kind, stem));
         bool ok = true;
-        if (info.kind == MakerKind::pyramid) {
-            ok = writePyramid(caster, request, request.camera, path, made, error);
-        } else if (info.kind == MakerKind::set) {
-            ok = writeSet(caster, request, request.camera, path, made, error);
+        if (info.kind == MakerKind::pyramid || info.kind == MakerKind::set) {
+            ok = writeListKind(caster, request, info.kind, path, made, error);
         } else {
             ok = writeKind(image, info.kind, path, made, error);
         }

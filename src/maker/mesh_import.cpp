@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "maker/demo_scene.h"
+#include "maker/mesh_precheck.h"
 #include "platform/debug_output.h"
 
 namespace strata::maker {
@@ -39,6 +40,9 @@ float clamp01(float x) {
 
 bool loadMeshScene(const std::string& path, Scene& scene, std::string& error,
                    std::size_t maxTriangles) {
+    if (!precheckMeshFile(path, error)) {
+        return false;
+    }
     Assimp::Importer importer;
     const aiScene* source =
         importer.ReadFile(path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
