@@ -251,6 +251,18 @@ void LdiBase::BuildRowDepthRanges() {
     }
 }
 
+int LdiBase::AllocateAfterIndexCheck(LdiFileReader& file, const std::string& indexProblem) {
+    if (!indexProblem.empty()) {
+        file.problem = indexProblem;
+        return 0;
+    }
+    if (AllocateFromHeader() == 0) {
+        file.problem = loadError_;
+        return 0;
+    }
+    return 1;
+}
+
 void LdiBase::ResetAfterFailure() {
     Release();
     header = LdiHeader{};

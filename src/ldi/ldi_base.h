@@ -198,6 +198,10 @@ class LdiBase {
     virtual void FinishLoad();
     // Fills header.culler with the per-row normalised depth ranges of every row.
     void BuildRowDepthRanges();
+    // For the stream readers once the index arrays are read: records indexProblem in
+    // file.problem and returns 0 when it is not empty, else allocates the arrays from the header
+    // (AllocateFromHeader). 1 when allocated.
+    int AllocateAfterIndexCheck(LdiFileReader& file, const std::string& indexProblem);
     // Empties the object after a failed load.
     void ResetAfterFailure();
     // Validates the header size fields for Allocate/Create: sides in 1..kMaxSide, counts >= 0.

@@ -79,13 +79,8 @@ int LdiRtCp::ReadPixels(LdiFileReader& file) {
         !file.read(counts.data(), (w + 1) * h, "layerCount")) {
         return 0;
     }
-    const std::string problem = CheckIndex(starts.data(), counts.data(), header.pixelCount);
-    if (!problem.empty()) {
-        file.problem = problem;
-        return 0;
-    }
-    if (AllocateFromHeader() == 0) {
-        file.problem = loadError_;
+    if (AllocateAfterIndexCheck(file,
+                                CheckIndex(starts.data(), counts.data(), header.pixelCount)) == 0) {
         return 0;
     }
     std::copy(starts.begin(), starts.end(), rowStart);

@@ -113,12 +113,7 @@ int LdiRtMrqp::ReadPixels(LdiFileReader& file) {
         CheckIndexLevels({starts[0].data(), starts[1].data(), starts[2].data()},
                          {offsets[0].data(), offsets[1].data(), offsets[2].data()},
                          {header.mrqpCount(0), header.mrqpCount(1), header.mrqpCount(2)});
-    if (!problem.empty()) {
-        file.problem = problem;
-        return 0;
-    }
-    if (AllocateFromHeader() == 0) {
-        file.problem = loadError_;
+    if (AllocateAfterIndexCheck(file, problem) == 0) {
         return 0;
     }
     for (std::size_t k = 0; k < 3; ++k) {

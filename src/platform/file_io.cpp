@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <random>
 
 namespace strata::platform {
 
@@ -155,6 +156,38 @@ int registerTemporary(const std::string& path) {
     return -1;
 }
 
+namespace {
+
+// Creates a unique file from pattern ("...XXXXXX", the Xs replaced) that is registered before
+// it exists, so a signal arriving on any thread can never leave it behind unregistered. Returns
+// the open descriptor (-1 on failure, errno kept) and the slot.
+int createRegisteredTemporary(std::string& pattern, int& slot) {
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    const std::size_t stem = pattern.size() - 6;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (std::size_t i = stem; i < pattern.size(); ++i) {
+            pattern[i] = kLetters[random() % (sizeof(kLetters) - 1)];
+        }
+        slot = registerTemporary(pattern);
+        const int fd = ::open(pattern.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            return fd;
+        }
+        const int saved = errno;
+        unregisterTemporary(slot);
+        slot = -1;
+        errno = saved;
+        if (saved != EEXIST) {
+            return -1;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 void unregisterTemporary(int slot) {
     if (slot >= 0 && slot < kTemporarySlots) {
         gSlotState[static_cast<std::size_t>(slot)].store(kSlotFree);
@@ -214,13 +247,12 @@ AtomicFileWriter::AtomicFileWriter(std::string targetPath) : target_(std::move(t
         return;
     }
     std::string pattern = target_ + ".tmpXXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    const int fd = createRegisteredTemporary(pattern, tempSlot_);
     if (fd < 0) {
         fail("cannot create " + pattern + ": " + std::strerror(errno));
         return;
     }
     temp_ = pattern;
-    tempSlot_ = registerTemporary(temp_);
     // Keep the permissions an ordinary create would give (mkstemp uses 0600).
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -319,13 +351,14 @@ std::string FileSetTransaction::stage(const std::string& target) {
         return {};
     }
     std::string pattern = target + ".tmpXXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    int slot = -1;
+    const int fd = createRegisteredTemporary(pattern, slot);
     if (fd < 0) {
         error_ = "cannot create " + pattern + ": " + std::strerror(errno);
         return {};
     }
     ::close(fd);
-    members_.push_back({target, pattern, registerTemporary(pattern)});
+    members_.push_back({target, pattern, slot});
     return pattern;
 }
 
