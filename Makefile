@@ -28,27 +28,27 @@ test-sanitize: deps
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# Every reader under libFuzzer for a bounded time, each seeded with small valid files. Each entry
-# of FUZZ_TARGETS is FUZZER:SEEDS (two programs under tests/fuzz; SEEDS FOLDER writes the seed
-# corpus); the targets share FUZZ_TIME seconds in all.
+# The readers of outside data under libFuzzer, one after another, sharing FUZZ_TIME seconds.
+# Each entry is TARGET:SEEDER; the seeder is run as SEEDER FOLDER TARGET to fill the corpus.
 FUZZ_TIME ?= 120
-FUZZ_TARGETS ?= \
-  ldi_load_fuzz:ldi_fuzz_seeds \
-  ldi_list_fuzz:ldi_list_fuzz_seeds \
-  voxel_fuzz:voxel_fuzz_seeds
+FUZZ_TARGETS ?= ldi_load_fuzz:ldi_fuzz_seeds ldi_list_fuzz:ldi_list_fuzz_seeds \
+  voxel_fuzz:voxel_fuzz_seeds png_read_fuzz:reader_fuzz_seeds \
+  bmp_read_fuzz:reader_fuzz_seeds polyhedron_text_fuzz:reader_fuzz_seeds \
+  mesh_precheck_fuzz:reader_fuzz_seeds
 fuzz-smoke: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DSTRATA_FUZZ=ON -DSTRATA_BUILD_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer" \
 	  $(CMAKE_FLAGS)
-	cmake --build $(FUZZ_DIR) --target $(subst :, ,$(FUZZ_TARGETS)) -j $(JOBS)
-	@seconds=$$(( $(FUZZ_TIME) / $(words $(FUZZ_TARGETS)) )); \
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target \
+	  $(sort $(foreach t,$(FUZZ_TARGETS),$(subst :, ,$(t))))
+	@per=$$(( $(FUZZ_TIME) / $(words $(FUZZ_TARGETS)) )); \
 	for entry in $(FUZZ_TARGETS); do \
-	  fuzzer=$${entry%%:*}; seeds=$${entry##*:}; corpus=$(FUZZ_DIR)/$$fuzzer-corpus; \
-	  echo "== $$fuzzer for $$seconds s"; \
+	  target=$${entry%%:*}; seeder=$${entry##*:}; corpus=$(FUZZ_DIR)/corpus/$$target; \
+	  echo "== $$target ($$per s)"; \
 	  rm -rf $$corpus && mkdir -p $$corpus && \
-	  $(FUZZ_DIR)/tests/fuzz/$$seeds $$corpus && \
-	  $(FUZZ_DIR)/tests/fuzz/$$fuzzer $$corpus -max_total_time=$$seconds \
+	  $(FUZZ_DIR)/tests/fuzz/$$seeder $$corpus $$target && \
+	  $(FUZZ_DIR)/tests/fuzz/$$target $$corpus -max_total_time=$$per \
 	    -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 || exit 1; \
 	done
 

@@ -195,7 +195,8 @@ int ImageUtilWriteBMP(const std::string& path, std::int32_t width, std::int32_t 
 
 int ImageUtilReadBMPHeader(const std::string& path, BmpHandle& handle, BmpFileHeader& fileHeader,
                            BmpInfoHeader& infoHeader) {
-    handle.reset(std::fopen(path.c_str(), "rb"));
+    std::string openError;
+    handle.reset(platform::openRegularStream(path, openError));
     if (!handle) {
         debugPrintf("ImageUtilReadBMPHeader(): can't open file %s to read!\n", path.c_str());
         return 0;
@@ -335,7 +336,8 @@ int ImageUtilLoadBMP(const std::string& path, std::unique_ptr<std::uint32_t[]>& 
 
 int ImageUtilReadBMP(const std::string& path, std::span<std::uint32_t> pixels,
                      std::int32_t* widthOut, std::int32_t* heightOut) {
-    BmpHandle file(std::fopen(path.c_str(), "rb"));
+    std::string openError;
+    BmpHandle file(platform::openRegularStream(path, openError));
     if (!file) {
         debugPrintf("ImageUtilReadBMP(): can't open file %s to read!\n", path.c_str());
         return 0;

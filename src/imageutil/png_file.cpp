@@ -9,6 +9,7 @@
 #include <cctype>
 #include <csetjmp>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "imageutil/bmp_file.h"
@@ -92,6 +93,89 @@ bool encodePng(std::uint32_t width, std::uint32_t height, std::vector<png_bytep>
     return true;
 }
 
+// What the chunk walk learns before any decoding.
+struct PngOutline {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint64_t idatBytes = 0;
+    std::uint64_t rawBytes = 0;  // the filtered image data the IDAT stream must inflate to
+};
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+           std::uint32_t{p[3]};
+}
+
+// Walks the chunk list of a PNG held in memory (signature already checked): every chunk must
+// lie inside the file, the first must be a sound IHDR, and the IDAT data must be able to inflate
+// to the image the header declares (deflate expands at most 1032 to 1). Returns "" or the
+// problem, so that nothing is allocated for a size the file cannot hold.
+std::string outlinePng(std::span<const std::uint8_t> bytes, PngOutline& outline) {
+    std::size_t position = 8;
+    bool first = true;
+    while (true) {
+        if (bytes.size() - position < 8) {
+            return "file ends inside a chunk header";
+        }
+        const std::uint32_t length = bigEndian32(bytes.data() + position);
+        const std::string type(reinterpret_cast<const char*>(bytes.data() + position + 4), 4);
+        if (length > 0x7FFFFFFFu || std::uint64_t{length} + 12 > bytes.size() - position) {
+            return platform::formatString(
+                "chunk %s at offset %zu claims %u bytes, the file holds %zu after it",
+                std::all_of(type.begin(), type.end(),
+                            [](char c) { return std::isalpha(static_cast<unsigned char>(c)); })
+                    ? type.c_str()
+                    : "?",
+                position, length, bytes.size() - position - 8);
+        }
+        const std::uint8_t* data = bytes.data() + position + 8;
+        if (first) {
+            if (type != "IHDR" || length != 13) {
+                return "the first chunk is not a 13-byte IHDR";
+            }
+            outline.width = bigEndian32(data);
+            outline.height = bigEndian32(data + 4);
+            const int depth = data[8];
+            const int colourType = data[9];
+            const int channels = colourType == 0   ? 1
+                                 : colourType == 2 ? 3
+                                 : colourType == 3 ? 1
+                                 : colourType == 4 ? 2
+                                 : colourType == 6 ? 4
+                                                   : 0;
+            if (channels == 0 || depth == 0 || depth > 16) {
+                return "unsupported IHDR colour type or bit depth";
+            }
+            if (outline.width == 0 || outline.height == 0 || outline.width > kPngMaxSide ||
+                outline.height > kPngMaxSide) {
+                return platform::formatString("image size %ux%u outside 1..%u on a side",
+                                              outline.width, outline.height, kPngMaxSide);
+            }
+            const std::uint64_t rowBytes =
+                (std::uint64_t{outline.width} * static_cast<std::uint64_t>(channels * depth) + 7) /
+                8;
+            // Interlaced images add at most a filter byte per row of each of the seven passes.
+            outline.rawBytes = std::uint64_t{outline.height} * (rowBytes + 1);
+            first = false;
+        } else if (type == "IDAT") {
+            outline.idatBytes += length;
+        }
+        position += std::size_t{length} + 12;
+        if (type == "IEND") {
+            break;
+        }
+    }
+    constexpr std::uint64_t kMaxInflate = 1032;
+    if (outline.rawBytes > kMaxInflate * outline.idatBytes + 1024) {
+        return platform::formatString(
+            "the %ux%u image needs %llu bytes of image data but the file holds only %llu "
+            "compressed bytes",
+            outline.width, outline.height, static_cast<unsigned long long>(outline.rawBytes),
+            static_cast<unsigned long long>(outline.idatBytes));
+    }
+    return {};
+}
+
 // Decodes into 8-bit RGB rows, top row first. `pixels` receives width x height x 3 bytes.
 bool decodePng(MemoryInput& input, std::uint32_t& width, std::uint32_t& height,
                std::vector<std::uint8_t>& pixels, std::vector<png_bytep>& rows,
@@ -113,6 +197,9 @@ bool decodePng(MemoryInput& input, std::uint32_t& width, std::uint32_t& height,
     }
     png_set_read_fn(png, &input, readBytes);
     png_set_user_limits(png, kPngMaxSide, kPngMaxSide);
+    // No chunk can need a larger buffer than the file itself.
+    png_set_chunk_malloc_max(png, std::max<png_alloc_size_t>(input.size, 1));
+    png_set_chunk_cache_max(png, 128);
     png_read_info(png, info);
     width = png_get_image_width(png, info);
     height = png_get_image_height(png, info);
@@ -193,14 +280,32 @@ bool writePng(const std::string& path, const RgbImage& image, std::string* error
     return true;
 }
 
-bool readPng(const std::string& path, RgbImage& image, std::string* error) {
+bool readPng(const std::string& path, RgbImage& image, std::string* error,
+             std::int32_t expectedWidth, std::int32_t expectedHeight) {
     std::vector<std::uint8_t> bytes;
     std::string readError;
     if (!platform::readWholeFile(path, bytes, readError)) {
         return report(error, "cannot read " + path + ": " + readError);
     }
+    return decodePngBytes(path, bytes, image, error, expectedWidth, expectedHeight);
+}
+
+bool decodePngBytes(const std::string& path, std::span<const std::uint8_t> bytes, RgbImage& image,
+                    std::string* error, std::int32_t expectedWidth, std::int32_t expectedHeight) {
     if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) {
         return report(error, "cannot read " + path + ": not a PNG file");
+    }
+    PngOutline outline;
+    const std::string problem = outlinePng(bytes, outline);
+    if (!problem.empty()) {
+        return report(error, "cannot read " + path + ": " + problem);
+    }
+    if (expectedWidth > 0 && expectedHeight > 0 &&
+        (outline.width != static_cast<std::uint32_t>(expectedWidth) ||
+         outline.height != static_cast<std::uint32_t>(expectedHeight))) {
+        return report(error, platform::formatString("%s is %ux%u, the frame %dx%d", path.c_str(),
+                                                    outline.width, outline.height, expectedWidth,
+                                                    expectedHeight));
     }
 
     MemoryInput input{bytes.data(), bytes.size(), 0};

@@ -3,6 +3,8 @@
 // file beside the target, so a failed save leaves any existing file intact.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "imageutil/rgb_image.h"
@@ -17,8 +19,15 @@ bool writePng(const std::string& path, const RgbImage& image, std::string* error
 // Reads any PNG that libpng can expand to 8-bit RGB (palette, grey, 16-bit and alpha are
 // converted; alpha is dropped) into an owned image with row 0 the bottom row. On failure returns
 // false and leaves `image` unchanged; the reason goes to *error when given, else to the debug
-// output.
-bool readPng(const std::string& path, RgbImage& image, std::string* error = nullptr);
+// output. Before decoding, every chunk must lie inside the file and the compressed data must be
+// able to hold the declared image; with expectedWidth and expectedHeight above 0, an image of
+// another size is refused from its header alone.
+bool readPng(const std::string& path, RgbImage& image, std::string* error = nullptr,
+             std::int32_t expectedWidth = 0, std::int32_t expectedHeight = 0);
+// The same on file contents in memory (path only names them in messages).
+bool decodePngBytes(const std::string& path, std::span<const std::uint8_t> bytes, RgbImage& image,
+                    std::string* error = nullptr, std::int32_t expectedWidth = 0,
+                    std::int32_t expectedHeight = 0);
 
 // Writes a BMP file (32-bit) when the name ends in ".bmp" in any letter case, a PNG file
 // otherwise. Returns false on failure with the reason in *error when given.

@@ -1,7 +1,10 @@
 #include "ldi/ldi_base.h"
 
 #include <algorithm>
+#include <bit>
 #include <cinttypes>
+#include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "platform/debug_output.h"
@@ -76,6 +79,7 @@ int LdiBase::Load(const std::string& path) {
         loadError_ = reason;
         return 0;
     }
+    trailingBytes = file.remaining();
     return 1;
 }
 
@@ -148,6 +152,22 @@ void LdiBase::BuildBinFactors() {
     }
 }
 
+namespace {
+
+// The first float word of a stored camera record that is not finite, or -1.
+int firstNonFiniteWord(const std::vector<std::uint8_t>& bytes, std::size_t floatWords) {
+    for (std::size_t i = 0; i < floatWords && 4 * i + 4 <= bytes.size(); ++i) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes.data() + 4 * i, 4);
+        if (!std::isfinite(std::bit_cast<float>(word))) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 std::string LdiBase::CheckHeader() const {
     if (header.ldiType != KindLdiType() || header.dptType != KindDptType()) {
         return platform::formatString(
@@ -164,6 +184,23 @@ std::string LdiBase::CheckHeader() const {
     }
     if (header.binCount < 0 || header.binCount > 2048) {
         return platform::formatString("binCount %d outside 0..2048", header.binCount);
+    }
+    // Both reference camera records are all floats (the full one ends with two ints): a NaN or
+    // infinity anywhere would give a camera that sees nothing.
+    platform::ByteWriter view;
+    header.view.serializeInMemoryOrder(view);
+    const int viewWord = firstNonFiniteWord(view.bytes(), geometry::ViewCamera::kStoredSize / 4);
+    if (viewWord >= 0) {
+        return platform::formatString("the reference view holds a non-finite value (word %d)",
+                                      viewWord);
+    }
+    platform::ByteWriter camera;
+    header.camera.serialize(camera);
+    const int cameraWord =
+        firstNonFiniteWord(camera.bytes(), geometry::Camera::kStoredSize / 4 - 2);
+    if (cameraWord >= 0) {
+        return platform::formatString("the reference camera holds a non-finite value (word %d)",
+                                      cameraWord);
     }
     return {};
 }
@@ -214,6 +251,18 @@ void LdiBase::BuildRowDepthRanges() {
     }
 }
 
+int LdiBase::AllocateAfterIndexCheck(LdiFileReader& file, const std::string& indexProblem) {
+    if (!indexProblem.empty()) {
+        file.problem = indexProblem;
+        return 0;
+    }
+    if (AllocateFromHeader() == 0) {
+        file.problem = loadError_;
+        return 0;
+    }
+    return 1;
+}
+
 void LdiBase::ResetAfterFailure() {
     Release();
     header = LdiHeader{};
@@ -221,6 +270,7 @@ void LdiBase::ResetAfterFailure() {
     header.dptType = KindDptType();
     headerRead = 0;
     arraysAllocated = 0;
+    trailingBytes = 0;
     binValue.fill(0.0f);
     binFactor.fill(0.0f);
 }

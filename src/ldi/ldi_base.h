@@ -179,6 +179,8 @@ class LdiBase {
     std::uint8_t headerRead = 0;
     std::uint8_t arraysAllocated = 0;
     std::uint8_t settingsGiven = 0;  // set to 1 by the frame driver before every draw
+    // Bytes the loaded file holds after the body: ignored by the loader, reported by `info`.
+    std::uint64_t trailingBytes = 0;
     // When false, failures are kept in loadError() but not printed (a caller that reports them
     // itself, such as a quad list for its halves).
     bool reportErrors = true;
@@ -196,6 +198,10 @@ class LdiBase {
     virtual void FinishLoad();
     // Fills header.culler with the per-row normalised depth ranges of every row.
     void BuildRowDepthRanges();
+    // For the stream readers once the index arrays are read: records indexProblem in
+    // file.problem and returns 0 when it is not empty, else allocates the arrays from the header
+    // (AllocateFromHeader). 1 when allocated.
+    int AllocateAfterIndexCheck(LdiFileReader& file, const std::string& indexProblem);
     // Empties the object after a failed load.
     void ResetAfterFailure();
     // Validates the header size fields for Allocate/Create: sides in 1..kMaxSide, counts >= 0.

@@ -17,9 +17,8 @@ LdiFileReader::~LdiFileReader() {
 
 bool LdiFileReader::open(const std::string& path) {
     path_ = path;
-    file_ = std::fopen(path.c_str(), "rb");
+    file_ = platform::openRegularStream(path, problem);
     if (file_ == nullptr) {
-        problem = std::string("cannot open: ") + std::strerror(errno);
         return false;
     }
     const auto size = platform::fileSize(path);

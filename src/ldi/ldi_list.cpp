@@ -1,6 +1,8 @@
 // Reading the text lists that name LDI files.
 #include "ldi/ldi_list.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -11,6 +13,12 @@
 namespace strata::ldi {
 
 namespace {
+
+// Anything that exists counts as found, so that a FIFO or folder is refused by name.
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
 
 std::string fileNameOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -94,14 +102,14 @@ std::string resolveListMember(const std::string& listPath, std::string name) {
     std::replace(name.begin(), name.end(), '\\', '/');
     const std::string folder = platform::directoryOf(listPath);
     const std::string beside = platform::joinPath(folder, name);
-    if (platform::fileSize(beside)) {
+    if (exists(beside)) {
         return beside;
     }
-    if (platform::fileSize(name)) {
+    if (exists(name)) {
         return name;
     }
     const std::string moved = platform::joinPath(folder, fileNameOf(name));
-    if (platform::fileSize(moved)) {
+    if (exists(moved)) {
         return moved;
     }
     return name;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 #include "geometry/depth.h"
 #include "ldi/ldi_index_check.h"
@@ -69,18 +70,23 @@ int LdiRtCp::AllocateFromHeader() {
 }
 
 int LdiRtCp::ReadPixels(LdiFileReader& file) {
-    if (AllocateFromHeader() == 0) {
-        file.problem = loadError_;
-        return 0;
-    }
+    // The index arrays are read and checked before the pixel array is allocated or read.
     const std::uint64_t w = static_cast<std::uint64_t>(header.width);
     const std::uint64_t h = static_cast<std::uint64_t>(header.height);
-    if (!file.read(rowStart, 4 * (h + 1), "rowStart") ||
-        !file.read(layerCount, (w + 1) * h, "layerCount") ||
-        !file.read(pixels, 4 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels")) {
+    std::vector<std::int32_t> starts(h + 1);
+    std::vector<std::uint8_t> counts((w + 1) * h);
+    if (!file.read(starts.data(), 4 * (h + 1), "rowStart") ||
+        !file.read(counts.data(), (w + 1) * h, "layerCount")) {
         return 0;
     }
-    return 1;
+    if (AllocateAfterIndexCheck(file,
+                                CheckIndex(starts.data(), counts.data(), header.pixelCount)) == 0) {
+        return 0;
+    }
+    std::copy(starts.begin(), starts.end(), rowStart);
+    std::copy(counts.begin(), counts.end(), layerCount);
+    return file.read(pixels, 4 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels") ? 1
+                                                                                             : 0;
 }
 
 int LdiRtCp::WritePixels(LdiFileWriter& file) {
@@ -119,9 +125,14 @@ std::string LdiRtCp::CheckArrays() const {
         allocatedPixels_ != header.pixelCount) {
         return "the header size does not match the allocated arrays";
     }
-    std::string problem = checkRowStart(rowStart, header.height, allocatedPixels_, "rowStart");
+    return CheckIndex(rowStart, layerCount, allocatedPixels_);
+}
+
+std::string LdiRtCp::CheckIndex(const std::int32_t* starts, const std::uint8_t* counts,
+                                std::int64_t total) const {
+    std::string problem = checkRowStart(starts, header.height, total, "rowStart");
     if (problem.empty()) {
-        problem = checkLayerCounts(layerCount, rowStart, header.width, header.height);
+        problem = checkLayerCounts(counts, starts, header.width, header.height);
     }
     return problem;
 }

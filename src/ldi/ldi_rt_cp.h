@@ -54,6 +54,10 @@ class LdiRtCp : public LdiBase {
     std::int64_t FirstLayer(std::int32_t row, std::int32_t col) const;
 
   protected:
+    // rowStart and layerCount against the header grid and total depth pixels. Empty when sound,
+    // else the problem.
+    std::string CheckIndex(const std::int32_t* starts, const std::uint8_t* counts,
+                           std::int64_t total) const;
     // Clears the array views and the sizes they were made for.
     void ClearViews();
     // Records the sizes the arrays were made for and marks them allocated.

@@ -95,17 +95,30 @@ int LdiRtMrqp::AllocateFromHeader() {
 }
 
 int LdiRtMrqp::ReadPixels(LdiFileReader& file) {
-    if (AllocateFromHeader() == 0) {
-        file.problem = loadError_;
-        return 0;
-    }
+    // The three index levels are read and checked before the pixel and colour arrays are
+    // allocated or read.
     const std::uint64_t w = static_cast<std::uint64_t>(header.width);
     const std::uint64_t h = static_cast<std::uint64_t>(header.height);
-    for (int k = 0; k < 3; ++k) {
-        if (!file.read(rowStart[k], 4 * (h + 1), kRowStartNames[k]) ||
-            !file.read(layerOffset[k], 2 * (w + 1) * h, kLayerOffsetNames[k])) {
+    std::array<std::vector<std::int32_t>, 3> starts;
+    std::array<std::vector<std::uint16_t>, 3> offsets;
+    for (std::size_t k = 0; k < 3; ++k) {
+        starts[k].resize(h + 1);
+        offsets[k].resize((w + 1) * h);
+        if (!file.read(starts[k].data(), 4 * (h + 1), kRowStartNames[k]) ||
+            !file.read(offsets[k].data(), 2 * (w + 1) * h, kLayerOffsetNames[k])) {
             return 0;
         }
+    }
+    const std::string problem =
+        CheckIndexLevels({starts[0].data(), starts[1].data(), starts[2].data()},
+                         {offsets[0].data(), offsets[1].data(), offsets[2].data()},
+                         {header.mrqpCount(0), header.mrqpCount(1), header.mrqpCount(2)});
+    if (AllocateAfterIndexCheck(file, problem) == 0) {
+        return 0;
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+        std::copy(starts[k].begin(), starts[k].end(), rowStart[k]);
+        std::copy(offsets[k].begin(), offsets[k].end(), layerOffset[k]);
     }
     const auto n = [this](int k) { return static_cast<std::uint64_t>(allocatedCounts_[k]); };
     if (!file.read(pixels, 8 * n(0), "the pixels") ||
@@ -164,6 +177,22 @@ std::uint64_t LdiRtMrqp::StreamBodyBytes() const {
     return 3 * (4 * (h + 1) + 2 * (w + 1) * h) + 8 * c(0) + 4 * (c(1) + c(2) + c(3));
 }
 
+std::string LdiRtMrqp::CheckIndexLevels(const std::array<const std::int32_t*, 3>& starts,
+                                        const std::array<const std::uint16_t*, 3>& offsets,
+                                        const std::array<std::int64_t, 3>& counts) const {
+    for (std::size_t k = 0; k < 3; ++k) {
+        std::string problem = checkRowStart(starts[k], header.height, counts[k], kRowStartNames[k]);
+        if (problem.empty()) {
+            problem = checkLayerOffsets(offsets[k], starts[k], header.width, header.height,
+                                        kLayerOffsetNames[k]);
+        }
+        if (!problem.empty()) {
+            return problem;
+        }
+    }
+    return {};
+}
+
 std::string LdiRtMrqp::CheckArrays() const {
     if (arraysAllocated == 0 || rowStart[0] == nullptr) {
         return "no arrays";
@@ -178,14 +207,11 @@ std::string LdiRtMrqp::CheckArrays() const {
     }
     const std::int32_t w = header.width;
     const std::int32_t h = header.height;
-    for (int k = 0; k < 3; ++k) {
-        std::string problem = checkRowStart(rowStart[k], h, allocatedCounts_[k], kRowStartNames[k]);
-        if (problem.empty()) {
-            problem = checkLayerOffsets(layerOffset[k], rowStart[k], w, h, kLayerOffsetNames[k]);
-        }
-        if (!problem.empty()) {
-            return problem;
-        }
+    const std::string problem = CheckIndexLevels(
+        {rowStart[0], rowStart[1], rowStart[2]}, {layerOffset[0], layerOffset[1], layerOffset[2]},
+        {allocatedCounts_[0], allocatedCounts_[1], allocatedCounts_[2]});
+    if (!problem.empty()) {
+        return problem;
     }
     // Every depth pixel's masks must account for exactly the colours its pixel indexes.
     const std::int64_t stride = std::int64_t{w} + 1;

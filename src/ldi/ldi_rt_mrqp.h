@@ -51,6 +51,12 @@ class LdiRtMrqp : public LdiBase {
     static constexpr std::uint32_t kMask2x2Shift = 16;
 
   protected:
+    // The three rowStart / layerOffset pairs against the grid and the element counts of the
+    // first three levels. Empty when sound, else the problem.
+    std::string CheckIndexLevels(const std::array<const std::int32_t*, 3>& starts,
+                                 const std::array<const std::uint16_t*, 3>& offsets,
+                                 const std::array<std::int64_t, 3>& counts) const;
+
     void ClearViews();
     // Records the sizes the arrays were made for and marks them allocated.
     void MarkAllocated(std::int32_t width, std::int32_t height,

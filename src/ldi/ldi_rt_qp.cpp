@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 #include "geometry/depth.h"
 #include "ldi/ldi_index_check.h"
@@ -69,18 +70,23 @@ int LdiRtQp::AllocateFromHeader() {
 }
 
 int LdiRtQp::ReadPixels(LdiFileReader& file) {
-    if (AllocateFromHeader() == 0) {
-        file.problem = loadError_;
-        return 0;
-    }
+    // The index arrays are read and checked before the pixel arrays are allocated or read.
     const std::uint64_t w = static_cast<std::uint64_t>(header.width);
     const std::uint64_t h = static_cast<std::uint64_t>(header.height);
-    if (!file.read(rowStart, 4 * (h + 1), "rowStart") ||
-        !file.read(layerOffset, 2 * (w + 1) * h, "layerOffset") ||
-        !file.read(pixels, 8 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels")) {
+    std::vector<std::int32_t> starts(h + 1);
+    std::vector<std::uint16_t> offsets((w + 1) * h);
+    if (!file.read(starts.data(), 4 * (h + 1), "rowStart") ||
+        !file.read(offsets.data(), 2 * (w + 1) * h, "layerOffset")) {
         return 0;
     }
-    return 1;
+    if (AllocateAfterIndexCheck(
+            file, CheckIndex(starts.data(), offsets.data(), header.pixelCount)) == 0) {
+        return 0;
+    }
+    std::copy(starts.begin(), starts.end(), rowStart);
+    std::copy(offsets.begin(), offsets.end(), layerOffset);
+    return file.read(pixels, 8 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels") ? 1
+                                                                                             : 0;
 }
 
 int LdiRtQp::WritePixels(LdiFileWriter& file) {
@@ -119,10 +125,14 @@ std::string LdiRtQp::CheckArrays() const {
         allocatedPixels_ != header.pixelCount) {
         return "the header size does not match the allocated arrays";
     }
-    std::string problem = checkRowStart(rowStart, header.height, allocatedPixels_, "rowStart");
+    return CheckIndex(rowStart, layerOffset, allocatedPixels_);
+}
+
+std::string LdiRtQp::CheckIndex(const std::int32_t* starts, const std::uint16_t* offsets,
+                                std::int64_t total) const {
+    std::string problem = checkRowStart(starts, header.height, total, "rowStart");
     if (problem.empty()) {
-        problem =
-            checkLayerOffsets(layerOffset, rowStart, header.width, header.height, "layerOffset");
+        problem = checkLayerOffsets(offsets, starts, header.width, header.height, "layerOffset");
     }
     return problem;
 }

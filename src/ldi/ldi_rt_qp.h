@@ -42,6 +42,10 @@ class LdiRtQp : public LdiBase {
     std::uint16_t* layerOffset = nullptr;  // (width + 1) * height running sums per row
 
   protected:
+    // rowStart and layerOffset against the header grid and total depth pixels. Empty when
+    // sound, else the problem.
+    std::string CheckIndex(const std::int32_t* starts, const std::uint16_t* offsets,
+                           std::int64_t total) const;
     void ClearViews();
     // Records the sizes the arrays were made for and marks them allocated.
     void MarkAllocated(std::int32_t width, std::int32_t height,

@@ -1,6 +1,8 @@
 // The ".ldiquad" list: two half-file names on their own lines, then two vectors as six floats.
 #include "ldi/ldi_rt_quad.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -8,6 +10,17 @@
 #include "platform/file_io.h"
 
 namespace strata::ldi {
+
+namespace {
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace
 
 LdiRtQuad::LdiRtQuad() {
     header.ldiType = toInt(LdiType::RTQuad);
@@ -91,13 +104,25 @@ int LdiRtQuad::Load(const std::string& path) {
     }
     std::unique_ptr<LdiRtQp> halves[2];
     const char* const halfNames[2] = {"top half", "bottom half"};
+    const std::string memberPaths[2] = {resolveListMember(path, tokens[0]),
+                                        resolveListMember(path, tokens[1])};
+    if (sameFile(memberPaths[0], memberPaths[1])) {
+        return refuse("quad list names the same file " + memberPaths[0] + " for both halves");
+    }
     for (int i = 0; i < 2; ++i) {
         halves[i] = std::make_unique<LdiRtQp>();
         halves[i]->reportErrors = false;
-        if (halves[i]->Load(resolveListMember(path, tokens[static_cast<std::size_t>(i)])) == 0) {
+        if (halves[i]->Load(memberPaths[i]) == 0) {
             return refuse(std::string(halfNames[i]) + " refused: " + halves[i]->loadError());
         }
         halves[i]->reportErrors = reportErrors;
+    }
+    // The halves are the upper and lower rows of one grid.
+    if (halves[0]->width() != halves[1]->width()) {
+        return refuse(
+            platform::formatString("quad halves do not fit together: the top half is %d "
+                                   "columns wide, the bottom half %d",
+                                   halves[0]->width(), halves[1]->width()));
     }
     Release();
     MarkHeaderRead();
@@ -120,25 +145,45 @@ int LdiRtQuad::Save(const std::string& path) {
     }
     const std::string topPath = base + "_top.ldibrtqp";
     const std::string bottomPath = base + "_bot.ldibrtqp";
-    if (top_->Save(topPath) == 0) {
+    // The three files are one set: the halves and the list are written to temporary names and
+    // renamed into place together, so an old quad is either kept whole or replaced whole.
+    platform::FileSetTransaction set;
+    const std::string topTemp = set.stage(topPath);
+    const std::string bottomTemp = topTemp.empty() ? std::string() : set.stage(bottomPath);
+    const std::string listTemp = bottomTemp.empty() ? std::string() : set.stage(listPath);
+    if (listTemp.empty()) {
+        return Fail(listPath, "not saved: " + set.error());
+    }
+    const bool topReport = top_->reportErrors;
+    const bool bottomReport = bottom_->reportErrors;
+    top_->reportErrors = false;
+    bottom_->reportErrors = false;
+    const bool topSaved = top_->Save(topTemp) != 0;
+    const bool bottomSaved = topSaved && bottom_->Save(bottomTemp) != 0;
+    top_->reportErrors = topReport;
+    bottom_->reportErrors = bottomReport;
+    if (!topSaved) {
         return Fail(listPath, "top half not saved: " + top_->loadError());
     }
-    if (bottom_->Save(bottomPath) == 0) {
+    if (!bottomSaved) {
         return Fail(listPath, "bottom half not saved: " + bottom_->loadError());
     }
-    // The list names the halves exactly as they were saved.
-    platform::AtomicFileWriter list(listPath);
+    // The list names the halves by file name: they sit beside it.
+    platform::AtomicFileWriter list(listTemp);
     if (!list.isOpen()) {
         return Fail(listPath, "cannot create: " + list.error());
     }
-    std::fprintf(list.stream(), "%s\n", topPath.c_str());
-    std::fprintf(list.stream(), "%s\n", bottomPath.c_str());
+    std::fprintf(list.stream(), "%s\n", fileNameOf(topPath).c_str());
+    std::fprintf(list.stream(), "%s\n", fileNameOf(bottomPath).c_str());
     std::fprintf(list.stream(), " %f %f %f ", static_cast<double>(firstVector.x),
                  static_cast<double>(firstVector.y), static_cast<double>(firstVector.z));
     std::fprintf(list.stream(), "%f %f %f\n", static_cast<double>(secondVector.x),
                  static_cast<double>(secondVector.y), static_cast<double>(secondVector.z));
     if (!list.commit()) {
         return Fail(listPath, "cannot save: " + list.error());
+    }
+    if (!set.commit()) {
+        return Fail(listPath, "not saved: " + set.error());
     }
     return 1;
 }

@@ -28,8 +28,8 @@ class LdiRtQuad : public LdiRtQp {
     // quad as it was.
     int Load(const std::string& path) override;
     // Saves under base name B (a trailing ".ldiquad" is dropped): the halves as B_top.ldibrtqp
-    // and B_bot.ldibrtqp (stream RT/QP), then the list B.ldiquad naming them as written there
-    // ("B_top.ldibrtqp" and "B_bot.ldibrtqp", one per line), then the two vectors.
+    // and B_bot.ldibrtqp (stream RT/QP), then the list B.ldiquad naming them by file name (one
+    // per line), then the two vectors. The three files are replaced together or not at all.
     int Save(const std::string& path) override;
     LdiDrawStats Draw(const geometry::Matrix4& warpMatrix, const geometry::Matrix4& viewMatrix,
                       const geometry::ViewCamera& outputCamera, imageutil::RgbImage& frame,

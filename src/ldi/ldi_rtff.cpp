@@ -3,6 +3,7 @@
 #include "ldi/ldi_rtff.h"
 
 #include <cinttypes>
+#include <cstring>
 
 #include "platform/debug_output.h"
 #include "platform/unbuffered_file.h"
@@ -53,7 +54,8 @@ bool RtffIo::allocate(RtffBlocks& blocks, std::int32_t dptType, std::int32_t wid
     return true;
 }
 
-int RtffIo::load(LdiBase& ldi, RtffBlocks& blocks, const std::string& path) {
+int RtffIo::load(LdiBase& ldi, RtffBlocks& blocks, const std::string& path,
+                 const IndexCheck& checkIndex) {
     ldi.loadError_.clear();
     const auto refuse = [&ldi, &path](const std::string& problem) {
         ldi.ResetAfterFailure();
@@ -98,19 +100,43 @@ int RtffIo::load(LdiBase& ldi, RtffBlocks& blocks, const std::string& path) {
                                              "-byte block file, the file holds %" PRIu64,
                                              layout.fileBytes(), file.size()));
     }
+    // Part A: the index arrays, checked before anything else is allocated or read.
+    const std::uint64_t partABytes = layout.blocksA * RtffLayout::kBlock;
+    platform::AlignedBlock partA;
+    if (!partA.allocate(partABytes)) {
+        return refuse("out of memory");
+    }
+    const std::int64_t gotA = file.read(partA.data(), partABytes, error);
+    if (gotA < 0) {
+        return refuse(error);
+    }
+    if (static_cast<std::uint64_t>(gotA) < partABytes) {
+        return refuse(platform::formatString("truncated: the index blocks need %" PRIu64
+                                             " bytes, the file holds %" PRId64,
+                                             partABytes, gotA));
+    }
+    const std::string index = checkIndex(partA.data());
+    if (!index.empty()) {
+        return refuse(index);
+    }
     if (ldi.AllocateFromHeader() == 0) {
         const std::string reason = ldi.loadError_;
         return refuse(reason);
     }
-    // The whole body in one read.
-    const std::int64_t body = file.read(blocks.body.data(), layout.bodyBytes(), error);
-    if (body < 0) {
+    // Part B: the pixel arrays, in one read.
+    if (partABytes != 0) {
+        std::memcpy(blocks.body.data(), partA.data(), partABytes);
+    }
+    partA.reset();
+    const std::uint64_t partBBytes = layout.blocksB * RtffLayout::kBlock;
+    const std::int64_t gotB = file.read(blocks.body.data() + partABytes, partBBytes, error);
+    if (gotB < 0) {
         return refuse(error);
     }
-    if (static_cast<std::uint64_t>(body) < layout.bodyBytes()) {
-        return refuse(platform::formatString("truncated: the body needs %" PRIu64
-                                             " bytes, the file holds %" PRId64,
-                                             layout.bodyBytes(), body));
+    if (static_cast<std::uint64_t>(gotB) < partBBytes) {
+        return refuse(platform::formatString(
+            "truncated: the body needs %" PRIu64 " bytes, the file holds %" PRId64,
+            layout.bodyBytes(), static_cast<std::int64_t>(partABytes) + gotB));
     }
     blocks.headerBlock = std::move(headerBlock);
     const std::string arrays = ldi.CheckArrays();
@@ -118,6 +144,7 @@ int RtffIo::load(LdiBase& ldi, RtffBlocks& blocks, const std::string& path) {
         return refuse(arrays);
     }
     ldi.FinishLoad();
+    ldi.trailingBytes = file.size() - layout.fileBytes();
     return 1;
 }
 
@@ -168,7 +195,11 @@ void LdiRtffCp::Release() {
 }
 
 int LdiRtffCp::Load(const std::string& path) {
-    return RtffIo::load(*this, blocks_, path);
+    return RtffIo::load(*this, blocks_, path, [this](const std::uint8_t* partA) {
+        const auto* starts = reinterpret_cast<const std::int32_t*>(partA);
+        return CheckIndex(starts, partA + 4 * (static_cast<std::size_t>(header.height) + 1),
+                          header.pixelCount);
+    });
 }
 
 int LdiRtffCp::Save(const std::string& path) {
@@ -207,7 +238,12 @@ void LdiRtffQp::Release() {
 }
 
 int LdiRtffQp::Load(const std::string& path) {
-    return RtffIo::load(*this, blocks_, path);
+    return RtffIo::load(*this, blocks_, path, [this](const std::uint8_t* partA) {
+        const auto* starts = reinterpret_cast<const std::int32_t*>(partA);
+        const auto* offsets = reinterpret_cast<const std::uint16_t*>(
+            partA + 4 * (static_cast<std::size_t>(header.height) + 1));
+        return CheckIndex(starts, offsets, header.pixelCount);
+    });
 }
 
 int LdiRtffQp::Save(const std::string& path) {
@@ -247,7 +283,19 @@ void LdiRtffMrqp::Release() {
 }
 
 int LdiRtffMrqp::Load(const std::string& path) {
-    return RtffIo::load(*this, blocks_, path);
+    return RtffIo::load(*this, blocks_, path, [this](const std::uint8_t* partA) {
+        std::array<const std::int32_t*, 3> starts{};
+        std::array<const std::uint16_t*, 3> offsets{};
+        const std::size_t rows = static_cast<std::size_t>(header.height) + 1;
+        const std::size_t entries = static_cast<std::size_t>(header.width + 1) * header.height;
+        for (std::size_t k = 0; k < 3; ++k) {
+            starts[k] = reinterpret_cast<const std::int32_t*>(partA + 4 * rows * k);
+            offsets[k] =
+                reinterpret_cast<const std::uint16_t*>(partA + 12 * rows + 2 * entries * k);
+        }
+        return CheckIndexLevels(starts, offsets,
+                                {header.mrqpCount(0), header.mrqpCount(1), header.mrqpCount(2)});
+    });
 }
 
 int LdiRtffMrqp::Save(const std::string& path) {

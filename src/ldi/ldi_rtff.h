@@ -4,6 +4,7 @@
 // is never freed on its own. Loading streams the file with unbuffered reads.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "ldi/ldi_rt_cp.h"
@@ -30,7 +31,13 @@ struct RtffBlocks {
 // Unbuffered block load and block save shared by the three RTFF classes. load returns 1 or 0
 // (the object left empty, one line printed); save returns 1 or 0 (target untouched on failure).
 struct RtffIo {
-    static int load(LdiBase& ldi, RtffBlocks& blocks, const std::string& path);
+    // Checks the index arrays of part A (given its first byte) against the loaded header; empty
+    // when sound, else the problem.
+    using IndexCheck = std::function<std::string(const std::uint8_t* partA)>;
+    // Part A (the index arrays) is read and checked before the body is allocated and part B
+    // (the pixel arrays) is read.
+    static int load(LdiBase& ldi, RtffBlocks& blocks, const std::string& path,
+                    const IndexCheck& checkIndex);
     static int save(LdiBase& ldi, const RtffBlocks& blocks, const std::string& path);
     // Sizes both blocks for the grid and counts of dptType; false (problem set) on failure.
     static bool allocate(RtffBlocks& blocks, std::int32_t dptType, std::int32_t width,

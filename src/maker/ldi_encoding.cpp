@@ -18,8 +18,6 @@ namespace strata::maker {
 
 namespace {
 
-constexpr std::int64_t kMaxRowEntries = 32767;
-
 std::int32_t clampInt32(std::int64_t v) {
     return static_cast<std::int32_t>(
         std::clamp<std::int64_t>(v, 0, std::numeric_limits<std::int32_t>::max()));

@@ -18,6 +18,10 @@
 namespace strata::maker {
 
 inline constexpr int kCpBinCount = 256;
+// Most entries one row of an index level can hold (its offsets are 16-bit, read as signed).
+inline constexpr std::int64_t kMaxRowEntries = 32767;
+// Most colours of the finest MRQP level one depth pixel can carry (one per 4x4 sub-sample).
+inline constexpr std::int64_t kMaxColoursPerMrqpPixel = 16;
 inline constexpr int kSizeClassCount = 32;
 
 // CP bins over normalised depth + 1: uniform on [0, 2], bins[i] = 2 i / 256, i = 0..256.

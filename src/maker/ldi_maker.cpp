@@ -79,9 +79,10 @@ bool save(ldi::LdiBase& ldi, const std::string& path, std::string& error) {
     return true;
 }
 
-// Writes one file of a single-file kind or a quad from sampled lists.
+// Writes one file of a single-file kind or a quad from sampled lists, to writePath when given
+// (a set member's temporary name), else to path.
 bool writeKind(const LayeredImage& image, MakerKind kind, const std::string& path,
-               std::vector<MadeFile>& made, std::string& error) {
+               std::vector<MadeFile>& made, std::string& error, const std::string& writePath = {}) {
     std::unique_ptr<ldi::LdiBase> ldi;
     if (kind == MakerKind::quad) {
         ldi = encodeQuad(image, error);
@@ -93,15 +94,27 @@ bool writeKind(const LayeredImage& image, MakerKind kind, const std::string& pat
         error = path + ": " + error;
         return false;
     }
-    if (!save(*ldi, path, error)) {
+    if (!save(*ldi, writePath.empty() ? path : writePath, error)) {
+        if (!writePath.empty()) {
+            error =
+                path + ": " +
+                ldi->loadError().substr(std::min(writePath.size() + 2, ldi->loadError().size()));
+        }
         return false;
     }
     made.push_back(describe(path, makerKindInfo(kind).name, image));
     return true;
 }
 
-bool writeText(const std::string& path, const std::string& text, std::string& error) {
-    platform::AtomicFileWriter writer(path);
+// Writes a list of a set to its staged temporary name.
+bool writeList(platform::FileSetTransaction& set, const std::string& path, const std::string& text,
+               std::string& error) {
+    const std::string temp = set.stage(path);
+    if (temp.empty()) {
+        error = set.error();
+        return false;
+    }
+    platform::AtomicFileWriter writer(temp);
     if (!writer.isOpen() || !writer.write(text.data(), text.size()) || !writer.commit()) {
         error = path + ": " + (writer.error().empty() ? "cannot write the file" : writer.error());
         return false;
@@ -147,8 +160,11 @@ bool writeVoxel(const RayCaster& caster, const MakeRequest& request, const std::
     return true;
 }
 
+// Pyramids and sets are written as one file set: every level, member and list goes to a
+// temporary name staged in `set`, and the caller commits the set once all are written.
 bool writePyramid(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
-                  const std::string& path, std::vector<MadeFile>& made, std::string& error) {
+                  const std::string& path, platform::FileSetTransaction& set,
+                  std::vector<MadeFile>& made, std::string& error) {
     const std::string stem = stemOf(path, makerKindInfo(MakerKind::pyramid).extension);
     const std::string directory = platform::directoryOf(path);
     const Bounds sceneBounds = caster.scene().bounds();
@@ -160,18 +176,23 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
     std::string entries;
     for (int level = 0; level < std::max(request.pyramidLevels, 1); ++level) {
         const std::int32_t size = request.size >> level;
-        if (level > 0 && size < 8) {
+        if (level > 0 && size < kMinLevelSide) {
             break;
         }
         const std::string levelName =
             platform::formatString("%s_l%d.%s", baseName(stem).c_str(), level,
                                    std::string(makerKindInfo(MakerKind::rtQp).extension).c_str());
         const std::string levelPath = platform::joinPath(directory, levelName);
+        const std::string levelTemp = set.stage(levelPath);
+        if (levelTemp.empty()) {
+            error = set.error();
+            return false;
+        }
         LayeredImage image;
         if (!sample(caster, request, camera, size, false, levelPath, image, error)) {
             return false;
         }
-        if (!writeKind(image, MakerKind::rtQp, levelPath, made, error)) {
+        if (!writeKind(image, MakerKind::rtQp, levelPath, made, error, levelTemp)) {
             return false;
         }
         made.back().kindName = "level";
@@ -186,7 +207,7 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
         ++levels;
     }
     list = platform::formatString("%d\n", levels) + entries;
-    if (!writeText(path, list, error)) {
+    if (!writeList(set, path, list, error)) {
         return false;
     }
     // The list's line: the finest level's grid and layers, the depth pixels of every level.
@@ -199,7 +220,8 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
 }
 
 bool writeSet(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
-              const std::string& path, std::vector<MadeFile>& made, std::string& error) {
+              const std::string& path, platform::FileSetTransaction& set,
+              std::vector<MadeFile>& made, std::string& error) {
     const std::string stem = stemOf(path, makerKindInfo(MakerKind::set).extension);
     const std::string directory = platform::directoryOf(path);
     const geometry::Vector3 centre = caster.scene().bounds().centre();
@@ -224,8 +246,8 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
         const std::string memberName = platform::formatString(
             "%s_m%d.%s", baseName(stem).c_str(), m,
             std::string(makerKindInfo(MakerKind::pyramid).extension).c_str());
-        if (!writePyramid(caster, request, member, platform::joinPath(directory, memberName), made,
-                          error)) {
+        if (!writePyramid(caster, request, member, platform::joinPath(directory, memberName), set,
+                          made, error)) {
             return false;
         }
         made.back().kindName = "member";
@@ -234,7 +256,7 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
             "%s %f %f %f\n", memberName.c_str(), static_cast<double>(toward.x),
             static_cast<double>(toward.y), static_cast<double>(toward.z));
     }
-    if (!writeText(path, platform::formatString("%d\n", members) + entries, error)) {
+    if (!writeList(set, path, platform::formatString("%d\n", members) + entries, error)) {
         return false;
     }
     MadeFile listFile = made[firstFile];
@@ -245,6 +267,27 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
     return true;
 }
 
+// Writes a pyramid or a set as one file set: on any failure no file of it is replaced and the
+// files it reported are dropped from `made`.
+bool writeListKind(const RayCaster& caster, const MakeRequest& request, MakerKind kind,
+                   const std::string& path, std::vector<MadeFile>& made, std::string& error) {
+    const std::size_t before = made.size();
+    platform::FileSetTransaction set;
+    const bool written =
+        kind == MakerKind::set
+            ? writeSet(caster, request, request.camera, path, set, made, error)
+            : writePyramid(caster, request, request.camera, path, set, made, error);
+    if (!written || !set.commit()) {
+        if (written) {
+            error = set.error();
+        }
+        set.abort();
+        made.resize(before);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string summaryLine(const MadeFile& made) {
@@ -252,6 +295,27 @@ std::string summaryLine(const MadeFile& made) {
         "%s: %s %dx%d, %lld depth pixels, layers mean %.2f max %d, %.0f rays/s", made.path.c_str(),
         made.kindName.c_str(), made.width, made.height, static_cast<long long>(made.depthPixels),
         made.meanLayers, made.maxLayers, made.raysPerSecond);
+}
+
+int pyramidLevelsFor(std::int32_t size) {
+    int levels = 1;
+    while (levels < 31 && (size >> levels) >= kMinLevelSide) {
+        ++levels;
+    }
+    return levels;
+}
+
+std::string sizeProblem(MakerKind kind, std::int32_t size) {
+    const std::int64_t maxSide = kMaxRowEntries / kMaxColoursPerMrqpPixel;
+    if (pixelKindOf(kind) == PixelKind::mrqp && size > maxSide) {
+        return platform::formatString(
+            "%s cannot store a %dx%d grid: a row may need %lld colours a pixel and holds at most "
+            "%lld entries; use --size %lld or less",
+            std::string(makerKindInfo(kind).name).c_str(), size, size,
+            static_cast<long long>(kMaxColoursPerMrqpPixel), static_cast<long long>(kMaxRowEntries),
+            static_cast<long long>(maxSide));
+    }
+    return {};
 }
 
 std::string fileNameFor(MakerKind kind, const std::string& stem) {
@@ -278,11 +342,8 @@ float pyramidLevelDistance(const PinholeCamera& camera, const Bounds& sceneBound
 
 bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::string& output,
              std::vector<MadeFile>& made, std::string& error) {
-    if (request.kind == MakerKind::pyramid) {
-        return writePyramid(caster, request, request.camera, output, made, error);
-    }
-    if (request.kind == MakerKind::set) {
-        return writeSet(caster, request, request.camera, output, made, error);
+    if (request.kind == MakerKind::pyramid || request.kind == MakerKind::set) {
+        return writeListKind(caster, request, request.kind, output, made, error);
     }
     if (request.kind == MakerKind::voxel) {
         return writeVoxel(caster, request, output, made, error);
@@ -312,10 +373,8 @@ bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std
     for (const MakerKindInfo& info : makerKinds()) {
         const std::string path = platform::joinPath(directory, fileNameFor(info.kind, stem));
         bool ok = true;
-        if (info.kind == MakerKind::pyramid) {
-            ok = writePyramid(caster, request, request.camera, path, made, error);
-        } else if (info.kind == MakerKind::set) {
-            ok = writeSet(caster, request, request.camera, path, made, error);
+        if (info.kind == MakerKind::pyramid || info.kind == MakerKind::set) {
+            ok = writeListKind(caster, request, info.kind, path, made, error);
         } else if (info.kind == MakerKind::voxel) {
             ok = writeVoxel(caster, request, path, made, error);
         } else {

@@ -14,6 +14,19 @@
 namespace strata::maker {
 
 inline constexpr std::int32_t kDefaultGridSize = 256;
+// Most directions of a set.
+inline constexpr int kMaxSetMembers = 64;
+// The side below which a pyramid gets no further level.
+inline constexpr std::int32_t kMinLevelSide = 8;
+
+// Levels a pyramid of a square grid of side `size` can have (the side halves each level and
+// stays at least kMinLevelSide below the first).
+int pyramidLevelsFor(std::int32_t size);
+
+// "" when a square grid of side `size` can be stored in `kind`, else why not. An MRQP row of N
+// pixels may need 16 colours a pixel at its finest level, and a row holds at most
+// kMaxRowEntries, so MRQP sides stop at 2047.
+std::string sizeProblem(MakerKind kind, std::int32_t size);
 
 // Progress of the work on one output file: its name and the fraction done (0..1).
 using FileProgressCallback = std::function<void(const std::string& file, double fraction)>;
@@ -48,8 +61,9 @@ struct MadeFile {
 std::string summaryLine(const MadeFile& made);
 
 // Makes request.kind at `output`: a file path (single kinds; for quad, pyramid and set the list
-// file, with members named after its stem beside it). Returns false with one message on
-// failure; files already written for this call stay.
+// file, with members named after its stem beside it and named by file name in the list).
+// Returns false with one message on failure. A quad, pyramid or set is replaced as a whole or
+// not at all: on failure every file of the old one is left as it was.
 bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::string& output,
              std::vector<MadeFile>& made, std::string& error);
 

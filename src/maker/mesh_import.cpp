@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "maker/demo_scene.h"
+#include "maker/mesh_precheck.h"
 #include "maker/ply_face_colours.h"
 #include "maker/texture.h"
 #include "platform/debug_output.h"
@@ -134,6 +135,9 @@ bool finishScene(const std::string& path, Scene result, Scene& scene, std::strin
 
 bool loadMeshScene(const std::string& path, Scene& scene, std::string& error,
                    std::size_t maxTriangles, std::vector<std::string>* warnings) {
+    if (!precheckMeshFile(path, error)) {
+        return false;
+    }
     // Faces that carry their own colour are read here; the importer would drop the colours.
     TriangleMesh faceColoured;
     switch (readPlyFaceColours(path, faceColoured, maxTriangles, error)) {

@@ -13,6 +13,7 @@
 #include "mesh/polyhedron.h"
 #include "mesh/polyhedron_internal.h"
 #include "platform/debug_output.h"
+#include "platform/file_io.h"
 
 namespace strata::mesh {
 
@@ -82,7 +83,9 @@ const void* address(const auto& records, std::int32_t i) {
 }  // namespace
 
 int ReadPolyhedron(const char* path, Polyhedron& polyhedron) {
-    std::unique_ptr<std::FILE, FileCloser> file(path != nullptr ? std::fopen(path, "r") : nullptr);
+    std::string openError;
+    std::unique_ptr<std::FILE, FileCloser> file(
+        path != nullptr ? platform::openRegularStream(path, openError) : nullptr);
     if (!file) {
         platform::debugPrintf("ReadPolyhedron: can't open %s\n",
                               path != nullptr ? path : "(no path)");

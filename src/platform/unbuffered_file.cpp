@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_io.h"
+
 namespace strata::platform {
 
 UnbufferedFile::~UnbufferedFile() {
@@ -18,22 +20,21 @@ bool UnbufferedFile::open(const std::string& path, std::string& error, bool allo
     int fd = -1;
     direct_ = false;
     if (allowDirect) {
-        fd = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+        fd = openRegularFile(path, error, O_DIRECT);
         direct_ = fd >= 0;
     }
     if (fd < 0) {
         // Direct I/O refused (EINVAL on tmpfs) or not wanted: ordinary reads.
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = openRegularFile(path, error);
     }
     if (fd < 0) {
-        error = std::string("cannot open: ") + std::strerror(errno);
         return false;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0) {
         ::close(fd);
         direct_ = false;
-        error = "not a regular file";
+        error = std::string("cannot open: ") + std::strerror(errno);
         return false;
     }
     fd_ = fd;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace strata::tools {
 
@@ -101,7 +102,28 @@ void addShadingOptions(CLI::App& command, ShadingFlags& flags) {
     command.add_option("--shading", flags.shading,
                        names + " (default: lambert for demo, unlit for meshes)");
     command.add_option("--light", flags.light, "direction toward the light x,y,z (lambert)");
-    command.add_option("--ambient", flags.ambient, "ambient share 0..1 (lambert, default 0.3)");
+    command.add_option("--ambient", flags.ambient, "ambient share 0..1 (lambert, default 0.3)")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                float value = 0.0f;
+                return parseFloat(text, value) && value >= 0.0f && value <= 1.0f
+                           ? std::string()
+                           : "wants an ambient share in 0..1, not \"" + text + "\"";
+            },
+            "0..1"));
+}
+
+void addThreadsOption(CLI::App& command, int& threads) {
+    command
+        .add_option(
+            "--threads", threads,
+            "ray-casting threads 0.." + std::to_string(kMaxThreads) + " (default 0: all cores)")
+        ->check(CLI::Range(0, kMaxThreads));
+}
+
+int threadCount(int threads) {
+    return threads > 0 ? threads
+                       : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 bool applyShadingOptions(const ShadingFlags& flags, const maker::Scene& scene,

@@ -58,8 +58,16 @@ struct ShadingFlags {
     float ambient = -1.0f;
 };
 
-// Adds the three flags to a subcommand.
+// Adds the three flags to a subcommand; --ambient outside 0..1 (or not a finite number) is
+// refused while parsing.
 void addShadingOptions(CLI::App& command, ShadingFlags& flags);
+
+// Most ray-casting threads accepted by --threads.
+inline constexpr int kMaxThreads = 256;
+// Adds --threads N (0..kMaxThreads, 0: all cores; anything else refused while parsing).
+void addThreadsOption(CLI::App& command, int& threads);
+// The thread count for a --threads value: the value, or every core for 0.
+int threadCount(int threads);
 
 // The scene's default shading (lambert for the demo, unlit for meshes) with the given flags over
 // it. False with a message when a value is malformed.

@@ -13,6 +13,7 @@
 #include "ldi/ldi_factory.h"
 #include "ldi/ldi_rt_quad.h"
 #include "platform/debug_output.h"
+#include "platform/file_io.h"
 #include "tools/commands.h"
 #include "tools/viewer_file.h"
 
@@ -137,6 +138,9 @@ ordered_json describe(const std::string& path, const ldi::LdiHeader& header,
           {"stdDev", s.complexityStdDev}}},
         {"distance", {{"min", s.distanceMin}, {"max", s.distanceMax}}},
         {"z", {{"min", s.zMin}, {"max", s.zMax}}}};
+    if (ldi != nullptr && ldi->trailingBytes > 0) {
+        out["trailingBytes"] = ldi->trailingBytes;
+    }
     out["verdict"] = refusal.empty() ? "valid" : "refused";
     if (!refusal.empty()) {
         out["reason"] = refusal;
@@ -219,6 +223,10 @@ void printText(const ordered_json& d, bool headerKnown) {
         dc["stdDev"].get<double>(), g["distance"]["min"].get<double>(),
         g["distance"]["max"].get<double>(), g["z"]["min"].get<double>(),
         g["z"]["max"].get<double>());
+    if (d.contains("trailingBytes")) {
+        std::printf("trailing bytes: %llu after the body, ignored\n",
+                    d["trailingBytes"].get<unsigned long long>());
+    }
     if (d["verdict"] == "valid") {
         std::printf("verdict: valid\n");
     } else {
@@ -231,7 +239,8 @@ std::optional<ldi::LdiHeader> rawHeader(const std::string& path) {
     if (path.ends_with(".ldiquad")) {
         return std::nullopt;
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string openError;
+    std::FILE* file = platform::openRegularStream(path, openError);
     if (file == nullptr) {
         return std::nullopt;
     }

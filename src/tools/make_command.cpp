@@ -26,6 +26,7 @@ struct MakeArguments {
     int threads = 0;
     ShadingFlags shading;
     int levels = 3;
+    bool levelsGiven = false;
     int members = 4;
     CameraOptions camera;
 };
@@ -64,6 +65,24 @@ int runMake(const MakeArguments& args) {
     if (args.layers < 1 || args.layers > maker::kMaxLayers) {
         return fail(platform::formatString("--layers wants 1..%d", maker::kMaxLayers));
     }
+    // Levels halve the side down to 8 pixels at the least.
+    const int maxLevels = maker::pyramidLevelsFor(args.size);
+    if (args.levelsGiven && (args.levels < 1 || args.levels > maxLevels)) {
+        return fail(
+            platform::formatString("--levels wants 1..%d for --size %d", maxLevels, args.size));
+    }
+    if (args.members < 1 || args.members > maker::kMaxSetMembers) {
+        return fail(platform::formatString("--members wants 1..%d", maker::kMaxSetMembers));
+    }
+    // Without --kind every kind is written.
+    for (const maker::MakerKindInfo& info : maker::makerKinds()) {
+        const std::string problem = args.kind.empty() || info.kind == request.kind
+                                        ? maker::sizeProblem(info.kind, args.size)
+                                        : std::string();
+        if (!problem.empty()) {
+            return fail(problem);
+        }
+    }
     maker::Scene scene;
     std::string error;
     const std::int64_t loadStart = platform::steadyNanoseconds();
@@ -78,11 +97,9 @@ int runMake(const MakeArguments& args) {
     }
     request.size = args.size;
     request.layers = args.layers;
-    request.threads = args.threads > 0
-                          ? args.threads
-                          : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    request.pyramidLevels = std::max(args.levels, 1);
-    request.setMembers = std::max(args.members, 1);
+    request.threads = threadCount(args.threads);
+    request.pyramidLevels = std::min(args.levels, maxLevels);
+    request.setMembers = args.members;
     TerminalProgress progress;
     request.progress = [&progress](const std::string& file, double fraction) {
         progress.update(file, fraction);
@@ -133,12 +150,21 @@ void addMakeCommand(CLI::App& app, int& status) {
     command->add_option("--size", args->size, "grid side N (N x N pixels)")->capture_default_str();
     command->add_option("--layers", args->layers, "most layers per pixel (1..255)")
         ->capture_default_str();
-    command->add_option("--threads", args->threads, "ray-casting threads (default: all cores)");
+    addThreadsOption(*command, args->threads);
     addShadingOptions(*command, args->shading);
-    command->add_option("--levels", args->levels, "levels of a pyramid")->capture_default_str();
-    command->add_option("--members", args->members, "directions of a set")->capture_default_str();
+    command
+        ->add_option("--levels", args->levels,
+                     "levels of a pyramid (1.., halving the side down to 8 at least)")
+        ->capture_default_str();
+    command
+        ->add_option("--members", args->members,
+                     "directions of a set (1.." + std::to_string(maker::kMaxSetMembers) + ")")
+        ->capture_default_str();
     addCameraOptions(*command, args->camera);
-    command->callback([args, &status] { status = runMake(*args); });
+    command->callback([args, command, &status] {
+        args->levelsGiven = command->count("--levels") > 0;
+        status = runMake(*args);
+    });
 }
 
 }  // namespace strata::tools

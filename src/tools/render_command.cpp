@@ -230,7 +230,7 @@ int runRender(const RenderArgs& args) {
     }
     if (!args.compare.empty()) {
         imageutil::RgbImage reference;
-        if (!imageutil::readPng(args.compare, reference, &error)) {
+        if (!imageutil::readPng(args.compare, reference, &error, frame.width, frame.height)) {
             std::fprintf(stderr, "strata render: %s\n", error.c_str());
             return 1;
         }
@@ -280,9 +280,11 @@ void addRenderCommand(CLI::App& app, int& status) {
     command->add_flag("--scanline", args->scanline, "skip LDI rows that land off the frame");
     command->add_flag("--no-frustum-clipper", args->noFrustumClipper,
                       "traverse the whole LDI instead of its visible rectangle");
-    command->add_option("--false-color", args->falseColor,
-                        "false-colour mode 1..7 (1, 2 depth, 3 backface, 4 normal, 5, 6 size, 7 "
-                        "anisotropy; 0 true colour)");
+    command
+        ->add_option("--false-color", args->falseColor,
+                     "false-colour mode 1..7 (1, 2 depth, 3 backface, 4 normal, 5, 6 size, 7 "
+                     "anisotropy; 0 true colour)")
+        ->check(CLI::Range(0, 7));
     command->add_flag("--size-accurate", args->sizeAccurate,
                       "splat size from the normal and distance instead of the size table");
     command->add_option("--round", args->round,
@@ -291,8 +293,10 @@ void addRenderCommand(CLI::App& app, int& status) {
                         "splats: default (blended footprints in traversal order) or high (soft "
                         "depth-tested footprints, limited size ratio, backface culling, small gaps "
                         "filled)");
-    command->add_flag("--lower-half", args->lowerHalf, "draw only pixels with column + row < W");
-    command->add_flag("--upper-half", args->upperHalf, "draw only pixels with column + row >= W");
+    auto* lower = command->add_flag("--lower-half", args->lowerHalf,
+                                    "draw only pixels with column + row < W");
+    command->add_flag("--upper-half", args->upperHalf, "draw only pixels with column + row >= W")
+        ->excludes(lower);
     command->add_option("--frames", args->frames, "repeat the draw N times and print the timing");
     command->add_flag("--stats", args->stats, "print the counters of the draw");
     command->add_option("--compare", args->compare,

@@ -91,9 +91,7 @@ int runTrace(const TraceArguments& args) {
     if (!sceneCamera(args.camera, scene, camera, error)) {
         return fail(error);
     }
-    options.threads = args.threads > 0
-                          ? args.threads
-                          : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    options.threads = threadCount(args.threads);
     TerminalProgress progress;
     options.progress = [&progress, &args](double fraction) {
         progress.update(args.output, fraction);
@@ -137,7 +135,7 @@ void addTraceCommand(CLI::App& app, int& status) {
     command->add_option("--bg", args->background, "background colour 0xRRGGBB")
         ->capture_default_str();
     addShadingOptions(*command, args->shading);
-    command->add_option("--threads", args->threads, "threads (default: all cores)");
+    addThreadsOption(*command, args->threads);
     addCameraOptions(*command, args->camera);
     command->callback([args, &status] { status = runTrace(*args); });
 }

@@ -6,8 +6,9 @@
 #include "ldi/ldi_samples.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: ldi_fuzz_seeds FOLDER\n");
+    // A second argument (the fuzz target) is accepted and ignored.
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: ldi_fuzz_seeds FOLDER [TARGET]\n");
         return 2;
     }
     const std::string folder = argv[1];

@@ -6,7 +6,7 @@
 #include "ldi/ldi_samples.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
+    if (argc < 2) {
         std::fprintf(stderr, "usage: ldi_list_fuzz_seeds FOLDER\n");
         return 2;
     }

@@ -7,17 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "fuzz/fuzz_input.h"
 #include "ldi/ldi_factory.h"
 #include "platform/debug_output.h"
-
-namespace {
-
-std::string scratchPath(const char* extension) {
-    return "/tmp/strata_ldi_fuzz_" + std::to_string(::getpid()) + extension;
-}
-
-}  // namespace
+#include "reader_fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {
@@ -25,9 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)quiet;
-    static const std::string ldiPath = scratchPath(".ldi");
-    static const std::string quadPath = scratchPath(".ldiquad");
-    strata::fuzz::writeFuzzInput(ldiPath, data, size);
+    static const std::string ldiPath = strata::fuzz::scratchFile(".ldi");
+    static const std::string quadPath = strata::fuzz::scratchFile(".ldiquad");
+    strata::fuzz::writeInput(ldiPath, data, size);
     auto ldi = strata::ldi::LoadLdi(ldiPath);
     if (ldi) {
         // Walk the index as a drawing loop would.
@@ -41,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (size < 4096) {
-        strata::fuzz::writeFuzzInput(quadPath, data, size);
+        strata::fuzz::writeInput(quadPath, data, size);
         auto quad = strata::ldi::LoadLdi(quadPath);
     }
     return 0;

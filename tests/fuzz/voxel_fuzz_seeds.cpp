@@ -19,7 +19,7 @@ void sample(strata::platform::ByteWriter& out, float depth, std::uint8_t r, std:
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
+    if (argc < 2) {
         std::fprintf(stderr, "usage: voxel_fuzz_seeds FOLDER\n");
         return 2;
     }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -168,6 +170,118 @@ TEST(PngFile, EveryTruncatedLengthIsRefused) {
             EXPECT_FALSE(error.empty()) << length;
         }
     }
+}
+
+void writeBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+// A PNG from hand-made chunks (CRCs left zero: these files are refused before decoding).
+Bytes pngOf(const std::vector<std::pair<std::string, Bytes>>& chunks) {
+    Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    for (const auto& [type, data] : chunks) {
+        const auto n = static_cast<std::uint32_t>(data.size());
+        for (int shift : {24, 16, 8, 0}) {
+            out.push_back(static_cast<std::uint8_t>(n >> shift));
+        }
+        out.insert(out.end(), type.begin(), type.end());
+        out.insert(out.end(), data.begin(), data.end());
+        out.insert(out.end(), 4, 0);
+    }
+    return out;
+}
+
+Bytes ihdr(std::uint32_t width, std::uint32_t height, std::uint8_t colourType = 2) {
+    Bytes b;
+    for (std::uint32_t v : {width, height}) {
+        for (int shift : {24, 16, 8, 0}) {
+            b.push_back(static_cast<std::uint8_t>(v >> shift));
+        }
+    }
+    b.insert(b.end(), {8, colourType, 0, 0, 0});
+    return b;
+}
+
+void setLength(Bytes& png, std::size_t chunkStart, std::uint32_t length) {
+    for (int i = 0; i < 4; ++i) {
+        png[chunkStart + static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    }
+}
+
+// Sizes known before decoding are checked against the file: chunk lengths against the bytes
+// that follow, the declared image against what its compressed data can hold, and the image
+// against the frame it is compared with.
+TEST(PngFile, SizesAreCheckedBeforeDecoding) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        Bytes png;
+        const char* expected;
+    };
+    // A text chunk claiming 2 GB in a 44-byte file.
+    Bytes text = pngOf({{"IHDR", ihdr(1, 1)}, {"tEXt", Bytes(3, 'a')}});
+    setLength(text, 33, 0x7FFFFFF0u);
+    // The last chunk ends exactly at the end of the file, or one byte past it.
+    Bytes exact = pngOf({{"IHDR", ihdr(1, 1)}, {"tEXt", Bytes(3, 'a')}});
+    Bytes over = exact;
+    setLength(over, 33, 4);
+    const Case cases[] = {
+        {"text", text, "claims 2147483632 bytes"},
+        {"exact", exact, "file ends inside a chunk header"},
+        {"over", over, "claims 4 bytes"},
+        {"huge", pngOf({{"IHDR", ihdr(16384, 16384)}, {"IDAT", Bytes(10, 0)}, {"IEND", {}}}),
+         "compressed bytes"},
+        // Grey rows of w bytes plus a filter byte from one compressed byte: 1032 + 1024 bytes
+        // fit, one more does not.
+        {"bound", pngOf({{"IHDR", ihdr(2055, 1, 0)}, {"IDAT", Bytes(1, 0)}, {"IEND", {}}}), ""},
+        {"past", pngOf({{"IHDR", ihdr(2056, 1, 0)}, {"IDAT", Bytes(1, 0)}, {"IEND", {}}}),
+         "compressed bytes"},
+        {"side", pngOf({{"IHDR", ihdr(65537, 1)}, {"IDAT", Bytes(1000, 0)}, {"IEND", {}}}),
+         "outside 1..65536"},
+        {"first", pngOf({{"tEXt", Bytes(3, 'a')}, {"IHDR", ihdr(1, 1)}}), "13-byte IHDR"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(dir.file("x.png"), c.png);
+        RgbImage image;
+        std::string error;
+        EXPECT_FALSE(readPng(dir.file("x.png"), image, &error));
+        if (*c.expected != '\0') {
+            EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+        } else {
+            // Past the size checks: libpng itself refuses the zero CRC.
+            EXPECT_EQ(error.find("compressed bytes"), std::string::npos) << error;
+            EXPECT_EQ(error.find("claims"), std::string::npos) << error;
+        }
+    }
+    // A good picture of another size than the frame: refused from its header.
+    RgbImage picture = RgbImage::createOwned(4, 3);
+    ASSERT_TRUE(writePng(dir.file("p.png"), picture));
+    RgbImage image;
+    std::string error;
+    EXPECT_FALSE(readPng(dir.file("p.png"), image, &error, 8, 3));
+    EXPECT_NE(error.find("is 4x3, the frame 8x3"), std::string::npos) << error;
+    EXPECT_TRUE(readPng(dir.file("p.png"), image, &error, 4, 3)) << error;
+    EXPECT_TRUE(readPng(dir.file("p.png"), image, &error)) << error;
+}
+
+TEST(PngFileDeathTest, FifoIsRefusedWithoutBlocking) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("f.png").c_str(), 0600), 0);
+    EXPECT_EXIT(
+        {
+            ::alarm(5);
+            RgbImage image;
+            std::string error;
+            std::exit(!readPng(dir.file("f.png"), image, &error) &&
+                              error.find("not a regular file") != std::string::npos
+                          ? 0
+                          : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ImageCompare, PsnrAndDifferences) {

@@ -99,10 +99,11 @@ TEST(LdiRoundTrip, QuadListNamesItsHalvesAsSaved) {
     ASSERT_EQ(quad->Save(dir.file("scene")), 1);
     const std::vector<std::uint8_t> list = readBytes(dir.file("scene.ldiquad"));
     const std::string text(list.begin(), list.end());
-    // "%s_top.ldibrtqp" and "%s_bot.ldibrtqp" of the base name, then " %f %f %f " and
-    // "%f %f %f\n".
-    EXPECT_EQ(text, dir.file("scene_top.ldibrtqp") + "\n" + dir.file("scene_bot.ldibrtqp") +
-                        "\n 1.500000 -2.250000 3.000000 0.125000 4.000000 -5.500000\n");
+    // "%s_top.ldibrtqp" and "%s_bot.ldibrtqp" of the base name (file names only, the halves
+    // sit beside the list), then " %f %f %f " and "%f %f %f\n".
+    EXPECT_EQ(text,
+              "scene_top.ldibrtqp\nscene_bot.ldibrtqp"
+              "\n 1.500000 -2.250000 3.000000 0.125000 4.000000 -5.500000\n");
     auto top = LoadLdi(dir.file("scene_top.ldibrtqp"));
     ASSERT_NE(top, nullptr);
     EXPECT_EQ(top->header.ldiType, 1);

@@ -1,0 +1,107 @@
+// Writes the seed corpus of one file-reader fuzz target into a folder: small valid files made
+// here and the matching files of the test data.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "imageutil/bmp_file.h"
+#include "imageutil/png_file.h"
+#include "imageutil/rgb_image.h"
+
+namespace {
+
+const std::string kData = STRATA_TEST_DATA_DIR;
+
+bool writeText(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+bool copyData(const std::string& name, const std::string& folder) {
+    std::error_code code;
+    std::filesystem::copy_file(kData + "/" + name,
+                               folder + "/" + std::filesystem::path(name).filename().string(),
+                               std::filesystem::copy_options::overwrite_existing, code);
+    return !code;
+}
+
+strata::imageutil::RgbImage testImage(std::int32_t width, std::int32_t height) {
+    auto image = strata::imageutil::RgbImage::createOwned(width, height);
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            image.at(x, y) = strata::imageutil::RgbImage::packColour(
+                static_cast<std::uint8_t>(40 * x), static_cast<std::uint8_t>(60 * y), 128);
+        }
+    }
+    return image;
+}
+
+std::string binaryPly() {
+    std::string s =
+        "ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty float x\nproperty "
+        "float y\nproperty float z\nelement face 1\nproperty list uchar int vertex_indices\n"
+        "end_header\n";
+    const float v[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    s.append(reinterpret_cast<const char*>(v), sizeof v);
+    s.push_back(3);
+    const std::int32_t f[3] = {0, 1, 2};
+    s.append(reinterpret_cast<const char*>(f), sizeof f);
+    return s;
+}
+
+std::string binaryStl() {
+    std::string s(80, ' ');
+    const std::uint32_t count = 1;
+    s.append(reinterpret_cast<const char*>(&count), 4);
+    const float t[12] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0};
+    s.append(reinterpret_cast<const char*>(t), sizeof t);
+    s.append(2, '\0');
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: reader_fuzz_seeds FOLDER TARGET\n");
+        return 2;
+    }
+    const std::string folder = argv[1];
+    const std::string target = argv[2];
+    bool ok = true;
+    if (target == "png_read_fuzz") {
+        ok = strata::imageutil::writePng(folder + "/a.png", testImage(4, 3)) &&
+             strata::imageutil::writePng(folder + "/b.png", testImage(1, 1)) &&
+             copyData("imageutil/rgb_3x2.png", folder);
+    } else if (target == "bmp_read_fuzz") {
+        const auto image = testImage(5, 3);
+        ok = strata::imageutil::ImageUtilWriteBMP(folder + "/a.bmp", image.width, image.height,
+                                                  image.pixels) == 1;
+        for (const char* name : {"palette8.bmp", "rgb24_topdown.bmp", "rgb24_w3.bmp",
+                                 "rgb24_w4.bmp", "rgb32.bmp", "v5header.bmp"}) {
+            ok = copyData(std::string("imageutil/") + name, folder) && ok;
+        }
+    } else if (target == "polyhedron_text_fuzz") {
+        ok = copyData("mesh/cube.txt", folder) &&
+             writeText(folder + "/tetra.txt",
+                       " 4 4 12\n0 0 0\n1 0 0\n0 1 0\n0 0 1\n3 0 2 1\n3 0 1 3\n3 0 3 2\n3 1 2 3\n");
+    } else if (target == "mesh_precheck_fuzz") {
+        ok = copyData("maker/coloured_quad.ply", folder) &&
+             writeText(folder + "/b.ply", binaryPly()) &&
+             writeText(folder + "/a.stl", binaryStl()) &&
+             writeText(folder + "/t.stl",
+                       "solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\n"
+                       "vertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\n"
+                       "endsolid t\n");
+    } else {
+        std::fprintf(stderr, "reader_fuzz_seeds: no seeds for %s\n", target.c_str());
+        return 2;
+    }
+    return ok ? 0 : 1;
+}
