@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ldi/ldi_list.h"
+#include "platform/debug_output.h"
 #include "platform/file_io.h"
 
 namespace strata::ldi {
@@ -18,6 +19,11 @@ bool sameFile(const std::string& a, const std::string& b) {
     struct stat second {};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::string fileNameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
