@@ -6,6 +6,7 @@
 
 #include "imageutil/rgb_image.h"
 #include "platform/fp_mode.h"
+#include "render/inspection.h"
 
 namespace strata::ldi {
 
@@ -94,8 +95,53 @@ LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render
                     settings.background);
     }
     ApplyFrameSettings(ldi, settings);
-    const platform::FpModeGuard modes(settings.useTrunc, settings.useSinglePrecision);
-    return ldi.DrawAll(view.warpMatrix, view.viewMatrix, view.camera, frame);
+    FrameInspection inspection(ldi, settings, frame);
+    LdiDrawStats stats;
+    {
+        const platform::FpModeGuard modes(settings.useTrunc, settings.useSinglePrecision);
+        stats = ldi.DrawAll(view.warpMatrix, view.viewMatrix, view.camera, frame);
+    }
+    inspection.finish(frame);
+    return stats;
+}
+
+FrameInspection::FrameInspection(LdiBase& ldi, const FrameSettings& settings,
+                                 const imageutil::RgbImage& frame)
+    : ldi_(ldi),
+      markUncovered_(settings.useFalseColor &&
+                     settings.falseColorMode == render::kUncoveredFalseColorMode) {
+    const std::size_t count = frame.empty() ? 0
+                                            : static_cast<std::size_t>(frame.width) *
+                                                  static_cast<std::size_t>(frame.height);
+    mask_ = settings.coverage;
+    if (mask_ == nullptr && markUncovered_ && count > 0) {
+        scratch_.resize(count);
+        mask_ = scratch_.data();
+    }
+    if (mask_ != nullptr) {
+        std::fill_n(mask_, count, std::uint8_t{0});
+    }
+    ldi_.inspection.coverage = count > 0 ? mask_ : nullptr;
+    ldi_.inspection.onlyLayer = settings.onlyLayer;
+}
+
+FrameInspection::~FrameInspection() {
+    ldi_.inspection = LdiInspection{};
+}
+
+void FrameInspection::finish(imageutil::RgbImage& frame) {
+    if (!markUncovered_ || mask_ == nullptr || frame.empty()) {
+        return;
+    }
+    const std::size_t count =
+        static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height);
+    std::vector<std::uint8_t> holes;
+    render::measureCoverage({mask_, count}, frame.width, frame.height, &holes);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (holes[i] != 0) {
+            frame.pixels[i] = render::kUncoveredColour;
+        }
+    }
 }
 
 }  // namespace strata::ldi

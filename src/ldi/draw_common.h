@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "geometry/matrix.h"
 #include "geometry/view_camera.h"
@@ -40,14 +41,40 @@ struct FrameSettings {
     bool useTrunc = true;
     bool useSinglePrecision = true;
     std::uint32_t background = 0xB2B2B2u;
+    // Inspection: draw only this layer counted from the front (-1 every layer), and the coverage
+    // mask to fill (frame.width x frame.height bytes, cleared by the frame; null for none).
+    std::int32_t onlyLayer = -1;
+    std::uint8_t* coverage = nullptr;
 };
 
 // Copies the settings into the object's render options and sets the settings-given marker.
 void ApplyFrameSettings(LdiBase& ldi, const FrameSettings& settings);
 
+// The inspection part of one frame: hands the settings' layer choice and coverage mask (cleared
+// first) to the object; in the uncovered false-colour mode without a mask of the caller's it
+// supplies its own. finish() then paints the holes of the mask (measureCoverage) in the uncovered
+// colour when that mode is on. The object's inspection is cleared again on destruction, so no
+// later draw writes into a mask that is gone.
+class FrameInspection {
+  public:
+    FrameInspection(LdiBase& ldi, const FrameSettings& settings, const imageutil::RgbImage& frame);
+    ~FrameInspection();
+    FrameInspection(const FrameInspection&) = delete;
+    FrameInspection& operator=(const FrameInspection&) = delete;
+
+    void finish(imageutil::RgbImage& frame);
+
+  private:
+    LdiBase& ldi_;
+    bool markUncovered_ = false;
+    std::uint8_t* mask_ = nullptr;
+    std::vector<std::uint8_t> scratch_;
+};
+
 // One frame as the viewer draws it: clears frame to the background, hands the settings to the
-// object, and calls DrawAll with the view's warp matrix, view matrix and camera inside the
-// floating-point modes of the settings (restored afterwards). Returns the draw's counters.
+// object with its inspection, and calls DrawAll with the view's warp matrix, view matrix and
+// camera inside the floating-point modes of the settings (restored afterwards). Returns the
+// draw's counters.
 LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
                        imageutil::RgbImage& frame);
 

@@ -127,7 +127,7 @@ TEST_F(RenderCommand, MovedCameraAndFalseColourRun) {
 TEST_F(RenderCommand, RefusesBadInput) {
     EXPECT_EQ(run("render " + ldi("rt-qp") + " --size 5x5 -o " + path("x.png")).status, 2);
     EXPECT_EQ(run("render " + ldi("rt-qp") + " --round up -o " + path("x.png")).status, 2);
-    EXPECT_EQ(run("render " + ldi("rt-qp") + " --false-color 9 -o " + path("x.png")).status, 2);
+    EXPECT_EQ(run("render " + ldi("rt-qp") + " --false-color 10 -o " + path("x.png")).status, 2);
     EXPECT_EQ(run("render " + ldi("rt-qp") + " --dir 0,0,0 -o " + path("x.png")).status, 2);
     const CommandResult missing = run("render " + path("missing.ldi") + " -o " + path("x.png"));
     EXPECT_EQ(missing.status, 1);
