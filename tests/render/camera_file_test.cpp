@@ -252,6 +252,18 @@ TEST(Coverage, HolesAreUnreachedPixelsEnclosedByReachedOnes) {
     EXPECT_EQ(measureCoverage(cracked, 8, 5).holes, 4);
     EXPECT_EQ(measureCoverage(cracked, 8, 5).area, 16);
 
+    // The band reaches exactly kCoverageBand rows: pixel (2, 2) has reached pixels to both
+    // sides only in row 5, three rows on.
+    std::vector<std::uint8_t> banded(48, 0);
+    banded[3] = 1;
+    for (int x = 1; x <= 6; ++x) {
+        banded[static_cast<std::size_t>(5 * 8 + x)] = 1;
+    }
+    std::vector<std::uint8_t> bandHoles;
+    measureCoverage(banded, 8, 6, &bandHoles);
+    EXPECT_EQ(bandHoles[2 * 8 + 2], 1);
+    EXPECT_EQ(bandHoles[1 * 8 + 2], 0);  // four rows from row 5
+
     const std::vector<std::uint8_t> none(48, 0);
     EXPECT_EQ(measureCoverage(none, 8, 6).area, 0);
     EXPECT_EQ(measureCoverage(none, 8, 6).share(), 0.0);
