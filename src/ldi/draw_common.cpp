@@ -3,8 +3,10 @@
 #include "ldi/draw_common.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "imageutil/rgb_image.h"
+#include "ldi/voxel_model.h"
 #include "platform/fp_mode.h"
 #include "render/inspection.h"
 
@@ -87,22 +89,72 @@ void ApplyFrameSettings(LdiBase& ldi, const FrameSettings& settings) {
     ldi.settingsGiven = 1;
 }
 
-LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
-                       imageutil::RgbImage& frame) {
-    if (frame.pixels != nullptr && frame.width > 0 && frame.height > 0) {
-        std::fill_n(frame.pixels,
-                    static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height),
-                    settings.background);
+void ApplyFrameSwitches(LdiBase& ldi, const FrameSettings& settings) {
+    LdiRenderOptions& o = ldi.options;
+    o.backfaceCulling = settings.backfaceCulling ? 1 : 0;
+    o.useFalseColor = settings.useFalseColor ? 1 : 0;
+    o.falseColorMode = settings.falseColorMode;
+    o.useSplat = settings.useSplat ? 1 : 0;
+    o.lowerHalfOnly = settings.lowerHalfOnly ? 1 : 0;
+    o.upperHalfOnly = settings.upperHalfOnly ? 1 : 0;
+    ldi.settingsGiven = 1;
+}
+
+void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
+                    const geometry::ViewCamera& camera) {
+    if (frame.empty()) {
+        return;
     }
-    ApplyFrameSettings(ldi, settings);
-    FrameInspection inspection(ldi, settings, frame);
-    LdiDrawStats stats;
-    {
-        const platform::FpModeGuard modes(settings.useTrunc, settings.useSinglePrecision);
-        stats = ldi.DrawAll(view.warpMatrix, view.viewMatrix, view.camera, frame);
+    if (!settings.horizonBackground) {
+        frame.fill(settings.background);
+        return;
     }
+    // Elevation of the viewing direction from the up vector's height; rows below the horizon
+    // line (7 rows under the angle's own row) are ground.
+    const float u = std::clamp(camera.up.y, -1.0f, 1.0f);
+    const float a = std::atan2(u, std::sqrt((1.0f + u) * (1.0f - u)));
+    const float f = 0.5f * camera.fov;
+    float h = f > 0.0f ? static_cast<float>(frame.height) * 0.5f * (f - a) / f : 0.0f;
+    if (!std::isfinite(h)) {
+        h = 0.0f;
+    }
+    h = std::clamp(h, -2.0f * static_cast<float>(frame.height),
+                   2.0f * static_cast<float>(frame.height));
+    const std::int32_t n = frame.height - static_cast<std::int32_t>(h) - 7;
+    frame.fillSplit(n, settings.groundColor, settings.background);
+}
+
+LdiDrawStats DrawFrameObject(LdiBase* ldi, const FrameSettings& settings, HandOver handOver,
+                             const geometry::Matrix4& warpMatrix,
+                             const geometry::ViewCamera& camera, imageutil::RgbImage& frame) {
+    FillBackground(frame, settings, camera);
+    if (ldi == nullptr || frame.empty()) {
+        return LdiDrawStats{};
+    }
+    if (handOver == HandOver::all) {
+        ApplyFrameSettings(*ldi, settings);
+    } else {
+        ApplyFrameSwitches(*ldi, settings);
+    }
+    FrameInspection inspection(*ldi, settings, frame);
+    const LdiDrawStats stats = ldi->DrawAll(warpMatrix, camera.viewMatrix(), camera, frame);
     inspection.finish(frame);
     return stats;
+}
+
+void DrawFrameVoxels(VoxelModel* model, const FrameSettings& settings,
+                     const geometry::Matrix4& warpMatrix, const geometry::ViewCamera& camera,
+                     imageutil::RgbImage& frame) {
+    FillBackground(frame, settings, camera);
+    if (model != nullptr && !frame.empty()) {
+        model->DrawVoxels(warpMatrix, camera.viewMatrix(), camera, frame, settings.useSplat);
+    }
+}
+
+LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
+                       imageutil::RgbImage& frame) {
+    const platform::FpModeGuard modes(settings.useTrunc, settings.useSinglePrecision);
+    return DrawFrameObject(&ldi, settings, HandOver::all, view.warpMatrix, view.camera, frame);
 }
 
 FrameInspection::FrameInspection(LdiBase& ldi, const FrameSettings& settings,

@@ -12,6 +12,8 @@
 
 namespace strata::ldi {
 
+class VoxelModel;
+
 // The draw set-up of every kind, in order: copies outputCamera into outputView, resets
 // drawStats, fills ldi.warp (S, depth-correction constants and table, the warp transform and
 // epipole, the splat-size table when options.sizeAccurate is 0, both image-plane frames) and,
@@ -41,15 +43,44 @@ struct FrameSettings {
     bool useTrunc = true;
     bool useSinglePrecision = true;
     std::uint32_t background = 0xB2B2B2u;
+    bool horizonBackground = false;  // sky (background) above the horizon, ground below
+    std::uint32_t groundColor = 0x0A3C0Au;
     // Inspection: draw only this layer counted from the front (-1 every layer), and the coverage
     // mask to fill (frame.width x frame.height bytes, cleared by the frame; null for none).
     std::int32_t onlyLayer = -1;
     std::uint8_t* coverage = nullptr;
 };
 
+// Which settings a frame hands to the object: all of them (a caller that owns no other path to
+// the object), or only the switches the viewer hands over every frame (splatting, backface
+// culling, false colour and its mode, the half restrictions); the viewer hands the others over
+// when its menu commands change them.
+enum class HandOver { all, frameSwitches };
+
 // Copies the settings into the object's render options and sets the settings-given marker.
 void ApplyFrameSettings(LdiBase& ldi, const FrameSettings& settings);
 
+// Copies the per-frame switches into the object's render options and sets the marker.
+void ApplyFrameSwitches(LdiBase& ldi, const FrameSettings& settings);
+
+// Clears frame to the background: flat, or with horizonBackground the ground colour on the rows
+// below the horizon of camera (its up vector and field of view).
+void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
+                    const geometry::ViewCamera& camera);
+
+// The object draw of one frame, shared by the viewer and `strata render`: background, hand-over
+// of the settings and the inspection (FrameInspection), then DrawAll with warpMatrix, the
+// camera's view matrix and the camera. With no object only the background is drawn. Runs in the
+// floating-point modes in force.
+LdiDrawStats DrawFrameObject(LdiBase* ldi, const FrameSettings& settings, HandOver handOver,
+                             const geometry::Matrix4& warpMatrix,
+                             const geometry::ViewCamera& camera, imageutil::RgbImage& frame);
+
+// The same for a voxel model: background, then its draw with the splat switch. No model:
+// background only.
+void DrawFrameVoxels(VoxelModel* model, const FrameSettings& settings,
+                     const geometry::Matrix4& warpMatrix, const geometry::ViewCamera& camera,
+                     imageutil::RgbImage& frame);
 // The inspection part of one frame: hands the settings' layer choice and coverage mask (cleared
 // first) to the object; in the uncovered false-colour mode without a mask of the caller's it
 // supplies its own. finish() then paints the holes of the mask (measureCoverage) in the uncovered

@@ -13,7 +13,6 @@
 #include "imageutil/png_file.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
-#include "ldi/ldi_factory.h"
 #include "platform/clock.h"
 #include "render/camera_file.h"
 #include "render/camera_path.h"
@@ -23,6 +22,7 @@
 #include "tools/camera_record.h"
 #include "tools/commands.h"
 #include "tools/sequence.h"
+#include "tools/viewer_file.h"
 
 namespace strata::tools {
 namespace {
@@ -81,10 +81,10 @@ geometry::Vector3 rotated(const geometry::Vector3& v, const geometry::Vector3& a
     return v * c + geometry::cross(a, v) * s + a * (geometry::dot(a, v) * (1.0f - c));
 }
 
-// The output camera: the LDI's reference camera with the viewer's field of view (pi/4), the
+// The output camera: the file's reference camera with the viewer's field of view (pi/4), the
 // camera flags over it, then --offset in its own axes (x right, y up, z forward) and --yaw,
 // --pitch about the point half the scene depth in front of it.
-bool resolveCamera(const RenderArgs& args, const ldi::LdiBase& ldi, maker::PinholeCamera& camera,
+bool resolveCamera(const RenderArgs& args, const ViewerFile& file, maker::PinholeCamera& camera,
                    std::string& error) {
     if (!args.cameraFile.empty()) {
         render::CameraRecord record;
@@ -93,7 +93,7 @@ bool resolveCamera(const RenderArgs& args, const ldi::LdiBase& ldi, maker::Pinho
             return false;
         }
     } else {
-        const geometry::ViewCamera& ref = ldi.header.view;
+        const geometry::ViewCamera& ref = file.reference;
         camera.pos = ref.pos;
         camera.dir = ref.dir;
         camera.up = ref.up;
@@ -101,7 +101,7 @@ bool resolveCamera(const RenderArgs& args, const ldi::LdiBase& ldi, maker::Pinho
         camera.near = 0.0f;
         camera.far = 0.0f;
         if (!maker::normalizeCamera(camera, error)) {
-            error = "the LDI's reference camera is degenerate: " + error;
+            error = "the file's reference camera is degenerate: " + error;
             return false;
         }
     }
@@ -122,8 +122,8 @@ bool resolveCamera(const RenderArgs& args, const ldi::LdiBase& ldi, maker::Pinho
             error = "--yaw and --pitch want finite degrees";
             return false;
         }
-        // Scene depth: the extent of the LDI's bounding box along the viewing direction.
-        const geometry::Vector3 extent = ldi.header.boundsMax - ldi.header.boundsMin;
+        // Scene depth: the extent of the bounding box along the viewing direction.
+        const geometry::Vector3 extent = file.boundsMax - file.boundsMin;
         float depth = std::fabs(camera.dir.x) * extent.x + std::fabs(camera.dir.y) * extent.y +
                       std::fabs(camera.dir.z) * extent.z;
         if (!(depth > 0.0f) || !std::isfinite(depth) || extent.x < 0.0f || extent.y < 0.0f ||
@@ -148,11 +148,11 @@ bool resolveCamera(const RenderArgs& args, const ldi::LdiBase& ldi, maker::Pinho
     return true;
 }
 
-// The centre an orbit turns about: the centre of the LDI's bounding box, or without a usable box
+// The centre an orbit turns about: the centre of the file's bounding box, or without a usable box
 // the point half the scene depth (or 1) in front of the camera.
-geometry::Vector3 orbitCentre(const ldi::LdiBase& ldi, const maker::PinholeCamera& camera) {
-    const geometry::Vector3 lo = ldi.header.boundsMin;
-    const geometry::Vector3 hi = ldi.header.boundsMax;
+geometry::Vector3 orbitCentre(const ViewerFile& file, const maker::PinholeCamera& camera) {
+    const geometry::Vector3 lo = file.boundsMin;
+    const geometry::Vector3 hi = file.boundsMax;
     const geometry::Vector3 centre = (lo + hi) * 0.5f;
     if (lo.x <= hi.x && lo.y <= hi.y && lo.z <= hi.z && std::isfinite(centre.x) &&
         std::isfinite(centre.y) && std::isfinite(centre.z) && (hi - lo).length() > 0.0f) {
@@ -222,14 +222,14 @@ int runRender(const RenderArgs& args) {
             return 2;
         }
     }
-    std::unique_ptr<ldi::LdiBase> ldi = ldi::LoadLdi(args.input, &error);
-    if (!ldi) {
+    ViewerFile file;
+    if (!openViewerFile(args.input, file, error, true)) {
         std::fprintf(stderr, "strata render: %s\n", error.c_str());
         return 1;
     }
 
     maker::PinholeCamera camera;
-    if (!resolveCamera(args, *ldi, camera, error)) {
+    if (!resolveCamera(args, file, camera, error)) {
         std::fprintf(stderr, "strata render: %s\n", error.c_str());
         return 2;
     }
@@ -290,7 +290,7 @@ int runRender(const RenderArgs& args) {
             cameras = render::pathSequence(keys, args.frames);
         } else {
             cameras = render::orbitSequence(recordFromPinhole(camera, width, height, near, far),
-                                            orbitCentre(*ldi, camera), orbitDegrees, args.frames);
+                                            orbitCentre(file, camera), orbitDegrees, args.frames);
         }
         return runSequence(
             "strata render", cameras, target, args.sequence.fps,
@@ -303,7 +303,7 @@ int runRender(const RenderArgs& args) {
                     render::makeOutputView(c.pos, c.dir, c.up, c.fov, out.width, out.height);
                 v.camera.near = record.near;
                 v.camera.far = record.far;
-                ldi::DrawFrame(*ldi, settings, v, out);
+                drawViewerFile(file, settings, v, out);
                 return true;
             });
     }
@@ -319,13 +319,19 @@ int runRender(const RenderArgs& args) {
         mask.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
         settings.coverage = mask.data();
     }
-    ldi::LdiDrawStats stats = ldi::DrawFrame(*ldi, settings, view, frame);
+    ViewerDraw drawn = drawViewerFile(file, settings, view, frame);
+    ldi::LdiDrawStats stats = drawn.stats;
+    if (drawn.member >= 0) {
+        std::printf("member=%d level=%d\n", drawn.member, drawn.level);
+    } else if (drawn.level >= 0) {
+        std::printf("level=%d\n", drawn.level);
+    }
     if (args.frames > 0) {
         std::int64_t visited = 0;
         std::int64_t drawNs = 0;
         for (int i = 0; i < args.frames; ++i) {
             const std::int64_t start = platform::steadyNanoseconds();
-            stats = ldi::DrawFrame(*ldi, settings, view, frame);
+            stats = drawViewerFile(file, settings, view, frame).stats;
             drawNs += platform::steadyNanoseconds() - start;
             visited += stats.visited;
         }
@@ -377,8 +383,12 @@ int runRender(const RenderArgs& args) {
 void addRenderCommand(CLI::App& app, int& status) {
     auto args = std::make_shared<RenderArgs>();
     auto* command = app.add_subcommand(
-        "render", "Draw an LDI into a PNG or BMP picture from its reference camera or any other");
-    command->add_option("file", args->input, "LDI file (any loadable kind, or a .ldiquad list)")
+        "render",
+        "Draw an LDI, pyramid, set or voxel file into a PNG or BMP picture from its reference "
+        "camera or any other (pyramid levels and set members chosen as the viewer chooses them)");
+    command
+        ->add_option("file", args->input,
+                     "LDI file (any loadable kind, or a .ldiquad list), .ldipyr, .ldiset or .vox")
         ->required();
     command->add_option("-o,--output", args->output, "picture to write (.png, or .bmp)")
         ->required();

@@ -1,0 +1,63 @@
+// The menu commands of the viewer in one table: id, menu, text, kind and field. OnCommand and
+// IsChecked run from it, and the shell builds its menus from it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace strata::app {
+
+class AppView;
+
+enum class CommandKind {
+    action,  // runs an operation (RESET, Run test)
+    toggle,  // the field becomes its negation
+    assign,  // the field takes a constant
+};
+
+// What the check mark shows.
+enum class CheckKind {
+    none,
+    field,   // the field's value
+    equals,  // the field equals the command's constant
+};
+
+struct CommandInfo {
+    int id = 0;
+    std::string_view menu;  // "Options", "Control", "LDIs", "False Color", "Background", ...
+    std::string_view text;  // the menu text as shown
+    CommandKind kind = CommandKind::action;
+    std::string_view field;  // the AppView field the command changes ("" for none)
+    std::int32_t value = 0;  // the constant of assign commands
+    bool redraw = true;      // sets needsRedraw
+    bool handToLdi = false;  // hands the new value to the current LDI
+    CheckKind check = CheckKind::none;
+    bool separatorAfter = false;
+    void (*apply)(AppView& view) = nullptr;
+    bool (*checked)(const AppView& view) = nullptr;
+};
+
+// Every command in menu order.
+std::span<const CommandInfo> commandTable();
+// The row of id, or null.
+const CommandInfo* findCommand(int id);
+
+inline constexpr int kIdReset = 34000;
+inline constexpr int kIdRunTest = 40000;
+// The shell's own commands.
+inline constexpr int kIdFileExit = 57665;
+inline constexpr int kIdHelpAbout = 57664;
+
+// The top-level menus in order ("&File" and "&Help" hold the shell's own commands).
+inline constexpr std::string_view kTopMenus[] = {"&File", "Options", "Control", "LDIs",
+                                                 "View",  "Bench",   "&Help"};
+
+// The About box: caption and help text.
+inline constexpr std::string_view kAboutCaption = "About StrataViewer";
+inline constexpr std::string_view kAboutVersion = "StrataViewer Version 1.0";
+inline constexpr std::string_view kHelpText =
+    "Left Mouse -- pan\nShift-Left Mouse -- orbit\nRight Mouse -- translate\nShift-Right Mouse "
+    "-- dolly\nControl-Right Mouse -- Zoom\nOptions - RESET starts over";
+
+}  // namespace strata::app

@@ -1,0 +1,280 @@
+// The viewer core: AppView owns every loaded object, the frame images, the camera and every
+// option and navigation field, and draws frames. It knows nothing of windows: the shell feeds it
+// client-coordinate mouse events, virtual-key codes, command ids and timer ticks, and receives
+// the window title, the status line, frame-ready notices and timer requests through callbacks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/trackball.h"
+#include "geometry/matrix.h"
+#include "geometry/view_camera.h"
+#include "imageutil/rgb_image.h"
+#include "instrument/perf_counters.h"
+#include "ldi/draw_common.h"
+#include "ldi/ldi_base.h"
+#include "ldi/ldi_pyramid.h"
+#include "ldi/ldi_set.h"
+#include "ldi/voxel_model.h"
+
+namespace strata::app {
+
+// What a frame draws (displayMode).
+enum DisplayMode : std::int32_t {
+    ModeNone = 0,
+    ModeLdiQp = 4,
+    ModeLdiCp = 5,
+    ModeLdiMrqp = 6,
+    ModeVoxel = 7,
+    ModeLdiPyramid = 10,
+    ModeLdiSet = 11,
+};
+
+// Drag modes (mouseMode), chosen at button-down from the modifiers held.
+enum MouseMode : std::int32_t {
+    MouseTranslate = 0,
+    MousePan = 1,
+    MouseDolly = 2,
+    MouseZoom = 3,
+    MouseOrbit = 4,
+    MouseSpin = 5,
+    MousePush = 6,
+    MouseNone = 99,
+};
+
+// Virtual-key codes the view handles.
+namespace vk {
+inline constexpr int kLeft = 0x25;
+inline constexpr int kUp = 0x26;
+inline constexpr int kRight = 0x27;
+inline constexpr int kDown = 0x28;
+inline constexpr int kA = 0x41;
+inline constexpr int kD = 0x44;
+inline constexpr int kH = 0x48;
+inline constexpr int kL = 0x4C;
+inline constexpr int kN = 0x4E;
+inline constexpr int kO = 0x4F;
+inline constexpr int kR = 0x52;
+inline constexpr int kS = 0x53;
+inline constexpr int kT = 0x54;
+inline constexpr int kU = 0x55;
+inline constexpr int kZ = 0x5A;
+inline constexpr int kNumpad0 = 0x60;
+inline constexpr int kNumpad5 = 0x65;
+}  // namespace vk
+
+// Command ids besides those of the command table.
+inline constexpr int kIdFileOpen = 57601;
+inline constexpr int kSpinTimerId = 1;
+inline constexpr int kSpinTimerMs = 50;
+inline constexpr int kDefaultFrameSide = 350;
+
+// The frame timer: steady-clock nanoseconds around a frame, 64-bit throughout.
+struct Stopwatch {
+    std::int64_t start = 0;
+    std::int64_t stop = 0;
+    std::int64_t frequency = 0;
+    std::int64_t ticks = 0;
+    double seconds = 0.0;
+    double cycles = 0.0;
+
+    // 1 / seconds of the last start..stop (0 when no time passed).
+    double rate();
+    // "%s cycles/hz: %12.0f \t %12.2f\n" and "%s cycles: %12.2f \t %12.2f\n" (per item) to the
+    // debug output, cycles counted at a fixed 550 MHz.
+    void reportCycles(const std::string& label);
+    void reportCyclesPerItem(const std::string& label, double items);
+};
+
+// The two stereo merges into left: colour (red from right, green and blue from left) and
+// monochromatic (brightness of left in blue, of right in red). Images of the same size.
+void MergeStereo(std::int32_t stereoMode, imageutil::RgbImage& left,
+                 const imageutil::RgbImage& right);
+
+class AppView {
+  public:
+    AppView();
+    ~AppView();
+    AppView(const AppView&) = delete;
+    AppView& operator=(const AppView&) = delete;
+
+    // ---- Shell callbacks (each may be empty) --------------------------------------------------
+    std::function<void(const std::string&)> onTitle;   // window title
+    std::function<void(const std::string&)> onStatus;  // status line, pane 0
+    std::function<void()> onBlit;                      // frameImage is ready to show
+    std::function<void(int id, int milliseconds)> onStartTimer;
+    std::function<void(int id)> onKillTimer;
+
+    // ---- Messages -----------------------------------------------------------------------------
+    // Frame images, view reset for the client size, redraw.
+    void OnInitialUpdate();
+    // Paint: a frame at once, then one more from the idle routine.
+    void OnDraw();
+    // Opens a file as File Open does after its dialog. False when nothing new was loaded (the
+    // status line then says why and the previous data stays).
+    bool OpenFile(const std::string& path);
+    // Any command of the command table, or File Open (ignored here: the shell asks for a path).
+    void OnCommand(int id);
+    // The check mark of a command (false for commands that show none).
+    bool IsChecked(int id) const;
+    void OnKeyDown(int virtualKey);
+    // Mouse messages in client coordinates (y counted downward, as the window reports them).
+    void OnLButtonDown(int x, int y, bool shift, bool control);
+    void OnLButtonUp(int x, int y);
+    void OnRButtonDown(int x, int y, bool shift, bool control);
+    void OnRButtonUp(int x, int y);
+    void OnMouseMove(int x, int y);
+    void OnTimer(int id);
+    // The idle routine: a frame when needsRedraw, the spin frame when timerTick. Returns 0.
+    int OnIdle();
+
+    // ---- Frames -------------------------------------------------------------------------------
+    // Makes the frame images (once; later calls clear them). A size other than 350 x 350 may be
+    // given before the first call.
+    void CreateFrameImages(std::int32_t width = kDefaultFrameSide,
+                           std::int32_t height = kDefaultFrameSide);
+    void RenderFrame();  // timed, with the status line
+    void DrawFrame();    // floating-point modes, mono or stereo, blit
+    void DrawMono();     // selection, background, object draw into targetImage
+    void DrawStereo();
+    void Blit();
+    void SpinFrame();
+    void DumpViews();
+    void RunTest();  // Bench / Run test
+
+    // ---- Navigation ---------------------------------------------------------------------------
+    void ResetView(std::int32_t width, std::int32_t height);
+    bool MoveCamera();
+    bool TurnCamera();
+    bool InsideMovementBox(const geometry::Vector3& p) const;
+    void RebuildFromViewMatrix(const geometry::Matrix4& view);
+    void OpenDispatch();
+    void UpdateTitle();
+    // Hands the open-time settings (depth correction, backface, scanline, false colour, its
+    // mode, size accuracy, bench flag) to ldi.
+    void HandSettingsToLdi();
+    // The settings the frame hands over, from the fields.
+    ldi::FrameSettings CurrentFrameSettings() const;
+    // Chooses drawLdi for the display mode.
+    void ChooseObject();
+
+    // ---- Files and objects --------------------------------------------------------------------
+    std::string messageBuffer;
+    std::string fullPath;
+    std::string fileTitle;
+    std::string fileExt;
+    std::string statusNote;  // why the last open failed, shown after the frame rate
+    std::int32_t ldiLoaded = 0;
+    std::int32_t displayMode = ModeNone;
+    bool timerTick = false;
+    bool animate = false;
+    std::int32_t timerId = 0;
+    bool needsRedraw = false;
+    std::unique_ptr<ldi::LdiBase> singleLdi;  // the object of the last LDI file opened
+    std::unique_ptr<ldi::VoxelModel> voxelModel;
+    std::unique_ptr<ldi::LdiPyramid> pyramid;
+    std::unique_ptr<ldi::LdiSet> ldiSet;
+    // The current LDI: the single LDI, or a pyramid level or set member level (never owned).
+    ldi::LdiBase* ldi = nullptr;
+    ldi::LdiBase* drawLdi = nullptr;  // drawn by the last frame (not owned)
+    Stopwatch frameStopwatch;
+    std::string dumpFolder;  // where the view dump writes ("" = the current folder)
+
+    // ---- Frame images -------------------------------------------------------------------------
+    std::int32_t frameWidth = 0;
+    std::int32_t frameHeight = 0;
+    std::int32_t clientWidth = kDefaultFrameSide;
+    std::int32_t clientHeight = kDefaultFrameSide;
+    imageutil::RgbImage frameImage;
+    imageutil::RgbImage stereoImage;
+    imageutil::RgbImage* targetImage = nullptr;
+
+    // ---- Navigation ---------------------------------------------------------------------------
+    geometry::Vector3 keyMotion;
+    geometry::Vector3 navPosition;  // camera position kept by the move and turn steps
+    geometry::Vector3 navExtra0;
+    geometry::Vector3 navExtra1;
+    std::int32_t navCounter0 = 0;
+    std::int32_t navCounter1 = 0;
+    geometry::Vector3 boundsMin;
+    geometry::Vector3 boundsMax;
+    geometry::Vector3 refPosition;
+    geometry::Vector3 refDirection;
+    geometry::Vector3 refUp;
+    geometry::Vector3 refSide;
+    geometry::Vector3 lookAtCentre;
+    std::int32_t lastMouseX = 0;
+    std::int32_t lastMouseY = 0;
+    std::int32_t currentMouseX = 0;  // position of the move being handled (y counted upward)
+    std::int32_t currentMouseY = 0;
+    float moveScale = 1.0f;
+    std::int32_t mouseMode = MouseNone;
+    std::int32_t orbitBehind = 0;
+    std::int32_t orbitAboutPivot = 0;  // keys T (1) and O (0)
+    float turnGain = 0.25f;
+    float keyStep = 0.005f;
+    float lookAtDepth = 0.0f;
+    float spinAngle = 0.0f;
+    float panRateY = 0.0f;
+    float panRateX = 0.0f;
+    bool freezeSelection = false;
+    bool upperToggle = false;  // key U
+    bool lowerToggle = false;  // key L
+    Trackball trackball;
+
+    // ---- Matrices and camera ------------------------------------------------------------------
+    geometry::Matrix4 viewportMatrix = geometry::Matrix4::identity();
+    geometry::Matrix4 warpProjection = geometry::Matrix4::identity();
+    geometry::Matrix4 clipProjection = geometry::Matrix4::identity();
+    geometry::Matrix4 navRotation = geometry::Matrix4::identity();
+    geometry::Matrix4 navViewMatrix = geometry::Matrix4::identity();
+    geometry::Matrix4 warpMatrix = geometry::Matrix4::identity();
+    geometry::Matrix4 clipMatrix = geometry::Matrix4::identity();  // viewport x clip x view
+    geometry::ViewCamera viewCamera;
+    geometry::Quaternion orientation;
+
+    // ---- Options ------------------------------------------------------------------------------
+    bool instrument = false;
+    bool useSinglePrecision = true;
+    bool useTrunc = true;
+    bool relativeMouse = true;
+    bool restrictMovement = false;
+    bool useSplat = true;
+    bool useDepthCorrection = true;
+    bool backfaceCulling = false;
+    bool scanlineCulling = false;
+    bool frustumClipper = true;
+    bool frontSegment = true;
+    bool backSegment = false;
+    bool environmentMap = false;
+    bool useLdp = false;
+    bool useFalseColor = false;
+    std::int32_t falseColorMode = 0;
+    std::int32_t sizeAccurate = 0;
+    std::int32_t stereoMode = 0;
+    std::uint32_t backgroundColor = 0xB2B2B2u;
+    bool horizonBackground = false;
+    std::uint32_t groundColor = 0x0A3C0Au;
+    bool benchFlag = false;
+
+    // ---- Counters -----------------------------------------------------------------------------
+    instrument::PerfCounters* counters = nullptr;  // the process-wide counters unless replaced
+    instrument::CounterTable counterTable;
+
+  private:
+    void CountedPasses();
+    bool MoveTo(const geometry::Vector3& position, const geometry::Matrix4& rotation,
+                bool checkBox);
+    bool MoveBy(const geometry::Vector3& motion, bool checkBox);
+    // Forgets pointers into objects about to be replaced.
+    void ForgetBorrowedLdi();
+    // The level the reset starts from in modes 10 and 11 (none when nothing loaded).
+    ldi::LdiBase* ResetLevel() const;
+    void SetStatus(const std::string& text);
+};
+
+}  // namespace strata::app

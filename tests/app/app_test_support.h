@@ -1,0 +1,91 @@
+// Shared pieces of the viewer tests: a small demo set made once per test program, a view made
+// ready for use, and camera comparisons.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_view.h"
+#include "instrument/perf_counters.h"
+#include "maker/demo_scene.h"
+#include "maker/ldi_maker.h"
+#include "maker/pinhole_camera.h"
+
+namespace strata::app::testing {
+
+// The demo scene made into one file of every kind (64 x 64, 4 layers), once per process.
+class DemoSet {
+  public:
+    static const DemoSet& get() {
+        static const DemoSet set;
+        return set;
+    }
+    std::string file(const std::string& extension) const {
+        return (std::filesystem::path(folder) / ("demo." + extension)).string();
+    }
+    ~DemoSet() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+
+    std::string folder;
+    bool ok = false;
+
+  private:
+    DemoSet() {
+        folder = (std::filesystem::temp_directory_path() /
+                  ("strata_app_test_" + std::to_string(::getpid())))
+                     .string();
+        std::filesystem::remove_all(folder);
+        const maker::Scene scene = maker::buildDemoScene();
+        maker::MakeRequest request;
+        request.size = 64;
+        request.layers = 4;
+        request.threads = 2;
+        request.pyramidLevels = 2;
+        request.setMembers = 2;
+        request.camera = maker::defaultCamera(scene.bounds(), 0.7853982f);
+        request.shading.mode =
+            scene.litByDefault ? maker::ShadingMode::lambert : maker::ShadingMode::unlit;
+        std::string error;
+        std::unique_ptr<maker::RayCaster> caster = maker::RayCaster::create(scene, error);
+        std::vector<maker::MadeFile> made;
+        ok = caster && maker::makeAllKinds(*caster, request, folder, "demo", made, error);
+        EXPECT_TRUE(ok) << error;
+    }
+};
+
+// A view after its initial update, drawing with fake counters.
+struct TestView {
+    instrument::FakeCounterBackend* fake = nullptr;
+    std::unique_ptr<instrument::PerfCounters> perf;
+    AppView view;
+    std::vector<std::string> statusLines;
+    std::vector<std::string> titles;
+    int blits = 0;
+
+    TestView() {
+        auto backend = std::make_unique<instrument::FakeCounterBackend>();
+        fake = backend.get();
+        perf = std::make_unique<instrument::PerfCounters>(std::move(backend));
+        view.counters = perf.get();
+        view.onStatus = [this](const std::string& s) { statusLines.push_back(s); };
+        view.onTitle = [this](const std::string& s) { titles.push_back(s); };
+        view.onBlit = [this] { ++blits; };
+        view.OnInitialUpdate();
+    }
+};
+
+inline void expectNear(const geometry::Vector3& a, const geometry::Vector3& b, float tolerance,
+                       const std::string& what) {
+    EXPECT_NEAR(a.x, b.x, tolerance) << what;
+    EXPECT_NEAR(a.y, b.y, tolerance) << what;
+    EXPECT_NEAR(a.z, b.z, tolerance) << what;
+}
+
+}  // namespace strata::app::testing
