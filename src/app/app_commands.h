@@ -43,6 +43,14 @@ std::span<const CommandInfo> commandTable();
 // The row of id, or null.
 const CommandInfo* findCommand(int id);
 
+// A menu of the command table and the menu it opens from ("" for the menu bar), in menu-bar
+// order. A submenu stands in its parent where its first command falls in table order.
+struct MenuInfo {
+    std::string_view name;
+    std::string_view parent;
+};
+std::span<const MenuInfo> menuTable();
+
 inline constexpr int kIdReset = 34000;
 inline constexpr int kIdRunTest = 40000;
 
