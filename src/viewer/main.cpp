@@ -62,23 +62,32 @@ void scheduleScreenshot(AppMainFrame& frame, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Strata Viewer"));
-
-    std::vector<std::string> arguments;
-    const QStringList given = QApplication::arguments();
-    for (qsizetype i = 1; i < given.size(); ++i) {
-        arguments.push_back(given[i].toLocal8Bit().toStdString());
-    }
+    // The options are checked before the toolkit starts, so that a mistake is one line even
+    // where no display can be opened.
     strata::viewer::ViewerOptions options;
     std::string error;
-    if (!strata::viewer::parseViewerArguments(arguments, options, error)) {
+    if (!strata::viewer::parseViewerArguments(strata::viewer::withoutToolkitOptions(argc, argv),
+                                              options, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
     if (options.help) {
         std::fputs(strata::viewer::viewerUsage().c_str(), stdout);
         return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Strata Viewer"));
+
+    // The toolkit has taken its own options out: what is left is the viewer's.
+    std::vector<std::string> arguments;
+    const QStringList given = QApplication::arguments();
+    for (qsizetype i = 1; i < given.size(); ++i) {
+        arguments.push_back(given[i].toLocal8Bit().toStdString());
+    }
+    if (!strata::viewer::parseViewerArguments(arguments, options, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
     }
     if (options.probeDisplay) {
         return 0;

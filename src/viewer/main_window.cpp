@@ -177,6 +177,7 @@ void AppMainFrame::buildMenus() {
 
 void AppMainFrame::buildStatusBar() {
     QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(false);
     for (const char* indicator : {"CAPS", "NUM", "SCRL"}) {
         auto* pane = new QLabel(QString::fromLatin1(indicator), bar);
         pane->setObjectName(QString::fromLatin1(indicator));

@@ -79,6 +79,30 @@ bool parseViewerArguments(const std::vector<std::string>& arguments, ViewerOptio
     return true;
 }
 
+std::vector<std::string> withoutToolkitOptions(int argc, const char* const* argv) {
+    static const std::string_view kWithValue[] = {"-platform",        "-platformpluginpath",
+                                                  "-platformtheme",   "-plugin",
+                                                  "-qwindowgeometry", "-qwindowicon",
+                                                  "-qwindowtitle",    "-display",
+                                                  "-geometry",        "-style",
+                                                  "-stylesheet",      "-session",
+                                                  "-qmljsdebugger"};
+    std::vector<std::string> kept;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a(argv[i]);
+        if (a.size() > 1 && a[0] == '-' && a[1] != '-') {
+            for (const std::string_view option : kWithValue) {
+                if (a == option) {
+                    ++i;
+                }
+            }
+            continue;
+        }
+        kept.emplace_back(a);
+    }
+    return kept;
+}
+
 std::string viewerUsage() {
     return "usage: strata-viewer [--frame-size WxH] [--screenshot FILE] [FILE]\n"
            "  FILE                 an LDI, .ldipyr, .ldiset or .vox file to open at start\n"

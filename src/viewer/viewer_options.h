@@ -29,6 +29,11 @@ bool parseFrameSize(const std::string& text, std::int32_t& width, std::int32_t& 
 bool parseViewerArguments(const std::vector<std::string>& arguments, ViewerOptions& options,
                           std::string& error);
 
+// The arguments after the program name without the toolkit's own options (single-dash options
+// such as "-platform NAME" or "-reverse", with the value of those that take one), so that the
+// viewer's options can be checked before the toolkit starts.
+std::vector<std::string> withoutToolkitOptions(int argc, const char* const* argv);
+
 // The usage text for --help.
 std::string viewerUsage();
 

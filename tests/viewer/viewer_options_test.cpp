@@ -83,5 +83,13 @@ TEST(ViewerOptions, ArgumentsAndOneLineRefusals) {
     EXPECT_EQ(o.file, "-");
 }
 
+TEST(ViewerOptions, ToolkitOptionsAreLeftToTheToolkit) {
+    const char* const argv[] = {"strata-viewer", "-platform", "offscreen", "--frame-size", "64x48",
+                                "-reverse",      "scene.ldi", "-style",    "fusion"};
+    const std::vector<std::string> kept =
+        withoutToolkitOptions(static_cast<int>(std::size(argv)), argv);
+    EXPECT_EQ(kept, (std::vector<std::string>{"--frame-size", "64x48", "scene.ldi"}));
+}
+
 }  // namespace
 }  // namespace strata::viewer
