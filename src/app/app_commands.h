@@ -53,5 +53,19 @@ std::span<const MenuInfo> menuTable();
 
 inline constexpr int kIdReset = 34000;
 inline constexpr int kIdRunTest = 40000;
+// The shell's own commands.
+inline constexpr int kIdFileExit = 57665;
+inline constexpr int kIdHelpAbout = 57664;
+
+// The top-level menus in order ("&File" and "&Help" hold the shell's own commands).
+inline constexpr std::string_view kTopMenus[] = {"&File", "Options", "Control", "LDIs",
+                                                 "View",  "Bench",   "&Help"};
+
+// The About box: caption and help text.
+inline constexpr std::string_view kAboutCaption = "About StrataViewer";
+inline constexpr std::string_view kAboutVersion = "StrataViewer Version 1.0";
+inline constexpr std::string_view kHelpText =
+    "Left Mouse -- pan\nShift-Left Mouse -- orbit\nRight Mouse -- translate\nShift-Right Mouse "
+    "-- dolly\nControl-Right Mouse -- Zoom\nOptions - RESET starts over";
 
 }  // namespace strata::app

@@ -54,6 +54,42 @@ bool headerBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
     return true;
 }
 
+// The box of every depth pixel's nearest and farthest sample, carried back through the LDI's
+// reference camera. False when the LDI holds no samples.
+bool sampleBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
+    const Matrix4 worldFromLdi = geometry::inverse(object.header.view.fullTransform());
+    bool any = false;
+    const auto grow = [&](float x, float y, float z) {
+        const Vector4 p = geometry::transform(worldFromLdi, {x, y, z, 1.0f});
+        if (!(p.w != 0.0f)) {
+            return;
+        }
+        const Vector3 q{p.x / p.w, p.y / p.w, p.z / p.w};
+        if (!std::isfinite(q.x) || !std::isfinite(q.y) || !std::isfinite(q.z)) {
+            return;
+        }
+        if (!any) {
+            min = q;
+            max = q;
+            any = true;
+            return;
+        }
+        min = {std::min(min.x, q.x), std::min(min.y, q.y), std::min(min.z, q.z)};
+        max = {std::max(max.x, q.x), std::max(max.y, q.y), std::max(max.z, q.z)};
+    };
+    for (std::int32_t row = 0; row < object.height(); ++row) {
+        for (std::int32_t col = 0; col < object.width(); ++col) {
+            float lo = 0.0f;
+            float hi = 0.0f;
+            if (object.NormalisedDepthRange(row, col, lo, hi) != 0) {
+                grow(static_cast<float>(col), static_cast<float>(row), lo);
+                grow(static_cast<float>(col), static_cast<float>(row), hi);
+            }
+        }
+    }
+    return any && min.x < max.x && min.y < max.y && min.z < max.z;
+}
+
 // The unit dump directions, eye points on a sphere about the scene.
 constexpr std::array<Vector3, 9> kDumpDirections{{
     {-0.394389f, 0.877f, 0.274461f},
@@ -164,12 +200,9 @@ bool AppView::OpenFile(const std::string& path) {
     fileTitle = p.filename().string();
     const std::size_t dot = fileTitle.rfind('.');
     fileExt = dot == std::string::npos ? std::string() : fileTitle.substr(dot + 1);
-    const std::int32_t loadedBefore = ldiLoaded;
-    const ldi::LdiBase* before = singleLdi.get();
     OpenDispatch();
     HandSettingsToLdi();
-    return statusNote.empty() &&
-           (ldiLoaded != loadedBefore || singleLdi.get() != before || loadedBefore != 0);
+    return statusNote.empty();
 }
 
 void AppView::OpenDispatch() {
@@ -585,8 +618,10 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
         refPosition = ref.pos;
         refDirection = ref.dir;
         refUp = ref.up;
-        if (!headerBox(*source, boundsMin, boundsMax)) {
-            // No box in the file: a cube of side 2 about the reference camera.
+        if (!headerBox(*source, boundsMin, boundsMax) &&
+            !sampleBox(*source, boundsMin, boundsMax)) {
+            // No box in the file and none from the samples: a cube of side 2 about the
+            // reference camera.
             boundsMin = refPosition - Vector3{1.0f, 1.0f, 1.0f};
             boundsMax = refPosition + Vector3{1.0f, 1.0f, 1.0f};
         }

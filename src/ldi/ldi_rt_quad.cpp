@@ -7,68 +7,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/debug_output.h"
+#include "ldi/ldi_list.h"
 #include "platform/file_io.h"
 
 namespace strata::ldi {
-
-namespace {
-
-constexpr std::uint64_t kMaxListBytes = 1 << 20;
-constexpr std::size_t kMaxNameLength = 4096;
-
-// Splits text into whitespace-separated tokens (CR counts as whitespace).
-std::vector<std::string> tokensOf(const std::vector<std::uint8_t>& bytes) {
-    std::vector<std::string> tokens;
-    std::string current;
-    for (std::uint8_t b : bytes) {
-        if (std::isspace(b) != 0) {
-            if (!current.empty()) {
-                tokens.push_back(current);
-                current.clear();
-            }
-        } else {
-            current.push_back(static_cast<char>(b));
-        }
-    }
-    if (!current.empty()) {
-        tokens.push_back(current);
-    }
-    return tokens;
-}
-
-bool parseFloat(const std::string& token, float& value) {
-    const char* end = token.data() + token.size();
-    const auto result = std::from_chars(token.data(), end, value);
-    return result.ec == std::errc() && result.ptr == end;
-}
-
-std::string fileNameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A member name as written in a list: '\' separators read as '/'; looked up beside the list
-// first, then as written (relative to the current directory), then by its file name alone
-// beside the list (a list moved together with its halves).
-std::string resolveMember(const std::string& listPath, std::string name) {
-    std::replace(name.begin(), name.end(), '\\', '/');
-    const std::string folder = platform::directoryOf(listPath);
-    const std::string beside = platform::joinPath(folder, name);
-    if (platform::fileSize(beside)) {
-        return beside;
-    }
-    if (platform::fileSize(name)) {
-        return name;
-    }
-    const std::string moved = platform::joinPath(folder, fileNameOf(name));
-    if (platform::fileSize(moved)) {
-        return moved;
-    }
-    return name;
-}
-
-}  // namespace
 
 LdiRtQuad::LdiRtQuad() {
     header.ldiType = toInt(LdiType::RTQuad);
@@ -122,23 +64,21 @@ int LdiRtQuad::Load(const std::string& path) {
         ResetAfterFailure();
         return Fail(path, problem);
     };
-    std::vector<std::uint8_t> bytes;
+    std::vector<ListToken> listTokens;
     std::string error;
-    if (!platform::readWholeFile(path, bytes, error, kMaxListBytes)) {
+    bool opened = false;
+    if (!readListTokens(path, listTokens, error, opened)) {
         // Nothing was read: the quad keeps what it held.
-        return Fail(path, error);
+        return opened ? refuse("is not a text quad list") : Fail(path, error);
     }
-    // Lists are plain text; anything with control bytes is some other file.
-    for (std::uint8_t b : bytes) {
-        if (b < 0x20 && std::isspace(b) == 0) {
-            return refuse("is not a text quad list");
-        }
+    std::vector<std::string> tokens;
+    for (const ListToken& token : listTokens) {
+        tokens.push_back(token.text);
     }
-    const std::vector<std::string> tokens = tokensOf(bytes);
     if (tokens.size() < 2) {
         return refuse("quad list names fewer than two halves");
     }
-    if (tokens[0].size() > kMaxNameLength || tokens[1].size() > kMaxNameLength) {
+    if (tokens[0].size() > kMaxListNameLength || tokens[1].size() > kMaxListNameLength) {
         return refuse("quad list member name too long");
     }
     float v[6] = {};
@@ -146,7 +86,7 @@ int LdiRtQuad::Load(const std::string& path) {
         return refuse("quad list lacks its six vector values");
     }
     for (int i = 0; i < 6; ++i) {
-        if (!parseFloat(tokens[static_cast<std::size_t>(2 + i)], v[i])) {
+        if (!parseListFloat(tokens[static_cast<std::size_t>(2 + i)], v[i])) {
             return refuse("quad list vector value \"" +
                           tokens[static_cast<std::size_t>(2 + i)].substr(0, 64) +
                           "\" is not a number");
@@ -157,7 +97,7 @@ int LdiRtQuad::Load(const std::string& path) {
     for (int i = 0; i < 2; ++i) {
         halves[i] = std::make_unique<LdiRtQp>();
         halves[i]->reportErrors = false;
-        if (halves[i]->Load(resolveMember(path, tokens[static_cast<std::size_t>(i)])) == 0) {
+        if (halves[i]->Load(resolveListMember(path, tokens[static_cast<std::size_t>(i)])) == 0) {
             return refuse(std::string(halfNames[i]) + " refused: " + halves[i]->loadError());
         }
         halves[i]->reportErrors = reportErrors;

@@ -5,9 +5,12 @@
 #include <memory>
 
 #include "ldi/ldi_base.h"
+#include "ldi/voxel_model.h"
 #include "maker/ldi_encoding.h"
+#include "maker/voxel_encoding.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
+#include "render/output_view.h"
 
 namespace strata::maker {
 
@@ -51,8 +54,7 @@ bool sample(const RayCaster& caster, const MakeRequest& request, const PinholeCa
     return true;
 }
 
-MadeFile describe(const std::string& path, std::string_view kindName, const ldi::LdiBase& ldi,
-                  const LayeredImage& image) {
+MadeFile describe(const std::string& path, std::string_view kindName, const LayeredImage& image) {
     MadeFile made;
     made.path = path;
     made.kindName = std::string(kindName);
@@ -64,7 +66,6 @@ MadeFile describe(const std::string& path, std::string_view kindName, const ldi:
     made.raysPerSecond = image.stats.seconds > 0.0
                              ? static_cast<double>(image.stats.rays) / image.stats.seconds
                              : 0.0;
-    (void)ldi;
     return made;
 }
 
@@ -95,7 +96,7 @@ bool writeKind(const LayeredImage& image, MakerKind kind, const std::string& pat
     if (!save(*ldi, path, error)) {
         return false;
     }
-    made.push_back(describe(path, makerKindInfo(kind).name, *ldi, image));
+    made.push_back(describe(path, makerKindInfo(kind).name, image));
     return true;
 }
 
@@ -113,11 +114,45 @@ float distanceToCentre(const RayCaster& caster, const PinholeCamera& camera) {
     return d > 0.0f ? d : 1.0f;
 }
 
+bool writeVoxel(const RayCaster& caster, const MakeRequest& request, const std::string& path,
+                std::vector<MadeFile>& made, std::string& error) {
+    const VoxelMapping mapping = voxelMappingFor(request.camera, caster.scene().bounds());
+    const std::int32_t side = voxelGridSideFor(request.size);
+    if (side > ldi::VoxelModel::kMaxSide) {
+        error = platform::formatString(
+            "%s: a voxel grid of %d cells is over the %d the reader "
+            "takes (--size at most %d)",
+            path.c_str(), side, ldi::VoxelModel::kMaxSide, (ldi::VoxelModel::kMaxSide - 1) / 2);
+        return false;
+    }
+    LayeredImage image;
+    if (!sample(caster, request, mapping.camera, side, false, path, image, error)) {
+        return false;
+    }
+    // A grid row holds at most 32767 samples in the reader: keep the nearest layers of a row's
+    // cells when a row would hold more.
+    const int perCell = std::max(1, ldi::VoxelModel::kMaxRowSamples / side);
+    if (image.stats.maxLayers > perCell) {
+        error = platform::formatString(
+            "%s: %d layers in a cell would overflow a grid row of %d cells; use --layers %d",
+            path.c_str(), image.stats.maxLayers, side, perCell);
+        return false;
+    }
+    const std::vector<std::uint8_t> bytes = encodeVoxelFile(image, mapping);
+    if (!writeText(path, std::string(bytes.begin(), bytes.end()), error)) {
+        return false;
+    }
+    MadeFile file = describe(path, makerKindInfo(MakerKind::voxel).name, image);
+    made.push_back(file);
+    return true;
+}
+
 bool writePyramid(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
                   const std::string& path, std::vector<MadeFile>& made, std::string& error) {
     const std::string stem = stemOf(path, makerKindInfo(MakerKind::pyramid).extension);
     const std::string directory = platform::directoryOf(path);
-    const float distance = distanceToCentre(caster, camera);
+    const Bounds sceneBounds = caster.scene().bounds();
+    float lookAtDepth = 0.0f;
     std::string list;
     int levels = 0;
     const std::size_t firstLevel = made.size();
@@ -141,8 +176,13 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
         }
         made.back().kindName = "level";
         depthPixels += made.back().depthPixels;
-        entries += platform::formatString("%s %f\n", levelName.c_str(),
-                                          static_cast<double>(distance * std::ldexp(1.0f, level)));
+        if (level == 0 && !image.stats.sampleBounds.empty()) {
+            // The view reset takes its look-at depth from the finest level's box.
+            lookAtDepth = image.stats.sampleBounds.max.z - image.stats.sampleBounds.min.z;
+        }
+        const float distance = pyramidLevelDistance(camera, sceneBounds, size, lookAtDepth);
+        entries +=
+            platform::formatString("%s %f\n", levelName.c_str(), static_cast<double>(distance));
         ++levels;
     }
     list = platform::formatString("%d\n", levels) + entries;
@@ -219,6 +259,23 @@ std::string fileNameFor(MakerKind kind, const std::string& stem) {
                                   std::string(makerKindInfo(kind).extension).c_str());
 }
 
+geometry::Vector3 pyramidLevelEye(const PinholeCamera& camera, const Bounds& sceneBounds,
+                                  std::int32_t levelSide) {
+    const geometry::Vector3 centre = sceneBounds.centre();
+    const float along = geometry::dot(centre - camera.pos, camera.dir);
+    // One sample at the centre's depth spans 2 along tan(fov / 2) / levelSide; one output pixel
+    // at distance e spans 2 e tan(viewer fov / 2) / kViewerFrameSide.
+    const float eye = along * std::tan(camera.fov / 2.0f) / std::tan(render::kDefaultFov / 2.0f) *
+                      static_cast<float>(kViewerFrameSide) / static_cast<float>(levelSide);
+    return centre - camera.dir * eye;
+}
+
+float pyramidLevelDistance(const PinholeCamera& camera, const Bounds& sceneBounds,
+                           std::int32_t levelSide, float lookAtDepth) {
+    const geometry::Vector3 eye = pyramidLevelEye(camera, sceneBounds, levelSide);
+    return (eye - geometry::Vector3{0.0f, 0.0f, lookAtDepth}).length();
+}
+
 bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::string& output,
              std::vector<MadeFile>& made, std::string& error) {
     if (request.kind == MakerKind::pyramid) {
@@ -226,6 +283,9 @@ bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::str
     }
     if (request.kind == MakerKind::set) {
         return writeSet(caster, request, request.camera, output, made, error);
+    }
+    if (request.kind == MakerKind::voxel) {
+        return writeVoxel(caster, request, output, made, error);
     }
     LayeredImage image;
     if (!sample(caster, request, request.camera, request.size,
@@ -256,6 +316,8 @@ bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std
             ok = writePyramid(caster, request, request.camera, path, made, error);
         } else if (info.kind == MakerKind::set) {
             ok = writeSet(caster, request, request.camera, path, made, error);
+        } else if (info.kind == MakerKind::voxel) {
+            ok = writeVoxel(caster, request, path, made, error);
         } else {
             ok = writeKind(image, info.kind, path, made, error);
         }

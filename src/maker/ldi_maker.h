@@ -58,6 +58,22 @@ bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::str
 bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std::string& directory,
                   const std::string& stem, std::vector<MadeFile>& made, std::string& error);
 
+// The frame the viewer draws (side in pixels) and its default field of view.
+inline constexpr std::int32_t kViewerFrameSide = 350;
+
+// Where a pyramid level of levelSide x levelSide samples, made with camera (normalised), draws
+// about one output pixel per sample in the viewer's default frame: on the camera's line of
+// sight through the scene centre, at the distance (along dir) where a sample at the centre's
+// depth covers one of kViewerFrameSide pixels over the viewer's default field of view.
+geometry::Vector3 pyramidLevelEye(const PinholeCamera& camera, const Bounds& sceneBounds,
+                                  std::int32_t levelSide);
+
+// The distance the maker writes for that level: as the viewer measures it, from the look-at
+// centre (0, 0, lookAtDepth) to pyramidLevelEye, with lookAtDepth the z extent of the finest
+// level's bounding box (the box the view reset reads).
+float pyramidLevelDistance(const PinholeCamera& camera, const Bounds& sceneBounds,
+                           std::int32_t levelSide, float lookAtDepth);
+
 // The file name of a kind for a stem: "<stem>.<extension>".
 std::string fileNameFor(MakerKind kind, const std::string& stem);
 

@@ -5,7 +5,7 @@
 namespace strata::maker {
 
 namespace {
-constexpr std::array<MakerKindInfo, 9> kKinds{{
+constexpr std::array<MakerKindInfo, 10> kKinds{{
     {MakerKind::rtCp, "rt-cp", "ldibrtcp", "stream LDI, compact 4-byte pixels"},
     {MakerKind::rtQp, "rt-qp", "ldibrtqp", "stream LDI, quantised 8-byte pixels"},
     {MakerKind::rtMrqp, "rt-mrqp", "ldibrtmrqp", "stream LDI, multi-resolution pixels"},
@@ -15,6 +15,7 @@ constexpr std::array<MakerKindInfo, 9> kKinds{{
     {MakerKind::quad, "quad", "ldiquad", "two quantised halves (top and bottom rows)"},
     {MakerKind::pyramid, "pyramid", "ldipyr", "levels of halving resolution"},
     {MakerKind::set, "set", "ldiset", "pyramids from several directions"},
+    {MakerKind::voxel, "voxel", "vox", "voxel columns on a 90-degree grid of 2N+1 cells"},
 }};
 }  // namespace
 
@@ -41,7 +42,8 @@ std::optional<MakerKind> makerKindFromName(std::string_view name) {
 }
 
 bool isSingleFileKind(MakerKind kind) {
-    return kind != MakerKind::quad && kind != MakerKind::pyramid && kind != MakerKind::set;
+    return kind != MakerKind::quad && kind != MakerKind::pyramid && kind != MakerKind::set &&
+           kind != MakerKind::voxel;
 }
 
 PixelKind pixelKindOf(MakerKind kind) {

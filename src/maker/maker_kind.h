@@ -1,5 +1,6 @@
 // What `strata make` writes: one LDI file of a producer/pixel kind, the two-half quad list, a
-// pyramid of levels or a set of pyramids. One name table serves the parser, help and output.
+// pyramid of levels, a set of pyramids or a voxel file. One name table serves the parser, help and
+// output.
 #pragma once
 
 #include <optional>
@@ -8,7 +9,7 @@
 
 namespace strata::maker {
 
-enum class MakerKind { rtCp, rtQp, rtMrqp, rtffCp, rtffQp, rtffMrqp, quad, pyramid, set };
+enum class MakerKind { rtCp, rtQp, rtMrqp, rtffCp, rtffQp, rtffMrqp, quad, pyramid, set, voxel };
 
 enum class PixelKind { cp, qp, mrqp };
 

@@ -1,6 +1,6 @@
-// Little-endian field-by-field serialisation. Binary layouts are written and read one field at a
-// time through these helpers, never by dumping structs, so padding and pointer sizes never leak
-// into a file.
+// Field-by-field serialisation, little-endian (the BE helpers: big-endian). Binary layouts are
+// written and read one field at a time through these helpers, never by dumping structs, so padding
+// and pointer sizes never leak into a file.
 #pragma once
 
 #include <bit>
@@ -37,6 +37,23 @@ inline void storeF32(std::uint8_t* p, float v) {
     storeU32(p, std::bit_cast<std::uint32_t>(v));
 }
 
+// Big-endian fields (voxel files).
+inline std::uint32_t byteSwap32(std::uint32_t v) {
+    return __builtin_bswap32(v);
+}
+inline std::uint32_t loadU32BE(const std::uint8_t* p) {
+    return byteSwap32(loadU32(p));
+}
+inline float loadF32BE(const std::uint8_t* p) {
+    return std::bit_cast<float>(loadU32BE(p));
+}
+inline void storeU32BE(std::uint8_t* p, std::uint32_t v) {
+    storeU32(p, byteSwap32(v));
+}
+inline void storeF32BE(std::uint8_t* p, float v) {
+    storeU32BE(p, std::bit_cast<std::uint32_t>(v));
+}
+
 // Appends little-endian fields to a growing byte buffer.
 class ByteWriter {
   public:
@@ -46,6 +63,9 @@ class ByteWriter {
     void putU32(std::uint32_t v) { append(&v, 4); }
     void putI32(std::int32_t v) { append(&v, 4); }
     void putF32(float v) { append(&v, 4); }
+    void putU32BE(std::uint32_t v) { putU32(byteSwap32(v)); }
+    void putI32BE(std::int32_t v) { putU32BE(static_cast<std::uint32_t>(v)); }
+    void putF32BE(float v) { putU32BE(std::bit_cast<std::uint32_t>(v)); }
     void putBytes(std::span<const std::uint8_t> data) { append(data.data(), data.size()); }
     void putZeros(std::size_t count) { bytes_.resize(bytes_.size() + count, 0); }
 
@@ -73,6 +93,9 @@ class ByteReader {
     std::uint32_t getU32() { return take(4) ? loadU32(&data_[pos_ - 4]) : 0; }
     std::int32_t getI32() { return static_cast<std::int32_t>(getU32()); }
     float getF32() { return std::bit_cast<float>(getU32()); }
+    std::uint32_t getU32BE() { return take(4) ? loadU32BE(&data_[pos_ - 4]) : 0; }
+    std::int32_t getI32BE() { return static_cast<std::int32_t>(getU32BE()); }
+    float getF32BE() { return std::bit_cast<float>(getU32BE()); }
     bool getBytes(std::span<std::uint8_t> out) {
         if (!take(out.size())) {
             return false;

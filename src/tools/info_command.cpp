@@ -14,6 +14,7 @@
 #include "ldi/ldi_rt_quad.h"
 #include "platform/debug_output.h"
 #include "tools/commands.h"
+#include "tools/viewer_file.h"
 
 namespace strata::tools {
 
@@ -244,7 +245,190 @@ std::optional<ldi::LdiHeader> rawHeader(const std::string& path) {
     return header;
 }
 
+// One level of a pyramid: its file, distance and whether it loaded.
+ordered_json levelJson(const ldi::LdiPyramid& pyramid, std::int32_t i) {
+    ordered_json level;
+    level["index"] = i;
+    level["file"] = pyramid.levelPath(i);
+    level["distance"] = pyramid.levelDistance[static_cast<std::size_t>(i)];
+    const ldi::LdiBase* ldi = pyramid.levels[static_cast<std::size_t>(i)].get();
+    if (ldi != nullptr) {
+        level["kind"] = std::string(ldi::ldiTypeName(ldi->header.ldiType)) + " / " +
+                        std::string(ldi::dptTypeName(ldi->header.dptType));
+        level["width"] = ldi->width();
+        level["height"] = ldi->height();
+        level["depthPixels"] = ldi->DepthPixelCount();
+        level["verdict"] = "valid";
+    } else {
+        level["verdict"] = "refused";
+        level["reason"] = pyramid.levelError(i);
+    }
+    return level;
+}
+
+// The levels of a pyramid; reason receives the first refusal ("" when every level loaded).
+ordered_json levelsJson(const ldi::LdiPyramid& pyramid, std::string& reason) {
+    ordered_json levels = ordered_json::array();
+    for (std::int32_t i = 0; i < pyramid.levelCount; ++i) {
+        levels.push_back(levelJson(pyramid, i));
+        if (reason.empty() && levels.back()["verdict"] == "refused") {
+            reason = pyramid.levelError(i);
+        }
+    }
+    return levels;
+}
+
+ordered_json voxelJson(const ldi::VoxelModel& model) {
+    const ldi::VoxelFrame& frame = model.current();
+    ordered_json out;
+    out["lineCount"] = frame.lineCount;
+    out["pixelWidth"] = frame.pixelWidth;
+    out["resolution"] = frame.width;
+    out["samples"] = static_cast<std::int64_t>(frame.samples.size());
+    std::int64_t covered = 0;
+    int most = 0;
+    for (std::int32_t r = 0; r < frame.height; ++r) {
+        const std::size_t base =
+            static_cast<std::size_t>(r) * (static_cast<std::size_t>(frame.width) + 1);
+        for (std::int32_t k = 0; k < frame.width; ++k) {
+            const int n = frame.layerOffset[base + static_cast<std::size_t>(k) + 1] -
+                          frame.layerOffset[base + static_cast<std::size_t>(k)];
+            covered += n > 0 ? 1 : 0;
+            most = std::max(most, n);
+        }
+    }
+    out["cellsCovered"] = covered;
+    out["maxSamplesPerCell"] = most;
+    out["skippedRecords"] = frame.skippedRecords;
+    return out;
+}
+
+void printLevelsText(const ordered_json& levels, const char* indent) {
+    for (const auto& level : levels) {
+        if (level["verdict"] == "valid") {
+            std::printf("%slevel %d: %s at distance %g: %s %d x %d, %lld depth pixels\n", indent,
+                        level["index"].get<int>(), level["file"].get<std::string>().c_str(),
+                        level["distance"].get<double>(), level["kind"].get<std::string>().c_str(),
+                        level["width"].get<int>(), level["height"].get<int>(),
+                        level["depthPixels"].get<long long>());
+        } else {
+            std::printf("%slevel %d: %s at distance %g: refused: %s\n", indent,
+                        level["index"].get<int>(), level["file"].get<std::string>().c_str(),
+                        level["distance"].get<double>(),
+                        level["reason"].get<std::string>().c_str());
+        }
+    }
+}
+
+// Pyramids, sets and voxel files: the list or file, then every member.
+int runViewerFileInfo(const InfoArguments& args, ViewerFileKind kind) {
+    ViewerFile file;
+    std::string error;
+    const bool opened = openViewerFile(args.file, file, error, true);
+    ordered_json out;
+    out["file"] = args.file;
+    std::string reason;
+    if (kind == ViewerFileKind::voxel) {
+        out["kind"] = "voxel";
+        if (file.voxel && file.voxel->loaded()) {
+            out.update(voxelJson(*file.voxel));
+        }
+        reason = opened ? "" : error;
+    } else if (kind == ViewerFileKind::pyramid) {
+        out["kind"] = "pyramid";
+        if (file.pyramid && file.pyramid->openError().empty()) {
+            out["list"] = file.pyramid->listPath();
+            out["levels"] = levelsJson(*file.pyramid, reason);
+            out["lookAtDepth"] = ldi::LookAtDepth(*file.pyramid);
+        } else {
+            reason = error;
+        }
+    } else {
+        out["kind"] = "set";
+        if (file.set && file.set->openError().empty()) {
+            ordered_json members = ordered_json::array();
+            for (std::int32_t m = 0; m < file.set->memberCount; ++m) {
+                const ldi::LdiPyramid& pyramid = *file.set->members[static_cast<std::size_t>(m)];
+                ordered_json member;
+                member["index"] = m;
+                member["file"] = pyramid.listPath();
+                member["direction"] =
+                    vectorJson(file.set->memberDirection[static_cast<std::size_t>(m)]);
+                std::string memberReason = pyramid.openError();
+                if (memberReason.empty()) {
+                    member["levels"] = levelsJson(pyramid, memberReason);
+                }
+                member["verdict"] = memberReason.empty() ? "valid" : "refused";
+                if (!memberReason.empty()) {
+                    member["reason"] = memberReason;
+                    if (reason.empty()) {
+                        reason = memberReason;
+                    }
+                }
+                members.push_back(member);
+            }
+            out["members"] = members;
+            out["lookAtDepth"] = ldi::LookAtDepth(*file.set);
+        } else {
+            reason = error;
+        }
+    }
+    // A list whose members all load, with at least one level to draw.
+    if (reason.empty() && !opened) {
+        reason = error;
+    }
+    out["verdict"] = reason.empty() ? "valid" : "refused";
+    if (!reason.empty()) {
+        out["reason"] = reason;
+    }
+    if (args.json) {
+        std::printf("%s\n", out.dump(2).c_str());
+    } else {
+        std::printf("file: %s\n", args.file.c_str());
+        std::printf("kind: %s\n", out["kind"].get<std::string>().c_str());
+        if (out.contains("resolution")) {
+            std::printf(
+                "voxel grid: %d x %d (pixel width %g), %d line records (%lld skipped "
+                "outside the grid)\n",
+                out["resolution"].get<int>(), out["resolution"].get<int>(),
+                out["pixelWidth"].get<double>(), out["lineCount"].get<int>(),
+                out["skippedRecords"].get<long long>());
+            std::printf("samples: %lld in %lld cells, at most %d in a cell\n",
+                        out["samples"].get<long long>(), out["cellsCovered"].get<long long>(),
+                        out["maxSamplesPerCell"].get<int>());
+        }
+        if (out.contains("levels")) {
+            printLevelsText(out["levels"], "");
+        }
+        if (out.contains("members")) {
+            for (const auto& member : out["members"]) {
+                std::printf("member %d: %s direction %s: %s\n", member["index"].get<int>(),
+                            member["file"].get<std::string>().c_str(),
+                            vectorText(member["direction"]).c_str(),
+                            member["verdict"].get<std::string>().c_str());
+                if (member.contains("levels")) {
+                    printLevelsText(member["levels"], "  ");
+                }
+            }
+        }
+        if (out.contains("lookAtDepth")) {
+            std::printf("look-at depth: %g\n", out["lookAtDepth"].get<double>());
+        }
+        if (reason.empty()) {
+            std::printf("verdict: valid\n");
+        } else {
+            std::printf("verdict: refused: %s\n", reason.c_str());
+        }
+    }
+    std::fflush(stdout);
+    return reason.empty() ? 0 : 1;
+}
+
 int runInfo(const InfoArguments& args) {
+    const ViewerFileKind kind = viewerFileKindOf(args.file);
+    if (kind != ViewerFileKind::ldi) {
+        return runViewerFileInfo(args, kind);
+    }
     std::string error;
     std::unique_ptr<ldi::LdiBase> loaded;
     {
@@ -285,8 +469,11 @@ int runInfo(const InfoArguments& args) {
 void addInfoCommand(CLI::App& app, int& status) {
     auto args = std::make_shared<InfoArguments>();
     auto* command = app.add_subcommand(
-        "info", "describe an LDI file (or .ldiquad list) and say whether it loads");
-    command->add_option("file", args->file, "LDI file or .ldiquad list")->required();
+        "info",
+        "describe an LDI file, .ldiquad list, pyramid, set or voxel file and say whether it "
+        "(and every member) loads");
+    command->add_option("file", args->file, "LDI file, .ldiquad, .ldipyr, .ldiset or .vox")
+        ->required();
     command->add_flag("--json", args->json, "print one JSON object instead of text");
     command->callback([args, &status] { status = runInfo(*args); });
 }

@@ -12,11 +12,11 @@
 #include "imageutil/png_file.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
-#include "ldi/ldi_factory.h"
 #include "platform/clock.h"
 #include "render/output_view.h"
 #include "tools/camera_options.h"
 #include "tools/commands.h"
+#include "tools/viewer_file.h"
 
 namespace strata::tools {
 namespace {
@@ -68,12 +68,12 @@ geometry::Vector3 rotated(const geometry::Vector3& v, const geometry::Vector3& a
     return v * c + geometry::cross(a, v) * s + a * (geometry::dot(a, v) * (1.0f - c));
 }
 
-// The output camera: the LDI's reference camera with the viewer's field of view (pi/4), the
+// The output camera: the file's reference camera with the viewer's field of view (pi/4), the
 // camera flags over it, then --offset in its own axes (x right, y up, z forward) and --yaw,
 // --pitch about the point half the scene depth in front of it.
-bool resolveCamera(const RenderArgs& args, const ldi::LdiBase& ldi, maker::PinholeCamera& camera,
+bool resolveCamera(const RenderArgs& args, const ViewerFile& file, maker::PinholeCamera& camera,
                    std::string& error) {
-    const geometry::ViewCamera& ref = ldi.header.view;
+    const geometry::ViewCamera& ref = file.reference;
     camera.pos = ref.pos;
     camera.dir = ref.dir;
     camera.up = ref.up;
@@ -81,7 +81,7 @@ bool resolveCamera(const RenderArgs& args, const ldi::LdiBase& ldi, maker::Pinho
     camera.near = 0.0f;
     camera.far = 0.0f;
     if (!maker::normalizeCamera(camera, error)) {
-        error = "the LDI's reference camera is degenerate: " + error;
+        error = "the file's reference camera is degenerate: " + error;
         return false;
     }
     if (!applyCameraOptions(args.camera, camera, error)) {
@@ -101,8 +101,8 @@ bool resolveCamera(const RenderArgs& args, const ldi::LdiBase& ldi, maker::Pinho
             error = "--yaw and --pitch want finite degrees";
             return false;
         }
-        // Scene depth: the extent of the LDI's bounding box along the viewing direction.
-        const geometry::Vector3 extent = ldi.header.boundsMax - ldi.header.boundsMin;
+        // Scene depth: the extent of the bounding box along the viewing direction.
+        const geometry::Vector3 extent = file.boundsMax - file.boundsMin;
         float depth = std::fabs(camera.dir.x) * extent.x + std::fabs(camera.dir.y) * extent.y +
                       std::fabs(camera.dir.z) * extent.z;
         if (!(depth > 0.0f) || !std::isfinite(depth) || extent.x < 0.0f || extent.y < 0.0f ||
@@ -145,14 +145,14 @@ int runRender(const RenderArgs& args) {
         return 2;
     }
     std::string error;
-    std::unique_ptr<ldi::LdiBase> ldi = ldi::LoadLdi(args.input, &error);
-    if (!ldi) {
+    ViewerFile file;
+    if (!openViewerFile(args.input, file, error, true)) {
         std::fprintf(stderr, "strata render: %s\n", error.c_str());
         return 1;
     }
 
     maker::PinholeCamera camera;
-    if (!resolveCamera(args, *ldi, camera, error)) {
+    if (!resolveCamera(args, file, camera, error)) {
         std::fprintf(stderr, "strata render: %s\n", error.c_str());
         return 2;
     }
@@ -192,13 +192,19 @@ int runRender(const RenderArgs& args) {
         std::fprintf(stderr, "strata render: cannot make a %dx%d frame\n", width, height);
         return 1;
     }
-    ldi::LdiDrawStats stats = ldi::DrawFrame(*ldi, settings, view, frame);
+    ViewerDraw drawn = drawViewerFile(file, settings, view, frame);
+    ldi::LdiDrawStats stats = drawn.stats;
+    if (drawn.member >= 0) {
+        std::printf("member=%d level=%d\n", drawn.member, drawn.level);
+    } else if (drawn.level >= 0) {
+        std::printf("level=%d\n", drawn.level);
+    }
     if (args.frames > 0) {
         std::int64_t visited = 0;
         std::int64_t drawNs = 0;
         for (int i = 0; i < args.frames; ++i) {
             const std::int64_t start = platform::steadyNanoseconds();
-            stats = ldi::DrawFrame(*ldi, settings, view, frame);
+            stats = drawViewerFile(file, settings, view, frame).stats;
             drawNs += platform::steadyNanoseconds() - start;
             visited += stats.visited;
         }
@@ -238,8 +244,12 @@ int runRender(const RenderArgs& args) {
 void addRenderCommand(CLI::App& app, int& status) {
     auto args = std::make_shared<RenderArgs>();
     auto* command = app.add_subcommand(
-        "render", "Draw an LDI into a PNG or BMP picture from its reference camera or any other");
-    command->add_option("file", args->input, "LDI file (any loadable kind, or a .ldiquad list)")
+        "render",
+        "Draw an LDI, pyramid, set or voxel file into a PNG or BMP picture from its reference "
+        "camera or any other (pyramid levels and set members chosen as the viewer chooses them)");
+    command
+        ->add_option("file", args->input,
+                     "LDI file (any loadable kind, or a .ldiquad list), .ldipyr, .ldiset or .vox")
         ->required();
     command->add_option("-o,--output", args->output, "picture to write (.png, or .bmp)")
         ->required();

@@ -299,3 +299,27 @@ TEST(FrameDriver, EqualsTheRenderCommandFromTheSameCamera) {
 
 }  // namespace
 }  // namespace strata::app
+
+namespace strata::app {
+namespace {
+
+TEST(Stopwatch, RatesAndReportsIn64Bits) {
+    Stopwatch s;
+    s.frequency = 1000000000;
+    s.start = 0;
+    s.stop = 5000000000;  // five seconds: beyond 32 bits of nanoseconds
+    EXPECT_DOUBLE_EQ(s.rate(), 0.2);
+    EXPECT_EQ(s.ticks, 5000000000);
+    platform::DebugCapture capture;
+    s.stop = 2000000;  // 2 ms
+    s.reportCycles("frame");
+    s.reportCyclesPerItem("sample", 1000.0);
+    ASSERT_EQ(capture.pieces().size(), 2u);
+    EXPECT_EQ(capture.pieces()[0], "frame cycles/hz:      1100000 \t       500.00\n");
+    EXPECT_EQ(capture.pieces()[1], "sample cycles:      1100.00 \t    500000.00\n");
+    s.stop = s.start;
+    EXPECT_EQ(s.rate(), 0.0);  // no time: no division by zero
+}
+
+}  // namespace
+}  // namespace strata::app

@@ -128,10 +128,16 @@ TEST(AppNavigation, KeysWithoutMotion) {
     EXPECT_EQ(v.orbitAboutPivot, 1);
     v.OnKeyDown(vk::kO);
     EXPECT_EQ(v.orbitAboutPivot, 0);
-    v.needsRedraw = false;
-    v.OnKeyDown(0x63);  // numeric keypad 3
-    EXPECT_TRUE(v.freezeSelection);
-    EXPECT_TRUE(v.needsRedraw);
+    for (const int keypad : {0x60, 0x63, 0x65}) {  // numeric keypad 0, 3, 5
+        v.needsRedraw = false;
+        v.freezeSelection = false;
+        v.OnKeyDown(keypad);
+        EXPECT_TRUE(v.freezeSelection) << keypad;
+        EXPECT_TRUE(v.needsRedraw) << keypad;
+    }
+    v.freezeSelection = false;
+    v.OnKeyDown(0x5F);  // one before keypad 0
+    EXPECT_FALSE(v.freezeSelection);
     v.needsRedraw = false;
     v.OnKeyDown(0x66);  // one past keypad 5
     v.OnKeyDown(0x24);  // one before Left
@@ -365,6 +371,37 @@ TEST(AppNavigation, ResetStartsOver) {
     v.OnKeyDown(vk::kRight);
     v.OnCommand(kIdReset);
     EXPECT_EQ(v.viewCamera.pos, reference.pos);
+}
+
+TEST(AppNavigation, ResetBoxFromTheSamplesWhereTheFileHasNone) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    TestView t;
+    AppView& v = t.view;
+    platform::DebugCapture quiet;
+    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
+    const Vector3 fileMin = v.boundsMin;
+    const Vector3 fileMax = v.boundsMax;
+    const Vector3 extent = fileMax - fileMin;
+    v.ldi->header.boundsMin = {};
+    v.ldi->header.boundsMax = {};
+    v.OnCommand(kIdReset);
+    // The samples' box: inside the maker's box of all samples, and nearly as large.
+    const float slack = 0.02f * extent.length();
+    for (int axis = 0; axis < 3; ++axis) {
+        const float lo = axis == 0 ? v.boundsMin.x : (axis == 1 ? v.boundsMin.y : v.boundsMin.z);
+        const float hi = axis == 0 ? v.boundsMax.x : (axis == 1 ? v.boundsMax.y : v.boundsMax.z);
+        const float fileLo = axis == 0 ? fileMin.x : (axis == 1 ? fileMin.y : fileMin.z);
+        const float fileHi = axis == 0 ? fileMax.x : (axis == 1 ? fileMax.y : fileMax.z);
+        EXPECT_GE(lo, fileLo - slack) << axis;
+        EXPECT_LE(hi, fileHi + slack) << axis;
+        EXPECT_GT(hi - lo, 0.5f * (fileHi - fileLo)) << axis;
+    }
+    // An inverted box is no box either.
+    v.ldi->header.boundsMin = {1, 1, 1};
+    v.ldi->header.boundsMax = {-1, 2, 2};
+    v.OnCommand(kIdReset);
+    EXPECT_LT(v.boundsMin.x, v.boundsMax.x);
 }
 
 TEST(AppNavigation, NarrowWindowsDoNotPoisonTheCamera) {

@@ -269,7 +269,7 @@ TEST(Shading, ModesFollowTheirFormulasAndIgnoreTheView) {
 }
 
 TEST(MakerKind, NameTableRoundTripsAndClassifiesKinds) {
-    EXPECT_EQ(makerKinds().size(), 9u);
+    EXPECT_EQ(makerKinds().size(), 10u);
     for (const MakerKindInfo& info : makerKinds()) {
         EXPECT_EQ(makerKindFromName(info.name), info.kind);
         EXPECT_EQ(makerKindInfo(info.kind).name, info.name);
@@ -281,6 +281,7 @@ TEST(MakerKind, NameTableRoundTripsAndClassifiesKinds) {
     EXPECT_TRUE(isBlockLayout(MakerKind::rtffMrqp));
     EXPECT_FALSE(isBlockLayout(MakerKind::rtQp));
     EXPECT_FALSE(isSingleFileKind(MakerKind::pyramid));
+    EXPECT_FALSE(isSingleFileKind(MakerKind::voxel));
 }
 
 TEST(PinholeCamera, DefaultFramesTheBoundingSphereAndRaysFollowThePixelGrid) {
