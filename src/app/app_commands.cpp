@@ -144,16 +144,7 @@ const CommandInfo kCommands[] = {
 };
 // clang-format on
 
-constexpr MenuInfo kMenus[] = {
-    {"Options", ""}, {"Control", ""},        {"LDIs", ""},       {"False Color", "LDIs"},
-    {"View", ""},    {"Background", "View"}, {"Stereo", "View"}, {"Bench", ""},
-};
-
 }  // namespace
-
-std::span<const MenuInfo> menuTable() {
-    return kMenus;
-}
 
 std::span<const CommandInfo> commandTable() {
     return kCommands;

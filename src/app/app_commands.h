@@ -43,14 +43,6 @@ std::span<const CommandInfo> commandTable();
 // The row of id, or null.
 const CommandInfo* findCommand(int id);
 
-// A menu of the command table and the menu it opens from ("" for the menu bar), in menu-bar
-// order. A submenu stands in its parent where its first command falls in table order.
-struct MenuInfo {
-    std::string_view name;
-    std::string_view parent;
-};
-std::span<const MenuInfo> menuTable();
-
 inline constexpr int kIdReset = 34000;
 inline constexpr int kIdRunTest = 40000;
 // The shell's own commands.
@@ -60,6 +52,15 @@ inline constexpr int kIdHelpAbout = 57664;
 // The top-level menus in order ("&File" and "&Help" hold the shell's own commands).
 inline constexpr std::string_view kTopMenus[] = {"&File", "Options", "Control", "LDIs",
                                                  "View",  "Bench",   "&Help"};
+
+// The submenus of the command table and the menu each opens from. A submenu stands in its parent
+// where its first command falls in table order.
+struct SubmenuInfo {
+    std::string_view name;
+    std::string_view parent;
+};
+inline constexpr SubmenuInfo kSubmenus[] = {
+    {"False Color", "LDIs"}, {"Background", "View"}, {"Stereo", "View"}};
 
 // The About box: caption and help text.
 inline constexpr std::string_view kAboutCaption = "About StrataViewer";
