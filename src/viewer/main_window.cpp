@@ -22,10 +22,6 @@
 
 namespace strata::viewer {
 
-const char* const kHelpText =
-    "Left Mouse -- pan\nShift-Left Mouse -- orbit\nRight Mouse -- translate\nShift-Right Mouse -- "
-    "dolly\nControl-Right Mouse -- Zoom\nOptions - RESET starts over";
-
 namespace {
 
 // The items the menu resource marks as checked before any menu has opened; the first opening
@@ -101,14 +97,14 @@ QAction* AppMainFrame::addCommand(QMenu* menu, int id, const QString& text) {
 void AppMainFrame::buildMenus() {
     QMenuBar* bar = menuBar();
 
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    QMenu* file = bar->addMenu(fromView(app::kTopMenus[0]));
     QAction* open = addCommand(file, app::kIdFileOpen, QStringLiteral("&Open..."));
     open->setShortcut(QKeySequence::Open);
     connect(open, &QAction::triggered, this, &AppMainFrame::fileOpen);
     QAction* save = addCommand(file, kIdFileSaveFrameAs, QStringLiteral("Save &Frame As..."));
     connect(save, &QAction::triggered, this, &AppMainFrame::saveFrameAs);
     file->addSeparator();
-    QAction* exit = addCommand(file, kIdAppExit, QStringLiteral("E&xit"));
+    QAction* exit = addCommand(file, app::kIdFileExit, QStringLiteral("E&xit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     // The command table in menu order; each submenu opens from its parent where its first
@@ -120,29 +116,23 @@ void AppMainFrame::buildMenus() {
             return found->second;
         }
         std::string_view parent;
-        for (const app::MenuInfo& m : app::menuTable()) {
+        for (const app::SubmenuInfo& m : app::kSubmenus) {
             if (m.name == name) {
                 parent = m.parent;
             }
         }
-        QMenu* made = nullptr;
-        if (parent.empty()) {
-            made = bar->addMenu(fromView(name));
-        } else {
-            made = menus.count(parent) != 0 ? menus[parent]->addMenu(fromView(name)) : nullptr;
-        }
-        if (made == nullptr) {
-            made = bar->addMenu(fromView(name));
-        }
+        // Submenus open from menus made before them; any other menu goes on the bar.
+        const auto owner = menus.find(parent);
+        QMenu* made = owner != menus.end() ? owner->second->addMenu(fromView(name))
+                                           : bar->addMenu(fromView(name));
         connect(made, &QMenu::aboutToShow, this, [this, made] { refreshChecks(made); });
         menus[name] = made;
         return made;
     };
-    // Menus open in menu-bar order even when one has no command of its own (View).
-    for (const app::MenuInfo& m : app::menuTable()) {
-        if (m.parent.empty()) {
-            menuFor(m.name);
-        }
+    // The menus of the table in menu-bar order, even one with no command of its own (View),
+    // between the shell's File and Help.
+    for (std::size_t i = 1; i + 1 < std::size(app::kTopMenus); ++i) {
+        menuFor(app::kTopMenus[i]);
     }
     const std::span<const app::CommandInfo> table = app::commandTable();
     for (std::size_t i = 0; i < table.size(); ++i) {
@@ -170,8 +160,8 @@ void AppMainFrame::buildMenus() {
         }
     }
 
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    QAction* about = addCommand(help, kIdAppAbout, QStringLiteral("&About StrataViewer..."));
+    QMenu* help = bar->addMenu(fromView(app::kTopMenus[std::size(app::kTopMenus) - 1]));
+    QAction* about = addCommand(help, app::kIdHelpAbout, QStringLiteral("&About StrataViewer..."));
     connect(about, &QAction::triggered, this, &AppMainFrame::about);
 }
 
@@ -271,11 +261,11 @@ void AppMainFrame::saveFrameAs() {
 std::unique_ptr<QDialog> AppMainFrame::createAboutDialog() {
     auto dialog = std::make_unique<QDialog>(this);
     dialog->setObjectName(QStringLiteral("about"));
-    dialog->setWindowTitle(QStringLiteral("About StrataViewer"));
+    dialog->setWindowTitle(fromView(app::kAboutCaption));
     auto* layout = new QVBoxLayout(dialog.get());
-    auto* version = new QLabel(QStringLiteral("StrataViewer Version 1.0"), dialog.get());
+    auto* version = new QLabel(fromView(app::kAboutVersion), dialog.get());
     version->setObjectName(QStringLiteral("version"));
-    auto* help = new QLabel(QString::fromLatin1(kHelpText), dialog.get());
+    auto* help = new QLabel(fromView(app::kHelpText), dialog.get());
     help->setObjectName(QStringLiteral("help"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, dialog.get());
     connect(buttons, &QDialogButtonBox::accepted, dialog.get(), &QDialog::accept);

@@ -19,13 +19,8 @@ namespace strata::viewer {
 
 class ViewWidget;
 
-// Command ids of the File and Help menus.
+// The id of File > Save Frame As... (the others come from the command table's header).
 inline constexpr int kIdFileSaveFrameAs = 57603;
-inline constexpr int kIdAppExit = 57665;
-inline constexpr int kIdAppAbout = 57664;
-
-// The help text of the About box.
-extern const char* const kHelpText;
 
 class AppMainFrame : public QMainWindow {
     Q_OBJECT
