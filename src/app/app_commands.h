@@ -53,6 +53,15 @@ inline constexpr int kIdHelpAbout = 57664;
 inline constexpr std::string_view kTopMenus[] = {"&File", "Options", "Control", "LDIs",
                                                  "View",  "Bench",   "&Help"};
 
+// The submenus of the command table and the menu each opens from. A submenu stands in its parent
+// where its first command falls in table order.
+struct SubmenuInfo {
+    std::string_view name;
+    std::string_view parent;
+};
+inline constexpr SubmenuInfo kSubmenus[] = {
+    {"False Color", "LDIs"}, {"Background", "View"}, {"Stereo", "View"}};
+
 // The About box: caption and help text.
 inline constexpr std::string_view kAboutCaption = "About StrataViewer";
 inline constexpr std::string_view kAboutVersion = "StrataViewer Version 1.0";
