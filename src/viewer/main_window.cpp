@@ -57,6 +57,15 @@ AppMainFrame::AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, QW
     };
     view_.onStartTimer = [this](int /*id*/, int milliseconds) { spinTimer_.start(milliseconds); };
     view_.onKillTimer = [this](int /*id*/) { spinTimer_.stop(); };
+    view_.onChooseFile = [this](int id) -> std::string {
+        const QString filter = QStringLiteral("Camera file (*.json)");
+        const QString path = id == app::kIdSaveView
+                                 ? QFileDialog::getSaveFileName(this, QStringLiteral("Save View"),
+                                                                QStringLiteral("view.json"), filter)
+                                 : QFileDialog::getOpenFileName(this, QStringLiteral("Load View"),
+                                                                QString(), filter);
+        return path.isEmpty() ? std::string() : toLocalPath(path);
+    };
 
     // The initial update: frame images of the chosen size, the view reset, a first frame.
     view_.CreateFrameImages(frameWidth, frameHeight);
@@ -85,6 +94,7 @@ AppMainFrame::~AppMainFrame() {
     view_.onBlit = nullptr;
     view_.onStartTimer = nullptr;
     view_.onKillTimer = nullptr;
+    view_.onChooseFile = nullptr;
 }
 
 QAction* AppMainFrame::addCommand(QMenu* menu, int id, const QString& text) {
@@ -103,6 +113,16 @@ void AppMainFrame::buildMenus() {
     connect(open, &QAction::triggered, this, &AppMainFrame::fileOpen);
     QAction* save = addCommand(file, kIdFileSaveFrameAs, QStringLiteral("Save &Frame As..."));
     connect(save, &QAction::triggered, this, &AppMainFrame::saveFrameAs);
+    // The File commands of the command table (Save View..., Load View...) follow.
+    for (const app::CommandInfo& c : app::commandTable()) {
+        if (c.menu == app::kTopMenus[0]) {
+            const int id = c.id;
+            connect(addCommand(file, id, fromView(c.text)), &QAction::triggered, this, [this, id] {
+                view_.OnCommand(id);
+                requestIdle();
+            });
+        }
+    }
     file->addSeparator();
     QAction* exit = addCommand(file, app::kIdFileExit, QStringLiteral("E&xit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -137,6 +157,9 @@ void AppMainFrame::buildMenus() {
     const std::span<const app::CommandInfo> table = app::commandTable();
     for (std::size_t i = 0; i < table.size(); ++i) {
         const app::CommandInfo& c = table[i];
+        if (c.menu == app::kTopMenus[0]) {
+            continue;  // in the shell's own File menu above
+        }
         QMenu* menu = menuFor(c.menu);
         QAction* a = addCommand(menu, c.id, fromView(c.text));
         if (c.check != app::CheckKind::none) {

@@ -71,6 +71,8 @@ TEST(ViewerMenus, TreeItemByItemWithTheResourceChecks) {
     const std::vector<std::string> expected = {
         "&File > &Open... #57601",
         "&File > Save &Frame As... #57603",
+        "&File > Save View... #57620",
+        "&File > Load View... #57621",
         "&File > ---",
         "&File > E&xit #57665",
         "Options > RESET #34000",
@@ -90,6 +92,8 @@ TEST(ViewerMenus, TreeItemByItemWithTheResourceChecks) {
         "LDIs > False Color > 5 - Size - Approximate #37005",
         "LDIs > False Color > 6 - Size - Accurate #37006",
         "LDIs > False Color > 7 - Size - Anisotropic #37007",
+        "LDIs > False Color > 8 - Layer #37008",
+        "LDIs > False Color > 9 - Uncovered #37009",
         "LDIs > ---",
         "LDIs > Use Splat #36000 [x]",
         "LDIs > Use Depth Correction #36001 [x]",
