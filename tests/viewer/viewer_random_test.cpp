@@ -118,6 +118,10 @@ TEST(ViewerRandomInput, SeededStormOnEveryDemoFileAndTheWindowStillAnswers) {
     if (v.useFalseColor) {
         frame->action(37000)->trigger();
     }
+    // Single pixels of the 64 x 64 demo cover too little of the frame for the check below.
+    if (!v.useSplat) {
+        frame->action(36000)->trigger();
+    }
     ASSERT_TRUE(frame->openFile(QString::fromStdString(demo.file("ldibrtqp"))));
     testing::settle(*frame);
     const long shown = frame->viewWidget()->framesShown();

@@ -250,7 +250,10 @@ TEST(ViewerWindow, AboutBoxCaptionVersionAndHelp) {
     EXPECT_EQ(about->findChild<QLabel*>(QStringLiteral("help"))->text(),
               QStringLiteral("Left Mouse -- pan\nShift-Left Mouse -- orbit\nRight Mouse -- "
                              "translate\nShift-Right Mouse -- dolly\nControl-Right Mouse -- "
-                             "Zoom\nOptions - RESET starts over"));
+                             "Zoom\nOptions - RESET starts over\nFalse Color 8 - Layer: front "
+                             "red, 2nd green, 3rd blue, 4th yellow, 5th cyan, 6th orange, 7th "
+                             "purple, farther white\nFalse Color 9 - Uncovered: pixels no sample "
+                             "reached in magenta"));
 }
 
 TEST(ViewerWindow, StatusBarPanes) {
