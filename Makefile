@@ -5,7 +5,7 @@ FUZZ_DIR ?= build-fuzz
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test test-sanitize fuzz-smoke run bench format clean
+.PHONY: all deps configure build test test-sanitize fuzz-smoke run gui-smoke bench format clean
 
 all: build
 
@@ -54,6 +54,10 @@ fuzz-smoke: deps
 
 run: build
 	@BUILD_DIR=$(BUILD_DIR) scripts/run-demo.sh
+
+# The viewer on a virtual X server: a screenshot must show the frame.
+gui-smoke: build
+	@BUILD_DIR=$(BUILD_DIR) scripts/gui-smoke.sh
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b; done

@@ -10,6 +10,7 @@ PACKAGES=(
   libembree-dev libassimp-dev
   libcli11-dev nlohmann-json3-dev libpng-dev libstb-dev
   qt6-base-dev xvfb xauth
+  ffmpeg
 )
 
 missing=()

@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
 # The main job of `make run`: prepares the demo data (one LDI of every kind, a pyramid and a set,
-# ray-cast from the built-in demo scene) in $BUILD_DIR/demo when it is missing, then shows what
-# is there.
+# ray-cast from the built-in demo scene) in $BUILD_DIR/demo when it is missing, then starts the
+# viewer on it when a display is available, or renders it headless to image files otherwise.
 set -euo pipefail
-# There is no interactive viewer in this build yet, whether or not a display exists: the demo is
-# rendered headless to image files instead.
-echo "run-demo: the interactive viewer is not part of this build yet; rendering the demo to image files"
 BUILD_DIR=${BUILD_DIR:-build}
 STRATA="$BUILD_DIR/src/tools/strata"
+VIEWER="$BUILD_DIR/src/viewer/strata-viewer"
 DEMO_DIR="$BUILD_DIR/demo"
+
+# Empty when the viewer can open a window here, else why not.
+why_no_viewer() {
+  if [ ! -x "$VIEWER" ]; then
+    echo "strata-viewer is not built (Qt 6 Widgets was not found)"
+  elif [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)"
+  elif ! (ulimit -c 0; timeout 20 "$VIEWER" --probe-display) >/dev/null 2>&1; then
+    echo "the display ${DISPLAY:-${WAYLAND_DISPLAY:-}} cannot be opened"
+  fi
+}
 
 if [ ! -f "$DEMO_DIR/demo.ldiset" ]; then
   echo "run-demo: making the demo LDIs in $DEMO_DIR"
@@ -23,6 +32,13 @@ fi
 
 echo "run-demo: demo data in $DEMO_DIR:"
 ls -l "$DEMO_DIR"
+
+reason=$(why_no_viewer)
+if [ -z "$reason" ]; then
+  echo "run-demo: starting strata-viewer on $DEMO_DIR/demo.ldibrtqp (File > Open for the others)"
+  exec "$VIEWER" "$DEMO_DIR/demo.ldibrtqp"
+fi
+echo "run-demo: not starting the viewer: $reason; rendering the demo to image files instead"
 
 # Rendering: the quantised-pixel demo LDI drawn headless by `strata render` from its reference
 # camera and from a few moved cameras (the viewer's default settings unless named).

@@ -38,6 +38,11 @@ std::uint8_t byte(bool b) {
 
 // clang-format off
 const CommandInfo kCommands[] = {
+    {kIdSaveView, "&File", "Save View...", K::action, "", 0, false, false, C::none, false,
+     [](AppView& v) { v.ChooseViewFile(kIdSaveView, true); }, nullptr},
+    {kIdLoadView, "&File", "Load View...", K::action, "", 0, false, false, C::none, false,
+     [](AppView& v) { v.ChooseViewFile(kIdLoadView, false); }, nullptr},
+
     {34000, "Options", "RESET", K::action, "", 0, true, false, C::none, false,
      [](AppView& v) { v.ResetView(v.clientWidth, v.clientHeight); }, nullptr},
     {34001, "Options", "Instrument", K::toggle, "instrument", 0, false, false, C::field, false,
@@ -77,8 +82,12 @@ const CommandInfo kCommands[] = {
      [](AppView& v) { setFalseColorMode(v, 5); }, nullptr},
     {37006, "False Color", "6 - Size - Accurate", K::assign, "falseColorMode", 6, true, true, C::none, false,
      [](AppView& v) { setFalseColorMode(v, 6); }, nullptr},
-    {37007, "False Color", "7 - Size - Anisotropic", K::assign, "falseColorMode", 7, true, true, C::none, true,
+    {37007, "False Color", "7 - Size - Anisotropic", K::assign, "falseColorMode", 7, true, true, C::none, false,
      [](AppView& v) { setFalseColorMode(v, 7); }, nullptr},
+    {37008, "False Color", "8 - Layer", K::assign, "falseColorMode", 8, true, true, C::none, false,
+     [](AppView& v) { setFalseColorMode(v, 8); }, nullptr},
+    {37009, "False Color", "9 - Uncovered", K::assign, "falseColorMode", 9, true, true, C::none, true,
+     [](AppView& v) { setFalseColorMode(v, 9); }, nullptr},
     {36000, "LDIs", "Use Splat", K::toggle, "useSplat", 0, true, false, C::field, false,
      [](AppView& v) { v.useSplat = !v.useSplat; },
      [](const AppView& v) { return v.useSplat; }},

@@ -48,16 +48,30 @@ inline constexpr int kIdRunTest = 40000;
 // The shell's own commands.
 inline constexpr int kIdFileExit = 57665;
 inline constexpr int kIdHelpAbout = 57664;
+// The view-file commands of the File menu; the shell supplies the file (AppView::onChooseFile).
+inline constexpr int kIdSaveView = 57620;
+inline constexpr int kIdLoadView = 57621;
 
 // The top-level menus in order ("&File" and "&Help" hold the shell's own commands).
 inline constexpr std::string_view kTopMenus[] = {"&File", "Options", "Control", "LDIs",
                                                  "View",  "Bench",   "&Help"};
+
+// The submenus of the command table and the menu each opens from. A submenu stands in its parent
+// where its first command falls in table order.
+struct SubmenuInfo {
+    std::string_view name;
+    std::string_view parent;
+};
+inline constexpr SubmenuInfo kSubmenus[] = {
+    {"False Color", "LDIs"}, {"Background", "View"}, {"Stereo", "View"}};
 
 // The About box: caption and help text.
 inline constexpr std::string_view kAboutCaption = "About StrataViewer";
 inline constexpr std::string_view kAboutVersion = "StrataViewer Version 1.0";
 inline constexpr std::string_view kHelpText =
     "Left Mouse -- pan\nShift-Left Mouse -- orbit\nRight Mouse -- translate\nShift-Right Mouse "
-    "-- dolly\nControl-Right Mouse -- Zoom\nOptions - RESET starts over";
+    "-- dolly\nControl-Right Mouse -- Zoom\nOptions - RESET starts over\nFalse Color 8 - Layer: "
+    "front red, 2nd green, 3rd blue, 4th yellow, 5th cyan, 6th orange, 7th purple, farther "
+    "white\nFalse Color 9 - Uncovered: pixels no sample reached in magenta";
 
 }  // namespace strata::app

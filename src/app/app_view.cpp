@@ -16,6 +16,7 @@
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "platform/fp_mode.h"
+#include "render/camera_file.h"
 
 namespace strata::app {
 
@@ -324,6 +325,72 @@ void AppView::OnCommand(int id) {
     command->apply(*this);
     if (command->redraw) {
         needsRedraw = true;
+    }
+}
+
+bool AppView::SaveView(const std::string& path, std::string& error) const {
+    render::CameraRecord record;
+    record.position = viewCamera.pos;
+    record.direction = viewCamera.dir;
+    record.up = viewCamera.up;
+    record.fovDegrees = viewCamera.fov * (180.0f / 3.14159265f);
+    record.near = viewCamera.near;
+    record.far = viewCamera.far;
+    record.width = frameImage.empty() ? clientWidth : frameImage.width;
+    record.height = frameImage.empty() ? clientHeight : frameImage.height;
+    if (record.width < 1 || record.height < 1) {
+        record.width = kDefaultFrameSide;
+        record.height = kDefaultFrameSide;
+    }
+    return render::saveCameraFile(path, record, error);
+}
+
+bool AppView::LoadView(const std::string& path, std::string& error) {
+    render::CameraRecord record;
+    if (!render::loadCameraFile(path, record, error)) {
+        return false;
+    }
+    const Vector3 dir = geometry::normalized(record.direction);
+    const Vector3 up = geometry::normalized(geometry::cross(geometry::cross(dir, record.up), dir));
+    const float fov =
+        std::clamp(record.fovDegrees * (3.14159265f / 180.0f), kZoomFloor, kZoomCeiling);
+    // The record's frame becomes the navigation rotation, with no trackball turn over it.
+    keyMotion = Vector3{};
+    const Trackball fresh = [&] {
+        Trackball t;
+        t.setSize(clientWidth, clientHeight, 0.8f);
+        t.setGain(0.5f);
+        return t;
+    }();
+    trackball = fresh;
+    orientation = trackball.orientation;
+    navRotation = geometry::lookAtRotation(dir, up);
+    navPosition = record.position;
+    const float t = std::tan(0.5f * fov);
+    warpProjection = geometry::frustum(-t, t, -t, t, 1.0f, -1.0f);
+    clipProjection = geometry::frustum(0.1f * -t, 0.1f * t, 0.1f * -t, 0.1f * t, 0.1f, 10000.0f);
+    viewCamera.fov = fov;
+    viewCamera.near = record.near;
+    viewCamera.far = record.far;
+    viewCamera.projection = warpProjection;
+    RebuildFromViewMatrix(geometry::product(
+        navRotation,
+        geometry::translation(-record.position.x, -record.position.y, -record.position.z)));
+    needsRedraw = true;
+    return true;
+}
+
+void AppView::ChooseViewFile(int id, bool save) {
+    if (!onChooseFile) {
+        return;
+    }
+    const std::string path = onChooseFile(id);
+    if (path.empty()) {
+        return;
+    }
+    std::string error;
+    if (!(save ? SaveView(path, error) : LoadView(path, error))) {
+        SetStatus(error);
     }
 }
 

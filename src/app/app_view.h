@@ -108,6 +108,9 @@ class AppView {
     std::function<void()> onBlit;                      // frameImage is ready to show
     std::function<void(int id, int milliseconds)> onStartTimer;
     std::function<void(int id)> onKillTimer;
+    // The file a command works on ("Save View...", "Load View..."): the shell asks the user and
+    // returns the path, or "" when the choice was cancelled.
+    std::function<std::string(int id)> onChooseFile;
 
     // ---- Messages -----------------------------------------------------------------------------
     // Frame images, view reset for the client size, redraw.
@@ -119,6 +122,16 @@ class AppView {
     bool OpenFile(const std::string& path);
     // Any command of the command table, or File Open (ignored here: the shell asks for a path).
     void OnCommand(int id);
+    // Saves the current view as a camera file (position, direction, up, field of view in
+    // degrees, near, far and the frame size). False with error set; an existing file is then
+    // left as it was.
+    bool SaveView(const std::string& path, std::string& error) const;
+    // Moves the camera to the view of a camera file (the frame keeps its own size; the field of
+    // view is limited to the zoom range). False with error set; the camera is then unchanged.
+    bool LoadView(const std::string& path, std::string& error);
+    // "Save View..." (save true) or "Load View...": asks the shell for the file through
+    // onChooseFile, then saves or loads; a failure goes to the status line.
+    void ChooseViewFile(int id, bool save);
     // The check mark of a command (false for commands that show none).
     bool IsChecked(int id) const;
     void OnKeyDown(int virtualKey);

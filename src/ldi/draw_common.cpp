@@ -9,6 +9,7 @@
 #include "ldi/voxel_model.h"
 #include "platform/fp_mode.h"
 #include "render/frame_margin.h"
+#include "render/inspection.h"
 
 namespace strata::ldi {
 
@@ -217,9 +218,11 @@ LdiDrawStats drawObject(LdiBase* ldi, const FrameSettings& settings, HandOver ha
                 ApplyFrameSwitches(*ldi, settings);
             }
             ldi->warp.soft = soft;
+            FrameInspection inspection(*ldi, settings, target, render::kFrameMargin);
             const LdiDrawStats stats =
                 ldi->DrawAll(shifted.warpMatrix, shifted.viewMatrix, shifted.camera, target);
             ldi->warp.soft = nullptr;
+            inspection.finish(target);
             return stats;
         });
 }
@@ -256,6 +259,57 @@ LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render
 LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,
                        imageutil::RgbImage& frame) {
     return DrawFrame(ldi, settings, view, frame, threadScratch());
+}
+
+FrameInspection::FrameInspection(LdiBase& ldi, const FrameSettings& settings,
+                                 const imageutil::RgbImage& target, std::int32_t margin)
+    : ldi_(ldi),
+      coverage_(settings.coverage),
+      markUncovered_(settings.useFalseColor &&
+                     settings.falseColorMode == render::kUncoveredFalseColorMode),
+      margin_(margin) {
+    const bool fits = !target.empty() && target.width > 2 * margin && target.height > 2 * margin;
+    if (fits && (coverage_ != nullptr || markUncovered_)) {
+        mask_.assign(static_cast<std::size_t>(target.width) * static_cast<std::size_t>(target.height),
+                     std::uint8_t{0});
+    }
+    ldi_.inspection.coverage = mask_.empty() ? nullptr : mask_.data();
+    ldi_.inspection.onlyLayer = settings.onlyLayer;
+}
+
+FrameInspection::~FrameInspection() {
+    ldi_.inspection = LdiInspection{};
+}
+
+void FrameInspection::finish(imageutil::RgbImage& target) {
+    if (mask_.empty()) {
+        return;
+    }
+    // The picture's part of the mask.
+    const std::int32_t width = target.width - 2 * margin_;
+    const std::int32_t height = target.height - 2 * margin_;
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    std::vector<std::uint8_t> picture(count);
+    for (std::int32_t y = 0; y < height; ++y) {
+        std::copy_n(mask_.data() + static_cast<std::size_t>(y + margin_) * target.width + margin_,
+                    width, picture.data() + static_cast<std::size_t>(y) * width);
+    }
+    if (coverage_ != nullptr) {
+        std::copy(picture.begin(), picture.end(), coverage_);
+    }
+    if (!markUncovered_) {
+        return;
+    }
+    std::vector<std::uint8_t> holes;
+    render::measureCoverage({picture.data(), count}, width, height, &holes);
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            if (holes[static_cast<std::size_t>(y) * width + x] != 0) {
+                target.pixels[static_cast<std::size_t>(y + margin_) * target.width + x + margin_] =
+                    render::kUncoveredColour;
+            }
+        }
+    }
 }
 
 }  // namespace strata::ldi

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "geometry/matrix.h"
 #include "geometry/view_camera.h"
@@ -50,6 +51,10 @@ struct FrameSettings {
     std::uint32_t background = 0xB2B2B2u;
     bool horizonBackground = false;  // sky (background) above the horizon, ground below
     std::uint32_t groundColor = 0x0A3C0Au;
+    // Inspection: draw only this layer counted from the front (-1 every layer), and the coverage
+    // mask to fill (frame.width x frame.height bytes, cleared by the frame; null for none).
+    std::int32_t onlyLayer = -1;
+    std::uint8_t* coverage = nullptr;
 };
 
 // True when the options ask for high-quality splats of true colours.
@@ -113,6 +118,29 @@ LdiDrawStats DrawFrameObject(LdiBase* ldi, const FrameSettings& settings, HandOv
 void DrawFrameVoxels(VoxelModel* model, const FrameSettings& settings,
                      const geometry::Matrix4& warpMatrix, const geometry::ViewCamera& camera,
                      imageutil::RgbImage& frame);
+// The inspection part of one frame: hands the settings' layer choice to the object and, when
+// the caller wants a coverage mask or the uncovered false-colour mode is on, a cleared mask of
+// the target (the padded buffer) that the kernels mark. finish() copies the picture's part of the
+// mask into the settings' coverage mask and, in the uncovered mode, paints the holes of the
+// picture (measureCoverage) in the uncovered colour. The object's inspection is cleared again on
+// destruction, so no later draw writes into a mask that is gone.
+class FrameInspection {
+  public:
+    FrameInspection(LdiBase& ldi, const FrameSettings& settings, const imageutil::RgbImage& target,
+                    std::int32_t margin);
+    ~FrameInspection();
+    FrameInspection(const FrameInspection&) = delete;
+    FrameInspection& operator=(const FrameInspection&) = delete;
+
+    void finish(imageutil::RgbImage& target);
+
+  private:
+    LdiBase& ldi_;
+    std::uint8_t* coverage_ = nullptr;  // the caller's picture-sized mask, or null
+    bool markUncovered_ = false;
+    std::int32_t margin_ = 0;
+    std::vector<std::uint8_t> mask_;  // target-sized
+};
 
 // One frame of an LDI object with every setting handed over: DrawFrameObject with the view's
 // warp matrix and camera. The overload with scratch uses the caller's buffers.

@@ -17,6 +17,7 @@
 #include "ldi/ldi_rt_quad.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
+#include "render/inspection.h"
 #include "render/soft_splat.h"
 #include "render/traversal.h"
 
@@ -39,6 +40,8 @@ struct QpKernel {
     // Output.
     std::uint32_t* frame = nullptr;
     float* depth = nullptr;
+    std::uint8_t* coverage = nullptr;  // one byte per frame pixel, or null
+    std::int32_t onlyLayer = -1;       // from the front; -1 draws every layer
     std::int32_t outW = 0;
     std::int32_t maxX = 0;  // last column and row a 7 x 7 footprint may be centred on
     std::int32_t maxY = 0;
@@ -79,7 +82,7 @@ struct QpKernel {
 // The false colour of one sample (alpha byte 0); modes without a colour rule write the
 // sample's true colour.
 inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::uint32_t q,
-                                 float zOut, float s) {
+                                 float zOut, float s, std::int32_t fromFront) {
     switch (k.mode) {
         case 1:
             return grey(255 - static_cast<long>((q & 0xFFFFFu) >> 12));
@@ -99,6 +102,8 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
         case 7:
             return kernel::anisotropyRed(k.normals[(q >> 25) & 63u], k.outDirUnit, k.refDir,
                                          k.binValue[(q >> 20) & 31u], zOut);
+        case render::kLayerFalseColorMode:
+            return render::layerColour(fromFront);
         default:
             return colour | 0xFF000000u;
     }
@@ -135,6 +140,8 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     const float guardY = k.guardY;
     std::uint32_t* const frame = k.frame;
     float* const depth = k.depth;
+    std::uint8_t* const coverage = k.coverage;
+    const std::int32_t onlyLayer = k.onlyLayer;
     const float* const sizeTable = k.sizeTable;
     const bool useCorrection = k.useCorrection;
     const bool needFacing = k.needFacing;
@@ -149,7 +156,15 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
         const std::int32_t layers = static_cast<std::int32_t>(offsets[1]) - first;
         const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
         visited += layers > 0 ? layers : 0;
-        for (std::int32_t layer = 0; layer < layers; ++layer, px += 2) {
+        // Layers are stored farthest first: layer `layers - 1` is the front one.
+        std::int32_t layer = 0;
+        std::int32_t end = layers;
+        if (onlyLayer >= 0) {
+            layer = std::max(layers - 1 - onlyLayer, 0);
+            end = layers - onlyLayer;
+            px += 2 * static_cast<std::intptr_t>(layer);
+        }
+        for (; layer < end; ++layer, px += 2) {
             const std::uint32_t q = px[1];
             const float z = static_cast<float>(q & 0xFFFFFu) * geometry::kDepthCodeScale - 1.0f;
             const float w = p.w + zc.w * z;
@@ -208,6 +223,10 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     continue;  // the backface test of the default mode
                 }
                 k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut);
+                if (coverage != nullptr) {
+                    render::markCoverage(coverage + static_cast<std::intptr_t>(Y) * outW + X, outW,
+                                         render::footprintRadius(s));
+                }
                 ++written;
                 continue;
             }
@@ -224,19 +243,26 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             const std::intptr_t at = static_cast<std::intptr_t>(Y) * outW + X;
             if constexpr (kFalseColour) {
                 k.facing = facing;
-                const std::uint32_t word = falseColour(k, px[0], q, zOut, s);
-                if (s >= 1.0f && s < 3.0f) {
+                const std::uint32_t word = falseColour(k, px[0], q, zOut, s, layers - 1 - layer);
+                const int radius = render::footprintRadius(s);
+                if (radius == 1) {
                     render::writeFootprint3(frame + at, outW, word);
                 } else {
-                    render::writeFootprint(frame + at, outW, render::footprintRadius(s), word);
+                    render::writeFootprint(frame + at, outW, radius, word);
                 }
                 if (depth != nullptr) {
                     depth[at] = zOut;
+                }
+                if (coverage != nullptr) {
+                    render::markCoverage(coverage + at, outW, radius);
                 }
             } else if (kSize == SizePath::single || s < 1.0f) {
                 frame[at] = px[0] | 0xFF000000u;
                 if (depth != nullptr) {
                     depth[at] = zOut;
+                }
+                if (coverage != nullptr) {
+                    coverage[at] = 1;
                 }
             } else if (s < 3.0f) {
                 // The most common splat gets its own inline copy of the 3 x 3 footprint.
@@ -244,11 +270,17 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 if (depth != nullptr) {
                     render::writeDepthSquare(depth + at, outW, 1, zOut);
                 }
+                if (coverage != nullptr) {
+                    render::markCoverage(coverage + at, outW, 1);
+                }
             } else {
                 const int radius = render::footprintRadius(s);
                 render::writeFootprint(frame + at, outW, radius, px[0] | 0xFF000000u);
                 if (depth != nullptr) {
                     render::writeDepthSquare(depth + at, outW, radius, zOut);
+                }
+                if (coverage != nullptr) {
+                    render::markCoverage(coverage + at, outW, radius);
                 }
             }
             ++written;
@@ -277,6 +309,8 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.ldiWidth = ldi.width();
     k.frame = frame.pixels;
     k.depth = depthBuffer;
+    k.coverage = ldi.inspection.coverage;
+    k.onlyLayer = ldi.inspection.onlyLayer;
     k.outW = frame.width;
     k.maxX = frame.width - 4;
     k.maxY = frame.height - 4;
@@ -379,6 +413,7 @@ LdiDrawStats LdiRtQuad::Draw(const geometry::Matrix4& warpMatrix,
             continue;
         }
         half->options = options;
+        half->inspection = inspection;
         half->settingsGiven = settingsGiven;
         half->warp.soft = warp.soft;
         const LdiDrawStats s =

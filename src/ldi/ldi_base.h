@@ -48,6 +48,16 @@ struct LdiRenderOptions {
     std::uint8_t spare2 = 0;
 };
 
+// Inspection aids of a draw, off by default. coverage, when not null, holds one byte per frame
+// pixel (frame.width x frame.height, row-major like the frame) and every pixel a sample writes
+// (its whole footprint) is set to 1; nothing else touches it, so later fills do not count.
+// onlyLayer >= 0 draws only that layer of each pixel counted from the front (0 = nearest; the
+// arrays store each pixel's layers farthest first).
+struct LdiInspection {
+    std::uint8_t* coverage = nullptr;
+    std::int32_t onlyLayer = -1;
+};
+
 // Counters of one draw; every draw resets them first.
 struct LdiDrawStats {
     std::array<char, 264> text{};  // spare
@@ -176,6 +186,7 @@ class LdiBase {
     std::array<float, kTableSize> binFactor{};
     LdiDrawStats drawStats;
     LdiRenderOptions options;
+    LdiInspection inspection;
     std::uint8_t headerRead = 0;
     std::uint8_t arraysAllocated = 0;
     std::uint8_t settingsGiven = 0;  // set to 1 by the frame driver before every draw

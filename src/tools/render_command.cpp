@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "geometry/matrix.h"
 #include "imageutil/image_compare.h"
@@ -13,9 +14,14 @@
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
 #include "platform/clock.h"
+#include "render/camera_file.h"
+#include "render/camera_path.h"
+#include "render/inspection.h"
 #include "render/output_view.h"
 #include "tools/camera_options.h"
+#include "tools/camera_record.h"
 #include "tools/commands.h"
+#include "tools/sequence.h"
 #include "tools/viewer_file.h"
 
 namespace strata::tools {
@@ -45,6 +51,13 @@ struct RenderArgs {
     bool upperHalf = false;
     int frames = 0;
     bool stats = false;
+    // Camera files, sequences and inspection.
+    std::string cameraFile;
+    bool json = false;
+    bool sizeGiven = false;
+    SequenceOptions sequence;
+    std::int32_t layer = -1;
+    std::string coverage;
 };
 
 bool parseSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
@@ -74,18 +87,26 @@ geometry::Vector3 rotated(const geometry::Vector3& v, const geometry::Vector3& a
 // --pitch about the point half the scene depth in front of it.
 bool resolveCamera(const RenderArgs& args, const ViewerFile& file, maker::PinholeCamera& camera,
                    std::string& error) {
-    const geometry::ViewCamera& ref = file.reference;
-    camera.pos = ref.pos;
-    camera.dir = ref.dir;
-    camera.up = ref.up;
-    camera.fov = render::kDefaultFov;
-    camera.near = 0.0f;
-    camera.far = 0.0f;
-    if (!maker::normalizeCamera(camera, error)) {
-        error = "the file's reference camera is degenerate: " + error;
-        return false;
+    if (!args.cameraFile.empty()) {
+        render::CameraRecord record;
+        if (!render::loadCameraFile(args.cameraFile, record, error) ||
+            !pinholeFromRecord(record, camera, error)) {
+            return false;
+        }
+    } else {
+        const geometry::ViewCamera& ref = file.reference;
+        camera.pos = ref.pos;
+        camera.dir = ref.dir;
+        camera.up = ref.up;
+        camera.fov = render::kDefaultFov;
+        camera.near = 0.0f;
+        camera.far = 0.0f;
+        if (!maker::normalizeCamera(camera, error)) {
+            error = "the file's reference camera is degenerate: " + error;
+            return false;
+        }
     }
-    if (!applyCameraOptions(args.camera, camera, error)) {
+    if (args.camera.any() && !applyCameraOptions(args.camera, camera, error)) {
         return false;
     }
     const geometry::Vector3 side = camera.side();
@@ -128,6 +149,31 @@ bool resolveCamera(const RenderArgs& args, const ViewerFile& file, maker::Pinhol
     return true;
 }
 
+// The centre an orbit turns about: the centre of the file's bounding box, or without a usable box
+// the point half the scene depth (or 1) in front of the camera.
+geometry::Vector3 orbitCentre(const ViewerFile& file, const maker::PinholeCamera& camera) {
+    const geometry::Vector3 lo = file.boundsMin;
+    const geometry::Vector3 hi = file.boundsMax;
+    const geometry::Vector3 centre = (lo + hi) * 0.5f;
+    if (lo.x <= hi.x && lo.y <= hi.y && lo.z <= hi.z && std::isfinite(centre.x) &&
+        std::isfinite(centre.y) && std::isfinite(centre.z) && (hi - lo).length() > 0.0f) {
+        return centre;
+    }
+    return camera.pos + camera.dir;
+}
+
+// The pixels no sample reached (mask 0): white inside the picture (holes), grey around it; the
+// reached pixels black.
+imageutil::RgbImage coverageImage(const std::vector<std::uint8_t>& mask,
+                                  const std::vector<std::uint8_t>& holes, std::int32_t width,
+                                  std::int32_t height) {
+    imageutil::RgbImage image = imageutil::RgbImage::createOwned(width, height);
+    for (std::size_t i = 0; !image.empty() && i < mask.size(); ++i) {
+        image.pixels[i] = mask[i] != 0 ? 0x000000u : holes[i] != 0 ? 0xFFFFFFu : 0x808080u;
+    }
+    return image;
+}
+
 int runRender(const RenderArgs& args) {
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -146,11 +192,42 @@ int runRender(const RenderArgs& args) {
                      args.quality.c_str());
         return 2;
     }
-    if (args.falseColor != -1 && (args.falseColor < 0 || args.falseColor > 7)) {
-        std::fprintf(stderr, "strata render: --false-color wants 0..7, got %d\n", args.falseColor);
+    if (args.falseColor != -1 &&
+        (args.falseColor < 0 || args.falseColor > render::kLastFalseColorMode)) {
+        std::fprintf(stderr, "strata render: --false-color wants 0..%d, got %d\n",
+                     render::kLastFalseColorMode, args.falseColor);
         return 2;
     }
+    if (args.layer < -1 || args.layer > 65535) {
+        std::fprintf(stderr, "strata render: --layer wants 0..65535 (0 the front), got %d\n",
+                     args.layer);
+        return 2;
+    }
+    SequenceTarget target;
+    double orbitDegrees = 0.0;
     std::string error;
+    if (args.sequence.requested()) {
+        SequenceOptions options = args.sequence;
+        options.frames = args.frames;
+        if (!checkSequence(options, args.output, target, orbitDegrees, error)) {
+            std::fprintf(stderr, "strata render: %s\n", error.c_str());
+            return 2;
+        }
+        if (!args.coverage.empty() || !args.compare.empty() || args.printCamera) {
+            std::fprintf(stderr,
+                         "strata render: --coverage, --compare and --print-camera draw one "
+                         "frame, not a sequence\n");
+            return 2;
+        }
+        if (!args.sequence.path.empty() &&
+            (!args.cameraFile.empty() || args.camera.any() || !args.offset.empty() ||
+             args.yawDegrees != 0.0f || args.pitchDegrees != 0.0f)) {
+            std::fprintf(stderr,
+                         "strata render: --path brings its own cameras; leave out the other "
+                         "camera flags\n");
+            return 2;
+        }
+    }
     ViewerFile file;
     if (!openViewerFile(args.input, file, error, true)) {
         std::fprintf(stderr, "strata render: %s\n", error.c_str());
@@ -162,15 +239,29 @@ int runRender(const RenderArgs& args) {
         std::fprintf(stderr, "strata render: %s\n", error.c_str());
         return 2;
     }
-    if (args.printCamera) {
+    float near = camera.near > 0.0f ? camera.near : render::kDefaultNear;
+    float far = camera.far > 0.0f ? camera.far : render::kDefaultFar;
+    if (!args.cameraFile.empty() && !args.sizeGiven) {
+        render::CameraRecord record;
+        render::loadCameraFile(args.cameraFile, record, error);
+        width = record.width;
+        height = record.height;
+    }
+    if (args.printCamera && args.json) {
+        std::fputs(
+            render::cameraToJson(recordFromPinhole(camera, width, height, near, far)).c_str(),
+            stdout);
+    } else if (args.printCamera) {
         // The same camera for `strata trace` and `strata make`.
         std::printf("--pos %.9g,%.9g,%.9g --dir %.9g,%.9g,%.9g --up %.9g,%.9g,%.9g --fov %.9g\n",
                     camera.pos.x, camera.pos.y, camera.pos.z, camera.dir.x, camera.dir.y,
                     camera.dir.z, camera.up.x, camera.up.y, camera.up.z,
                     camera.fov / kRadiansPerDegree);
     }
-    const render::OutputView view =
+    render::OutputView view =
         render::makeOutputView(camera.pos, camera.dir, camera.up, camera.fov, width, height);
+    view.camera.near = near;
+    view.camera.far = far;
 
     ldi::FrameSettings settings;
     settings.useSplat = !args.noSplat;
@@ -193,11 +284,47 @@ int runRender(const RenderArgs& args) {
     settings.highQualitySplats = args.quality == "high";
     settings.lowerHalfOnly = args.lowerHalf;
     settings.upperHalfOnly = args.upperHalf;
+    settings.onlyLayer = args.layer;
+
+    if (args.sequence.requested()) {
+        std::vector<render::CameraRecord> cameras;
+        if (!args.sequence.path.empty()) {
+            std::vector<render::CameraRecord> keys;
+            if (!render::loadCameraListFile(args.sequence.path, keys, error)) {
+                std::fprintf(stderr, "strata render: %s\n", error.c_str());
+                return 1;
+            }
+            cameras = render::pathSequence(keys, args.frames);
+        } else {
+            cameras = render::orbitSequence(recordFromPinhole(camera, width, height, near, far),
+                                            orbitCentre(file, camera), orbitDegrees, args.frames);
+        }
+        return runSequence(
+            "strata render", cameras, target, args.sequence.fps,
+            [&](const render::CameraRecord& record, imageutil::RgbImage& out, std::string& why) {
+                maker::PinholeCamera c;
+                if (!pinholeFromRecord(record, c, why)) {
+                    return false;
+                }
+                render::OutputView v =
+                    render::makeOutputView(c.pos, c.dir, c.up, c.fov, out.width, out.height);
+                v.camera.near = record.near;
+                v.camera.far = record.far;
+                drawViewerFile(file, settings, v, out);
+                return true;
+            });
+    }
 
     imageutil::RgbImage frame = imageutil::RgbImage::createOwned(width, height);
     if (frame.pixels == nullptr) {
         std::fprintf(stderr, "strata render: cannot make a %dx%d frame\n", width, height);
         return 1;
+    }
+    // The coverage mask, filled by the kernels before anything else touches the frame.
+    std::vector<std::uint8_t> mask;
+    if (!args.coverage.empty() || !args.compare.empty()) {
+        mask.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        settings.coverage = mask.data();
     }
     ViewerDraw drawn = drawViewerFile(file, settings, view, frame);
     ldi::LdiDrawStats stats = drawn.stats;
@@ -243,6 +370,18 @@ int runRender(const RenderArgs& args) {
         std::printf("psnr=%.2f differing=%d\n", imageutil::psnr(frame, reference),
                     imageutil::countDifferentPixels(frame, reference, 0));
     }
+    if (!mask.empty()) {
+        std::vector<std::uint8_t> holes;
+        const render::CoverageMeasure m = render::measureCoverage(mask, width, height, &holes);
+        if (!args.coverage.empty() &&
+            !imageutil::writeImageFile(args.coverage, coverageImage(mask, holes, width, height),
+                                       &error)) {
+            std::fprintf(stderr, "strata render: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("uncovered=%.6f uncovered_pixels=%" PRId64 " area_pixels=%" PRId64 "\n",
+                    m.share(), m.holes, m.area);
+    }
     return 0;
 }
 
@@ -271,6 +410,17 @@ void addRenderCommand(CLI::App& app, int& status) {
                         "then by DEGREES about its side axis through the same point");
     command->add_flag("--print-camera", args->printCamera,
                       "print the camera used as --pos/--dir/--up/--fov flags");
+    command->add_flag("--json", args->json,
+                      "with --print-camera: print it as a camera file for --camera");
+    command->add_option("--camera", args->cameraFile,
+                        "camera file (JSON: position, direction, up, fovDegrees, near, far, "
+                        "width, height); camera flags and --size override it");
+    addSequenceOptions(*command, args->sequence, false);
+    command->add_option("--layer", args->layer,
+                        "draw only layer K of every pixel, counted from the front (0 the front)");
+    command->add_option("--coverage", args->coverage,
+                        "write the pixels no sample reached (white inside the picture, grey "
+                        "around it) and print their share of the picture as uncovered=");
     command->add_flag("--no-splat", args->noSplat, "write every sample as one pixel");
     command->add_flag("--depth-correction", args->depthCorrection,
                       "divide splat sizes by the ray-length factor (the default)");
@@ -280,11 +430,12 @@ void addRenderCommand(CLI::App& app, int& status) {
     command->add_flag("--scanline", args->scanline, "skip LDI rows that land off the frame");
     command->add_flag("--no-frustum-clipper", args->noFrustumClipper,
                       "traverse the whole LDI instead of its visible rectangle");
-    command
-        ->add_option("--false-color", args->falseColor,
-                     "false-colour mode 1..7 (1, 2 depth, 3 backface, 4 normal, 5, 6 size, 7 "
-                     "anisotropy; 0 true colour)")
-        ->check(CLI::Range(0, 7));
+    command->add_option("--false-color", args->falseColor,
+                        "false-colour mode 1..9 (1, 2 depth, 3 backface, 4 normal, 5, 6 size, 7 "
+                        "anisotropy, 8 layer: " +
+                            render::layerColourKey() +
+                            ", 9 uncovered pixels magenta; 0 true colour)")
+        ->check(CLI::Range(0, render::kLastFalseColorMode));
     command->add_flag("--size-accurate", args->sizeAccurate,
                       "splat size from the normal and distance instead of the size table");
     command->add_option("--round", args->round,
@@ -297,11 +448,16 @@ void addRenderCommand(CLI::App& app, int& status) {
                                     "draw only pixels with column + row < W");
     command->add_flag("--upper-half", args->upperHalf, "draw only pixels with column + row >= W")
         ->excludes(lower);
-    command->add_option("--frames", args->frames, "repeat the draw N times and print the timing");
+    command->add_option("--frames", args->frames,
+                        "repeat the draw N times and print the timing; with --orbit or --path "
+                        "the number of pictures");
     command->add_flag("--stats", args->stats, "print the counters of the draw");
     command->add_option("--compare", args->compare,
                         "PNG of the same size to compare with: prints psnr= and differing=");
-    command->callback([args, &status] { status = runRender(*args); });
+    command->callback([args, command, &status] {
+        args->sizeGiven = command->count("--size") > 0;
+        status = runRender(*args);
+    });
 }
 
 }  // namespace strata::tools

@@ -1,6 +1,7 @@
 // `strata trace SCENE -o truth.png`: a ray-traced picture of the nearest surfaces from any
 // camera, the reference that LDI renderings are compared with.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,8 +13,11 @@
 #include "maker/trace_image.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"
+#include "render/camera_path.h"
 #include "tools/camera_options.h"
+#include "tools/camera_record.h"
 #include "tools/commands.h"
+#include "tools/sequence.h"
 
 namespace strata::tools {
 
@@ -27,6 +31,9 @@ struct TraceArguments {
     ShadingFlags shading;
     int threads = 0;
     CameraOptions camera;
+    std::string cameraFile;
+    bool sizeGiven = false;
+    SequenceOptions sequence;
 };
 
 // "WxH" or "N" (square).
@@ -88,7 +95,18 @@ int runTrace(const TraceArguments& args) {
         return fail(error);
     }
     maker::PinholeCamera camera;
-    if (!sceneCamera(args.camera, scene, camera, error)) {
+    if (!args.cameraFile.empty()) {
+        render::CameraRecord record;
+        if (!render::loadCameraFile(args.cameraFile, record, error) ||
+            !pinholeFromRecord(record, camera, error) ||
+            (args.camera.any() && !applyCameraOptions(args.camera, camera, error))) {
+            return fail(error);
+        }
+        if (!args.sizeGiven) {
+            options.width = record.width;
+            options.height = record.height;
+        }
+    } else if (!sceneCamera(args.camera, scene, camera, error)) {
         return fail(error);
     }
     options.threads = threadCount(args.threads);
@@ -99,6 +117,52 @@ int runTrace(const TraceArguments& args) {
     std::unique_ptr<maker::RayCaster> caster = maker::RayCaster::create(scene, error);
     if (!caster) {
         return fail(args.scene + ": " + error);
+    }
+    if (args.sequence.requested()) {
+        SequenceTarget target;
+        double orbitDegrees = 0.0;
+        std::vector<render::CameraRecord> cameras;
+        if (!checkSequence(args.sequence, args.output, target, orbitDegrees, error)) {
+            return fail(error);
+        }
+        if (!args.sequence.path.empty()) {
+            std::vector<render::CameraRecord> keys;
+            if (!render::loadCameraListFile(args.sequence.path, keys, error)) {
+                return fail(error);
+            }
+            cameras = render::pathSequence(keys, args.sequence.frames);
+        } else {
+            cameras = render::orbitSequence(
+                recordFromPinhole(camera, options.width, options.height,
+                                  camera.near > 0.0f ? camera.near : 0.1f,
+                                  camera.far > camera.near ? camera.far : 10000.0f),
+                scene.bounds().centre(), orbitDegrees, args.sequence.frames);
+        }
+        // The sequence draws the progress bar over frames, not over rows.
+        options.progress = nullptr;
+        const bool keepRange = !args.cameraFile.empty() || !args.camera.near.empty() ||
+                               !args.camera.far.empty() || !args.sequence.path.empty();
+        return runSequence(
+            "strata trace", cameras, target, args.sequence.fps,
+            [&](const render::CameraRecord& record, imageutil::RgbImage& out, std::string& why) {
+                maker::PinholeCamera c;
+                if (!pinholeFromRecord(record, c, why)) {
+                    return false;
+                }
+                if (!keepRange) {
+                    c.near = camera.near;
+                    c.far = camera.far;
+                }
+                maker::TraceOptions frameOptions = options;
+                frameOptions.width = out.width;
+                frameOptions.height = out.height;
+                std::vector<std::uint32_t> framePixels;
+                if (!maker::traceImage(*caster, c, frameOptions, framePixels, why)) {
+                    return false;
+                }
+                std::copy(framePixels.begin(), framePixels.end(), out.pixels);
+                return true;
+            });
     }
     const std::int64_t start = platform::steadyNanoseconds();
     std::vector<std::uint32_t> pixels;
@@ -137,7 +201,14 @@ void addTraceCommand(CLI::App& app, int& status) {
     addShadingOptions(*command, args->shading);
     addThreadsOption(*command, args->threads);
     addCameraOptions(*command, args->camera);
-    command->callback([args, &status] { status = runTrace(*args); });
+    command->add_option("--camera", args->cameraFile,
+                        "camera file as written by strata render --print-camera --json (its "
+                        "frame size unless --size is given); camera flags override it");
+    addSequenceOptions(*command, args->sequence, true);
+    command->callback([args, command, &status] {
+        args->sizeGiven = command->count("--size") > 0;
+        status = runTrace(*args);
+    });
 }
 
 }  // namespace strata::tools

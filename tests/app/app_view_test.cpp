@@ -239,6 +239,10 @@ std::vector<Expectation> expectations() {
          [](const O& o) { return o.sizeAccurate; }, false},
         {37007, "7 - Size - Anisotropic", [](const AppView& v) { return v.falseColorMode; }, 7,
          true, [](const O& o) { return o.falseColorMode; }, false},
+        {37008, "8 - Layer", [](const AppView& v) { return v.falseColorMode; }, 8, true,
+         [](const O& o) { return o.falseColorMode; }, false},
+        {37009, "9 - Uncovered", [](const AppView& v) { return v.falseColorMode; }, 9, true,
+         [](const O& o) { return o.falseColorMode; }, false},
         {36000, "Use Splat", [](const AppView& v) { return v.useSplat; }, 0, true, nullptr, false},
         {36001, "Use Depth Correction", [](const AppView& v) { return v.useDepthCorrection; }, 0,
          true, [](const O& o) { return o.useDepthCorrection; }, false},
@@ -279,7 +283,7 @@ TEST(AppCommands, EveryCommandSetsItsFieldHandsItOverAndRedrawsAsListed) {
     ASSERT_TRUE(demo.ok);
     const std::vector<Expectation> all = expectations();
     // Every command of the table is expected, and nothing else.
-    EXPECT_EQ(all.size() + 1, commandTable().size());  // + RESET
+    EXPECT_EQ(all.size() + 3, commandTable().size());  // + RESET, Save View..., Load View...
     for (const Expectation& e : all) {
         SCOPED_TRACE(e.text);
         const CommandInfo* info = findCommand(e.id);
@@ -345,8 +349,8 @@ TEST(AppCommands, MenusInOrderWithTheirTexts) {
             menus.emplace_back(c.menu);
         }
     }
-    const std::vector<std::string> expected{"Options", "Control",    "LDIs",   "False Color",
-                                            "LDIs",    "Background", "Stereo", "Bench"};
+    const std::vector<std::string> expected{"&File", "Options",    "Control", "LDIs", "False Color",
+                                            "LDIs",  "Background", "Stereo",  "Bench"};
     EXPECT_EQ(menus, expected);
     std::vector<int> stereo;
     for (const CommandInfo& c : commandTable()) {

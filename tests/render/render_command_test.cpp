@@ -191,7 +191,7 @@ TEST_F(RenderCommand, MovedCameraAndFalseColourRun) {
 TEST_F(RenderCommand, RefusesBadInput) {
     EXPECT_EQ(run("render " + ldi("rt-qp") + " --size 5x5 -o " + path("x.png")).status, 2);
     EXPECT_EQ(run("render " + ldi("rt-qp") + " --round up -o " + path("x.png")).status, 2);
-    EXPECT_EQ(run("render " + ldi("rt-qp") + " --false-color 9 -o " + path("x.png")).status, 2);
+    EXPECT_EQ(run("render " + ldi("rt-qp") + " --false-color 10 -o " + path("x.png")).status, 2);
     EXPECT_EQ(run("render " + ldi("rt-qp") + " --dir 0,0,0 -o " + path("x.png")).status, 2);
     for (const char* quality : {"best", "High", "high ", "highx"}) {
         const CommandResult r =

@@ -1,0 +1,101 @@
+// strata-viewer: the desktop viewer. Parses its options, opens the main window and runs the event
+// loop; --screenshot grabs the screen once the first frame is on it and quits.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+
+#include "viewer/main_window.h"
+#include "viewer/view_widget.h"
+#include "viewer/viewer_options.h"
+
+namespace {
+
+using strata::viewer::AppMainFrame;
+
+// FILE with "-view" before its extension.
+QString viewShotName(const QString& path) {
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QStringLiteral("png") : info.suffix();
+    return info.dir().filePath(info.completeBaseName() + QStringLiteral("-view.") + suffix);
+}
+
+// Waits for a frame on screen, grabs the whole screen to `path` and the view's part of it beside
+// it, then ends the event loop with 0 (or 1 when no frame came or a save failed).
+void scheduleScreenshot(AppMainFrame& frame, const QString& path) {
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    auto* poll = new QTimer(&frame);
+    QObject::connect(poll, &QTimer::timeout, &frame, [&frame, path, poll, clock] {
+        const bool ready =
+            frame.viewWidget()->framesShown() > 0 && !frame.idlePending() && frame.isVisible();
+        // A little time after the first frame lets the window system put it on screen.
+        if (!ready || clock->elapsed() < 1000) {
+            if (clock->elapsed() > 20000) {
+                std::fprintf(stderr, "strata-viewer: no frame to take a screenshot of\n");
+                QCoreApplication::exit(1);
+            }
+            return;
+        }
+        poll->stop();
+        QScreen* screen = frame.screen();
+        const QPixmap shot = screen != nullptr ? screen->grabWindow(0) : QPixmap();
+        const QPoint origin = frame.viewWidget()->mapToGlobal(QPoint(0, 0)) -
+                              (screen != nullptr ? screen->geometry().topLeft() : QPoint());
+        const QRect viewRect(origin, frame.viewWidget()->size());
+        const QString viewPath = viewShotName(path);
+        const bool saved =
+            !shot.isNull() && shot.save(path, "PNG") && shot.copy(viewRect).save(viewPath, "PNG");
+        std::printf("screenshot: %s, view at %d,%d %dx%d in %s\n", qPrintable(path), origin.x(),
+                    origin.y(), viewRect.width(), viewRect.height(), qPrintable(viewPath));
+        std::fflush(stdout);
+        delete clock;
+        QCoreApplication::exit(saved ? 0 : 1);
+    });
+    poll->start(50);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The options are checked before the toolkit starts, so that a mistake is one line even
+    // where no display can be opened.
+    strata::viewer::ViewerOptions options;
+    std::string error;
+    if (!strata::viewer::parseViewerArguments(strata::viewer::withoutToolkitOptions(argc, argv),
+                                              options, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(strata::viewer::viewerUsage().c_str(), stdout);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Strata Viewer"));
+
+    // The toolkit has taken its own options out: what is left is the viewer's.
+    std::vector<std::string> arguments;
+    const QStringList given = QApplication::arguments();
+    for (qsizetype i = 1; i < given.size(); ++i) {
+        arguments.push_back(given[i].toLocal8Bit().toStdString());
+    }
+    if (!strata::viewer::parseViewerArguments(arguments, options, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    if (options.probeDisplay) {
+        return 0;
+    }
+
+    std::unique_ptr<AppMainFrame> frame = strata::viewer::createMainFrame(options);
+    if (!options.screenshot.empty()) {
+        scheduleScreenshot(*frame, QString::fromLocal8Bit(options.screenshot.c_str()));
+    }
+    return QApplication::exec();
+}

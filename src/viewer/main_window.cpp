@@ -1,0 +1,346 @@
+#include "viewer/main_window.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <string_view>
+
+#include "app/app_commands.h"
+#include "imageutil/png_file.h"
+#include "viewer/view_widget.h"
+
+namespace strata::viewer {
+
+namespace {
+
+// The items the menu resource marks as checked before any menu has opened; the first opening
+// replaces them with the view's fields.
+constexpr int kInitiallyChecked[] = {34002, 34003, 36000, 36001, 36004, 36005, 36006, 38000};
+
+QString fromView(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toLocalPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+}  // namespace
+
+AppMainFrame::AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, QWidget* parent)
+    : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("Strata Viewer"));
+    setAcceptDrops(true);
+
+    view_.onTitle = [this](const std::string& title) {
+        setWindowTitle(QString::fromStdString(title));
+    };
+    view_.onStatus = [this](const std::string& text) {
+        statusBar()->showMessage(QString::fromStdString(text));
+        statusBar()->repaint();
+    };
+    view_.onBlit = [this] {
+        if (widget_ != nullptr) {
+            widget_->showFrame();
+        }
+    };
+    view_.onStartTimer = [this](int /*id*/, int milliseconds) { spinTimer_.start(milliseconds); };
+    view_.onKillTimer = [this](int /*id*/) { spinTimer_.stop(); };
+    view_.onChooseFile = [this](int id) -> std::string {
+        const QString filter = QStringLiteral("Camera file (*.json)");
+        const QString path = id == app::kIdSaveView
+                                 ? QFileDialog::getSaveFileName(this, QStringLiteral("Save View"),
+                                                                QStringLiteral("view.json"), filter)
+                                 : QFileDialog::getOpenFileName(this, QStringLiteral("Load View"),
+                                                                QString(), filter);
+        return path.isEmpty() ? std::string() : toLocalPath(path);
+    };
+
+    // The initial update: frame images of the chosen size, the view reset, a first frame.
+    view_.CreateFrameImages(frameWidth, frameHeight);
+    view_.OnInitialUpdate();
+
+    widget_ = new ViewWidget(
+        view_, [this] { requestIdle(); }, this);
+    setCentralWidget(widget_);
+    widget_->setFocus();
+    buildMenus();
+    buildStatusBar();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    idleTimer_.setInterval(0);
+    connect(&idleTimer_, &QTimer::timeout, this, &AppMainFrame::runIdle);
+    connect(&spinTimer_, &QTimer::timeout, this, [this] {
+        view_.OnTimer(app::kSpinTimerId);
+        requestIdle();
+    });
+    requestIdle();
+}
+
+AppMainFrame::~AppMainFrame() {
+    view_.onTitle = nullptr;
+    view_.onStatus = nullptr;
+    view_.onBlit = nullptr;
+    view_.onStartTimer = nullptr;
+    view_.onKillTimer = nullptr;
+    view_.onChooseFile = nullptr;
+}
+
+QAction* AppMainFrame::addCommand(QMenu* menu, int id, const QString& text) {
+    QAction* a = menu->addAction(text);
+    a->setData(id);
+    actions_[id] = a;
+    return a;
+}
+
+void AppMainFrame::buildMenus() {
+    QMenuBar* bar = menuBar();
+
+    QMenu* file = bar->addMenu(fromView(app::kTopMenus[0]));
+    QAction* open = addCommand(file, app::kIdFileOpen, QStringLiteral("&Open..."));
+    open->setShortcut(QKeySequence::Open);
+    connect(open, &QAction::triggered, this, &AppMainFrame::fileOpen);
+    QAction* save = addCommand(file, kIdFileSaveFrameAs, QStringLiteral("Save &Frame As..."));
+    connect(save, &QAction::triggered, this, &AppMainFrame::saveFrameAs);
+    // The File commands of the command table (Save View..., Load View...) follow.
+    for (const app::CommandInfo& c : app::commandTable()) {
+        if (c.menu == app::kTopMenus[0]) {
+            const int id = c.id;
+            connect(addCommand(file, id, fromView(c.text)), &QAction::triggered, this, [this, id] {
+                view_.OnCommand(id);
+                requestIdle();
+            });
+        }
+    }
+    file->addSeparator();
+    QAction* exit = addCommand(file, app::kIdFileExit, QStringLiteral("E&xit"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    // The command table in menu order; each submenu opens from its parent where its first
+    // command falls, and a separator after a submenu's last command stands after the submenu.
+    std::map<std::string_view, QMenu*> menus;
+    const auto menuFor = [&](std::string_view name) -> QMenu* {
+        const auto found = menus.find(name);
+        if (found != menus.end()) {
+            return found->second;
+        }
+        std::string_view parent;
+        for (const app::SubmenuInfo& m : app::kSubmenus) {
+            if (m.name == name) {
+                parent = m.parent;
+            }
+        }
+        // Submenus open from menus made before them; any other menu goes on the bar.
+        const auto owner = menus.find(parent);
+        QMenu* made = owner != menus.end() ? owner->second->addMenu(fromView(name))
+                                           : bar->addMenu(fromView(name));
+        connect(made, &QMenu::aboutToShow, this, [this, made] { refreshChecks(made); });
+        menus[name] = made;
+        return made;
+    };
+    // The menus of the table in menu-bar order, even one with no command of its own (View),
+    // between the shell's File and Help.
+    for (std::size_t i = 1; i + 1 < std::size(app::kTopMenus); ++i) {
+        menuFor(app::kTopMenus[i]);
+    }
+    const std::span<const app::CommandInfo> table = app::commandTable();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const app::CommandInfo& c = table[i];
+        if (c.menu == app::kTopMenus[0]) {
+            continue;  // in the shell's own File menu above
+        }
+        QMenu* menu = menuFor(c.menu);
+        QAction* a = addCommand(menu, c.id, fromView(c.text));
+        if (c.check != app::CheckKind::none) {
+            a->setCheckable(true);
+            a->setChecked(std::find(std::begin(kInitiallyChecked), std::end(kInitiallyChecked),
+                                    c.id) != std::end(kInitiallyChecked));
+        }
+        const int id = c.id;
+        connect(a, &QAction::triggered, this, [this, id] {
+            view_.OnCommand(id);
+            requestIdle();
+        });
+        if (c.separatorAfter) {
+            const bool lastOfMenu = i + 1 == table.size() || table[i + 1].menu != c.menu;
+            QMenu* owner = menu;
+            if (auto* parentMenu = qobject_cast<QMenu*>(menu->parent());
+                lastOfMenu && parentMenu != nullptr) {
+                owner = parentMenu;
+            }
+            owner->addSeparator();
+        }
+    }
+
+    QMenu* help = bar->addMenu(fromView(app::kTopMenus[std::size(app::kTopMenus) - 1]));
+    QAction* about = addCommand(help, app::kIdHelpAbout, QStringLiteral("&About StrataViewer..."));
+    connect(about, &QAction::triggered, this, &AppMainFrame::about);
+}
+
+void AppMainFrame::buildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(false);
+    for (const char* indicator : {"CAPS", "NUM", "SCRL"}) {
+        auto* pane = new QLabel(QString::fromLatin1(indicator), bar);
+        pane->setObjectName(QString::fromLatin1(indicator));
+        pane->setFrameShape(QFrame::Panel);
+        pane->setFrameShadow(QFrame::Sunken);
+        // The lock-key states are not known portably: the panes stand greyed.
+        pane->setEnabled(false);
+        bar->addPermanentWidget(pane);
+    }
+}
+
+QAction* AppMainFrame::action(int id) const {
+    const auto found = actions_.find(id);
+    return found == actions_.end() ? nullptr : found->second;
+}
+
+QString AppMainFrame::statusText() const {
+    return const_cast<AppMainFrame*>(this)->statusBar()->currentMessage();
+}
+
+void AppMainFrame::refreshChecks(QMenu* menu) {
+    for (QAction* a : menu->actions()) {
+        if (a->isCheckable()) {
+            a->setChecked(view_.IsChecked(a->data().toInt()));
+        }
+    }
+}
+
+void AppMainFrame::requestIdle() {
+    if ((view_.needsRedraw || view_.timerTick) && !idleTimer_.isActive()) {
+        idleTimer_.start();
+    }
+}
+
+void AppMainFrame::runIdle() {
+    view_.OnIdle();
+    if (!view_.needsRedraw && !view_.timerTick) {
+        idleTimer_.stop();
+    }
+}
+
+bool AppMainFrame::openFile(const QString& path) {
+    const bool opened = view_.OpenFile(toLocalPath(path));
+    requestIdle();
+    return opened;
+}
+
+void AppMainFrame::fileOpen() {
+    QFileDialog dialog(this, QStringLiteral("Open"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setDefaultSuffix(QStringLiteral("ldi"));
+    dialog.setNameFilter(QStringLiteral("All files (*)"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        openFile(dialog.selectedFiles().front());
+    } else {
+        // A cancelled open still hands the open-time settings to the current LDI.
+        view_.HandSettingsToLdi();
+    }
+}
+
+bool AppMainFrame::saveFrame(const QString& path, QString& error) const {
+    std::string reason;
+    if (!imageutil::writeImageFile(toLocalPath(path), view_.frameImage, &reason)) {
+        error = QString::fromStdString(reason);
+        return false;
+    }
+    return true;
+}
+
+void AppMainFrame::saveFrameAs() {
+    const QString png = QStringLiteral("PNG image (*.png)");
+    const QString bmp = QStringLiteral("BMP image (*.bmp)");
+    QString filter = png;
+    QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save Frame As"),
+                                     QStringLiteral("frame.png"), png + ";;" + bmp, &filter);
+    if (path.isEmpty()) {
+        return;
+    }
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix != QStringLiteral("png") && suffix != QStringLiteral("bmp")) {
+        path += filter == bmp ? QStringLiteral(".bmp") : QStringLiteral(".png");
+    }
+    QString error;
+    if (!saveFrame(path, error)) {
+        QMessageBox::warning(this, QStringLiteral("Save Frame As"), error);
+    }
+}
+
+std::unique_ptr<QDialog> AppMainFrame::createAboutDialog() {
+    auto dialog = std::make_unique<QDialog>(this);
+    dialog->setObjectName(QStringLiteral("about"));
+    dialog->setWindowTitle(fromView(app::kAboutCaption));
+    auto* layout = new QVBoxLayout(dialog.get());
+    auto* version = new QLabel(fromView(app::kAboutVersion), dialog.get());
+    version->setObjectName(QStringLiteral("version"));
+    auto* help = new QLabel(fromView(app::kHelpText), dialog.get());
+    help->setObjectName(QStringLiteral("help"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, dialog.get());
+    connect(buttons, &QDialogButtonBox::accepted, dialog.get(), &QDialog::accept);
+    layout->addWidget(version);
+    layout->addWidget(help);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    return dialog;
+}
+
+void AppMainFrame::about() {
+    createAboutDialog()->exec();
+}
+
+namespace {
+
+// The first local file of a drag, or "".
+QString droppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) {
+        return {};
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) {
+            return url.toLocalFile();
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+void AppMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void AppMainFrame::dropEvent(QDropEvent* event) {
+    const QString path = droppedFile(event->mimeData());
+    if (!path.isEmpty()) {
+        event->acceptProposedAction();
+        openFile(path);
+    }
+}
+
+std::unique_ptr<AppMainFrame> createMainFrame(const ViewerOptions& options) {
+    auto frame = std::make_unique<AppMainFrame>(options.frameWidth, options.frameHeight);
+    frame->show();
+    if (!options.file.empty()) {
+        frame->openFile(QString::fromLocal8Bit(options.file.c_str()));
+    }
+    return frame;
+}
+
+}  // namespace strata::viewer

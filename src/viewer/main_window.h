@@ -1,0 +1,78 @@
+// The main window of strata-viewer: the menu bar built from AppView's command table, the view
+// widget, the status bar, the spin timer and the idle pass that draws pending frames. Every
+// command goes to AppView by id; the window holds no viewer state of its own.
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <map>
+#include <memory>
+
+#include "app/app_view.h"
+#include "viewer/viewer_options.h"
+
+class QDialog;
+class QLabel;
+class QMenu;
+
+namespace strata::viewer {
+
+class ViewWidget;
+
+// The id of File > Save Frame As... (the others come from the command table's header).
+inline constexpr int kIdFileSaveFrameAs = 57603;
+
+class AppMainFrame : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    // A window for a frame of the given size (the view's frame images are made here).
+    AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, QWidget* parent = nullptr);
+    ~AppMainFrame() override;
+
+    app::AppView& view() { return view_; }
+    ViewWidget* viewWidget() const { return widget_; }
+    // The action of a command id (table, File and Help commands), or null.
+    QAction* action(int id) const;
+    // The status bar's message pane text.
+    QString statusText() const;
+
+    // Opens a file as File Open does after its dialog. False when nothing new was loaded.
+    bool openFile(const QString& path);
+    // Writes the current frame as BMP (name ending in .bmp) or PNG. False with the reason.
+    bool saveFrame(const QString& path, QString& error) const;
+    // The About box, not yet shown.
+    std::unique_ptr<QDialog> createAboutDialog();
+    // Sets every command's check mark in `menu` from the view (the menus do this as they open).
+    void refreshChecks(QMenu* menu);
+    // Arms the idle pass when a frame or a spin tick is pending.
+    void requestIdle();
+    // Runs one idle pass at once (what the idle timer does).
+    void runIdle();
+    bool idlePending() const { return idleTimer_.isActive(); }
+    bool spinTimerRunning() const { return spinTimer_.isActive(); }
+
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    void buildMenus();
+    void buildStatusBar();
+    QAction* addCommand(QMenu* menu, int id, const QString& text);
+    void fileOpen();
+    void saveFrameAs();
+    void about();
+
+    app::AppView view_;
+    ViewWidget* widget_ = nullptr;
+    QLabel* message_ = nullptr;
+    QTimer idleTimer_;
+    QTimer spinTimer_;
+    std::map<int, QAction*> actions_;
+};
+
+// The window for the options: shown, with the file opened when one is named.
+std::unique_ptr<AppMainFrame> createMainFrame(const ViewerOptions& options);
+
+}  // namespace strata::viewer

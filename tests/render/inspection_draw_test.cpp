@@ -1,0 +1,185 @@
+// Layer choice, the layer false colour and the coverage mask of the QP kernels, on synthetic
+// LDIs whose answers follow from the geometry by hand.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "imageutil/rgb_image.h"
+#include "ldi/draw_common.h"
+#include "render/inspection.h"
+#include "render/output_view.h"
+#include "render/synthetic_ldi.h"
+
+namespace strata::render {
+namespace {
+
+using testing::SyntheticCamera;
+using testing::SyntheticSample;
+
+constexpr std::uint32_t kBack = 0x2040C0u;
+constexpr std::uint32_t kFront = 0xC08020u;
+constexpr std::uint32_t kBackground = 0x123456u;
+
+ldi::FrameSettings singlePixels() {
+    ldi::FrameSettings s;
+    s.useSplat = false;
+    s.useDepthCorrection = false;
+    s.background = kBackground;
+    return s;
+}
+
+// Two full planes, the back one at distance 4 and the front one at 2, stored farthest first.
+std::unique_ptr<ldi::LdiRtQp> twoPlanes(const SyntheticCamera& cam, int n) {
+    return testing::makeSyntheticQp(cam, n, n, [](std::int32_t, std::int32_t, auto& samples) {
+        samples.push_back(SyntheticSample{4.0f, kBack, 0, 1});
+        samples.push_back(SyntheticSample{2.0f, kFront, 0, 1});
+    });
+}
+
+struct Counts {
+    int back = 0;
+    int front = 0;
+    int other = 0;
+};
+
+Counts countColours(const imageutil::RgbImage& frame) {
+    Counts c;
+    for (std::size_t i = 0; i < frame.pixelCount(); ++i) {
+        const std::uint32_t p = frame.pixels[i] & 0xFFFFFFu;
+        c.back += p == kBack ? 1 : 0;
+        c.front += p == kFront ? 1 : 0;
+        c.other += (p != kBack && p != kFront && p != kBackground) ? 1 : 0;
+    }
+    return c;
+}
+
+TEST(Inspection, LayerOneOfTwoPlanesShowsOnlyTheFartherPlane) {
+    SyntheticCamera cam;
+    const int n = 64;
+    auto ldi = twoPlanes(cam, n);
+    ASSERT_NE(ldi, nullptr);
+    // A moved camera, so both planes spread differently.
+    const OutputView view = makeOutputView({0.3f, 0.2f, 0.5f}, cam.dir, cam.up, cam.fov, n, n);
+    imageutil::RgbImage frame = imageutil::RgbImage::createOwned(n, n);
+    ldi::FrameSettings settings = singlePixels();
+
+    const Counts all = (ldi::DrawFrame(*ldi, settings, view, frame), countColours(frame));
+    EXPECT_GT(all.front, 0);
+    EXPECT_LT(all.back, all.front);  // the back plane shows only around the front one
+
+    settings.onlyLayer = 1;
+    ldi::DrawFrame(*ldi, settings, view, frame);
+    const Counts back = countColours(frame);
+    EXPECT_GT(back.back, n * n / 4);
+    EXPECT_EQ(back.front, 0);
+    EXPECT_EQ(back.other, 0);
+
+    settings.onlyLayer = 0;
+    ldi::DrawFrame(*ldi, settings, view, frame);
+    const Counts front = countColours(frame);
+    EXPECT_EQ(front.back, 0);
+    EXPECT_EQ(front.front, all.front);
+
+    settings.onlyLayer = 2;  // no pixel has a third layer
+    const ldi::LdiDrawStats none = ldi::DrawFrame(*ldi, settings, view, frame);
+    EXPECT_EQ(none.written, 0);
+    EXPECT_EQ(countColours(frame).front + countColours(frame).back, 0);
+    // The choice lasts one frame only.
+    EXPECT_EQ(ldi->inspection.onlyLayer, -1);
+    EXPECT_EQ(ldi->inspection.coverage, nullptr);
+}
+
+TEST(Inspection, LayerFalseColourCountsFromTheFront) {
+    SyntheticCamera cam;
+    const int n = 48;
+    auto ldi = twoPlanes(cam, n);
+    const OutputView view = makeOutputView(cam.pos, cam.dir, cam.up, cam.fov, n, n);
+    imageutil::RgbImage frame = imageutil::RgbImage::createOwned(n, n);
+    ldi::FrameSettings settings = singlePixels();
+    settings.useFalseColor = true;
+    settings.falseColorMode = kLayerFalseColorMode;
+    for (int layer = -1; layer <= 1; ++layer) {
+        settings.onlyLayer = layer;
+        ldi::DrawFrame(*ldi, settings, view, frame);
+        const std::uint32_t expected = layerColour(layer < 0 ? 0 : layer);
+        int hits = 0;
+        for (std::size_t i = 0; i < frame.pixelCount(); ++i) {
+            const std::uint32_t p = frame.pixels[i] & 0xFFFFFFu;
+            EXPECT_TRUE(p == expected || p == kBackground) << std::hex << p;
+            hits += p == expected ? 1 : 0;
+        }
+        EXPECT_GT(hits, n * n / 2) << layer;
+    }
+}
+
+// A wall at distance 10 filling the reference view, and in front of it, at distance 5, a square
+// of half side 1 centred on the axis; the LDI holds only what the reference camera sees.
+std::unique_ptr<ldi::LdiRtQp> squareBeforeWall(const SyntheticCamera& cam, int n) {
+    const float t = std::tan(cam.fov * 0.5f);
+    return testing::makeSyntheticQp(cam, n, n, [=](std::int32_t r, std::int32_t c, auto& samples) {
+        const float x = (2.0f * (static_cast<float>(c) + 0.5f) / static_cast<float>(n) - 1.0f) * t;
+        const float y = (2.0f * (static_cast<float>(r) + 0.5f) / static_cast<float>(n) - 1.0f) * t;
+        if (std::fabs(x) * 5.0f < 1.0f && std::fabs(y) * 5.0f < 1.0f) {
+            samples.push_back(SyntheticSample{5.0f, kFront, 0, 1});
+        } else {
+            samples.push_back(SyntheticSample{10.0f, kBack, 0, 1});
+        }
+    });
+}
+
+TEST(Inspection, CoverageFromTheReferenceCameraHasNoHoles) {
+    SyntheticCamera cam;
+    const int n = 120;
+    auto ldi = squareBeforeWall(cam, n);
+    const OutputView view = makeOutputView(cam.pos, cam.dir, cam.up, cam.fov, n, n);
+    imageutil::RgbImage frame = imageutil::RgbImage::createOwned(n, n);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(n * n), 7);
+    ldi::FrameSettings settings = singlePixels();
+    settings.coverage = mask.data();
+    ldi::DrawFrame(*ldi, settings, view, frame);
+    const CoverageMeasure m = measureCoverage(mask, n, n);
+    EXPECT_EQ(m.holes, 0);
+    // Everything but the 3-pixel guard band on each side is reached.
+    EXPECT_GE(m.area, static_cast<std::int64_t>((n - 9) * (n - 9)));
+    EXPECT_EQ(mask[0], 0);  // cleared by the frame
+}
+
+TEST(Inspection, SidewaysMoveUncoversTheStripWorkedOutByHand) {
+    SyntheticCamera cam;
+    const int n = 200;
+    auto ldi = squareBeforeWall(cam, n);
+    const float dx = 0.5f;
+    const OutputView view = makeOutputView({dx, 0.0f, 0.0f}, cam.dir, cam.up, cam.fov, n, n);
+    imageutil::RgbImage frame = imageutil::RgbImage::createOwned(n, n);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(n * n));
+    ldi::FrameSettings settings = singlePixels();
+    settings.coverage = mask.data();
+    ldi::DrawFrame(*ldi, settings, view, frame);
+    const CoverageMeasure m = measureCoverage(mask, n, n);
+
+    // Pixel focal length f: the square (distance 5) shifts by f dx / 5, the wall (distance 10)
+    // by f dx / 10; the strip between them, as tall as the square's image (2 f / 5), was hidden.
+    const double f = 0.5 * n / std::tan(0.5 * cam.fov);
+    const double strip = f * dx / 5.0 - f * dx / 10.0;
+    const double holes = strip * (2.0 * f / 5.0);
+    // The picture: the frame inside the guard band less the wall's shift off one side.
+    const double area = (n - 3.0 - f * dx / 10.0) * (n - 6.0);
+    EXPECT_NEAR(static_cast<double>(m.holes), holes, 0.04 * holes);
+    EXPECT_NEAR(m.share(), holes / area, 0.04 * holes / area);
+
+    // The uncovered false colour paints exactly those holes.
+    settings.coverage = nullptr;
+    settings.useFalseColor = true;
+    settings.falseColorMode = kUncoveredFalseColorMode;
+    ldi::DrawFrame(*ldi, settings, view, frame);
+    std::int64_t painted = 0;
+    for (std::size_t i = 0; i < frame.pixelCount(); ++i) {
+        painted += (frame.pixels[i] & 0xFFFFFFu) == kUncoveredColour ? 1 : 0;
+    }
+    EXPECT_EQ(painted, m.holes);
+}
+
+}  // namespace
+}  // namespace strata::render
