@@ -107,6 +107,17 @@ bool writeKind(const LayeredImage& image, MakerKind kind, const std::string& pat
 }
 
 // Writes a list of a set to its staged temporary name.
+// Writes text to writePath (a staged temporary, or path itself), naming path in any error.
+bool writeText(const std::string& path, const std::string& text, std::string& error,
+               const std::string& writePath = {}) {
+    platform::AtomicFileWriter writer(writePath.empty() ? path : writePath);
+    if (!writer.isOpen() || !writer.write(text.data(), text.size()) || !writer.commit()) {
+        error = path + ": " + (writer.error().empty() ? "cannot write the file" : writer.error());
+        return false;
+    }
+    return true;
+}
+
 bool writeList(platform::FileSetTransaction& set, const std::string& path, const std::string& text,
                std::string& error) {
     const std::string temp = set.stage(path);
@@ -114,12 +125,7 @@ bool writeList(platform::FileSetTransaction& set, const std::string& path, const
         error = set.error();
         return false;
     }
-    platform::AtomicFileWriter writer(temp);
-    if (!writer.isOpen() || !writer.write(text.data(), text.size()) || !writer.commit()) {
-        error = path + ": " + (writer.error().empty() ? "cannot write the file" : writer.error());
-        return false;
-    }
-    return true;
+    return writeText(path, text, error, temp);
 }
 
 float distanceToCentre(const RayCaster& caster, const PinholeCamera& camera) {
