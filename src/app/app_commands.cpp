@@ -91,6 +91,9 @@ const CommandInfo kCommands[] = {
     {36000, "LDIs", "Use Splat", K::toggle, "useSplat", 0, true, false, C::field, false,
      [](AppView& v) { v.useSplat = !v.useSplat; },
      [](const AppView& v) { return v.useSplat; }},
+    {36020, "LDIs", "High Quality Splats", K::toggle, "highQualitySplats", 0, true, false, C::field,
+     false, [](AppView& v) { v.highQualitySplats = !v.highQualitySplats; },
+     [](const AppView& v) { return v.highQualitySplats; }},
     {36001, "LDIs", "Use Depth Correction", K::toggle, "useDepthCorrection", 0, true, true, C::field, true,
      [](AppView& v) {
          v.useDepthCorrection = !v.useDepthCorrection;

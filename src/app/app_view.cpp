@@ -780,15 +780,14 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
         boundsMax = {1.0f, 1.0f, 1.0f};
     }
     if (source != nullptr && layered) {
-        // Pyramids and sets: looking along +y with +z up, from in front of the box.
+        // Pyramids and sets choose their level by the distance from (0, 0, lookAtDepth).
         lookAtDepth = boundsMax.z - boundsMin.z;
-        navPosition = {0.0f, -1.5f * (boundsMax.y - boundsMin.y), lookAtDepth};
-        navRotation = geometry::lookAtRotation({0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f});
-    } else {
-        // The camera starts at the reference camera.
-        navPosition = refPosition;
-        navRotation = geometry::lookAtRotation(refDirection, refUp);
     }
+    // The camera starts at the reference camera: for pyramids and sets that of the level the
+    // reset picks. (A start looking along +y with +z up would see the maker's y-up scenes
+    // edge-on from below.)
+    navPosition = refPosition;
+    navRotation = geometry::lookAtRotation(refDirection, refUp);
     refSide = geometry::cross(refDirection, refUp);
 
     const float d = boundsMax.z - boundsMin.z;
@@ -810,6 +809,7 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
 ldi::FrameSettings AppView::CurrentFrameSettings() const {
     ldi::FrameSettings s;
     s.useSplat = useSplat;
+    s.highQualitySplats = highQualitySplats;
     s.useDepthCorrection = useDepthCorrection;
     s.backfaceCulling = backfaceCulling;
     s.scanlineCulling = scanlineCulling;

@@ -257,6 +257,8 @@ class AppView {
     bool relativeMouse = true;
     bool restrictMovement = false;
     bool useSplat = true;
+    // Soft depth-tested splats with a fill of small gaps (off: the blended footprints in order).
+    bool highQualitySplats = false;
     bool useDepthCorrection = true;
     bool backfaceCulling = false;
     bool scanlineCulling = false;

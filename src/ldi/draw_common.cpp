@@ -270,8 +270,9 @@ FrameInspection::FrameInspection(LdiBase& ldi, const FrameSettings& settings,
       margin_(margin) {
     const bool fits = !target.empty() && target.width > 2 * margin && target.height > 2 * margin;
     if (fits && (coverage_ != nullptr || markUncovered_)) {
-        mask_.assign(static_cast<std::size_t>(target.width) * static_cast<std::size_t>(target.height),
-                     std::uint8_t{0});
+        mask_.assign(
+            static_cast<std::size_t>(target.width) * static_cast<std::size_t>(target.height),
+            std::uint8_t{0});
     }
     ldi_.inspection.coverage = mask_.empty() ? nullptr : mask_.data();
     ldi_.inspection.onlyLayer = settings.onlyLayer;

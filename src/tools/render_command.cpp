@@ -430,11 +430,11 @@ void addRenderCommand(CLI::App& app, int& status) {
     command->add_flag("--scanline", args->scanline, "skip LDI rows that land off the frame");
     command->add_flag("--no-frustum-clipper", args->noFrustumClipper,
                       "traverse the whole LDI instead of its visible rectangle");
-    command->add_option("--false-color", args->falseColor,
-                        "false-colour mode 1..9 (1, 2 depth, 3 backface, 4 normal, 5, 6 size, 7 "
-                        "anisotropy, 8 layer: " +
-                            render::layerColourKey() +
-                            ", 9 uncovered pixels magenta; 0 true colour)")
+    command
+        ->add_option("--false-color", args->falseColor,
+                     "false-colour mode 1..9 (1, 2 depth, 3 backface, 4 normal, 5, 6 size, 7 "
+                     "anisotropy, 8 layer: " +
+                         render::layerColourKey() + ", 9 uncovered pixels magenta; 0 true colour)")
         ->check(CLI::Range(0, render::kLastFalseColorMode));
     command->add_flag("--size-accurate", args->sizeAccurate,
                       "splat size from the normal and distance instead of the size table");

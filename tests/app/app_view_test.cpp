@@ -244,6 +244,8 @@ std::vector<Expectation> expectations() {
         {37009, "9 - Uncovered", [](const AppView& v) { return v.falseColorMode; }, 9, true,
          [](const O& o) { return o.falseColorMode; }, false},
         {36000, "Use Splat", [](const AppView& v) { return v.useSplat; }, 0, true, nullptr, false},
+        {36020, "High Quality Splats", [](const AppView& v) { return v.highQualitySplats; }, 1,
+         true, nullptr, true},
         {36001, "Use Depth Correction", [](const AppView& v) { return v.useDepthCorrection; }, 0,
          true, [](const O& o) { return o.useDepthCorrection; }, false},
         {36002, "Backface Culling", [](const AppView& v) { return v.backfaceCulling; }, 1, true,

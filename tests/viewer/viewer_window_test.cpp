@@ -96,6 +96,7 @@ TEST(ViewerMenus, TreeItemByItemWithTheResourceChecks) {
         "LDIs > False Color > 9 - Uncovered #37009",
         "LDIs > ---",
         "LDIs > Use Splat #36000 [x]",
+        "LDIs > High Quality Splats #36020 [ ]",
         "LDIs > Use Depth Correction #36001 [x]",
         "LDIs > ---",
         "LDIs > Backface Culling #36002 [ ]",
