@@ -112,10 +112,10 @@ TEST(CommandHardening, RenderSwitchesOutOfRangeAreRefused) {
         const char* expected;
     };
     const Case cases[] = {
-        {" --false-color -1", "not in range 0 to 7"},
-        {" --false-color 8", "not in range 0 to 7"},
+        {" --false-color -1", "not in range 0 to 9"},
+        {" --false-color 10", "not in range 0 to 9"},
         {" --false-color 0", ""},
-        {" --false-color 7", ""},
+        {" --false-color 9", ""},
         {" --lower-half --upper-half", "excludes"},
         {" --lower-half", ""},
     };
