@@ -1,8 +1,8 @@
 // Layer choice, the layer false colour and the coverage mask of the QP kernels, on synthetic
 // LDIs whose answers follow from the geometry by hand.
 #include <gtest/gtest.h>
-#include <algorithm>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
