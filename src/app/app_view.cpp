@@ -90,6 +90,23 @@ bool sampleBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
     return any && min.x < max.x && min.y < max.y && min.z < max.z;
 }
 
+// The first level that loaded in the set's first member pyramid that has one.
+ldi::LdiBase* firstSetLevel(const ldi::LdiSet& set) {
+    for (const auto& member : set.members) {
+        if (!member) {
+            continue;
+        }
+        ldi::LdiBase* level = member->CurrentLdi();
+        if (level == nullptr) {
+            level = member->FirstLoadedLdi();
+        }
+        if (level != nullptr) {
+            return level;
+        }
+    }
+    return nullptr;
+}
+
 // The unit dump directions, eye points on a sphere about the scene.
 constexpr std::array<Vector3, 9> kDumpDirections{{
     {-0.394389f, 0.877f, 0.274461f},
@@ -205,13 +222,49 @@ bool AppView::OpenFile(const std::string& path) {
     return statusNote.empty();
 }
 
+void AppView::ForgetBorrowedLdi() {
+    drawLdi = nullptr;
+    ldi = singleLdi.get();
+}
+
 void AppView::OpenDispatch() {
-    if (fileExt == "vox" || fileExt == "ldiset" || fileExt == "ldipyr") {
-        statusNote = fullPath + ": this kind of file cannot be opened yet";
-        platform::debugPrintf("%s\n", statusNote.c_str());
+    // Every row keeps the previous object of its kind (and the display mode) unless the new one
+    // loads, and says why in the status line when it does not.
+    std::string error;
+    if (fileExt == "vox") {
+        auto model = std::make_unique<ldi::VoxelModel>();
+        if (model->Open(fullPath) != 0 && model->loaded()) {
+            displayMode = ModeVoxel;
+            voxelModel = std::move(model);
+            ldiLoaded = 1;
+        } else {
+            error = model->loadError();
+        }
+    } else if (fileExt == "ldiset") {
+        auto set = std::make_unique<ldi::LdiSet>();
+        if (set->OpenSet(fullPath) == 0) {
+            error = set->openError();
+        } else if (firstSetLevel(*set) == nullptr) {
+            error = fullPath + ": no level of any member pyramid loaded";
+        } else {
+            ForgetBorrowedLdi();
+            displayMode = ModeLdiSet;
+            ldiSet = std::move(set);
+            ldiLoaded = 1;
+        }
+    } else if (fileExt == "ldipyr") {
+        auto levels = std::make_unique<ldi::LdiPyramid>();
+        if (levels->OpenPyramid(fullPath) == 0) {
+            error = levels->openError();
+        } else if (levels->FirstLoadedLdi() == nullptr) {
+            error = fullPath + ": no level of the pyramid loaded";
+        } else {
+            ForgetBorrowedLdi();
+            displayMode = ModeLdiPyramid;
+            pyramid = std::move(levels);
+            ldiLoaded = 1;
+        }
     } else {
-        // The previous object stays on screen unless the new one loads.
-        std::string error;
         std::unique_ptr<ldi::LdiBase> loaded = ldi::LoadLdi(fullPath, &error);
         if (loaded) {
             switch (static_cast<ldi::DptType>(loaded->KindDptType())) {
@@ -227,15 +280,16 @@ void AppView::OpenDispatch() {
                 default:
                     break;
             }
+            // In modes 10 and 11 the reset below makes a level current again.
             drawLdi = nullptr;
             singleLdi = std::move(loaded);
             ldi = singleLdi.get();
             ldiLoaded = 1;
-            statusNote.clear();
-        } else {
-            statusNote = error.empty() ? fullPath + ": cannot be loaded" : error;
+        } else if (error.empty()) {
+            error = fullPath + ": cannot be loaded";
         }
     }
+    statusNote = error;
     UpdateTitle();
     OnCommand(kIdReset);
 }
@@ -351,6 +405,12 @@ void AppView::OnKeyDown(int virtualKey) {
             break;
         default:
             if (virtualKey >= vk::kNumpad0 && virtualKey <= vk::kNumpad5) {
+                if (pyramid && pyramid->levelCount > 0) {
+                    pyramid->SetLevel(virtualKey - vk::kNumpad0);
+                    if (pyramid->CurrentLdi() != nullptr) {
+                        ldi = pyramid->CurrentLdi();
+                    }
+                }
                 needsRedraw = true;
                 freezeSelection = true;
             }
@@ -584,6 +644,17 @@ bool AppView::TurnCamera() {
 
 // ---- View reset -----------------------------------------------------------------------------
 
+ldi::LdiBase* AppView::ResetLevel() const {
+    if (displayMode == ModeLdiPyramid && pyramid) {
+        ldi::LdiBase* level = pyramid->CurrentLdi();
+        return level != nullptr ? level : pyramid->FirstLoadedLdi();
+    }
+    if (displayMode == ModeLdiSet && ldiSet) {
+        return firstSetLevel(*ldiSet);
+    }
+    return nullptr;
+}
+
 void AppView::ResetView(std::int32_t width, std::int32_t height) {
     keyMotion = Vector3{};
     navPosition = Vector3{};
@@ -609,9 +680,18 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
     viewCamera.viewport = viewportMatrix;
     viewCamera.projection = warpProjection;
 
+    const bool single =
+        displayMode == ModeLdiQp || displayMode == ModeLdiCp || displayMode == ModeLdiMrqp;
+    const bool layered = displayMode == ModeLdiPyramid || displayMode == ModeLdiSet;
     const ldi::LdiBase* source = nullptr;
-    if (displayMode == ModeLdiQp || displayMode == ModeLdiCp || displayMode == ModeLdiMrqp) {
+    if (single) {
         source = ldi;
+    } else if (layered) {
+        ldi::LdiBase* level = ResetLevel();
+        if (level != nullptr) {
+            ldi = level;
+            source = level;
+        }
     }
     if (source != nullptr) {
         const geometry::ViewCamera& ref = source->header.view;
@@ -625,8 +705,6 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
             boundsMin = refPosition - Vector3{1.0f, 1.0f, 1.0f};
             boundsMax = refPosition + Vector3{1.0f, 1.0f, 1.0f};
         }
-        // The camera starts at the reference camera.
-        navPosition = refPosition;
     } else {
         refPosition = {0.0f, 0.0f, 0.0f};
         refDirection = {0.0f, 0.0f, -1.0f};
@@ -634,8 +712,17 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
         boundsMin = {-1.0f, -1.0f, -1.0f};
         boundsMax = {1.0f, 1.0f, 1.0f};
     }
+    if (source != nullptr && layered) {
+        // Pyramids and sets: looking along +y with +z up, from in front of the box.
+        lookAtDepth = boundsMax.z - boundsMin.z;
+        navPosition = {0.0f, -1.5f * (boundsMax.y - boundsMin.y), lookAtDepth};
+        navRotation = geometry::lookAtRotation({0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f});
+    } else {
+        // The camera starts at the reference camera.
+        navPosition = refPosition;
+        navRotation = geometry::lookAtRotation(refDirection, refUp);
+    }
     refSide = geometry::cross(refDirection, refUp);
-    navRotation = geometry::lookAtRotation(refDirection, refUp);
 
     const float d = boundsMax.z - boundsMin.z;
     lookAtCentre = refPosition + refDirection * (0.5f * d);
@@ -681,6 +768,23 @@ void AppView::ChooseObject() {
         case ModeLdiMrqp:
             drawLdi = ldi;
             break;
+        case ModeLdiPyramid:
+            drawLdi = nullptr;
+            if (pyramid) {
+                if (!freezeSelection) {
+                    lookAtCentre = {0.0f, 0.0f, lookAtDepth};
+                }
+                drawLdi = ldi::ChooseLevel(*pyramid, viewCamera.pos, lookAtDepth, freezeSelection);
+            }
+            break;
+        case ModeLdiSet:
+            drawLdi = nullptr;
+            if (ldiSet) {
+                lookAtCentre = {0.0f, 0.0f, lookAtDepth};
+                drawLdi = ldi::ChooseMemberAndLevel(*ldiSet, viewCamera.pos, lookAtDepth,
+                                                    freezeSelection);
+            }
+            break;
         default:
             drawLdi = nullptr;
             break;
@@ -692,6 +796,11 @@ void AppView::DrawMono() {
         return;
     }
     ChooseObject();
+    if (displayMode == ModeVoxel) {
+        ldi::DrawFrameVoxels(voxelModel.get(), CurrentFrameSettings(), warpMatrix, viewCamera,
+                             *targetImage);
+        return;
+    }
     ldi::DrawFrameObject(drawLdi, CurrentFrameSettings(), ldi::HandOver::frameSwitches, warpMatrix,
                          viewCamera, *targetImage);
 }
@@ -802,6 +911,17 @@ void AppView::SpinFrame() {
     const Vector3 offset = -turnDirection(navRotation, navPosition);
     RebuildFromViewMatrix(
         geometry::product(geometry::translation(offset.x, offset.y, offset.z), turned));
+    if (displayMode == ModeLdiSet && ldiSet) {
+        // The spin reselects the member about the look-at centre on the other side.
+        const std::int32_t before = ldiSet->currentMember;
+        ldi::ChooseMemberAndLevel(*ldiSet, viewCamera.pos, -lookAtDepth, freezeSelection);
+        if (ldiSet->currentMember != before) {
+            platform::debugPrintf("switched from %d to %d\t", before, ldiSet->currentMember);
+            platform::debugPrintf("%f %f %f\n", static_cast<double>(viewCamera.dir.x),
+                                  static_cast<double>(viewCamera.dir.y),
+                                  static_cast<double>(viewCamera.dir.z));
+        }
+    }
     frameStopwatch.start = platform::steadyNanoseconds();
     DrawFrame();
     frameStopwatch.stop = platform::steadyNanoseconds();

@@ -17,6 +17,9 @@
 #include "instrument/perf_counters.h"
 #include "ldi/draw_common.h"
 #include "ldi/ldi_base.h"
+#include "ldi/ldi_pyramid.h"
+#include "ldi/ldi_set.h"
+#include "ldi/voxel_model.h"
 
 namespace strata::app {
 
@@ -172,8 +175,12 @@ class AppView {
     std::int32_t timerId = 0;
     bool needsRedraw = false;
     std::unique_ptr<ldi::LdiBase> singleLdi;  // the object of the last LDI file opened
-    ldi::LdiBase* ldi = nullptr;              // the current LDI (not owned)
-    ldi::LdiBase* drawLdi = nullptr;          // drawn by the last frame (not owned)
+    std::unique_ptr<ldi::VoxelModel> voxelModel;
+    std::unique_ptr<ldi::LdiPyramid> pyramid;
+    std::unique_ptr<ldi::LdiSet> ldiSet;
+    // The current LDI: the single LDI, or a pyramid level or set member level (never owned).
+    ldi::LdiBase* ldi = nullptr;
+    ldi::LdiBase* drawLdi = nullptr;  // drawn by the last frame (not owned)
     Stopwatch frameStopwatch;
     std::string dumpFolder;  // where the view dump writes ("" = the current folder)
 
@@ -263,6 +270,10 @@ class AppView {
     bool MoveTo(const geometry::Vector3& position, const geometry::Matrix4& rotation,
                 bool checkBox);
     bool MoveBy(const geometry::Vector3& motion, bool checkBox);
+    // Forgets pointers into objects about to be replaced.
+    void ForgetBorrowedLdi();
+    // The level the reset starts from in modes 10 and 11 (none when nothing loaded).
+    ldi::LdiBase* ResetLevel() const;
     void SetStatus(const std::string& text);
 };
 

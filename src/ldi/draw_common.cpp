@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "imageutil/rgb_image.h"
+#include "ldi/voxel_model.h"
 #include "platform/fp_mode.h"
 
 namespace strata::ldi {
@@ -135,6 +136,15 @@ LdiDrawStats DrawFrameObject(LdiBase* ldi, const FrameSettings& settings, HandOv
         ApplyFrameSwitches(*ldi, settings);
     }
     return ldi->DrawAll(warpMatrix, camera.viewMatrix(), camera, frame);
+}
+
+void DrawFrameVoxels(VoxelModel* model, const FrameSettings& settings,
+                     const geometry::Matrix4& warpMatrix, const geometry::ViewCamera& camera,
+                     imageutil::RgbImage& frame) {
+    FillBackground(frame, settings, camera);
+    if (model != nullptr && !frame.empty()) {
+        model->DrawVoxels(warpMatrix, camera.viewMatrix(), camera, frame, settings.useSplat);
+    }
 }
 
 LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,

@@ -11,6 +11,8 @@
 
 namespace strata::ldi {
 
+class VoxelModel;
+
 // The draw set-up of every kind, in order: copies outputCamera into outputView, resets
 // drawStats, fills ldi.warp (S, depth-correction constants and table, the warp transform and
 // epipole, the splat-size table when options.sizeAccurate is 0, both image-plane frames) and,
@@ -67,6 +69,12 @@ void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
 LdiDrawStats DrawFrameObject(LdiBase* ldi, const FrameSettings& settings, HandOver handOver,
                              const geometry::Matrix4& warpMatrix,
                              const geometry::ViewCamera& camera, imageutil::RgbImage& frame);
+
+// The same for a voxel model: background, then its draw with the splat switch. No model:
+// background only.
+void DrawFrameVoxels(VoxelModel* model, const FrameSettings& settings,
+                     const geometry::Matrix4& warpMatrix, const geometry::ViewCamera& camera,
+                     imageutil::RgbImage& frame);
 
 // One frame as the viewer draws it: clears frame to the background, hands the settings to the
 // object, and calls DrawAll with the view's warp matrix, view matrix and camera inside the

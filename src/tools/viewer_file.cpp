@@ -150,11 +150,9 @@ ViewerDraw drawViewerFile(ViewerFile& file, const ldi::FrameSettings& settings,
             break;
         }
         case ViewerFileKind::voxel: {
-            frame.fill(settings.background);
             const platform::FpModeGuard modes(settings.useTrunc, settings.useSinglePrecision);
             const std::int64_t before = file.voxel->samplesVisited;
-            file.voxel->DrawVoxels(view.warpMatrix, view.viewMatrix, view.camera, frame,
-                                   settings.useSplat);
+            ldi::DrawFrameVoxels(file.voxel.get(), settings, view.warpMatrix, view.camera, frame);
             result.stats.visited = static_cast<std::int32_t>(file.voxel->samplesVisited - before);
             return result;
         }
