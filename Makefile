@@ -28,18 +28,29 @@ test-sanitize: deps
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# The LDI loader under libFuzzer for a bounded time, seeded with small valid files of every kind.
+# Every reader under libFuzzer for a bounded time, each seeded with small valid files. Each entry
+# of FUZZ_TARGETS is FUZZER:SEEDS (two programs under tests/fuzz; SEEDS FOLDER writes the seed
+# corpus); the targets share FUZZ_TIME seconds in all.
 FUZZ_TIME ?= 120
+FUZZ_TARGETS ?= \
+  ldi_load_fuzz:ldi_fuzz_seeds \
+  ldi_list_fuzz:ldi_list_fuzz_seeds \
+  voxel_fuzz:voxel_fuzz_seeds
 fuzz-smoke: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DSTRATA_FUZZ=ON -DSTRATA_BUILD_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer" \
 	  $(CMAKE_FLAGS)
-	cmake --build $(FUZZ_DIR) --target ldi_load_fuzz ldi_fuzz_seeds -j $(JOBS)
-	rm -rf $(FUZZ_DIR)/ldi-corpus && mkdir -p $(FUZZ_DIR)/ldi-corpus
-	$(FUZZ_DIR)/tests/fuzz/ldi_fuzz_seeds $(FUZZ_DIR)/ldi-corpus
-	$(FUZZ_DIR)/tests/fuzz/ldi_load_fuzz $(FUZZ_DIR)/ldi-corpus -max_total_time=$(FUZZ_TIME) \
-	  -timeout=30 -rss_limit_mb=4096 -print_final_stats=1
+	cmake --build $(FUZZ_DIR) --target $(subst :, ,$(FUZZ_TARGETS)) -j $(JOBS)
+	@seconds=$$(( $(FUZZ_TIME) / $(words $(FUZZ_TARGETS)) )); \
+	for entry in $(FUZZ_TARGETS); do \
+	  fuzzer=$${entry%%:*}; seeds=$${entry##*:}; corpus=$(FUZZ_DIR)/$$fuzzer-corpus; \
+	  echo "== $$fuzzer for $$seconds s"; \
+	  rm -rf $$corpus && mkdir -p $$corpus && \
+	  $(FUZZ_DIR)/tests/fuzz/$$seeds $$corpus && \
+	  $(FUZZ_DIR)/tests/fuzz/$$fuzzer $$corpus -max_total_time=$$seconds \
+	    -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 || exit 1; \
+	done
 
 run: build
 	@BUILD_DIR=$(BUILD_DIR) scripts/run-demo.sh

@@ -147,6 +147,11 @@ int LdiPyramid::OpenPyramidIn(const std::string& directory, const std::string& p
             file = resolveListMember(list, names[i]);
         }
         levelPaths_[i] = file;
+        // Only plain files are read: a name may point anywhere, devices included.
+        if (!platform::fileSize(file)) {
+            levelErrors_[i] = file + ": no such file (or not a regular file)";
+            continue;
+        }
         std::string levelProblem;
         levels[i] = LoadLdi(file, &levelProblem);
         if (!levels[i]) {

@@ -1,9 +1,6 @@
 // The ".ldiquad" list: two half-file names on their own lines, then two vectors as six floats.
 #include "ldi/ldi_rt_quad.h"
 
-#include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cstdio>
 #include <vector>
 

@@ -21,7 +21,6 @@ namespace strata::ldi {
 namespace {
 
 constexpr std::uint64_t kMaxVoxelFileBytes = std::uint64_t{1} << 31;
-constexpr std::size_t kRecordHeadBytes = 12;
 constexpr std::size_t kSampleBytes = 7;
 constexpr float kHalfPi = 1.5707964f;
 
@@ -148,7 +147,6 @@ int VoxelModel::ConvertVoxelFile(const std::string& path) {
 
     // First pass: the sample count of every cell. A record outside the grid is skipped.
     std::vector<std::int32_t> count(cells, 0);
-    std::vector<std::int64_t> cellOfRecord(static_cast<std::size_t>(0));
     std::int64_t tnp = 0;
     std::int64_t outside = 0;
     std::int64_t firstOutside = -1;

@@ -20,9 +20,11 @@ VoxelMapping voxelMappingFor(const PinholeCamera& camera, const Bounds& bounds) 
     mapping.camera.fov = kRightAngle;
     mapping.camera.near = 0.0f;
     mapping.camera.far = 0.0f;
+    // The scene centre at distance 1 (file depth 0), where the model's splats are one cell
+    // wide; a camera so close that the far side would pass distance 2 scales down further.
     const float along = geometry::dot(bounds.centre() - camera.pos, camera.dir);
-    const float reach = along + bounds.radius();
-    mapping.unit = reach > 0.0f && std::isfinite(reach) ? reach / kFarDistance : 1.0f;
+    const float unit = std::max(along, (along + bounds.radius()) / kFarDistance);
+    mapping.unit = unit > 0.0f && std::isfinite(unit) ? unit : 1.0f;
     return mapping;
 }
 

@@ -16,6 +16,7 @@ namespace {
 using geometry::Vector3;
 using testing::DemoSet;
 using testing::expectNear;
+using testing::OpenedView;
 using testing::TestView;
 
 imageutil::RgbImage imageOf(std::initializer_list<std::uint32_t> words, int width) {
@@ -100,12 +101,9 @@ struct Snapshot {
 };
 
 TEST(StereoFrame, TheSecondEyeIsShiftedSidewaysAndTheCameraComesBack) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtqp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
     v.OnIdle();
     const imageutil::RgbImage mono = v.frameImage;
     // Turned first, so that the camera axes differ from the world axes.
@@ -135,12 +133,9 @@ TEST(StereoFrame, TheSecondEyeIsShiftedSidewaysAndTheCameraComesBack) {
 }
 
 TEST(StereoFrame, EyeShiftIsAlongTheCameraSide) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtqp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
     v.OnLButtonDown(175, 175, false, false);
     v.OnMouseMove(230, 140);
     v.OnLButtonUp(230, 140);
@@ -158,12 +153,9 @@ TEST(StereoFrame, EyeShiftIsAlongTheCameraSide) {
 }
 
 TEST(FrameDriver, PerFrameSwitchesReachTheDrawnObject) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtqp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
     v.OnKeyDown(vk::kU);
     v.OnCommand(36000);  // splat off
     v.OnCommand(37000);  // false colour on
@@ -191,12 +183,9 @@ TEST(FrameDriver, PerFrameSwitchesReachTheDrawnObject) {
 }
 
 TEST(SpinFrame, TurnsTheViewAndLeavesTheNavigationAlone) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtqp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
     const Snapshot reference(v);
     // Angle 0: the navigation view itself.
     v.timerTick = true;
@@ -219,12 +208,10 @@ TEST(SpinFrame, TurnsTheViewAndLeavesTheNavigationAlone) {
 }
 
 TEST(ViewDump, NineValidBitmapsNumberedZeroToEight) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtqp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
+    const DemoSet& demo = DemoSet::get();
     const std::filesystem::path folder = std::filesystem::path(demo.folder) / "dump";
     std::filesystem::create_directories(folder);
     v.dumpFolder = folder.string();

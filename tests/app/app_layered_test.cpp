@@ -15,15 +15,13 @@ namespace {
 using geometry::Vector3;
 using testing::DemoSet;
 using testing::expectNear;
+using testing::OpenedView;
 using testing::TestView;
 
 TEST(AppLayered, PyramidOpensAtTheFrontOfItsLevelBox) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldipyr");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldipyr"))) << v.statusNote;
     EXPECT_EQ(v.displayMode, ModeLdiPyramid);
     EXPECT_EQ(v.ldiLoaded, 1);
     ASSERT_TRUE(v.pyramid);
@@ -57,12 +55,10 @@ TEST(AppLayered, PyramidOpensAtTheFrontOfItsLevelBox) {
 }
 
 TEST(AppLayered, ObjectsOfEveryKindStayOwnedAcrossOpens) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtqp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
+    const DemoSet& demo = DemoSet::get();
     const ldi::LdiBase* single = v.singleLdi.get();
     ASSERT_TRUE(v.OpenFile(demo.file("ldipyr")));
     EXPECT_EQ(v.singleLdi.get(), single);  // kept, not freed through ldi
@@ -90,12 +86,10 @@ TEST(AppLayered, ObjectsOfEveryKindStayOwnedAcrossOpens) {
 }
 
 TEST(AppLayered, VoxelFileDrawsInModeSeven) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("vox");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("vox"))) << v.statusNote;
+    const DemoSet& demo = DemoSet::get();
     EXPECT_EQ(v.displayMode, ModeVoxel);
     ASSERT_TRUE(v.voxelModel);
     // The voxel reset: the default view.

@@ -14,6 +14,7 @@ namespace {
 using geometry::Vector3;
 using testing::DemoSet;
 using testing::expectNear;
+using testing::OpenedView;
 using testing::TestView;
 
 constexpr float kPi = 3.14159265f;
@@ -332,18 +333,18 @@ TEST(AppNavigation, RestrictMovementRefusesStepsOutOfTheBox) {
     EXPECT_LT(v.viewCamera.pos.z, -1.0f);
     EXPECT_TRUE(v.InsideMovementBox({5, 5, 5}));
     v.restrictMovement = true;
-    EXPECT_FALSE(v.InsideMovementBox({0, 0, -1}));  // strict on the face
-    EXPECT_FALSE(v.InsideMovementBox({0, 1, 0}));
+    // Strict on every face.
+    for (const Vector3& face : {Vector3{-1, 0, 0}, Vector3{1, 0, 0}, Vector3{0, -1, 0},
+                                Vector3{0, 1, 0}, Vector3{0, 0, -1}, Vector3{0, 0, 1}}) {
+        EXPECT_FALSE(v.InsideMovementBox(face)) << face.x << " " << face.y << " " << face.z;
+    }
     EXPECT_TRUE(v.InsideMovementBox({0.99f, -0.99f, 0.99f}));
 }
 
 TEST(AppNavigation, ResetStartsOver) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtcp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtcp")));
     const geometry::ViewCamera reference = v.viewCamera;
     const geometry::Matrix4 referenceWarp = v.warpMatrix;
     v.OnKeyDown(vk::kLeft);
@@ -374,12 +375,9 @@ TEST(AppNavigation, ResetStartsOver) {
 }
 
 TEST(AppNavigation, ResetBoxFromTheSamplesWhereTheFileHasNone) {
-    const DemoSet& demo = DemoSet::get();
-    ASSERT_TRUE(demo.ok);
-    TestView t;
+    OpenedView t("ldibrtqp");
+    ASSERT_TRUE(t.opened) << t.view.statusNote;
     AppView& v = t.view;
-    platform::DebugCapture quiet;
-    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
     const Vector3 fileMin = v.boundsMin;
     const Vector3 fileMax = v.boundsMax;
     const Vector3 extent = fileMax - fileMin;
@@ -407,11 +405,14 @@ TEST(AppNavigation, ResetBoxFromTheSamplesWhereTheFileHasNone) {
 TEST(AppNavigation, NarrowWindowsDoNotPoisonTheCamera) {
     TestView t;
     AppView& v = t.view;
-    v.clientWidth = 1;
-    v.clientHeight = 1;
-    v.ResetView(1, 1);
+    v.clientWidth = 1;  // a window narrower than two pixels
+    v.clientHeight = 350;
+    v.ResetView(1, 350);
     v.OnLButtonDown(0, 0, false, false);
+    EXPECT_TRUE(std::isfinite(v.panRateX));
+    EXPECT_TRUE(std::isfinite(v.panRateY));
     v.OnMouseMove(1, 1);
+    EXPECT_TRUE(std::isfinite(v.panRateX));
     EXPECT_TRUE(std::isfinite(v.viewCamera.dir.x));
     EXPECT_TRUE(std::isfinite(v.warpMatrix(0, 0)));
 }

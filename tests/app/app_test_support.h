@@ -15,6 +15,7 @@
 #include "maker/demo_scene.h"
 #include "maker/ldi_maker.h"
 #include "maker/pinhole_camera.h"
+#include "platform/debug_output.h"
 
 namespace strata::app::testing {
 
@@ -79,6 +80,15 @@ struct TestView {
         view.onBlit = [this] { ++blits; };
         view.OnInitialUpdate();
     }
+};
+
+// A view with one file of the demo set open; the readers' lines are kept off the output.
+struct OpenedView : TestView {
+    explicit OpenedView(const std::string& extension) {
+        const platform::DebugCapture quiet;
+        opened = DemoSet::get().ok && view.OpenFile(DemoSet::get().file(extension));
+    }
+    bool opened = false;
 };
 
 inline void expectNear(const geometry::Vector3& a, const geometry::Vector3& b, float tolerance,

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz/fuzz_input.h"
 #include "ldi/ldi_factory.h"
 #include "platform/debug_output.h"
 
@@ -14,17 +15,6 @@ namespace {
 
 std::string scratchPath(const char* extension) {
     return "/tmp/strata_ldi_fuzz_" + std::to_string(::getpid()) + extension;
-}
-
-void writeInput(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return;
-    }
-    if (size != 0) {
-        std::fwrite(data, 1, size, file);
-    }
-    std::fclose(file);
 }
 
 }  // namespace
@@ -37,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)quiet;
     static const std::string ldiPath = scratchPath(".ldi");
     static const std::string quadPath = scratchPath(".ldiquad");
-    writeInput(ldiPath, data, size);
+    strata::fuzz::writeFuzzInput(ldiPath, data, size);
     auto ldi = strata::ldi::LoadLdi(ldiPath);
     if (ldi) {
         // Walk the index as a drawing loop would.
@@ -51,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (size < 4096) {
-        writeInput(quadPath, data, size);
+        strata::fuzz::writeFuzzInput(quadPath, data, size);
         auto quad = strata::ldi::LoadLdi(quadPath);
     }
     return 0;

@@ -46,11 +46,20 @@ class RenderCommand : public ::testing::Test {
                                            " -o " + path(std::string("demo_") + kind));
             ASSERT_EQ(made.status, 0) << made.out;
         }
+        for (const char* list : {"pyramid", "set", "voxel"}) {
+            const CommandResult made = run("make demo --size 64 --levels 3 --members 4 --kind " +
+                                           std::string(list) + " -o " + viewerFile(list));
+            ASSERT_EQ(made.status, 0) << made.out;
+        }
         const CommandResult traced = run("trace demo --size 128x128 -o " + path("truth.png"));
         ASSERT_EQ(traced.status, 0) << traced.out;
     }
     static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
     static std::string path(const std::string& name) { return (dir_ / name).string(); }
+    // The pyramid, set and voxel files, named with their extensions.
+    static std::string viewerFile(const std::string& kind) {
+        return path(kind == "pyramid" ? "p.ldipyr" : kind == "set" ? "s.ldiset" : "v.vox");
+    }
     static std::string ldi(const std::string& kind) {
         const std::filesystem::path base = dir_ / ("demo_" + kind);
         if (kind == "quad") {
@@ -132,6 +141,70 @@ TEST_F(RenderCommand, RefusesBadInput) {
     const CommandResult missing = run("render " + path("missing.ldi") + " -o " + path("x.png"));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.out.find("missing.ldi"), std::string::npos) << missing.out;
+}
+
+TEST_F(RenderCommand, PyramidsAndSetsSayWhichLevelAndMemberTheyDrew) {
+    const struct {
+        std::string arguments;
+        std::string says;
+    } cases[] = {
+        {viewerFile("pyramid") + " --size 64x64", "level=0\n"},
+        // Backing away along the view: the coarser levels.
+        {viewerFile("pyramid") + " --size 64x64 --offset 0,0,-100", "level=1\n"},
+        {viewerFile("pyramid") + " --size 64x64 --offset 0,0,-400", "level=2\n"},
+        {viewerFile("set") + " --size 64x64", "member=0 level=0\n"},
+        // Seen from the other side (-z) and from +x: the members made from there (directions
+        // +z, +x, -z, -x in that order).
+        {viewerFile("set") + " --size 64x64 --pos 0,2,-12 --dir 0,0,1", "member=2 level=0\n"},
+        {viewerFile("set") + " --size 64x64 --pos 12,2,0 --dir -1,0,0", "member=1 level=0\n"},
+    };
+    for (const auto& c : cases) {
+        const CommandResult r = run("render " + c.arguments + " -o " + path("l.png"));
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.out, c.says) << c.arguments;
+    }
+    const CommandResult voxel =
+        run("render " + viewerFile("voxel") + " --stats --no-splat -o " + path("v.png"));
+    EXPECT_EQ(voxel.status, 0) << voxel.out;
+    EXPECT_EQ(voxel.out.find("visited=0 "), std::string::npos) << voxel.out;
+}
+
+TEST_F(RenderCommand, InfoChecksListsVoxelFilesAndEveryMember) {
+    for (const char* kind : {"pyramid", "set", "voxel"}) {
+        const CommandResult text = run("info " + viewerFile(kind));
+        EXPECT_EQ(text.status, 0) << text.out;
+        EXPECT_NE(text.out.find("verdict: valid"), std::string::npos) << text.out;
+        const CommandResult json = run("info --json " + viewerFile(kind));
+        EXPECT_EQ(json.status, 0) << json.out;
+        EXPECT_NE(json.out.find("\"verdict\": \"valid\""), std::string::npos) << json.out;
+    }
+    EXPECT_NE(run("info " + viewerFile("set")).out.find("member 3: "), std::string::npos);
+    EXPECT_NE(run("info " + viewerFile("voxel")).out.find("voxel grid: 129 x 129"), std::string::npos);
+    // A list naming a level that is not there, a malformed list, a bad voxel file: exit 1 and
+    // the reason.
+    std::FILE* file = std::fopen(path("broken.ldipyr").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("2 p_l0.ldibrtqp 1 gone.ldibrtqp 2\n", file);
+    std::fclose(file);
+    CommandResult broken = run("info " + path("broken.ldipyr"));
+    EXPECT_EQ(broken.status, 1) << broken.out;
+    EXPECT_NE(broken.out.find("gone.ldibrtqp"), std::string::npos) << broken.out;
+    file = std::fopen(path("short.ldiset").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("2\np.ldipyr 0 0 1\n", file);
+    std::fclose(file);
+    broken = run("info --json " + path("short.ldiset"));
+    EXPECT_EQ(broken.status, 1) << broken.out;
+    EXPECT_NE(broken.out.find("line 2"), std::string::npos) << broken.out;
+    file = std::fopen(path("bad.vox").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("abc", file);
+    std::fclose(file);
+    broken = run("info " + path("bad.vox"));
+    EXPECT_EQ(broken.status, 1) << broken.out;
+    EXPECT_NE(broken.out.find("truncated"), std::string::npos) << broken.out;
+    EXPECT_EQ(run("render " + path("bad.vox") + " -o " + path("x.png")).status, 1);
+    EXPECT_EQ(run("render " + path("short.ldiset") + " -o " + path("x.png")).status, 1);
 }
 
 }  // namespace
