@@ -19,8 +19,8 @@ struct Colour {
     float b = 0.0f;
 
     friend bool operator==(const Colour&, const Colour&) = default;
-    friend Colour operator*(const Colour& a, const Colour& b) {
-        return {a.r * b.r, a.g * b.g, a.b * b.b};
+    friend Colour operator*(const Colour& x, const Colour& y) {
+        return {x.r * y.r, x.g * y.g, x.b * y.b};
     }
 };
 
