@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,10 @@ const Kind kKinds[] = {
      },
      false},
 };
+
+void PrintTo(const Kind& kind, std::ostream* os) {
+    *os << kind.name;
+}
 
 class Inspection : public ::testing::TestWithParam<Kind> {
   protected:
@@ -250,8 +255,8 @@ TEST_P(Inspection, SidewaysMoveUncoversTheStripWorkedOutByHand) {
 }
 
 // The mask holds exactly the pixels the samples wrote (no fill runs without high-quality
-// splats): from a moved camera, with splats, and for MRQP with a 4 x 4 mask of holes, whose
-// unset bits must stay unmarked where no other sample lands.
+// splats): from a camera moved closer, so splats grow past one pixel, and for MRQP with a 4 x 4
+// mask of holes, whose unset bits must stay unmarked where no other sample lands.
 TEST_P(Inspection, CoverageMarksExactlyTheWrittenPixels) {
     SyntheticCamera cam;
     const int n = 64;
@@ -259,7 +264,7 @@ TEST_P(Inspection, CoverageMarksExactlyTheWrittenPixels) {
         for (const std::uint32_t mask4 : {0xFFFFu, 0x0033u}) {
             auto ldi = twoPlanes(cam, n, mask4);
             const OutputView view =
-                makeOutputView({0.3f, 0.2f, 0.5f}, cam.dir, cam.up, cam.fov, n, n);
+                makeOutputView({0.3f, 0.2f, -0.5f}, cam.dir, cam.up, cam.fov, n, n);
             imageutil::RgbImage frame = imageutil::RgbImage::createOwned(n, n);
             std::vector<std::uint8_t> mask(static_cast<std::size_t>(n * n));
             ldi::FrameSettings settings = singlePixels();
