@@ -125,13 +125,8 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
         }
         visited += layers;
         // Layers are stored farthest first: layer `layers - 1` is the front one.
-        std::int32_t layer = 0;
-        std::int32_t end = layers;
-        if (onlyLayer >= 0) {
-            layer = std::max(layers - 1 - onlyLayer, 0);
-            end = layers - onlyLayer;
-        }
-        for (; layer < end; ++layer) {
+        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
+        for (std::int32_t layer = span.first; layer < span.end; ++layer) {
             const std::uint32_t word = px[layer];
             const std::uint32_t code = word >> 24;
             const float d = binValue[code];
