@@ -14,6 +14,7 @@
 #include "ldi/ldi_rt_cp.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
+#include "render/inspection.h"
 #include "render/traversal.h"
 
 namespace strata::ldi {
@@ -35,7 +36,9 @@ struct CpKernel {
     const std::uint8_t* layerCount = nullptr;
     std::int32_t ldiWidth = 0;
     kernel::FrameTarget target;
-    kernel::SoftTarget soft;  // high-quality mode
+    kernel::SoftTarget soft;           // high-quality mode
+    std::uint8_t* coverage = nullptr;  // one byte per frame pixel, or null
+    std::int32_t onlyLayer = -1;       // from the front; -1 draws every layer
     // Warp.
     geometry::Matrix4 transform;
     Vector4 zCol;
@@ -56,7 +59,8 @@ struct CpKernel {
 
 // The false colour of one CP sample. CP stores no normal: mode 3 shows every sample as facing
 // the viewer (black); modes without a rule for CP (4, 7 and any other) write the true colour.
-inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float zOut, float s) {
+inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float zOut, float s,
+                                   std::int32_t fromFront) {
     switch (k.mode) {
         case 1:
             return 0xFFFFFFu;
@@ -71,6 +75,8 @@ inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float 
                    : s < 5.0f ? 0x0000FFu
                    : s < 7.0f ? 0xFF0000u
                               : 0x00FF00u;
+        case render::kLayerFalseColorMode:
+            return render::layerColour(fromFront);
         default:
             return word;
     }
@@ -102,6 +108,8 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
     const float splatScale = k.splatScale;
     std::uint32_t* const frame = k.target.pixels;
     const bool useCorrection = k.useCorrection;
+    std::uint8_t* const coverage = k.coverage;
+    const std::int32_t onlyLayer = k.onlyLayer;
     std::int64_t visited = 0;
     std::int64_t written = 0;
 
@@ -116,7 +124,9 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             b += layers;
         }
         visited += layers;
-        for (std::int32_t layer = 0; layer < layers; ++layer) {
+        // Layers are stored farthest first: layer `layers - 1` is the front one.
+        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
+        for (std::int32_t layer = span.first; layer < span.end; ++layer) {
             const std::uint32_t word = px[layer];
             const std::uint32_t code = word >> 24;
             const float d = binValue[code];
@@ -151,17 +161,29 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             if constexpr (kSoft) {
                 // No normals: neither backface culling nor a measured slope.
                 k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut);
+                if (coverage != nullptr) {
+                    render::markCoverage(coverage + static_cast<std::intptr_t>(Y) * stride + X,
+                                         stride, render::footprintRadius(s));
+                }
                 ++written;
                 continue;
             }
-            const std::uint32_t colour = kFalseColour ? cpFalseColour(k, word, zOut, s) : word;
-            std::uint32_t* const at = frame + static_cast<std::intptr_t>(Y) * stride + X;
+            const std::uint32_t colour =
+                kFalseColour ? cpFalseColour(k, word, zOut, s, layers - 1 - layer) : word;
+            const std::intptr_t offset = static_cast<std::intptr_t>(Y) * stride + X;
+            std::uint32_t* const at = frame + offset;
+            int radius = 0;
             if (!kSplat || s < kOnePixel) {
                 *at = colour;
             } else if (s < 3.0f) {
                 render::writeFootprint3(at, stride, colour);
+                radius = 1;
             } else {
-                render::writeFootprint(at, stride, render::footprintRadius(s), colour);
+                radius = render::footprintRadius(s);
+                render::writeFootprint(at, stride, radius, colour);
+            }
+            if (coverage != nullptr) {
+                render::markCoverage(coverage + offset, stride, radius);
             }
             ++written;
         }
@@ -183,6 +205,8 @@ CpKernel makeKernel(const LdiRtCp& ldi, imageutil::RgbImage& frame) {
     k.layerCount = ldi.layerCount;
     k.ldiWidth = ldi.width();
     k.target = kernel::frameTarget(frame);
+    k.coverage = ldi.inspection.coverage;
+    k.onlyLayer = ldi.inspection.onlyLayer;
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.binValue = ldi.binValue.data();
@@ -222,7 +246,9 @@ LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     k.soft = kernel::softTarget(*this, frame);
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     const bool splat = options.useSplat != 0;
-    const bool falseColour = options.useFalseColor != 0;
+    // The uncovered mode shows the true picture (the frame marks the holes afterwards).
+    const bool falseColour =
+        options.useFalseColor != 0 && options.falseColorMode != render::kUncoveredFalseColorMode;
     for (int i = 0; i < passes.count; ++i) {
         if (k.soft.buffer != nullptr) {
             splat ? traverse<false, true, true>(k, *this, passes[i])

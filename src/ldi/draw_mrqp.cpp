@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "geometry/depth.h"
 #include "geometry/normal_table.h"
@@ -17,6 +18,8 @@
 #include "ldi/draw_support.h"
 #include "ldi/ldi_rt_mrqp.h"
 #include "platform/fp_mode.h"
+#include "render/footprint.h"
+#include "render/inspection.h"
 #include "render/traversal.h"
 
 namespace strata::ldi {
@@ -36,17 +39,20 @@ constexpr Spans kFirstDoubled{{0, 2, 3, 4}, {2, 1, 1, 1}};  // 5 wide
 constexpr Spans kLastDoubled{{0, 1, 2, 3}, {1, 1, 1, 2}};   // 5 wide
 constexpr Spans kOuterDoubled{{0, 2, 3, 4}, {2, 1, 1, 2}};  // 6 wide
 
+// The block writers below write colours into the frame and, with one value for every bit, the
+// same pixels into the coverage mask: T is the frame's or the mask's element.
+
 // Writes the set bits of a 4 x 4 mask (bit 4 j + i: sub-row j from the bottom, sub-column i)
 // into the block whose bottom-left pixel is origin, laid out by kCols and kRows. Each set bit
 // takes the next colour of colours (or `single` for every bit); a doubled sub-cell writes its
 // colour twice. A full mask, the common case inside surfaces, is written row by row.
-template <const Spans& kCols, const Spans& kRows, bool kOneColour>
-inline void writeMask4(std::uint32_t* origin, std::intptr_t stride, std::uint32_t mask,
-                       const std::uint32_t* colours, std::uint32_t single) {
+template <const Spans& kCols, const Spans& kRows, bool kOneColour, class T>
+inline void writeMask4(T* origin, std::intptr_t stride, std::uint32_t mask,
+                       const std::type_identity_t<T>* colours, std::type_identity_t<T> single) {
     if (mask == 0xFFFFu) {
         constexpr int kWidth = kCols.start[3] + kCols.span[3];
         for (int j = 0; j < 4; ++j) {
-            std::uint32_t row[kWidth];
+            T row[kWidth];
             for (int i = 0; i < 4; ++i) {
                 for (int dx = 0; dx < kCols.span[i]; ++dx) {
                     row[kCols.start[i] + dx] = kOneColour ? single : colours[4 * j + i];
@@ -64,14 +70,14 @@ inline void writeMask4(std::uint32_t* origin, std::intptr_t stride, std::uint32_
         if (rowBits == 0) {
             continue;
         }
-        std::uint32_t* rowAt = origin + kRows.start[j] * stride;
+        T* rowAt = origin + kRows.start[j] * stride;
         for (int i = 0; i < 4; ++i) {
             if (((rowBits >> i) & 1u) == 0) {
                 continue;
             }
-            const std::uint32_t c = kOneColour ? single : colours[next++];
+            const T c = kOneColour ? single : colours[next++];
             for (int dy = 0; dy < kRows.span[j]; ++dy) {
-                std::uint32_t* cell = rowAt + dy * stride + kCols.start[i];
+                T* cell = rowAt + dy * stride + kCols.start[i];
                 for (int dx = 0; dx < kCols.span[i]; ++dx) {
                     cell[dx] = c;
                 }
@@ -83,13 +89,13 @@ inline void writeMask4(std::uint32_t* origin, std::intptr_t stride, std::uint32_
 // The 4 x 4 mask stretched to 5 x 5 around the corner (cx, cy) nearest the sample at (ex, ey)
 // (corner coordinates): with a fraction of one half or more the first sub-column (sub-row) is
 // doubled and the block starts 3 before the corner, else the last one and it starts 2 before.
-template <bool kOneColour>
-inline void writeStretched(std::uint32_t* frame, std::intptr_t stride, std::int32_t cx,
-                           std::int32_t cy, float ex, float ey, std::uint32_t mask,
-                           const std::uint32_t* colours, std::uint32_t single) {
+template <bool kOneColour, class T>
+inline void writeStretched(T* frame, std::intptr_t stride, std::int32_t cx, std::int32_t cy,
+                           float ex, float ey, std::uint32_t mask,
+                           const std::type_identity_t<T>* colours, std::type_identity_t<T> single) {
     const bool firstX = ex - static_cast<float>(platform::toInt(ex)) >= 0.5f;
     const bool firstY = ey - static_cast<float>(platform::toInt(ey)) >= 0.5f;
-    std::uint32_t* origin = frame + (cy - (firstY ? 3 : 2)) * stride + (cx - (firstX ? 3 : 2));
+    T* origin = frame + (cy - (firstY ? 3 : 2)) * stride + (cx - (firstX ? 3 : 2));
     if (firstX) {
         firstY ? writeMask4<kFirstDoubled, kFirstDoubled, kOneColour>(origin, stride, mask, colours,
                                                                       single)
@@ -104,18 +110,67 @@ inline void writeStretched(std::uint32_t* frame, std::intptr_t stride, std::int3
 }
 
 // The 2 x 2 mask (bits 0..3 here: bit 2 j + i) into the block at origin.
-inline void writeMask2(std::uint32_t* origin, std::intptr_t stride, std::uint32_t mask,
-                       const std::uint32_t* colours) {
-    if (mask == 0xFu) {
-        std::memcpy(origin, colours, 2 * sizeof(std::uint32_t));
-        std::memcpy(origin + stride, colours + 2, 2 * sizeof(std::uint32_t));
+template <bool kOneColour, class T>
+inline void writeMask2(T* origin, std::intptr_t stride, std::uint32_t mask,
+                       const std::type_identity_t<T>* colours, std::type_identity_t<T> single) {
+    if (!kOneColour && mask == 0xFu) {
+        std::memcpy(origin, colours, 2 * sizeof(T));
+        std::memcpy(origin + stride, colours + 2, 2 * sizeof(T));
         return;
     }
     int next = 0;
     for (int bit = 0; bit < 4; ++bit) {
         if (((mask >> bit) & 1u) != 0) {
-            origin[(bit >> 1) * stride + (bit & 1)] = colours[next++];
+            origin[(bit >> 1) * stride + (bit & 1)] = kOneColour ? single : colours[next++];
         }
+    }
+}
+
+// The block a sample is drawn as: one pixel, the full 2 x 2 square, the 2 x 2 mask, the 4 x 4
+// mask plain, stretched to 5 x 5, or stretched to 6 x 6.
+enum class Block { pixel, square2, mask2, mask4, stretched, mask6 };
+
+// Where a sample lands: its pixel, the pixel corner nearest it and its corner coordinates.
+struct BlockPlace {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t cx = 0;
+    std::int32_t cy = 0;
+    float ex = 0.0f;
+    float ey = 0.0f;
+};
+
+// Writes one sample's block into base (the frame, or the coverage mask with single = 1).
+template <bool kOneColour, class T>
+inline void writeBlock(T* base, std::intptr_t stride, Block block, const BlockPlace& at,
+                       std::uint32_t mask4, std::uint32_t mask2,
+                       const std::type_identity_t<T>* colours4,
+                       const std::type_identity_t<T>* colours2, std::type_identity_t<T> single) {
+    switch (block) {
+        case Block::pixel:
+            base[at.y * stride + at.x] = single;
+            break;
+        case Block::square2: {
+            T* o = base + (at.cy - 1) * stride + (at.cx - 1);
+            o[0] = o[1] = o[stride] = o[stride + 1] = single;
+            break;
+        }
+        case Block::mask2:
+            writeMask2<kOneColour>(base + (at.cy - 1) * stride + (at.cx - 1), stride, mask2,
+                                   colours2, single);
+            break;
+        case Block::mask4:
+            writeMask4<kPlain, kPlain, kOneColour>(base + (at.cy - 2) * stride + (at.cx - 2),
+                                                   stride, mask4, colours4, single);
+            break;
+        case Block::stretched:
+            writeStretched<kOneColour>(base, stride, at.cx, at.cy, at.ex, at.ey, mask4, colours4,
+                                       single);
+            break;
+        case Block::mask6:
+            writeMask4<kOuterDoubled, kOuterDoubled, kOneColour>(
+                base + (at.cy - 3) * stride + (at.cx - 3), stride, mask4, colours4, single);
+            break;
     }
 }
 
@@ -130,6 +185,8 @@ struct MrqpKernel {
     const std::uint16_t* layerOffset[3] = {};
     std::int32_t ldiWidth = 0;
     kernel::FrameTarget target;
+    std::uint8_t* coverage = nullptr;  // one byte per frame pixel, or null
+    std::int32_t onlyLayer = -1;       // from the front; -1 draws every layer
     // Warp.
     geometry::Matrix4 transform;
     Vector4 zCol;
@@ -174,7 +231,7 @@ inline std::uint32_t sizeColour(float s) {
 
 // The false colour of one sample; modes without a colour rule write the full colour.
 inline std::uint32_t mrqpFalseColour(const MrqpKernel& k, std::uint32_t full, std::uint32_t v,
-                                     float zOut, float s, float facing) {
+                                     float zOut, float s, float facing, std::int32_t fromFront) {
     switch (k.mode) {
         case 1:
             return kernel::grey(255 - static_cast<long>((v & 0xFFFFFu) >> 12));
@@ -190,6 +247,8 @@ inline std::uint32_t mrqpFalseColour(const MrqpKernel& k, std::uint32_t full, st
         case 7:
             return kernel::anisotropyRed(k.normals[(v >> 25) & 63u], k.outDirUnit, k.refDir,
                                          k.binValue[(v >> 20) & 31u], zOut);
+        case render::kLayerFalseColorMode:
+            return render::layerColour(fromFront);
         default:
             return full;
     }
@@ -232,6 +291,8 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
     const bool useCorrection = k.useCorrection;
     const bool needFacing = k.needFacing;
     const bool backface = k.backface;
+    std::uint8_t* const coverageMask = k.coverage;
+    const std::int32_t onlyLayer = k.onlyLayer;
     float facing = k.facing;
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -263,7 +324,10 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
             }
             return c;
         };
-        for (std::int32_t layer = 0; layer < layers; ++layer, px += 2) {
+        // Layers are stored farthest first: layer `layers - 1` is the front one.
+        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
+        px += 2 * static_cast<std::intptr_t>(span.first);
+        for (std::int32_t layer = span.first; layer < span.end; ++layer, px += 2) {
             const std::uint32_t v = px[0];
             const std::uint32_t coverage = px[1];
 
@@ -327,8 +391,12 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                 if (facing > 0.1f) {
                     continue;
                 }
-                k.soft.splat(X, Y, kSize == SizePath::single ? 0.0f : s,
-                             kernel::surfaceSlope(facing, omega), full[layer], zOut);
+                const float size = kSize == SizePath::single ? 0.0f : s;
+                k.soft.splat(X, Y, size, kernel::surfaceSlope(facing, omega), full[layer], zOut);
+                if (coverageMask != nullptr) {
+                    render::markCoverage(coverageMask + Y * stride + X, static_cast<int>(stride),
+                                         render::footprintRadius(size));
+                }
                 ++written;
                 continue;
             }
@@ -344,44 +412,44 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
 
             // Blocks of even size sit on the pixel corner nearest the sample: the frame's pixel
             // centres lie on whole numbers, so corners lie on whole numbers in (sx + 0.5).
-            const float ex = sx + 0.5f;
-            const float ey = sy + 0.5f;
-            const auto cx = static_cast<std::int32_t>(platform::toInt(ex + 0.5f));
-            const auto cy = static_cast<std::int32_t>(platform::toInt(ey + 0.5f));
+            BlockPlace place;
+            place.x = X;
+            place.y = Y;
+            place.ex = sx + 0.5f;
+            place.ey = sy + 0.5f;
+            place.cx = static_cast<std::int32_t>(platform::toInt(place.ex + 0.5f));
+            place.cy = static_cast<std::int32_t>(platform::toInt(place.ey + 0.5f));
             const std::uint32_t mask4 = coverage & LdiRtMrqp::kMask4x4;
             const std::uint32_t mask2 = (coverage >> LdiRtMrqp::kMask2x2Shift) & 0xFu;
-            std::uint32_t* const pixel = frame + Y * stride + X;
+            Block block;
             if constexpr (kFalseColour) {
-                const std::uint32_t colour = mrqpFalseColour(k, full[layer], v, zOut, s, facing);
-                if (s < 1.0f) {
-                    *pixel = colour;
-                } else if (s < 2.0f) {
-                    std::uint32_t* o = frame + (cy - 1) * stride + (cx - 1);
-                    o[0] = o[1] = o[stride] = o[stride + 1] = colour;
-                } else if (s < 4.0f) {
-                    writeMask4<kPlain, kPlain, true>(frame + (cy - 2) * stride + (cx - 2), stride,
-                                                     mask4, nullptr, colour);
-                } else if (s < 5.0f) {
-                    writeStretched<true>(frame, stride, cx, cy, ex, ey, mask4, nullptr, colour);
-                } else {
-                    writeMask4<kOuterDoubled, kOuterDoubled, true>(
-                        frame + (cy - 3) * stride + (cx - 3), stride, mask4, nullptr, colour);
-                }
-            } else if (kSize == SizePath::single) {
-                // Splatting off: size 3.9, the stretched 5 x 5.
-                writeStretched<false>(frame, stride, cx, cy, ex, ey, mask4, colours4Of(layer), 0);
-            } else if (s < 1.0f) {
-                *pixel = full[layer];
-            } else if (s < 2.0f) {
-                writeMask2(frame + (cy - 1) * stride + (cx - 1), stride, mask2, colours2Of(layer));
-            } else if (s < 3.5f) {
-                writeMask4<kPlain, kPlain, false>(frame + (cy - 2) * stride + (cx - 2), stride,
-                                                  mask4, colours4Of(layer), 0);
-            } else if (s < 4.5f) {
-                writeStretched<false>(frame, stride, cx, cy, ex, ey, mask4, colours4Of(layer), 0);
+                block = s < 1.0f   ? Block::pixel
+                        : s < 2.0f ? Block::square2
+                        : s < 4.0f ? Block::mask4
+                        : s < 5.0f ? Block::stretched
+                                   : Block::mask6;
+                const std::uint32_t colour =
+                    mrqpFalseColour(k, full[layer], v, zOut, s, facing, layers - 1 - layer);
+                writeBlock<true>(frame, stride, block, place, mask4, mask2, nullptr, nullptr,
+                                 colour);
             } else {
-                writeMask4<kOuterDoubled, kOuterDoubled, false>(
-                    frame + (cy - 3) * stride + (cx - 3), stride, mask4, colours4Of(layer), 0);
+                // Splatting off: size 3.9, the stretched 5 x 5.
+                block = kSize == SizePath::single ? Block::stretched
+                        : s < 1.0f                ? Block::pixel
+                        : s < 2.0f                ? Block::mask2
+                        : s < 3.5f                ? Block::mask4
+                        : s < 4.5f                ? Block::stretched
+                                                  : Block::mask6;
+                const bool usesColours4 =
+                    block == Block::mask4 || block == Block::stretched || block == Block::mask6;
+                writeBlock<false>(frame, stride, block, place, mask4, mask2,
+                                  usesColours4 ? colours4Of(layer) : nullptr,
+                                  block == Block::mask2 ? colours2Of(layer) : nullptr, full[layer]);
+            }
+            // The pixels the block wrote, as the mask laid them out.
+            if (coverageMask != nullptr) {
+                writeBlock<true>(coverageMask, stride, block, place, mask4, mask2, nullptr, nullptr,
+                                 std::uint8_t{1});
             }
             ++written;
         }
@@ -413,6 +481,8 @@ MrqpKernel makeKernel(LdiRtMrqp& ldi, imageutil::RgbImage& frame) {
     }
     k.ldiWidth = ldi.width();
     k.target = kernel::frameTarget(frame);
+    k.coverage = ldi.inspection.coverage;
+    k.onlyLayer = ldi.inspection.onlyLayer;
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.sizeTable = warp.splatSize.entries.data();
@@ -477,12 +547,15 @@ LdiDrawStats LdiRtMrqp::Draw(const geometry::Matrix4& warpMatrix,
     MrqpKernel k = makeKernel(*this, frame);
     k.soft = kernel::softTarget(*this, frame);
     const kernel::DrawPasses passes = kernel::drawPasses(options);
+    // The uncovered mode shows the true picture (the frame marks the holes afterwards).
+    const bool falseColour =
+        options.useFalseColor != 0 && options.falseColorMode != render::kUncoveredFalseColorMode;
     for (int i = 0; i < passes.count; ++i) {
         if (k.soft.buffer != nullptr) {
             traverseBySize<false, true>(k, *this, passes[i]);
         } else {
-            options.useFalseColor != 0 ? traverseBySize<true>(k, *this, passes[i])
-                                       : traverseBySize<false>(k, *this, passes[i]);
+            falseColour ? traverseBySize<true>(k, *this, passes[i])
+                        : traverseBySize<false>(k, *this, passes[i]);
         }
     }
     warp.facing = k.facing;

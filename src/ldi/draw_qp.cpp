@@ -157,14 +157,9 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
         const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
         visited += layers > 0 ? layers : 0;
         // Layers are stored farthest first: layer `layers - 1` is the front one.
-        std::int32_t layer = 0;
-        std::int32_t end = layers;
-        if (onlyLayer >= 0) {
-            layer = std::max(layers - 1 - onlyLayer, 0);
-            end = layers - onlyLayer;
-            px += 2 * static_cast<std::intptr_t>(layer);
-        }
-        for (; layer < end; ++layer, px += 2) {
+        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
+        px += 2 * static_cast<std::intptr_t>(span.first);
+        for (std::int32_t layer = span.first; layer < span.end; ++layer, px += 2) {
             const std::uint32_t q = px[1];
             const float z = static_cast<float>(q & 0xFFFFFu) * geometry::kDepthCodeScale - 1.0f;
             const float w = p.w + zc.w * z;

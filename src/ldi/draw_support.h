@@ -1,5 +1,6 @@
 // Small pieces every warp kernel shares: false-colour helpers, the choice of traversal passes
-// from the render options, and the hand-over of the 64-bit kernel counters to LdiDrawStats.
+// from the render options, the layers an inspection draws, and the hand-over of the 64-bit kernel
+// counters to LdiDrawStats.
 #pragma once
 
 #include <algorithm>
@@ -98,6 +99,21 @@ inline FrameTarget frameTarget(imageutil::RgbImage& frame) {
             frame.height - 4,
             static_cast<float>(frame.width - 6),
             static_cast<float>(frame.height - 6)};
+}
+
+// The stored layers [first, end) of a pixel of `layers` layers, stored farthest first, that a draw
+// of only the layer onlyLayer counted from the front visits (onlyLayer -1: every layer). A pixel
+// with no such layer gives an empty span.
+struct LayerSpan {
+    std::int32_t first = 0;
+    std::int32_t end = 0;
+};
+
+inline LayerSpan layersToDraw(std::int32_t layers, std::int32_t onlyLayer) {
+    if (onlyLayer < 0) {
+        return {0, layers};
+    }
+    return {std::max(layers - 1 - onlyLayer, 0), layers - onlyLayer};
 }
 
 // The depth-correction divisor of an output pixel, from the quadrant table of the draw. Pixels
