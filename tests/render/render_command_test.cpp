@@ -242,7 +242,8 @@ TEST_F(RenderCommand, InfoChecksListsVoxelFilesAndEveryMember) {
         EXPECT_NE(json.out.find("\"verdict\": \"valid\""), std::string::npos) << json.out;
     }
     EXPECT_NE(run("info " + viewerFile("set")).out.find("member 3: "), std::string::npos);
-    EXPECT_NE(run("info " + viewerFile("voxel")).out.find("voxel grid: 129 x 129"), std::string::npos);
+    EXPECT_NE(run("info " + viewerFile("voxel")).out.find("voxel grid: 129 x 129"),
+              std::string::npos);
     // A list naming a level that is not there, a malformed list, a bad voxel file: exit 1 and
     // the reason.
     std::FILE* file = std::fopen(path("broken.ldipyr").c_str(), "w");
