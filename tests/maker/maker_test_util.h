@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "command_run.h"
 #include "maker/demo_scene.h"
 #include "maker/pinhole_camera.h"
 #include "maker/scene.h"
@@ -64,23 +65,12 @@ class ScratchFolder {
 // the error stream after it when `withErrors`).
 inline int run(const std::string& arguments, std::string* output = nullptr,
                bool withErrors = false) {
-    const std::string command =
-        std::string(STRATA_EXE) + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    std::string text;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        text.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
+    const strata::testing::CommandRun result = strata::testing::runCommand(
+        std::string(STRATA_EXE) + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null"));
     if (output != nullptr) {
-        *output = text;
+        *output = result.out;
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result.status;
 }
 #endif
 

@@ -10,31 +10,17 @@
 #include <filesystem>
 #include <string>
 
+#include "command_run.h"
 #include "render/scan_mesh.h"
 
 namespace {
 
+using CommandResult = strata::testing::CommandRun;
+
 const std::string kStrata = std::string(STRATA_BINARY_DIR) + "/src/tools/strata";
 
-struct CommandResult {
-    int status = -1;
-    std::string out;
-};
-
 CommandResult run(const std::string& arguments) {
-    CommandResult r;
-    const std::string command = kStrata + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return r;
-    }
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        r.out += buffer;
-    }
-    const int raw = pclose(pipe);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return r;
+    return strata::testing::runCommand(kStrata + " " + arguments + " 2>&1");
 }
 
 class RenderCommand : public ::testing::Test {

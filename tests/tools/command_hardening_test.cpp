@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "command_run.h"
 #include "ldi/ldi_samples.h"
 
 namespace {
@@ -20,28 +21,12 @@ using strata::ldi::testing::makeSample;
 using strata::ldi::testing::readBytes;
 using strata::ldi::testing::TempDir;
 using strata::ldi::testing::writeBytes;
-
-struct CommandRun {
-    int status = -1;
-    std::string text;  // standard output and standard error together
-};
+using strata::testing::CommandRun;
+using strata::testing::runCommand;
 
 // Runs strata with arguments (at most 60 s) and collects both output streams.
 CommandRun runStrata(const std::string& arguments) {
-    CommandRun run;
-    const std::string command = "timeout 60 " + std::string(STRATA_EXE) + " " + arguments + " 2>&1";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.text.append(buffer, n);
-    }
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    return runCommand("timeout 60 " + std::string(STRATA_EXE) + " " + arguments + " 2>&1");
 }
 
 std::string firstLine(const std::string& text) {
@@ -90,13 +75,13 @@ TEST(CommandHardening, ArgumentsOutOfRangeAreRefused) {
         SCOPED_TRACE(c.arguments);
         const CommandRun run = runStrata(c.arguments);
         if (*c.expected == '\0') {
-            EXPECT_EQ(run.status, 0) << run.text;
+            EXPECT_EQ(run.status, 0) << run.out;
         } else {
             EXPECT_NE(run.status, 0);
-            EXPECT_NE(run.text.find(c.expected), std::string::npos) << run.text;
+            EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
             // One line names the flag and its range (the parser may add a pointer to --help).
-            EXPECT_NE(firstLine(run.text).find(c.expected), std::string::npos) << run.text;
-            EXPECT_LE(lineCount(run.text), 2) << run.text;
+            EXPECT_NE(firstLine(run.out).find(c.expected), std::string::npos) << run.out;
+            EXPECT_LE(lineCount(run.out), 2) << run.out;
         }
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("all")));
@@ -123,10 +108,10 @@ TEST(CommandHardening, RenderSwitchesOutOfRangeAreRefused) {
         SCOPED_TRACE(c.flags);
         const CommandRun run = runStrata(base + c.flags);
         if (*c.expected == '\0') {
-            EXPECT_EQ(run.status, 0) << run.text;
+            EXPECT_EQ(run.status, 0) << run.out;
         } else {
             EXPECT_NE(run.status, 0);
-            EXPECT_NE(run.text.find(c.expected), std::string::npos) << run.text;
+            EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
         }
     }
 }
@@ -150,7 +135,7 @@ TEST(CommandHardening, OutputsThatAreNotFilesAreLeftAlone) {
         }
         const CommandRun run = runStrata(arguments);
         EXPECT_NE(run.status, 0);
-        EXPECT_NE(run.text.find("is a FIFO"), std::string::npos) << run.text;
+        EXPECT_NE(run.out.find("is a FIFO"), std::string::npos) << run.out;
         struct stat info {};
         ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
         EXPECT_TRUE(S_ISFIFO(info.st_mode));
@@ -179,8 +164,8 @@ TEST(CommandHardening, FifoInputsAreRefused) {
         SCOPED_TRACE(arguments);
         const auto start = std::chrono::steady_clock::now();
         const CommandRun run = runStrata(arguments);
-        EXPECT_EQ(run.status == 0 || run.status == 124, false) << run.text;
-        EXPECT_NE(run.text.find("not a regular file"), std::string::npos) << run.text;
+        EXPECT_EQ(run.status == 0 || run.status == 124, false) << run.out;
+        EXPECT_NE(run.out.find("not a regular file"), std::string::npos) << run.out;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     }
 }
@@ -195,13 +180,13 @@ TEST(CommandHardening, InfoReportsTrailingBytes) {
     writeBytes(dir.file("b.ldi"), bytes);
     CommandRun run = runStrata("info " + dir.file("b.ldi"));
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.text.find("trailing bytes: 5 after the body, ignored\n"), std::string::npos)
-        << run.text;
-    EXPECT_NE(run.text.find("verdict: valid"), std::string::npos);
+    EXPECT_NE(run.out.find("trailing bytes: 5 after the body, ignored\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("verdict: valid"), std::string::npos);
     run = runStrata("info --json " + dir.file("b.ldi"));
-    EXPECT_NE(run.text.find("\"trailingBytes\": 5"), std::string::npos) << run.text;
+    EXPECT_NE(run.out.find("\"trailingBytes\": 5"), std::string::npos) << run.out;
     run = runStrata("info " + dir.file("a.ldi"));
-    EXPECT_EQ(run.text.find("trailing"), std::string::npos) << run.text;
+    EXPECT_EQ(run.out.find("trailing"), std::string::npos) << run.out;
 }
 
 // A pyramid or set that fails half-way leaves the old one exactly as it was.
@@ -221,7 +206,7 @@ TEST(CommandHardening, FailedSetKeepsTheOldSet) {
     const CommandRun run = runStrata(
         "make demo --kind set --size 16 --levels 2 --members 3 --shading normal -o " + set);
     EXPECT_NE(run.status, 0);
-    EXPECT_NE(run.text.find("s_m2_l0.ldibrtqp is a folder"), std::string::npos) << run.text;
+    EXPECT_NE(run.out.find("s_m2_l0.ldibrtqp is a folder"), std::string::npos) << run.out;
     int entries = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         (void)entry;

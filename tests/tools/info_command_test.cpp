@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "command_run.h"
 #include "ldi/ldi_samples.h"
 
 namespace {
@@ -14,27 +15,10 @@ using strata::ldi::testing::makeSample;
 using strata::ldi::testing::readBytes;
 using strata::ldi::testing::TempDir;
 using strata::ldi::testing::writeBytes;
-
-struct CommandRun {
-    int status = -1;
-    std::string out;
-};
+using strata::testing::CommandRun;
 
 CommandRun runStrata(const std::string& arguments) {
-    CommandRun run;
-    const std::string command = std::string(STRATA_EXE) + " " + arguments + " 2>/dev/null";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.out.append(buffer, n);
-    }
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    return strata::testing::runCommand(std::string(STRATA_EXE) + " " + arguments + " 2>/dev/null");
 }
 
 std::string lastLine(const std::string& text) {

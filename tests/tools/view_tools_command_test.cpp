@@ -12,33 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "command_run.h"
 #include "imageutil/png_file.h"
 #include "imageutil/rgb_image.h"
 
 namespace {
 
+using CommandResult = strata::testing::CommandRun;
+
 namespace imageutil = strata::imageutil;
 
 const std::string kStrata = STRATA_EXE;
 
-struct CommandResult {
-    int status = -1;
-    std::string out;
-};
-
 CommandResult runShell(const std::string& command) {
-    CommandResult r;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return r;
-    }
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        r.out += buffer;
-    }
-    const int raw = pclose(pipe);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return r;
+    return strata::testing::runCommand(command + " 2>&1");
 }
 
 CommandResult run(const std::string& arguments) {
