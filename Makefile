@@ -1,11 +1,12 @@
 # Front door: `make run` and `make test` work on a fresh Debian 12 machine.
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
+TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test test-sanitize fuzz-smoke run gui-smoke bench format clean
+.PHONY: all deps configure build test test-sanitize test-tsan fuzz-smoke run gui-smoke bench format clean
 
 all: build
 
@@ -26,6 +27,17 @@ test-sanitize: deps
 	  -DSTRATA_SANITIZE=ON -DSTRATA_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+# The drawing tests under ThreadSanitizer: the worker pool, the wedge cut, the kernels on several
+# threads, the LDI kinds and the viewer core. Only their programs are built.
+TSAN_TARGETS ?= strata_platform_tests strata_render_tests strata_render_kernel_tests \
+  strata_ldi_tests strata_app_tests
+test-tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DSTRATA_TSAN=ON -DSTRATA_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --output-on-failure -j $(JOBS)
 
 # The readers of outside data under libFuzzer, one after another, sharing FUZZ_TIME seconds.
@@ -66,4 +78,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR)

@@ -1,4 +1,4 @@
-// Depth samples per second of the QP, CP and MRQP warp kernels, single-threaded: true colour
+// Depth samples per second of the QP, CP and MRQP warp kernels on one and two threads: true colour
 // with splatting off and on, false colour and high-quality splats, into 350 x 350 and 1024 x
 // 1024 frames. The LDIs are synthetic and hold the same samples: 512 x 512 pixels of up to three
 // layers (a wall, a slanted floor band and a box in front; MRQP with full masks), seen from a
@@ -12,6 +12,7 @@
 
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
+#include "platform/worker_pool.h"
 #include "render/output_view.h"
 #include "render/synthetic_ldi.h"
 
@@ -78,10 +79,11 @@ ldi::LdiRtMrqp& benchMrqp() {
 }
 
 // Draws repeatedly and reports depth samples per second. Args: output size, variant (0 splat
-// off, 1 splat on, 2 false colour, 3 high-quality splats).
+// off, 1 splat on, 2 false colour, 3 high-quality splats), drawing threads.
 void drawBench(benchmark::State& state, ldi::LdiBase& ldi) {
     const auto size = static_cast<std::int32_t>(state.range(0));
     const auto variant = state.range(1);
+    platform::setDrawThreads(static_cast<int>(state.range(2)));
     const render::OutputView view =
         render::makeOutputView({0.6f, 0.3f, -0.5f}, geometry::normalized({-0.05f, -0.02f, -1.0f}),
                                {0.0f, 1.0f, 0.0f}, render::kDefaultFov, size, size);
@@ -113,13 +115,16 @@ void BM_MrqpDraw(benchmark::State& state) {
 }
 
 void drawArgs(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"size", "variant"});
+    b->ArgNames({"size", "variant", "threads"});
     for (const int size : {350, 1024}) {
         for (const int variant : {0, 1, 2, 3}) {
-            b->Args({size, variant});
+            for (const int threads : {1, 2}) {
+                b->Args({size, variant, threads});
+            }
         }
     }
     b->Unit(benchmark::kMillisecond);
+    b->UseRealTime();  // the workers' time counts too
 }
 BENCHMARK(BM_QpDraw)->Apply(drawArgs);
 BENCHMARK(BM_CpDraw)->Apply(drawArgs);

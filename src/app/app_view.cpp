@@ -16,6 +16,7 @@
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "platform/fp_mode.h"
+#include "platform/worker_pool.h"
 #include "render/camera_file.h"
 
 namespace strata::app {
@@ -901,6 +902,7 @@ void AppView::DrawStereo() {
 }
 
 void AppView::DrawFrame() {
+    platform::setDrawThreads(drawThreads > 0 ? drawThreads : platform::defaultThreadCount());
     {
         const platform::FpModeGuard modes(useTrunc, useSinglePrecision);
         if (stereoMode != 0) {

@@ -52,8 +52,10 @@ struct CpKernel {
     float ldiNear = 1.0f;  // the reference camera's near and far (false-colour sizes)
     float ldiFar = 2.0f;
     kernel::DepthGrey depthGrey;  // false-colour mode 2
+    kernel::WedgeOutput out;      // the wedge this record draws, when the draw is cut
     // Counters.
     std::int64_t visited = 0;
+    std::int64_t inside = 0;  // unused: every sample kept by the screen test is written
     std::int64_t written = 0;
 };
 
@@ -87,10 +89,13 @@ inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float 
 // left) one pixel's layer count.
 template <bool kFalseColour, bool kSplat, bool kSoft>
 void drawRun(CpKernel& k, const render::RowRun& run) {
-    Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
-                                                  static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
+    // Positions step from the first pixel of the row's whole run (see RowRun::lead).
+    Vector4 p =
+        geometry::transform(k.transform, {static_cast<float>(render::leadColumn(run)) + 0.5f,
+                                          static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
     const Vector4 step =
         geometry::transform(k.transform, {static_cast<float>(run.direction), 0.0f, 0.0f, 0.0f});
+    render::stepOverLead(run, p, step);
     const std::int32_t direction = run.direction;
     const std::uint8_t* counts =
         k.layerCount + static_cast<std::intptr_t>(run.readRow) * (k.ldiWidth + 1);
@@ -158,6 +163,23 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                     s /= k.correction.at(X, Y);
                 }
             }
+            if (!k.out.fastWrite(X, Y)) {
+                const auto radius = static_cast<std::uint8_t>(
+                    kSplat && !(s < kOnePixel) ? render::footprintRadius(s) : 0);
+                if constexpr (kSoft) {
+                    k.out.keep({X, Y, word, zOut,
+                                k.soft.tolerance(s, kernel::kUnknownSurfaceSlope, zOut),
+                                static_cast<std::uint8_t>(render::footprintRadius(s)),
+                                kernel::KeptWrite::kSoft, render::sampleOrder(run, i, layer)});
+                } else {
+                    k.out.keep(
+                        {X, Y,
+                         kFalseColour ? cpFalseColour(k, word, zOut, s, layers - 1 - layer) : word,
+                         zOut, 0.0f, radius, 0, render::sampleOrder(run, i, layer)});
+                }
+                ++written;
+                continue;
+            }
             if constexpr (kSoft) {
                 // No normals: neither backface culling nor a measured slope.
                 k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut);
@@ -222,9 +244,16 @@ CpKernel makeKernel(const LdiRtCp& ldi, imageutil::RgbImage& frame) {
 }
 
 template <bool kFalseColour, bool kSplat, bool kSoft = false>
-void traverse(CpKernel& k, LdiRtCp& ldi, render::Traversal kind) {
-    kernel::traverseRuns(ldi, kind, [&](const render::RowRun& run) {
-        drawRun<kFalseColour, kSplat, kSoft>(k, run);
+void traverse(CpKernel& k, LdiRtCp& ldi, render::Traversal kind, const render::WedgeCut& cut,
+              const kernel::WriteTargets& targets) {
+    const kernel::RowFilter filter = kernel::rowFilter(ldi, kind);
+    kernel::drawWedges(k, cut, targets, [&](CpKernel& wedge, auto&& cutRun) {
+        kernel::traverseRuns(ldi, kind, filter, [&](const render::RowRun& run) {
+            render::RowRun part = run;
+            if (cutRun(part)) {
+                drawRun<kFalseColour, kSplat, kSoft>(wedge, part);
+            }
+        });
     });
 }
 
@@ -249,16 +278,20 @@ LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     // The uncovered mode shows the true picture (the frame marks the holes afterwards).
     const bool falseColour =
         options.useFalseColor != 0 && options.falseColorMode != render::kUncoveredFalseColorMode;
+    const render::WedgeCut cut = kernel::wedgeCut(*this, frame.width, frame.height,
+                                                  splat ? kernel::footprintReach(3) : 0.0f);
+    const kernel::WriteTargets targets{frame.pixels, frame.width, nullptr, k.coverage,
+                                       k.soft.buffer};
     for (int i = 0; i < passes.count; ++i) {
         if (k.soft.buffer != nullptr) {
-            splat ? traverse<false, true, true>(k, *this, passes[i])
-                  : traverse<false, false, true>(k, *this, passes[i]);
+            splat ? traverse<false, true, true>(k, *this, passes[i], cut, targets)
+                  : traverse<false, false, true>(k, *this, passes[i], cut, targets);
         } else if (splat) {
-            falseColour ? traverse<true, true>(k, *this, passes[i])
-                        : traverse<false, true>(k, *this, passes[i]);
+            falseColour ? traverse<true, true>(k, *this, passes[i], cut, targets)
+                        : traverse<false, true>(k, *this, passes[i], cut, targets);
         } else {
-            falseColour ? traverse<true, false>(k, *this, passes[i])
-                        : traverse<false, false>(k, *this, passes[i]);
+            falseColour ? traverse<true, false>(k, *this, passes[i], cut, targets)
+                        : traverse<false, false>(k, *this, passes[i], cut, targets);
         }
     }
     // Every sample kept by the screen test is written.

@@ -73,6 +73,7 @@ struct QpKernel {
     float invFar = 0.0f;
     float facing = 0.0f;
     kernel::SoftTarget soft;  // high-quality mode
+    kernel::WedgeOutput out;  // the wedge this record draws, when the draw is cut
     // Counters.
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -118,14 +119,19 @@ enum class SizePath { single, table, accurate };
 template <bool kFalseColour, SizePath kSize, bool kSoft>
 void drawRun(QpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
-    Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
-                                                  static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
+    // Positions step from the first pixel of the row's whole run (see RowRun::lead).
+    const auto column0 = static_cast<float>(render::leadColumn(run));
+    Vector4 p = geometry::transform(
+        k.transform, {column0 + 0.5f, static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
     const Vector4 step = geometry::transform(k.transform, {d, 0.0f, 0.0f, 0.0f});
+    render::stepOverLead(run, p, step);
     const bool fixedRefRay = k.fixedRefRay;
-    Vector3 rho = fixedRefRay ? k.refDir
-                              : k.refFrame->pixelRay(static_cast<float>(run.row),
-                                                     static_cast<float>(run.column));
+    Vector3 rho =
+        fixedRefRay ? k.refDir : k.refFrame->pixelRay(static_cast<float>(run.row), column0);
     const Vector3 rhoStep = k.refFrame->delBi * d;
+    for (std::int32_t i = 0; !fixedRefRay && i < run.lead; ++i) {
+        rho.add(rhoStep);
+    }
 
     const std::int32_t readRow = run.readRow;
     const std::int32_t direction = run.direction;
@@ -217,7 +223,15 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 if (facing > 0.1f) {
                     continue;  // the backface test of the default mode
                 }
-                k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut);
+                const float slope = kernel::surfaceSlope(facing, omega);
+                if (!k.out.fastWrite(X, Y)) {
+                    k.out.keep({X, Y, px[0], zOut, k.soft.tolerance(s, slope, zOut),
+                                static_cast<std::uint8_t>(render::footprintRadius(s)),
+                                kernel::KeptWrite::kSoft, render::sampleOrder(run, i, layer)});
+                    ++written;
+                    continue;
+                }
+                k.soft.splat(X, Y, s, slope, px[0], zOut);
                 if (coverage != nullptr) {
                     render::markCoverage(coverage + static_cast<std::intptr_t>(Y) * outW + X, outW,
                                          render::footprintRadius(s));
@@ -235,6 +249,20 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 }
             }
 
+            if (!k.out.fastWrite(X, Y)) {
+                std::uint32_t word = px[0] | 0xFF000000u;
+                std::uint8_t flags = 0;
+                if constexpr (kFalseColour) {
+                    k.facing = facing;
+                    word = falseColour(k, px[0], q, zOut, s, layers - 1 - layer);
+                    flags = kernel::KeptWrite::kDepthCentre;
+                }
+                k.out.keep({X, Y, word, zOut, 0.0f,
+                            static_cast<std::uint8_t>(render::footprintRadius(s)), flags,
+                            render::sampleOrder(run, i, layer)});
+                ++written;
+                continue;
+            }
             const std::intptr_t at = static_cast<std::intptr_t>(Y) * outW + X;
             if constexpr (kFalseColour) {
                 k.facing = facing;
@@ -341,14 +369,15 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
 }
 
 template <bool kFalseColour, SizePath kSize, bool kSoft = false>
-void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind) {
-    geometry::ScanlineCuller* culler =
-        ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
-    render::traverseSheets(ldi.warp.setup, ldi.warp.range, kind, [&](const render::RowRun& run) {
-        if (culler != nullptr && culler->rowCulled(run.row)) {
-            return;
-        }
-        drawRun<kFalseColour, kSize, kSoft>(k, run);
+void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind, const kernel::RowFilter& filter,
+              const render::WedgeCut& cut, const kernel::WriteTargets& targets) {
+    kernel::drawWedges(k, cut, targets, [&](QpKernel& wedge, auto&& cutRun) {
+        kernel::traverseRuns(ldi, kind, filter, [&](const render::RowRun& run) {
+            render::RowRun part = run;
+            if (cutRun(part)) {
+                drawRun<kFalseColour, kSize, kSoft>(wedge, part);
+            }
+        });
     });
 }
 
@@ -369,26 +398,33 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     k.soft = kernel::softTarget(*this, frame);
 
     const kernel::DrawPasses passes = kernel::drawPasses(options);
+    const float reach = options.useSplat != 0 ? kernel::footprintReach(3) : 0.0f;
+    const render::WedgeCut cut = kernel::wedgeCut(*this, frame.width, frame.height, reach);
+    const kernel::WriteTargets targets{frame.pixels, frame.width, depthBuffer, k.coverage,
+                                       k.soft.buffer};
     for (int i = 0; i < passes.count; ++i) {
+        const kernel::RowFilter filter = kernel::rowFilter(*this, passes[i]);
+        const auto pass = [&]<bool kFalseColour, SizePath kSize, bool kSoft = false>() {
+            traverse<kFalseColour, kSize, kSoft>(k, *this, passes[i], filter, cut, targets);
+        };
         const SizePath size = options.useSplat == 0       ? SizePath::single
                               : options.sizeAccurate == 0 ? SizePath::table
                                                           : SizePath::accurate;
         const bool falseColour = options.useFalseColor != 0;
         if (k.soft.buffer != nullptr) {
             // High quality: true colour only, every size path with soft footprints.
-            size == SizePath::single ? traverse<false, SizePath::single, true>(k, *this, passes[i])
-            : size == SizePath::table
-                ? traverse<false, SizePath::table, true>(k, *this, passes[i])
-                : traverse<false, SizePath::accurate, true>(k, *this, passes[i]);
+            size == SizePath::single  ? pass.template operator()<false, SizePath::single, true>()
+            : size == SizePath::table ? pass.template operator()<false, SizePath::table, true>()
+                                      : pass.template operator()<false, SizePath::accurate, true>();
         } else if (size == SizePath::single) {
-            falseColour ? traverse<true, SizePath::single>(k, *this, passes[i])
-                        : traverse<false, SizePath::single>(k, *this, passes[i]);
+            falseColour ? pass.template operator()<true, SizePath::single>()
+                        : pass.template operator()<false, SizePath::single>();
         } else if (size == SizePath::table) {
-            falseColour ? traverse<true, SizePath::table>(k, *this, passes[i])
-                        : traverse<false, SizePath::table>(k, *this, passes[i]);
+            falseColour ? pass.template operator()<true, SizePath::table>()
+                        : pass.template operator()<false, SizePath::table>();
         } else {
-            falseColour ? traverse<true, SizePath::accurate>(k, *this, passes[i])
-                        : traverse<false, SizePath::accurate>(k, *this, passes[i]);
+            falseColour ? pass.template operator()<true, SizePath::accurate>()
+                        : pass.template operator()<false, SizePath::accurate>();
         }
     }
     warp.facing = k.facing;

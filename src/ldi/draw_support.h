@@ -6,14 +6,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <deque>
+#include <vector>
 
 #include "geometry/vector.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/ldi_base.h"
+#include "platform/worker_pool.h"
 #include "render/footprint.h"
+#include "render/inspection.h"
 #include "render/soft_splat.h"
 #include "render/traversal.h"
 #include "render/warp_state.h"
+#include "render/wedge_cut.h"
 
 namespace strata::ldi::kernel {
 
@@ -156,9 +161,13 @@ struct SoftTarget {
     // sample's output depth zOut (-1/distance).
     void splat(std::int32_t x, std::int32_t y, float size, float slope, std::uint32_t colour,
                float zOut) const {
-        const float extent = std::max(size, 1.0f) * (1.0f + slope);
         render::softSplat(*buffer, x, y, render::footprintRadius(size), colour, zOut,
-                          extent * pixelAngle * -zOut);
+                          tolerance(size, slope, zOut));
+    }
+
+    float tolerance(float size, float slope, float zOut) const {
+        const float extent = std::max(size, 1.0f) * (1.0f + slope);
+        return extent * pixelAngle * -zOut;
     }
 };
 
@@ -202,17 +211,256 @@ inline DepthGrey depthGrey(const geometry::ViewCamera& output) {
     return {255.0f / (1.0f / output.near - 1.0f / output.far), 1.0f / output.far};
 }
 
+// The rows of a traversal the scanline culler rejects, decided once per draw on the calling
+// thread (the culler counts what it rejects) in the traversal's order.
+struct RowFilter {
+    std::vector<std::uint8_t> culled;  // per LDI row; empty: nothing culled
+
+    bool keeps(std::int32_t row) const {
+        return culled.empty() || culled[static_cast<std::size_t>(row)] == 0;
+    }
+};
+
+inline RowFilter rowFilter(LdiBase& ldi, render::Traversal kind) {
+    RowFilter filter;
+    if (ldi.options.scanlineCulling == 0) {
+        return filter;
+    }
+    geometry::ScanlineCuller& culler = ldi.header.culler;
+    filter.culled.assign(static_cast<std::size_t>(std::max(ldi.height(), 0)), 0);
+    render::traverseSheets(ldi.warp.setup, ldi.warp.range, kind, [&](const render::RowRun& run) {
+        if (culler.rowCulled(run.row)) {
+            filter.culled[static_cast<std::size_t>(run.row)] = 1;
+        }
+    });
+    return filter;
+}
+
+// Calls drawRun(run) for every row run of the traversal that the filter keeps.
+template <class DrawRun>
+void traverseRuns(LdiBase& ldi, render::Traversal kind, const RowFilter& filter,
+                  DrawRun&& drawRun) {
+    render::traverseSheets(ldi.warp.setup, ldi.warp.range, kind, [&](const render::RowRun& run) {
+        if (filter.keeps(run.row)) {
+            drawRun(run);
+        }
+    });
+}
+
 // Calls drawRun(run) for every row run of the traversal, except the rows the scanline culler
 // rejects when scanline culling is on.
 template <class DrawRun>
 void traverseRuns(LdiBase& ldi, render::Traversal kind, DrawRun&& drawRun) {
-    geometry::ScanlineCuller* culler =
-        ldi.options.scanlineCulling != 0 ? &ldi.header.culler : nullptr;
-    render::traverseSheets(ldi.warp.setup, ldi.warp.range, kind, [&](const render::RowRun& run) {
-        if (culler == nullptr || !culler->rowCulled(run.row)) {
-            drawRun(run);
+    traverseRuns(ldi, kind, rowFilter(ldi, kind), drawRun);
+}
+
+// A block of up to 7 x 7 pixels a kernel lays out itself (MRQP masks), drawn into an 8 x 8 tile
+// whose pixel (0, 0) is frame pixel (x0, y0): for a sample at (x, y), reaching kTileReach pixels,
+// x0 is x - kTileReach rounded down to even (likewise y0), so coordinates moved to the tile keep
+// their rounding to even.
+inline constexpr int kTileSide = 8;
+inline constexpr int kTileReach = 3;
+struct BlockTile {
+    std::int32_t x0 = 0;
+    std::int32_t y0 = 0;
+    std::uint32_t colour[kTileSide * kTileSide] = {};
+    std::uint8_t written[kTileSide * kTileSide] = {};
+};
+
+// A sample kept at a wedge's strips: its final write, with its place in the traversal order.
+struct KeptWrite {
+    static constexpr std::uint8_t kSoft = 1;         // a soft splat, not a blended footprint
+    static constexpr std::uint8_t kDepthCentre = 2;  // the depth buffer takes the centre only
+
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::uint32_t word = 0;
+    float zOut = 0.0f;
+    float tolerance = 0.0f;  // soft splats
+    std::uint8_t radius = 0;
+    std::uint8_t flags = 0;
+    std::uint64_t order = 0;          // render::sampleOrder
+    const BlockTile* tile = nullptr;  // a laid-out block: written as it stands, no blending
+};
+
+// What writes go into.
+struct WriteTargets {
+    std::uint32_t* frame = nullptr;
+    std::int32_t stride = 0;
+    float* depth = nullptr;
+    std::uint8_t* coverage = nullptr;
+    render::SoftSplatBuffer* soft = nullptr;
+};
+
+// Writes the pixels of w's footprint (frame or soft buffer, depth, coverage) for which
+// take(x, y) holds, each exactly as the whole write would.
+template <class Take>
+void writeKept(const WriteTargets& t, const KeptWrite& w, Take&& take) {
+    if (w.tile != nullptr) {
+        for (int j = 0; j < kTileSide; ++j) {
+            for (int i = 0; i < kTileSide; ++i) {
+                const int k = j * kTileSide + i;
+                const std::int32_t x = w.tile->x0 + i;
+                const std::int32_t y = w.tile->y0 + j;
+                if (w.tile->written[k] == 0 || !take(x, y)) {
+                    continue;
+                }
+                const std::intptr_t at = static_cast<std::intptr_t>(y) * t.stride + x;
+                t.frame[at] = w.tile->colour[k];
+                if (t.coverage != nullptr) {
+                    t.coverage[at] = 1;
+                }
+            }
         }
+        return;
+    }
+    const int r = w.radius;
+    const render::SoftFootprint& f = render::kSoftFootprints[r];
+    const bool soft = (w.flags & KeptWrite::kSoft) != 0;
+    const std::uint64_t spread = soft ? render::spreadColour(w.word) : 0;
+    for (int dy = -r; dy <= r; ++dy) {
+        const std::int32_t y = w.y + dy;
+        const std::intptr_t row = static_cast<std::intptr_t>(y) * t.stride;
+        for (int dx = -r; dx <= r; ++dx) {
+            const std::int32_t x = w.x + dx;
+            if (!take(x, y)) {
+                continue;
+            }
+            const std::intptr_t at = row + x;
+            const std::uint8_t weight = r == 0 ? render::kWeightNew : f.weight[dy + 3][dx + 3];
+            if (soft) {
+                render::softWrite(t.soft->pixels[static_cast<std::size_t>(at)], w.zOut, w.tolerance,
+                                  weight, spread);
+            } else {
+                std::uint32_t& p = t.frame[at];
+                p = weight == render::kWeightNew    ? w.word
+                    : weight == render::kWeightHalf ? render::blendHalf(p, w.word)
+                                                    : render::blendQuarter(p, w.word);
+                if (t.depth != nullptr &&
+                    ((w.flags & KeptWrite::kDepthCentre) == 0 || (dx == 0 && dy == 0))) {
+                    t.depth[at] = w.zOut;
+                }
+            }
+            if (t.coverage != nullptr) {
+                t.coverage[at] = 1;
+            }
+        }
+    }
+}
+
+// Where the writes of one wedge go: samples well inside the wedge are written whole at once
+// (fastWrite); the others write the wedge's own pixels at once and are kept for the strips.
+// Without a list (an uncut draw) everything is written whole at once.
+struct WedgeOutput {
+    render::WedgeTest test;
+    std::vector<KeptWrite>* kept = nullptr;
+    const WriteTargets* targets = nullptr;
+    std::deque<BlockTile>* tiles = nullptr;  // the wedge's laid-out blocks, kept in place
+
+    // A cleared tile for a block about to be kept.
+    BlockTile& newTile() const { return tiles->emplace_back(); }
+
+    bool fastWrite(std::int32_t x, std::int32_t y) const {
+        return kept == nullptr || test.inFast(x, y);
+    }
+    void keep(const KeptWrite& w) const {
+        writeKept(*targets, w,
+                  [this](std::int32_t x, std::int32_t y) { return test.inCore(x, y); });
+        kept->push_back(w);
+    }
+};
+
+// The farthest a footprint of up to the given radius reaches from its centre pixel.
+inline float footprintReach(int radius) {
+    return 1.4143f * static_cast<float>(radius);
+}
+
+// The wedge cut of a draw of ldi into a frame of the given size.
+inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std::int32_t outHeight,
+                                 float reach, double pixelCentre = 0.5) {
+    render::WedgeCutInput in;
+    in.setup = ldi.warp.setup;
+    in.range = ldi.warp.range;
+    in.pixelCentre = pixelCentre;
+    in.outWidth = outWidth;
+    in.outHeight = outHeight;
+    in.reach = reach;
+    in.count = render::wedgeCount();
+    return render::makeWedgeCut(in);
+}
+
+// Per calling thread: the kept writes and laid-out blocks of each wedge, reused from draw to draw.
+struct KeptScratch {
+    std::vector<std::vector<KeptWrite>> lists;
+    std::vector<std::deque<BlockTile>> tiles;
+};
+
+inline KeptScratch& keptScratch() {
+    thread_local KeptScratch scratch;
+    return scratch;
+}
+
+// Writes the strips: the kept samples of all wedges in the traversal order (each list is in
+// that order already), each outside its own wedge's pixels.
+inline void writeStrips(const render::WedgeCut& cut, const WriteTargets& targets,
+                        const std::vector<std::vector<KeptWrite>>& lists) {
+    const std::size_t n = cut.wedges.size();
+    std::vector<std::size_t> next(n, 0);
+    for (;;) {
+        std::size_t best = n;
+        std::uint64_t bestOrder = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (next[i] < lists[i].size() && (best == n || lists[i][next[i]].order < bestOrder)) {
+                best = i;
+                bestOrder = lists[i][next[i]].order;
+            }
+        }
+        if (best == n) {
+            return;
+        }
+        const render::WedgeTest& own = cut.wedges[best].test;
+        writeKept(targets, lists[best][next[best]++],
+                  [&own](std::int32_t x, std::int32_t y) { return !own.inCore(x, y); });
+    }
+}
+
+// Draws a traversal wedge by wedge on the drawing pool. k is the kernel record (with members
+// out, visited, inside and written); each wedge runs on its own copy, through
+// traverse(Kernel& copy, cutRun), which must hand every run it draws to cutRun(RowRun&) first and
+// skip it when that returns false. The strips follow, and the copies' counters are added to k.
+// Without wedges, traverse runs once on k itself.
+template <class Kernel, class Traverse>
+void drawWedges(Kernel& k, const render::WedgeCut& cut, const WriteTargets& targets,
+                Traverse&& traverse) {
+    if (cut.wedges.empty()) {
+        traverse(k, [](render::RowRun&) { return true; });
+        return;
+    }
+    const std::size_t n = cut.wedges.size();
+    KeptScratch& scratch = keptScratch();
+    std::vector<std::vector<KeptWrite>>& lists = scratch.lists;
+    lists.resize(n);
+    scratch.tiles.resize(n);
+    std::vector<Kernel> copies(n, k);
+    for (std::size_t i = 0; i < n; ++i) {
+        lists[i].clear();
+        scratch.tiles[i].clear();
+        copies[i].out = WedgeOutput{cut.wedges[i].test, &lists[i], &targets, &scratch.tiles[i]};
+        copies[i].visited = 0;
+        copies[i].inside = 0;
+        copies[i].written = 0;
+    }
+    platform::drawPool().run(static_cast<int>(n), [&](int i) {
+        const auto wedge = static_cast<std::size_t>(i);
+        traverse(copies[wedge],
+                 [&](render::RowRun& run) { return cut.cut(run, cut.wedges[wedge]); });
     });
+    writeStrips(cut, targets, lists);
+    for (std::size_t i = 0; i < n; ++i) {
+        k.visited += copies[i].visited;
+        k.inside += copies[i].inside;
+        k.written += copies[i].written;
+    }
 }
 
 // The kernels count in 64 bits; the statistics record holds int32 counters, clamped.

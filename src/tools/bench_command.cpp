@@ -10,6 +10,8 @@
 #include "app/app_view.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"
+#include "platform/worker_pool.h"
+#include "tools/camera_options.h"
 #include "tools/commands.h"
 
 namespace strata::tools {
@@ -19,6 +21,7 @@ struct BenchArgs {
     std::string input;
     int runs = 1;
     int frames = 0;
+    std::string threads;  // empty: every core
 };
 
 int runBench(const BenchArgs& args) {
@@ -30,7 +33,14 @@ int runBench(const BenchArgs& args) {
         std::fprintf(stderr, "strata bench: --frames wants 0..100000, got %d\n", args.frames);
         return 2;
     }
+    int threads = platform::defaultThreadCount();
+    if (!args.threads.empty() && !parseThreads(args.threads, threads)) {
+        std::fprintf(stderr, "strata bench: --threads wants a whole number 1..%d, got \"%s\"\n",
+                     kMaxThreads, args.threads.c_str());
+        return 2;
+    }
     app::AppView view;
+    view.drawThreads = threads;
     view.OnInitialUpdate();
     if (!view.OpenFile(args.input)) {
         std::fprintf(stderr, "strata bench: %s\n", view.statusNote.c_str());
@@ -67,6 +77,8 @@ void addBenchCommand(CLI::App& app, int& status) {
     command->add_option("--runs", args->runs, "run the benchmark N times (default 1)");
     command->add_option("--frames", args->frames,
                         "then time N ordinary frames of the same view and print the rate");
+    command->add_option("--threads", args->threads,
+                        "threads that draw (default: every core); the picture is the same");
     command->callback([args, &status] { status = runBench(*args); });
 }
 

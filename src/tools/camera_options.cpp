@@ -202,4 +202,17 @@ void TerminalProgress::finish() {
     }
 }
 
+bool parseThreads(const std::string& text, int& threads) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const int value = std::stoi(text);
+    if (value < 1 || value > kMaxThreads) {
+        return false;
+    }
+    threads = value;
+    return true;
+}
+
 }  // namespace strata::tools

@@ -97,4 +97,8 @@ class TerminalProgress {
     std::string lastLabel_;
 };
 
+// The drawing thread count of `strata render` and `strata bench`: a whole number 1..kMaxThreads,
+// nothing else. False when malformed or out of range.
+bool parseThreads(const std::string& text, int& threads);
+
 }  // namespace strata::tools

@@ -14,6 +14,7 @@
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
 #include "platform/clock.h"
+#include "platform/worker_pool.h"
 #include "render/camera_file.h"
 #include "render/camera_path.h"
 #include "render/inspection.h"
@@ -50,6 +51,7 @@ struct RenderArgs {
     bool lowerHalf = false;
     bool upperHalf = false;
     int frames = 0;
+    std::string threads;  // empty: every core
     bool stats = false;
     // Camera files, sequences and inspection.
     std::string cameraFile;
@@ -175,6 +177,13 @@ imageutil::RgbImage coverageImage(const std::vector<std::uint8_t>& mask,
 }
 
 int runRender(const RenderArgs& args) {
+    int threads = platform::defaultThreadCount();
+    if (!args.threads.empty() && !parseThreads(args.threads, threads)) {
+        std::fprintf(stderr, "strata render: --threads wants a whole number 1..%d, got \"%s\"\n",
+                     kMaxThreads, args.threads.c_str());
+        return 2;
+    }
+    platform::setDrawThreads(threads);
     std::int32_t width = 0;
     std::int32_t height = 0;
     if (!parseSize(args.size, width, height)) {
@@ -451,6 +460,8 @@ void addRenderCommand(CLI::App& app, int& status) {
     command->add_option("--frames", args->frames,
                         "repeat the draw N times and print the timing; with --orbit or --path "
                         "the number of pictures");
+    command->add_option("--threads", args->threads,
+                        "threads that draw (default: every core); the picture is the same");
     command->add_flag("--stats", args->stats, "print the counters of the draw");
     command->add_option("--compare", args->compare,
                         "PNG of the same size to compare with: prints psnr= and differing=");

@@ -26,7 +26,7 @@ namespace {
 
 // The items the menu resource marks as checked before any menu has opened; the first opening
 // replaces them with the view's fields.
-constexpr int kInitiallyChecked[] = {34002, 34003, 36000, 36001, 36004, 36005, 36006, 38000};
+constexpr int kInitiallyChecked[] = {34002, 34003, 34004, 36000, 36001, 36004, 36005, 36006, 38000};
 
 QString fromView(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

@@ -9,6 +9,7 @@
 #include "ldi/draw_common.h"
 #include "ldi/ldi_factory.h"
 #include "platform/debug_output.h"
+#include "platform/worker_pool.h"
 #include "render/output_view.h"
 
 namespace strata::app {
@@ -213,6 +214,14 @@ std::vector<Expectation> expectations() {
         {34002, "Use Single Precision", [](const AppView& v) { return v.useSinglePrecision; }, 0,
          true, nullptr, false},
         {34003, "Use Trunc", [](const AppView& v) { return v.useTrunc; }, 0, true, nullptr, false},
+        {34004, "Threads: All Cores", [](const AppView& v) { return v.drawThreads; }, 0, true,
+         nullptr, true},
+        {34005, "Threads: 1", [](const AppView& v) { return v.drawThreads; }, 1, true, nullptr,
+         true},
+        {34006, "Threads: 2", [](const AppView& v) { return v.drawThreads; }, 2, true, nullptr,
+         true},
+        {34007, "Threads: 4", [](const AppView& v) { return v.drawThreads; }, 4, true, nullptr,
+         true},
         {35000, "Orbit Behind", [](const AppView& v) { return v.orbitBehind; }, 1, false, nullptr,
          false},
         {35001, "Orbit In Front", [](const AppView& v) { return v.orbitBehind; }, 0, false, nullptr,
@@ -335,6 +344,18 @@ TEST(AppCommands, TogglesReturnAndGroupsAssignOneField) {
     v.OnCommand(39003);
     EXPECT_FALSE(v.horizonBackground);
     EXPECT_EQ(v.backgroundColor, 0x7F9FEFu);
+    // One thread count is checked at a time, and the frame draws on that many threads.
+    v.OnCommand(34005);
+    EXPECT_TRUE(v.IsChecked(34005));
+    EXPECT_FALSE(v.IsChecked(34004));
+    v.DrawFrame();
+    EXPECT_EQ(platform::drawThreads(), 1);
+    v.OnCommand(34006);
+    v.DrawFrame();
+    EXPECT_EQ(platform::drawThreads(), 2);
+    v.OnCommand(34004);
+    v.DrawFrame();
+    EXPECT_EQ(platform::drawThreads(), platform::defaultThreadCount());
     // Stereo check marks follow the one field.
     v.OnCommand(38001);
     EXPECT_FALSE(v.IsChecked(38000));

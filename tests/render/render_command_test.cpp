@@ -192,6 +192,36 @@ TEST_F(RenderCommand, RefusesBadInput) {
     EXPECT_NE(missing.out.find("missing.ldi"), std::string::npos) << missing.out;
 }
 
+TEST_F(RenderCommand, ThreadCountIsCheckedAndDoesNotChangeThePicture) {
+    for (const char* threads : {"0", "-1", "257", "abc", "2x", " 2", "1.5", "0x2", "+2"}) {
+        for (const char* command : {"render", "bench"}) {
+            const std::string target = std::string(command) == "render"
+                                           ? ldi("rt-qp") + " -o " + path("x.png")
+                                           : ldi("rt-qp");
+            const CommandResult r =
+                run(std::string(command) + " " + target + " --threads '" + threads + "'");
+            EXPECT_EQ(r.status, 2) << command << " " << threads << ": " << r.out;
+            EXPECT_EQ(r.out, "strata " + std::string(command) +
+                                 ": --threads wants a whole number 1..256, got \"" + threads +
+                                 "\"\n");
+        }
+    }
+    // Both ends of the range, and a moved camera whose epipole lies inside the grid.
+    for (const char* kind : {"rt-qp", "rt-cp", "rtff-mrqp", "quad"}) {
+        const std::string camera = " --pos 0.3,1.4,2.5 --dir -0.1,-0.45,-0.9 --size 96x96";
+        ASSERT_EQ(run("render " + ldi(kind) + camera + " --threads 1 -o " + path("t1.png")).status,
+                  0);
+        for (const char* threads : {"2", "256"}) {
+            const CommandResult r = run("render " + ldi(kind) + camera + " --threads " + threads +
+                                        " -o " + path("tn.png") + " --compare " + path("t1.png"));
+            ASSERT_EQ(r.status, 0) << r.out;
+            EXPECT_EQ(r.out.rfind("psnr=inf differing=0\n", 0), 0u) << kind << ": " << r.out;
+        }
+    }
+    const CommandResult bench = run("bench " + ldi("rt-qp") + " --threads 2 --frames 2");
+    EXPECT_EQ(bench.status, 0) << bench.out;
+}
+
 TEST_F(RenderCommand, PyramidsAndSetsSayWhichLevelAndMemberTheyDrew) {
     const struct {
         std::string arguments;
