@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 
 #include "geometry/depth.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
 #include "ldi/draw_support.h"
 #include "ldi/ldi_rt_cp.h"
+#include "ldi/sample_batch.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
 #include "render/inspection.h"
@@ -52,6 +54,9 @@ struct CpKernel {
     float ldiNear = 1.0f;  // the reference camera's near and far (false-colour sizes)
     float ldiFar = 2.0f;
     kernel::DepthGrey depthGrey;  // false-colour mode 2
+    // Scratch of the batched placement, one per draw.
+    kernel::SampleBatch* batch = nullptr;
+    struct CpSampleSide* side = nullptr;
     // Counters.
     std::int64_t visited = 0;
     std::int64_t written = 0;
@@ -82,9 +87,17 @@ inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float 
     }
 }
 
-// Draws one row run. CP keeps a running index into the pixels: the counts of the columns before
-// the run's first pixel are summed once, then each step adds (moving right) or subtracts (moving
-// left) one pixel's layer count.
+// What the writes need of a batched sample besides its place: its word and its layer counted
+// from the front.
+struct CpSampleSide {
+    std::uint32_t word[kernel::SampleBatch::kPadded];
+    std::int32_t fromFront[kernel::SampleBatch::kPadded];
+};
+
+// Draws one row run. The samples are gathered in drawing order into batches, placed a batch at
+// a time and written in that order. CP keeps a running index into the pixels: the counts of the
+// columns before the run's first pixel are summed once, then each step adds (moving right) or
+// subtracts (moving left) one pixel's layer count.
 template <bool kFalseColour, bool kSplat, bool kSoft>
 void drawRun(CpKernel& k, const render::RowRun& run) {
     Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
@@ -101,10 +114,6 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
     const float* const binFactor = k.binFactor;
     const Vector4 zc = k.zCol;
     const std::int32_t stride = k.target.stride;
-    const std::int32_t maxX = k.target.maxX;
-    const std::int32_t maxY = k.target.maxY;
-    const float guardX = k.target.guardX;
-    const float guardY = k.target.guardY;
     const float splatScale = k.splatScale;
     std::uint32_t* const frame = k.target.pixels;
     const bool useCorrection = k.useCorrection;
@@ -113,46 +122,27 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
     std::int64_t visited = 0;
     std::int64_t written = 0;
 
-    std::int32_t column = run.column;
-    for (std::int32_t i = 0; i < run.count; ++i, column += direction) {
-        const std::int32_t layers = counts[column];
-        if (direction < 0) {
-            b -= layers;
-        }
-        const std::uint32_t* px = pixels + b;
-        if (direction > 0) {
-            b += layers;
-        }
-        visited += layers;
-        // Layers are stored farthest first: layer `layers - 1` is the front one.
-        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
-        for (std::int32_t layer = span.first; layer < span.end; ++layer) {
-            const std::uint32_t word = px[layer];
-            const std::uint32_t code = word >> 24;
-            const float d = binValue[code];
-            const float w = p.w + zc.w * d;
-            const float x = zc.x * d + p.x;
-            const float y = zc.y * d + p.y;
-            // Behind the output eye (w <= 0), or outside the guard band that keeps every
-            // footprint, up to 7 x 7, inside the frame.
-            if (!(w > 0.0f) ||
-                !(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
+    kernel::SampleBatch& batch = *k.batch;
+    CpSampleSide& side = *k.side;
+    batch.count = 0;
+
+    // Places the gathered samples and writes them, in order.
+    const auto flush = [&] {
+        kernel::placeSamples(batch, zc, k.target);
+        for (int j = 0; j < batch.count; ++j) {
+            if (batch.placement[j] != kernel::Placement::inside) {
                 continue;
             }
-            // Exact division: the position must agree with the guard band test above.
-            const float inv = 1.0f / w;
-            const auto X = static_cast<std::int32_t>(platform::toInt(x * inv + 0.5f));
-            const auto Y = static_cast<std::int32_t>(platform::toInt(y * inv + 0.5f));
-            // Rounding can still put a position on the guard band's edge: never write there.
-            if (X < 3 || X > maxX || Y < 3 || Y > maxY) {
-                continue;
-            }
-            const float zOut = (zc.z * d + p.z) * inv;
+            const std::uint32_t word = side.word[j];
+            const std::int32_t X = batch.X[j];
+            const std::int32_t Y = batch.Y[j];
+            const float zOut = batch.zOut[j];
             float s = 0.9f;  // one pixel
             if constexpr (kSplat) {
                 // Reference eye depth over output eye depth (both negative), times S.
-                const float eye = kFalseColour ? geometry::perspectiveEye(d, k.ldiNear, k.ldiFar)
-                                               : binFactor[code];
+                const float eye = kFalseColour
+                                      ? geometry::perspectiveEye(batch.z[j], k.ldiNear, k.ldiFar)
+                                      : binFactor[word >> 24];
                 s = eye * zOut * splatScale;
                 if (useCorrection) {
                     s /= k.correction.at(X, Y);
@@ -169,7 +159,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                 continue;
             }
             const std::uint32_t colour =
-                kFalseColour ? cpFalseColour(k, word, zOut, s, layers - 1 - layer) : word;
+                kFalseColour ? cpFalseColour(k, word, zOut, s, side.fromFront[j]) : word;
             const std::intptr_t offset = static_cast<std::intptr_t>(Y) * stride + X;
             std::uint32_t* const at = frame + offset;
             int radius = 0;
@@ -187,11 +177,39 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             }
             ++written;
         }
+        batch.count = 0;
+    };
+
+    std::int32_t column = run.column;
+    for (std::int32_t i = 0; i < run.count; ++i, column += direction) {
+        const std::int32_t layers = counts[column];
+        if (direction < 0) {
+            b -= layers;
+        }
+        const std::uint32_t* px = pixels + b;
+        if (direction > 0) {
+            b += layers;
+        }
+        visited += layers;
+        // Layers are stored farthest first: layer `layers - 1` is the front one.
+        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
+        for (std::int32_t layer = span.first; layer < span.end; ++layer) {
+            if (batch.full()) {
+                flush();
+            }
+            const std::uint32_t word = px[layer];
+            const int slot = batch.add(p, binValue[word >> 24]);
+            side.word[slot] = word;
+            if constexpr (kFalseColour) {
+                side.fromFront[slot] = layers - 1 - layer;
+            }
+        }
         p.x += step.x;
         p.y += step.y;
         p.z += step.z;
         p.w += step.w;
     }
+    flush();
     k.visited += visited;
     k.written += written;
 }
@@ -244,6 +262,10 @@ LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     }
     CpKernel k = makeKernel(*this, frame);
     k.soft = kernel::softTarget(*this, frame);
+    const auto batch = std::make_unique<kernel::SampleBatch>();
+    const auto side = std::make_unique<CpSampleSide>();
+    k.batch = batch.get();
+    k.side = side.get();
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     const bool splat = options.useSplat != 0;
     // The uncovered mode shows the true picture (the frame marks the holes afterwards).

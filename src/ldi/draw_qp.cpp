@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 #include "geometry/depth.h"
 #include "geometry/normal_table.h"
@@ -15,6 +16,7 @@
 #include "ldi/draw_support.h"
 #include "ldi/ldi_rt_qp.h"
 #include "ldi/ldi_rt_quad.h"
+#include "ldi/sample_batch.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
 #include "render/inspection.h"
@@ -73,6 +75,9 @@ struct QpKernel {
     float invFar = 0.0f;
     float facing = 0.0f;
     kernel::SoftTarget soft;  // high-quality mode
+    // Scratch of the batched placement, one per draw.
+    kernel::SampleBatch* batch = nullptr;
+    struct QpSampleSide* side = nullptr;
     // Counters.
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -112,9 +117,19 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
 // The size path of a draw, fixed per draw so the row loop carries no test for it.
 enum class SizePath { single, table, accurate };
 
-// Draws one row run: startRow, then every layer of every pixel of the run. Everything the loop
-// reads is copied into locals first: the frame is written through a uint32_t pointer, which the
-// compiler must otherwise assume may change any 32-bit field of the kernel record.
+// What the writes need of a batched sample besides its place: its depth and colour words, its
+// layer counted from the front, and (accurate sizes only) its pixel's reference ray.
+struct QpSampleSide {
+    const std::uint32_t* px[kernel::SampleBatch::kPadded];
+    std::int32_t fromFront[kernel::SampleBatch::kPadded];
+    Vector3 rho[kernel::SampleBatch::kPadded];
+};
+
+// Draws one row run: startRow, then every layer of every pixel of the run. The samples are
+// gathered in drawing order into batches, placed a batch at a time and written in that order.
+// Everything the loop reads is copied into locals first: the frame is written through a
+// uint32_t pointer, which the compiler must otherwise assume may change any 32-bit field of the
+// kernel record.
 template <bool kFalseColour, SizePath kSize, bool kSoft>
 void drawRun(QpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
@@ -134,10 +149,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     const std::uint32_t* rowPixels = k.pixels + 2 * static_cast<std::intptr_t>(k.rowStart[readRow]);
     const Vector4 zc = k.zCol;
     const std::int32_t outW = k.outW;
-    const std::int32_t maxX = k.maxX;
-    const std::int32_t maxY = k.maxY;
-    const float guardX = k.guardX;
-    const float guardY = k.guardY;
+    const kernel::FrameTarget target{k.frame, outW, k.maxX, k.maxY, k.guardX, k.guardY};
     std::uint32_t* const frame = k.frame;
     float* const depth = k.depth;
     std::uint8_t* const coverage = k.coverage;
@@ -150,39 +162,25 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     std::int64_t visited = 0;
     std::int64_t inside = 0;
     std::int64_t written = 0;
+    kernel::SampleBatch& batch = *k.batch;
+    QpSampleSide& side = *k.side;
+    batch.count = 0;
 
-    for (std::int32_t i = 0; i < run.count; ++i, offsets += direction) {
-        const std::int32_t first = offsets[0];
-        const std::int32_t layers = static_cast<std::int32_t>(offsets[1]) - first;
-        const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
-        visited += layers > 0 ? layers : 0;
-        // Layers are stored farthest first: layer `layers - 1` is the front one.
-        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
-        px += 2 * static_cast<std::intptr_t>(span.first);
-        for (std::int32_t layer = span.first; layer < span.end; ++layer, px += 2) {
+    // Places the gathered samples and writes them, in order.
+    const auto flush = [&] {
+        kernel::placeSamples(batch, zc, target);
+        for (int j = 0; j < batch.count; ++j) {
+            if (batch.placement[j] != kernel::Placement::inside) {
+                continue;
+            }
+            const std::uint32_t* const px = side.px[j];
             const std::uint32_t q = px[1];
-            const float z = static_cast<float>(q & 0xFFFFFu) * geometry::kDepthCodeScale - 1.0f;
-            const float w = p.w + zc.w * z;
-            const float x = zc.x * z + p.x;
-            const float y = zc.y * z + p.y;
-            // Behind the output eye (w <= 0), or outside the guard band that keeps every
-            // footprint, up to 7 x 7, inside the frame.
-            if (!(w > 0.0f) ||
-                !(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
-                continue;
-            }
-            // Exact division: the position must agree with the guard band test above.
-            const float inv = 1.0f / w;
-            const float sx = x * inv;
-            const float sy = y * inv;
-            const auto X = static_cast<std::int32_t>(platform::toInt(sx + 0.5f));
-            const auto Y = static_cast<std::int32_t>(platform::toInt(sy + 0.5f));
-            // Rounding can still put a position on the guard band's edge: never write there.
-            if (X < 3 || X > maxX || Y < 3 || Y > maxY) {
-                continue;
-            }
+            const float sx = batch.sx[j];
+            const float sy = batch.sy[j];
+            const std::int32_t X = batch.X[j];
+            const std::int32_t Y = batch.Y[j];
+            const float zOut = batch.zOut[j];
             ++inside;
-            const float zOut = (zc.z * z + p.z) * inv;
 
             float s = 0.9f;  // one pixel
             bool haveFacing = false;
@@ -192,10 +190,11 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     // The accurate path reads the normal and class fields alone.
                     s = (q & 0x80000000u) != 0 ? 0.0f : -zOut * sizeTable[q >> 20];
                 } else {
+                    const Vector3& r = side.rho[j];
                     const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
-                    const float m = std::sqrt(rho.squaredLength() / omega.squaredLength());
+                    const float m = std::sqrt(r.squaredLength() / omega.squaredLength());
                     const Vector3& n = k.normals[(q >> 25) & 63u];
-                    const float fIn = dot(n, rho);
+                    const float fIn = dot(n, r);
                     facing = dot(n, omega);
                     haveFacing = true;
                     float ratio = std::sqrt(std::fabs(m * facing / fIn));
@@ -238,7 +237,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             const std::intptr_t at = static_cast<std::intptr_t>(Y) * outW + X;
             if constexpr (kFalseColour) {
                 k.facing = facing;
-                const std::uint32_t word = falseColour(k, px[0], q, zOut, s, layers - 1 - layer);
+                const std::uint32_t word = falseColour(k, px[0], q, zOut, s, side.fromFront[j]);
                 const int radius = render::footprintRadius(s);
                 if (radius == 1) {
                     render::writeFootprint3(frame + at, outW, word);
@@ -280,6 +279,30 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             }
             ++written;
         }
+        batch.count = 0;
+    };
+
+    for (std::int32_t i = 0; i < run.count; ++i, offsets += direction) {
+        const std::int32_t first = offsets[0];
+        const std::int32_t layers = static_cast<std::int32_t>(offsets[1]) - first;
+        const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
+        visited += layers > 0 ? layers : 0;
+        // Layers are stored farthest first: layer `layers - 1` is the front one.
+        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
+        px += 2 * static_cast<std::intptr_t>(span.first);
+        for (std::int32_t layer = span.first; layer < span.end; ++layer, px += 2) {
+            if (batch.full()) {
+                flush();
+            }
+            const int slot = batch.add(p, geometry::decodeDepth(px[1] & 0xFFFFFu));
+            side.px[slot] = px;
+            if constexpr (kFalseColour) {
+                side.fromFront[slot] = layers - 1 - layer;
+            }
+            if constexpr (kSize == SizePath::accurate) {
+                side.rho[slot] = rho;
+            }
+        }
         p.x += step.x;
         p.y += step.y;
         p.z += step.z;
@@ -288,6 +311,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             rho.add(rhoStep);
         }
     }
+    flush();
     k.facing = facing;
     k.visited += visited;
     k.inside += inside;
@@ -367,6 +391,10 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     }
     QpKernel k = makeKernel(*this, frame, depthBuffer);
     k.soft = kernel::softTarget(*this, frame);
+    const auto batch = std::make_unique<kernel::SampleBatch>();
+    const auto side = std::make_unique<QpSampleSide>();
+    k.batch = batch.get();
+    k.side = side.get();
 
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     for (int i = 0; i < passes.count; ++i) {

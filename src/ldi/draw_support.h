@@ -10,6 +10,7 @@
 #include "geometry/vector.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/ldi_base.h"
+#include "platform/fp_mode.h"
 #include "render/footprint.h"
 #include "render/soft_splat.h"
 #include "render/traversal.h"
@@ -99,6 +100,50 @@ inline FrameTarget frameTarget(imageutil::RgbImage& frame) {
             frame.height - 4,
             static_cast<float>(frame.width - 6),
             static_cast<float>(frame.height - 6)};
+}
+
+// Where a warped sample lands in the frame: its position (x / w, y / w), the pixel it rounds to
+// and its output depth zOut = -1/distance.
+struct SamplePlace {
+    float sx = 0.0f;
+    float sy = 0.0f;
+    float zOut = 0.0f;
+    std::int32_t X = 0;
+    std::int32_t Y = 0;
+};
+
+// What became of a sample: behind the output eye (w <= 0), outside the guard band (or rounded
+// onto its edge), or inside, with its place filled in.
+enum class Placement : std::int32_t { behind, outside, inside };
+
+// The incremental warp of one sample: p is the warped centre of its pixel at depth 0, zc the
+// warp's depth column, z the sample's normalised depth. Positions are converted with the
+// rounding mode in force. Every operation is a separate rounding (no fused multiply-add), so the
+// vector path of placeSamples gives the same bits.
+inline Placement placeSample(const geometry::Vector4& p, const geometry::Vector4& zc, float z,
+                             const FrameTarget& target, SamplePlace& out) {
+    const float w = p.w + zc.w * z;
+    if (!(w > 0.0f)) {
+        return Placement::behind;
+    }
+    const float x = zc.x * z + p.x;
+    const float y = zc.y * z + p.y;
+    // The guard band keeps every footprint, up to 7 x 7, inside the frame.
+    if (!(2.5f * w < x && x < target.guardX * w && 2.5f * w < y && y < target.guardY * w)) {
+        return Placement::outside;
+    }
+    // Exact division: the position must agree with the guard band test above.
+    const float inv = 1.0f / w;
+    out.sx = x * inv;
+    out.sy = y * inv;
+    out.X = static_cast<std::int32_t>(platform::toInt(out.sx + 0.5f));
+    out.Y = static_cast<std::int32_t>(platform::toInt(out.sy + 0.5f));
+    // Rounding can still put a position on the guard band's edge: never write there.
+    if (out.X < 3 || out.X > target.maxX || out.Y < 3 || out.Y > target.maxY) {
+        return Placement::outside;
+    }
+    out.zOut = (zc.z * z + p.z) * inv;
+    return Placement::inside;
 }
 
 // The stored layers [first, end) of a pixel of `layers` layers, stored farthest first, that a draw
