@@ -124,10 +124,11 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
 
     kernel::SampleBatch& batch = *k.batch;
     CpSampleSide& side = *k.side;
-    batch.count = 0;
+    int gathered = 0;
 
     // Places the gathered samples and writes them, in order.
-    const auto flush = [&] {
+    const auto flush = [&](int count) {
+        batch.count = count;
         kernel::placeSamples(batch, zc, k.target);
         for (int j = 0; j < batch.count; ++j) {
             if (batch.placement[j] != kernel::Placement::inside) {
@@ -177,7 +178,6 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             }
             ++written;
         }
-        batch.count = 0;
     };
 
     std::int32_t column = run.column;
@@ -194,22 +194,24 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
         // Layers are stored farthest first: layer `layers - 1` is the front one.
         const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
         for (std::int32_t layer = span.first; layer < span.end; ++layer) {
-            if (batch.full()) {
-                flush();
+            if (gathered == kernel::SampleBatch::kCapacity) {
+                flush(gathered);
+                gathered = 0;
             }
             const std::uint32_t word = px[layer];
-            const int slot = batch.add(p, binValue[word >> 24]);
-            side.word[slot] = word;
+            batch.set(gathered, p, binValue[word >> 24]);
+            side.word[gathered] = word;
             if constexpr (kFalseColour) {
-                side.fromFront[slot] = layers - 1 - layer;
+                side.fromFront[gathered] = layers - 1 - layer;
             }
+            ++gathered;
         }
         p.x += step.x;
         p.y += step.y;
         p.z += step.z;
         p.w += step.w;
     }
-    flush();
+    flush(gathered);
     k.visited += visited;
     k.written += written;
 }
@@ -230,7 +232,7 @@ CpKernel makeKernel(const LdiRtCp& ldi, imageutil::RgbImage& frame) {
     k.binValue = ldi.binValue.data();
     k.binFactor = ldi.binFactor.data();
     k.splatScale = warp.splatScale;
-    k.correction = kernel::depthCorrection(warp);
+    k.correction = kernel::depthCorrection(warp, frame.width, frame.height);
     k.useCorrection = o.useDepthCorrection != 0;
     k.mode = o.falseColorMode;
     k.ldiNear = ldi.header.view.near;

@@ -475,7 +475,7 @@ MrqpKernel makeKernel(LdiRtMrqp& ldi, imageutil::RgbImage& frame) {
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.sizeTable = warp.splatSize.entries.data();
-    k.correction = kernel::depthCorrection(warp);
+    k.correction = kernel::depthCorrection(warp, frame.width, frame.height);
     k.binValue = ldi.binValue.data();
     k.splatScale = warp.splatScale;
     k.useCorrection = o.useDepthCorrection != 0;

@@ -164,10 +164,11 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     std::int64_t written = 0;
     kernel::SampleBatch& batch = *k.batch;
     QpSampleSide& side = *k.side;
-    batch.count = 0;
+    int gathered = 0;
 
     // Places the gathered samples and writes them, in order.
-    const auto flush = [&] {
+    const auto flush = [&](int count) {
+        batch.count = count;
         kernel::placeSamples(batch, zc, target);
         for (int j = 0; j < batch.count; ++j) {
             if (batch.placement[j] != kernel::Placement::inside) {
@@ -279,7 +280,6 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             }
             ++written;
         }
-        batch.count = 0;
     };
 
     for (std::int32_t i = 0; i < run.count; ++i, offsets += direction) {
@@ -291,17 +291,19 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
         const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
         px += 2 * static_cast<std::intptr_t>(span.first);
         for (std::int32_t layer = span.first; layer < span.end; ++layer, px += 2) {
-            if (batch.full()) {
-                flush();
+            if (gathered == kernel::SampleBatch::kCapacity) {
+                flush(gathered);
+                gathered = 0;
             }
-            const int slot = batch.add(p, geometry::decodeDepth(px[1] & 0xFFFFFu));
-            side.px[slot] = px;
+            batch.set(gathered, p, geometry::decodeDepth(px[1] & 0xFFFFFu));
+            side.px[gathered] = px;
             if constexpr (kFalseColour) {
-                side.fromFront[slot] = layers - 1 - layer;
+                side.fromFront[gathered] = layers - 1 - layer;
             }
             if constexpr (kSize == SizePath::accurate) {
-                side.rho[slot] = rho;
+                side.rho[gathered] = rho;
             }
+            ++gathered;
         }
         p.x += step.x;
         p.y += step.y;
@@ -311,7 +313,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             rho.add(rhoStep);
         }
     }
-    flush();
+    flush(gathered);
     k.facing = facing;
     k.visited += visited;
     k.inside += inside;
@@ -338,7 +340,7 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.sizeTable = warp.splatSize.entries.data();
-    k.correction = kernel::depthCorrection(warp);
+    k.correction = kernel::depthCorrection(warp, frame.width, frame.height);
     k.binValue = ldi.binValue.data();
     k.splatScale = warp.splatScale;
     k.useCorrection = o.useDepthCorrection != 0;

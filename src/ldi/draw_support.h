@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "geometry/vector.h"
 #include "imageutil/rgb_image.h"
@@ -163,29 +164,38 @@ inline LayerSpan layersToDraw(std::int32_t layers, std::int32_t onlyLayer) {
 
 // The depth-correction divisor of an output pixel, from the quadrant table of the draw. Pixels
 // are counted in the frame buffer; the picture's centre is its window's. Positions in the margin
-// around the picture use the table's edge entries.
+// around the picture use the table's edge entries. The lookup is separable: each frame column
+// has its table column and each frame row its table row, worked out once per draw.
 struct DepthCorrection {
     const float* table = nullptr;
-    std::int32_t rowLength = 0;
-    std::int32_t halfW = 0;  // window x0 + (width >> 1), y0 + (height >> 1)
-    std::int32_t halfH = 0;
-    std::int32_t lastX = 0;  // the table's last column and row
-    std::int32_t lastY = 0;
+    std::vector<std::int32_t> column;     // table column of each frame column
+    std::vector<std::int32_t> rowOffset;  // first entry of the table row of each frame row
 
+    // Precondition: 0 <= x < frame width, 0 <= y < frame height.
     float at(std::int32_t x, std::int32_t y) const {
-        const std::int32_t dx = std::min(x < halfW ? halfW - x : x - halfW, lastX);
-        const std::int32_t dy = std::min(y < halfH ? halfH - y : y - halfH, lastY);
-        return table[dy * rowLength + dx];
+        return table[rowOffset[static_cast<std::size_t>(y)] + column[static_cast<std::size_t>(x)]];
     }
 };
 
-inline DepthCorrection depthCorrection(const render::WarpState& warp) {
-    return {warp.depthCorrection.entries.data(),
-            warp.depthCorrection.rowLength,
-            warp.window.x0 + (warp.outWidth >> 1),
-            warp.window.y0 + (warp.outHeight >> 1),
-            std::max(warp.depthCorrection.rowLength - 1, 0),
-            std::max(warp.depthCorrection.rowCount - 1, 0)};
+inline DepthCorrection depthCorrection(const render::WarpState& warp, std::int32_t frameWidth,
+                                       std::int32_t frameHeight) {
+    const render::DepthCorrectionTable& t = warp.depthCorrection;
+    const std::int32_t halfW = warp.window.x0 + (warp.outWidth >> 1);
+    const std::int32_t halfH = warp.window.y0 + (warp.outHeight >> 1);
+    const std::int32_t lastX = std::max(t.rowLength - 1, 0);
+    const std::int32_t lastY = std::max(t.rowCount - 1, 0);
+    DepthCorrection c;
+    c.table = t.entries.data();
+    c.column.resize(static_cast<std::size_t>(std::max(frameWidth, 0)));
+    for (std::int32_t x = 0; x < frameWidth; ++x) {
+        c.column[static_cast<std::size_t>(x)] = std::min(x < halfW ? halfW - x : x - halfW, lastX);
+    }
+    c.rowOffset.resize(static_cast<std::size_t>(std::max(frameHeight, 0)));
+    for (std::int32_t y = 0; y < frameHeight; ++y) {
+        c.rowOffset[static_cast<std::size_t>(y)] =
+            std::min(y < halfH ? halfH - y : y - halfH, lastY) * t.rowLength;
+    }
+    return c;
 }
 
 // The high-quality mode of a draw: soft footprints into the frame function's buffer instead of

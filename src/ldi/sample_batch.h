@@ -32,17 +32,14 @@ struct SampleBatch {
     alignas(32) Placement placement[kPadded];
     int count = 0;
 
-    bool full() const { return count == kCapacity; }
-
-    // Appends a sample of depth z in the pixel whose warped centre is p; returns its slot.
-    int add(const geometry::Vector4& p, float depth) {
-        const int i = count++;
+    // Sets slot i to a sample of depth `depth` in the pixel whose warped centre is p. Kernels
+    // count their slots in a local and store count before placing.
+    void set(int i, const geometry::Vector4& p, float depth) {
         px[i] = p.x;
         py[i] = p.y;
         pz[i] = p.z;
         pw[i] = p.w;
         z[i] = depth;
-        return i;
     }
 
     // The place of slot i, as placeSample gives it.

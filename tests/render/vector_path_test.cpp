@@ -121,16 +121,16 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
                         break;
                     case 2:  // a position exactly halfway between pixels
                         p = {10.5f, 6.5f, -0.5f, 1.0f};
-                        batch->add(p, 0.0f);
+                        batch->set(batch->count++, p, 0.0f);
                         continue;
                     case 3:  // a rounding edge: X lands on 3 or maxX
                         p = {2.5001f + static_cast<float>(round % 2) * 31.0f, 10.0f, -0.5f, 1.0f};
-                        batch->add(p, 0.0f);
+                        batch->set(batch->count++, p, 0.0f);
                         continue;
                     default:
                         break;
                 }
-                batch->add(p, z);
+                batch->set(batch->count++, p, z);
             }
             *vector = *batch;
             ldi::kernel::placeSamplesScalar(*batch, zc, t);
