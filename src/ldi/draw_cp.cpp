@@ -130,7 +130,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
     const auto flush = [&](int count) {
         batch.count = count;
         kernel::placeSamples(batch, zc, k.target);
-        for (int j = 0; j < batch.count; ++j) {
+        for (int j = 0; j < count; ++j) {
             if (batch.placement[j] != kernel::Placement::inside) {
                 continue;
             }
@@ -153,15 +153,15 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                 // No normals: neither backface culling nor a measured slope.
                 k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut);
                 if (coverage != nullptr) {
-                    render::markCoverage(coverage + static_cast<std::intptr_t>(Y) * stride + X,
-                                         stride, render::footprintRadius(s));
+                    render::markCoverage(coverage + batch.offset[j], stride,
+                                         render::footprintRadius(s));
                 }
                 ++written;
                 continue;
             }
             const std::uint32_t colour =
                 kFalseColour ? cpFalseColour(k, word, zOut, s, side.fromFront[j]) : word;
-            const std::intptr_t offset = static_cast<std::intptr_t>(Y) * stride + X;
+            const std::intptr_t offset = batch.offset[j];
             std::uint32_t* const at = frame + offset;
             int radius = 0;
             if (!kSplat || s < kOnePixel) {

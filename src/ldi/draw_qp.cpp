@@ -170,7 +170,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     const auto flush = [&](int count) {
         batch.count = count;
         kernel::placeSamples(batch, zc, target);
-        for (int j = 0; j < batch.count; ++j) {
+        for (int j = 0; j < count; ++j) {
             if (batch.placement[j] != kernel::Placement::inside) {
                 continue;
             }
@@ -219,7 +219,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 }
                 k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut);
                 if (coverage != nullptr) {
-                    render::markCoverage(coverage + static_cast<std::intptr_t>(Y) * outW + X, outW,
+                    render::markCoverage(coverage + batch.offset[j], outW,
                                          render::footprintRadius(s));
                 }
                 ++written;
@@ -235,7 +235,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 }
             }
 
-            const std::intptr_t at = static_cast<std::intptr_t>(Y) * outW + X;
+            const std::intptr_t at = batch.offset[j];
             if constexpr (kFalseColour) {
                 k.facing = facing;
                 const std::uint32_t word = falseColour(k, px[0], q, zOut, s, side.fromFront[j]);

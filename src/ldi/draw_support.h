@@ -103,14 +103,15 @@ inline FrameTarget frameTarget(imageutil::RgbImage& frame) {
             static_cast<float>(frame.height - 6)};
 }
 
-// Where a warped sample lands in the frame: its position (x / w, y / w), the pixel it rounds to
-// and its output depth zOut = -1/distance.
+// Where a warped sample lands in the frame: its position (x / w, y / w), the pixel it rounds to,
+// that pixel's word in the frame (Y stride + X) and its output depth zOut = -1/distance.
 struct SamplePlace {
     float sx = 0.0f;
     float sy = 0.0f;
     float zOut = 0.0f;
     std::int32_t X = 0;
     std::int32_t Y = 0;
+    std::int32_t offset = 0;
 };
 
 // What became of a sample: behind the output eye (w <= 0), outside the guard band (or rounded
@@ -143,6 +144,7 @@ inline Placement placeSample(const geometry::Vector4& p, const geometry::Vector4
     if (out.X < 3 || out.X > target.maxX || out.Y < 3 || out.Y > target.maxY) {
         return Placement::outside;
     }
+    out.offset = out.Y * target.stride + out.X;
     out.zOut = (zc.z * z + p.z) * inv;
     return Placement::inside;
 }

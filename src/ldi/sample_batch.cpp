@@ -45,6 +45,7 @@ void placeSamplesScalar(SampleBatch& batch, const geometry::Vector4& zc,
         batch.zOut[i] = place.zOut;
         batch.X[i] = place.X;
         batch.Y[i] = place.Y;
+        batch.offset[i] = place.offset;
     }
 }
 

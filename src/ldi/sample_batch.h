@@ -29,6 +29,7 @@ struct SampleBatch {
     alignas(32) float zOut[kPadded];
     alignas(32) std::int32_t X[kPadded];
     alignas(32) std::int32_t Y[kPadded];
+    alignas(32) std::int32_t offset[kPadded];
     alignas(32) Placement placement[kPadded];
     int count = 0;
 
@@ -43,7 +44,7 @@ struct SampleBatch {
     }
 
     // The place of slot i, as placeSample gives it.
-    SamplePlace place(int i) const { return {sx[i], sy[i], zOut[i], X[i], Y[i]}; }
+    SamplePlace place(int i) const { return {sx[i], sy[i], zOut[i], X[i], Y[i], offset[i]}; }
 };
 
 // Places samples 0 .. count - 1 of the batch (placeSample for each), with the vector unit in

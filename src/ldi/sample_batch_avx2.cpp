@@ -21,6 +21,7 @@ void placeSamplesAvx2(SampleBatch& batch, const geometry::Vector4& zc, const Fra
     const __m256i low = _mm256_set1_epi32(3);
     const __m256i maxX = _mm256_set1_epi32(target.maxX);
     const __m256i maxY = _mm256_set1_epi32(target.maxY);
+    const __m256i stride = _mm256_set1_epi32(target.stride);
     const __m256i outside = _mm256_set1_epi32(static_cast<std::int32_t>(Placement::outside));
     const __m256i inside = _mm256_set1_epi32(static_cast<std::int32_t>(Placement::inside));
 
@@ -56,6 +57,8 @@ void placeSamplesAvx2(SampleBatch& batch, const geometry::Vector4& zc, const Fra
         _mm256_store_ps(batch.zOut + i, zOut);
         _mm256_store_si256(reinterpret_cast<__m256i*>(batch.X + i), X);
         _mm256_store_si256(reinterpret_cast<__m256i*>(batch.Y + i), Y);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(batch.offset + i),
+                           _mm256_add_epi32(_mm256_mullo_epi32(Y, stride), X));
         _mm256_store_si256(reinterpret_cast<__m256i*>(batch.placement + i), placement);
     }
 }

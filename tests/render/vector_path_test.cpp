@@ -85,6 +85,7 @@ TEST(VectorPath, ScalarPlacementKeepsTheGuardBandStrict) {
         ASSERT_EQ(placement, Placement::inside);
         EXPECT_EQ(place.X, expectedX);
         EXPECT_EQ(place.Y, 10);
+        EXPECT_EQ(place.offset, 10 * 40 + expectedX);
         EXPECT_FLOAT_EQ(place.sy, 10.0f);
         EXPECT_FLOAT_EQ(place.zOut, -0.25f);
     }
@@ -142,6 +143,7 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
                 }
                 ASSERT_EQ(vector->X[i], batch->X[i]) << "sample " << i;
                 ASSERT_EQ(vector->Y[i], batch->Y[i]) << "sample " << i;
+                ASSERT_EQ(vector->offset[i], batch->offset[i]) << "sample " << i;
                 ASSERT_EQ(bits(vector->sx[i]), bits(batch->sx[i])) << "sample " << i;
                 ASSERT_EQ(bits(vector->sy[i]), bits(batch->sy[i])) << "sample " << i;
                 ASSERT_EQ(bits(vector->zOut[i]), bits(batch->zOut[i])) << "sample " << i;
