@@ -309,7 +309,8 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
         p.y += step.y;
         p.z += step.z;
         p.w += step.w;
-        if (!fixedRefRay) {
+        // Only the accurate sizes read the reference ray.
+        if (kSize == SizePath::accurate && !fixedRefRay) {
             rho.add(rhoStep);
         }
     }
