@@ -3,6 +3,7 @@
 // in both rounding modes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -17,8 +18,10 @@
 #include "ldi/draw_common.h"
 #include "ldi/sample_batch.h"
 #include "platform/fp_mode.h"
+#include "render/depth_correction_table.h"
 #include "render/output_view.h"
 #include "render/synthetic_ldi.h"
+#include "render/warp_state.h"
 
 namespace strata::render {
 namespace {
@@ -114,20 +117,31 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
             const int count = SampleBatch::kCapacity - (round % 9);
             for (int i = 0; i < count; ++i) {
                 const float w = next() * 4.0f - 0.5f;
-                const float z = next() * 2.0f - 1.0f;
+                float z = next() * 2.0f - 1.0f;
                 geometry::Vector4 p{next() * 40.0f * w, next() * 30.0f * w, -next(), w};
-                switch (i % 5) {
-                    case 1:  // the sample exactly on a guard band edge
-                        p.x = (round % 2 == 0 ? 2.5f : 34.0f) * (p.w + zc.w * z) - zc.x * z;
+                switch (i % 7) {
+                    case 1:  // x exactly on a guard band edge
+                        p.w = w + 0.6f;
+                        p.x = (round % 2 == 0 ? 2.5f : 34.0f) * p.w;
+                        z = 0.0f;
                         break;
                     case 2:  // a position exactly halfway between pixels
                         p = {10.5f, 6.5f, -0.5f, 1.0f};
-                        batch->set(batch->count++, p, 0.0f);
-                        continue;
-                    case 3:  // a rounding edge: X lands on 3 or maxX
-                        p = {2.5001f + static_cast<float>(round % 2) * 31.0f, 10.0f, -0.5f, 1.0f};
-                        batch->set(batch->count++, p, 0.0f);
-                        continue;
+                        z = 0.0f;
+                        break;
+                    case 3:  // X rounds to 3, the first column that may be written
+                        p = {2.5001f, 10.0f, -0.5f, 1.0f};
+                        z = 0.0f;
+                        break;
+                    case 4:  // y exactly on a guard band edge
+                        p.w = w + 0.6f;
+                        p.y = (round % 2 == 0 ? 2.5f : 24.0f) * p.w;
+                        z = 0.0f;
+                        break;
+                    case 5:  // w exactly 0
+                        p = {10.0f, 10.0f, -0.5f, 0.0f};
+                        z = 0.0f;
+                        break;
                     default:
                         break;
                 }
@@ -150,6 +164,37 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
             }
         }
         std::fesetround(saved);
+    }
+}
+
+// The per-column and per-row lookup of the depth correction against the table's own index, for
+// pictures of even and odd sizes inside a frame with a margin: the margin repeats the edge.
+TEST(VectorPath, DepthCorrectionLookupMatchesTheTable) {
+    for (const auto& [width, height] : {std::pair{16, 10}, {15, 9}, {1, 1}}) {
+        const std::int32_t margin = 5;
+        WarpState warp;
+        warp.outWidth = width;
+        warp.outHeight = height;
+        warp.window = {margin, margin, width, height};
+        warp.depthCorrection.update(width, height, 0.1f, 0.15f, 1.0f);
+        const DepthCorrectionTable& table = warp.depthCorrection;
+        const std::int32_t frameWidth = width + 2 * margin;
+        const std::int32_t frameHeight = height + 2 * margin;
+        const ldi::kernel::DepthCorrection c =
+            ldi::kernel::depthCorrection(warp, frameWidth, frameHeight);
+        for (std::int32_t y = 0; y < frameHeight; ++y) {
+            for (std::int32_t x = 0; x < frameWidth; ++x) {
+                // The nearest picture pixel, then its entry (an even side's column 0 has none:
+                // it takes the entry of column 1, the same distance from the centre rounded in).
+                std::int32_t px = std::clamp(x - margin, 0, width - 1);
+                std::int32_t py = std::clamp(y - margin, 0, height - 1);
+                px += (width % 2 == 0 && px == 0) ? 1 : 0;
+                py += (height % 2 == 0 && py == 0) ? 1 : 0;
+                ASSERT_TRUE(table.covers(px, py)) << x << "," << y;
+                ASSERT_EQ(c.at(x, y), table.entries[table.indexOf(px, py)])
+                    << width << "x" << height << " at " << x << "," << y;
+            }
+        }
     }
 }
 
