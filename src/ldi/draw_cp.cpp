@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <memory>
 
 #include "geometry/depth.h"
 #include "imageutil/rgb_image.h"
@@ -54,9 +53,6 @@ struct CpKernel {
     float ldiNear = 1.0f;  // the reference camera's near and far (false-colour sizes)
     float ldiFar = 2.0f;
     kernel::DepthGrey depthGrey;  // false-colour mode 2
-    // Scratch of the batched placement, one per draw.
-    kernel::SampleBatch* batch = nullptr;
-    struct CpSampleSide* side = nullptr;
     // Counters.
     std::int64_t visited = 0;
     std::int64_t written = 0;
@@ -122,8 +118,9 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
     std::int64_t visited = 0;
     std::int64_t written = 0;
 
-    kernel::SampleBatch& batch = *k.batch;
-    CpSampleSide& side = *k.side;
+    // The batch lives on the stack of the run: runs drawn at the same time never share one.
+    kernel::SampleBatch batch;
+    CpSampleSide side;
     int gathered = 0;
 
     // Places the gathered samples and writes them, in order.
@@ -264,10 +261,6 @@ LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     }
     CpKernel k = makeKernel(*this, frame);
     k.soft = kernel::softTarget(*this, frame);
-    const auto batch = std::make_unique<kernel::SampleBatch>();
-    const auto side = std::make_unique<CpSampleSide>();
-    k.batch = batch.get();
-    k.side = side.get();
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     const bool splat = options.useSplat != 0;
     // The uncovered mode shows the true picture (the frame marks the holes afterwards).

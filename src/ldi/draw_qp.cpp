@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
 #include "geometry/depth.h"
 #include "geometry/normal_table.h"
@@ -75,9 +74,6 @@ struct QpKernel {
     float invFar = 0.0f;
     float facing = 0.0f;
     kernel::SoftTarget soft;  // high-quality mode
-    // Scratch of the batched placement, one per draw.
-    kernel::SampleBatch* batch = nullptr;
-    struct QpSampleSide* side = nullptr;
     // Counters.
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -122,7 +118,9 @@ enum class SizePath { single, table, accurate };
 struct QpSampleSide {
     const std::uint32_t* px[kernel::SampleBatch::kPadded];
     std::int32_t fromFront[kernel::SampleBatch::kPadded];
-    Vector3 rho[kernel::SampleBatch::kPadded];
+    float rhoX[kernel::SampleBatch::kPadded];  // plain floats: nothing to construct per run
+    float rhoY[kernel::SampleBatch::kPadded];
+    float rhoZ[kernel::SampleBatch::kPadded];
 };
 
 // Draws one row run: startRow, then every layer of every pixel of the run. The samples are
@@ -162,8 +160,9 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     std::int64_t visited = 0;
     std::int64_t inside = 0;
     std::int64_t written = 0;
-    kernel::SampleBatch& batch = *k.batch;
-    QpSampleSide& side = *k.side;
+    // The batch lives on the stack of the run: runs drawn at the same time never share one.
+    kernel::SampleBatch batch;
+    QpSampleSide side;
     int gathered = 0;
 
     // Places the gathered samples and writes them, in order.
@@ -191,7 +190,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     // The accurate path reads the normal and class fields alone.
                     s = (q & 0x80000000u) != 0 ? 0.0f : -zOut * sizeTable[q >> 20];
                 } else {
-                    const Vector3& r = side.rho[j];
+                    const Vector3 r{side.rhoX[j], side.rhoY[j], side.rhoZ[j]};
                     const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
                     const float m = std::sqrt(r.squaredLength() / omega.squaredLength());
                     const Vector3& n = k.normals[(q >> 25) & 63u];
@@ -301,7 +300,9 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 side.fromFront[gathered] = layers - 1 - layer;
             }
             if constexpr (kSize == SizePath::accurate) {
-                side.rho[gathered] = rho;
+                side.rhoX[gathered] = rho.x;
+                side.rhoY[gathered] = rho.y;
+                side.rhoZ[gathered] = rho.z;
             }
             ++gathered;
         }
@@ -394,10 +395,6 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     }
     QpKernel k = makeKernel(*this, frame, depthBuffer);
     k.soft = kernel::softTarget(*this, frame);
-    const auto batch = std::make_unique<kernel::SampleBatch>();
-    const auto side = std::make_unique<QpSampleSide>();
-    k.batch = batch.get();
-    k.side = side.get();
 
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     for (int i = 0; i < passes.count; ++i) {
