@@ -168,7 +168,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     // Places the gathered samples and writes them, in order.
     const auto flush = [&](int count) {
         batch.count = count;
-        kernel::placeSamples(batch, zc, target);
+        kernel::placeDepthWords(batch, zc, target);
         for (int j = 0; j < count; ++j) {
             if (batch.placement[j] != kernel::Placement::inside) {
                 continue;
@@ -294,7 +294,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 flush(gathered);
                 gathered = 0;
             }
-            batch.set(gathered, p, geometry::decodeDepth(px[1] & 0xFFFFFu));
+            batch.setWord(gathered, p, px[1]);
             side.px[gathered] = px;
             if constexpr (kFalseColour) {
                 side.fromFront[gathered] = layers - 1 - layer;

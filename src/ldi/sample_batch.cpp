@@ -1,5 +1,7 @@
 #include "ldi/sample_batch.h"
 
+#include "geometry/depth.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +10,8 @@ namespace strata::ldi::kernel {
 
 #if defined(__x86_64__) || defined(__i386__)
 void placeSamplesAvx2(SampleBatch& batch, const geometry::Vector4& zc, const FrameTarget& target);
+void placeDepthWordsAvx2(SampleBatch& batch, const geometry::Vector4& zc,
+                         const FrameTarget& target);
 #endif
 
 namespace {
@@ -57,6 +61,24 @@ void placeSamples(SampleBatch& batch, const geometry::Vector4& zc, const FrameTa
     }
 #endif
     placeSamplesScalar(batch, zc, target);
+}
+
+void placeDepthWordsScalar(SampleBatch& batch, const geometry::Vector4& zc,
+                           const FrameTarget& target) {
+    for (int i = 0; i < batch.count; ++i) {
+        batch.z[i] = geometry::decodeDepth(batch.word[i] & 0xFFFFFu);
+    }
+    placeSamplesScalar(batch, zc, target);
+}
+
+void placeDepthWords(SampleBatch& batch, const geometry::Vector4& zc, const FrameTarget& target) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (vectorFlag().load(std::memory_order_relaxed)) {
+        placeDepthWordsAvx2(batch, zc, target);
+        return;
+    }
+#endif
+    placeDepthWordsScalar(batch, zc, target);
 }
 
 bool vectorUnitsInUse() {

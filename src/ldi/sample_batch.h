@@ -24,6 +24,7 @@ struct SampleBatch {
     alignas(32) float pz[kPadded];
     alignas(32) float pw[kPadded];
     alignas(32) float z[kPadded];
+    alignas(32) std::uint32_t word[kPadded];  // depth words, for placeDepthWords
     alignas(32) float sx[kPadded];
     alignas(32) float sy[kPadded];
     alignas(32) float zOut[kPadded];
@@ -36,11 +37,19 @@ struct SampleBatch {
     // Sets slot i to a sample of depth `depth` in the pixel whose warped centre is p. Kernels
     // count their slots in a local and store count before placing.
     void set(int i, const geometry::Vector4& p, float depth) {
+        setCentre(i, p);
+        z[i] = depth;
+    }
+    // The same with the sample's depth word, for placeDepthWords.
+    void setWord(int i, const geometry::Vector4& p, std::uint32_t depthWord) {
+        setCentre(i, p);
+        word[i] = depthWord;
+    }
+    void setCentre(int i, const geometry::Vector4& p) {
         px[i] = p.x;
         py[i] = p.y;
         pz[i] = p.z;
         pw[i] = p.w;
-        z[i] = depth;
     }
 
     // The place of slot i, as placeSample gives it.
@@ -51,8 +60,14 @@ struct SampleBatch {
 // use. Positions are converted with the rounding mode in force.
 void placeSamples(SampleBatch& batch, const geometry::Vector4& zc, const FrameTarget& target);
 
-// The scalar loop, always available: the reference for the vector path.
+// The same for samples given by depth word instead of depth: z = the decoded 20-bit depth code
+// of word (geometry::decodeDepth), then placeSamples.
+void placeDepthWords(SampleBatch& batch, const geometry::Vector4& zc, const FrameTarget& target);
+
+// The scalar loops, always available: the reference for the vector path.
 void placeSamplesScalar(SampleBatch& batch, const geometry::Vector4& zc, const FrameTarget& target);
+void placeDepthWordsScalar(SampleBatch& batch, const geometry::Vector4& zc,
+                           const FrameTarget& target);
 
 // Whether placeSamples uses AVX2: true when the processor has it, unless the environment
 // variable STRATA_SCALAR is set to 1 at the first call or useVectorUnits(false) was called.

@@ -2,6 +2,7 @@
 // a multiply and an add, so every lane rounds exactly as placeSample does.
 #include <immintrin.h>
 
+#include "geometry/depth.h"
 #include "ldi/sample_batch.h"
 
 namespace strata::ldi::kernel {
@@ -61,6 +62,22 @@ void placeSamplesAvx2(SampleBatch& batch, const geometry::Vector4& zc, const Fra
                            _mm256_add_epi32(_mm256_mullo_epi32(Y, stride), X));
         _mm256_store_si256(reinterpret_cast<__m256i*>(batch.placement + i), placement);
     }
+}
+
+void placeDepthWordsAvx2(SampleBatch& batch, const geometry::Vector4& zc,
+                         const FrameTarget& target) {
+    // Codes below 2^20 convert to float exactly; the product and the difference round as in
+    // geometry::decodeDepth.
+    const __m256i codeMask = _mm256_set1_epi32(0xFFFFF);
+    const __m256 scale = _mm256_set1_ps(geometry::kDepthCodeScale);
+    const __m256 one = _mm256_set1_ps(1.0f);
+    for (int i = 0; i < batch.count; i += 8) {
+        const __m256i code = _mm256_and_si256(
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(batch.word + i)), codeMask);
+        _mm256_store_ps(batch.z + i,
+                        _mm256_sub_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(code), scale), one));
+    }
+    placeSamplesAvx2(batch, zc, target);
 }
 
 }  // namespace strata::ldi::kernel

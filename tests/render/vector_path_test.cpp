@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/depth.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
 #include "ldi/sample_batch.h"
@@ -164,6 +165,37 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
             }
         }
         std::fesetround(saved);
+    }
+}
+
+// Depth words decoded and placed both ways: every 20-bit code (and the bits above it, which the
+// decoding ignores) gives the same depth and place.
+TEST(VectorPath, DepthWordsDecodeAsTheScalarPath) {
+    if (!haveVectorUnits()) {
+        GTEST_SKIP() << "no AVX2 on this processor";
+    }
+    const ldi::kernel::FrameTarget t = smallTarget();
+    const geometry::Vector4 zc{-20.0f, 10.0f, -0.9f, -0.5f};
+    auto batch = std::make_unique<SampleBatch>();
+    auto vector = std::make_unique<SampleBatch>();
+    for (std::uint32_t first = 0; first < 0x100000u; first += SampleBatch::kCapacity * 97u) {
+        batch->count = 0;
+        for (int i = 0; i < SampleBatch::kCapacity - 3; ++i) {
+            const std::uint32_t code = (first + static_cast<std::uint32_t>(i) * 97u) & 0xFFFFFu;
+            batch->setWord(batch->count++, {20.0f, 13.0f, 0.1f, 1.0f}, code | (code << 20));
+        }
+        *vector = *batch;
+        ldi::kernel::placeDepthWordsScalar(*batch, zc, t);
+        ldi::kernel::placeDepthWords(*vector, zc, t);
+        for (int i = 0; i < batch->count; ++i) {
+            ASSERT_EQ(bits(vector->z[i]), bits(batch->z[i])) << "word " << batch->word[i];
+            ASSERT_EQ(bits(batch->z[i]), bits(geometry::decodeDepth(batch->word[i] & 0xFFFFFu)));
+            ASSERT_EQ(vector->placement[i], batch->placement[i]) << "word " << batch->word[i];
+            if (batch->placement[i] == Placement::inside) {
+                ASSERT_EQ(vector->offset[i], batch->offset[i]) << "word " << batch->word[i];
+                ASSERT_EQ(bits(vector->zOut[i]), bits(batch->zOut[i])) << "word " << batch->word[i];
+            }
+        }
     }
 }
 
