@@ -1,8 +1,9 @@
-// Depth samples per second of the QP, CP and MRQP warp kernels on one and two threads: true colour
-// with splatting off and on, false colour and high-quality splats, into 350 x 350 and 1024 x
-// 1024 frames. The LDIs are synthetic and hold the same samples: 512 x 512 pixels of up to three
-// layers (a wall, a slanted floor band and a box in front; MRQP with full masks), seen from a
-// camera moved sideways and forward of the reference camera.
+// Depth samples per second of the QP, CP and MRQP warp kernels on one and two threads: true
+// colour with splatting off and on, false colour and high-quality splats, into 350 x 350 and 1024 x
+// 1024 frames, and QP frames per second at 1920 x 1080 from a 1024 x 1024 LDI. The LDIs are
+// synthetic and hold the same samples: 512 x 512 pixels of up to three layers (a wall, a slanted
+// floor band and a box in front; MRQP with full masks), seen from a camera moved sideways and
+// forward of the reference camera.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -78,16 +79,22 @@ ldi::LdiRtMrqp& benchMrqp() {
     return *ldi;
 }
 
-// Draws repeatedly and reports depth samples per second. Args: output size, variant (0 splat
-// off, 1 splat on, 2 false colour, 3 high-quality splats), drawing threads.
-void drawBench(benchmark::State& state, ldi::LdiBase& ldi) {
-    const auto size = static_cast<std::int32_t>(state.range(0));
-    const auto variant = state.range(1);
-    platform::setDrawThreads(static_cast<int>(state.range(2)));
+// The bench scene on a 1024 x 1024 grid: every sample of the 512 x 512 LDI in a 2 x 2 block.
+ldi::LdiRtQp& largeLdi() {
+    static std::unique_ptr<ldi::LdiRtQp> ldi = render::testing::makeSyntheticQp(
+        benchCamera(), 2 * kSide, 2 * kSide,
+        [](int r, int c, auto& out) { benchSamples(r / 2, c / 2, out); });
+    return *ldi;
+}
+
+// Draws repeatedly into a width x height frame and reports depth samples and frames per second.
+// Variant: 0 splat off, 1 splat on, 2 false colour, 3 high-quality splats.
+void drawBench(benchmark::State& state, ldi::LdiBase& ldi, std::int32_t width, std::int32_t height,
+               std::int64_t variant) {
     const render::OutputView view =
         render::makeOutputView({0.6f, 0.3f, -0.5f}, geometry::normalized({-0.05f, -0.02f, -1.0f}),
-                               {0.0f, 1.0f, 0.0f}, render::kDefaultFov, size, size);
-    imageutil::RgbImage frame = imageutil::RgbImage::createOwned(size, size);
+                               {0.0f, 1.0f, 0.0f}, render::kDefaultFov, width, height);
+    imageutil::RgbImage frame = imageutil::RgbImage::createOwned(width, height);
     ldi::FrameSettings settings;  // the viewer's defaults: splat, depth correction, table sizes
     settings.useSplat = variant != 0;
     settings.useFalseColor = variant == 2;
@@ -102,6 +109,15 @@ void drawBench(benchmark::State& state, ldi::LdiBase& ldi) {
     state.SetItemsProcessed(samples);
     state.counters["samples_per_s"] =
         benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Args: output side, variant, drawing threads.
+void drawBench(benchmark::State& state, ldi::LdiBase& ldi) {
+    const auto size = static_cast<std::int32_t>(state.range(0));
+    platform::setDrawThreads(static_cast<int>(state.range(2)));
+    drawBench(state, ldi, size, size, state.range(1));
 }
 
 void BM_QpDraw(benchmark::State& state) {
@@ -129,6 +145,21 @@ void drawArgs(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_QpDraw)->Apply(drawArgs);
 BENCHMARK(BM_CpDraw)->Apply(drawArgs);
 BENCHMARK(BM_MrqpDraw)->Apply(drawArgs);
+
+// A 1920 x 1080 frame of the 1024 x 1024 QP LDI, splats on: default and high quality, on one
+// and two threads.
+void BM_QpDrawFullHd(benchmark::State& state) {
+    platform::setDrawThreads(static_cast<int>(state.range(1)));
+    drawBench(state, largeLdi(), 1920, 1080, state.range(0));
+}
+BENCHMARK(BM_QpDrawFullHd)
+    ->ArgNames({"variant", "threads"})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Args({3, 1})
+    ->Args({3, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

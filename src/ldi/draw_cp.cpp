@@ -12,6 +12,7 @@
 #include "ldi/draw_common.h"
 #include "ldi/draw_support.h"
 #include "ldi/ldi_rt_cp.h"
+#include "ldi/sample_batch.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
 #include "render/inspection.h"
@@ -84,9 +85,18 @@ inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float 
     }
 }
 
-// Draws one row run. CP keeps a running index into the pixels: the counts of the columns before
-// the run's first pixel are summed once, then each step adds (moving right) or subtracts (moving
-// left) one pixel's layer count.
+// What the writes need of a batched sample besides its place: its word, its layer counted from
+// the front and (draws cut into wedges) its place in the traversal.
+struct CpSampleSide {
+    std::uint32_t word[kernel::SampleBatch::kPadded];
+    std::int32_t fromFront[kernel::SampleBatch::kPadded];
+    std::uint64_t order[kernel::SampleBatch::kPadded];  // place in the traversal (cut draws)
+};
+
+// Draws one row run. The samples are gathered in drawing order into batches, placed a batch at
+// a time and written in that order. CP keeps a running index into the pixels: the counts of the
+// columns before the run's first pixel are summed once, then each step adds (moving right) or
+// subtracts (moving left) one pixel's layer count.
 template <bool kFalseColour, bool kSplat, bool kSoft>
 void drawRun(CpKernel& k, const render::RowRun& run) {
     // Positions step from the first pixel of the row's whole run (see RowRun::lead).
@@ -106,10 +116,6 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
     const float* const binFactor = k.binFactor;
     const Vector4 zc = k.zCol;
     const std::int32_t stride = k.target.stride;
-    const std::int32_t maxX = k.target.maxX;
-    const std::int32_t maxY = k.target.maxY;
-    const float guardX = k.target.guardX;
-    const float guardY = k.target.guardY;
     const float splatScale = k.splatScale;
     std::uint32_t* const frame = k.target.pixels;
     const bool useCorrection = k.useCorrection;
@@ -118,46 +124,30 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
     std::int64_t visited = 0;
     std::int64_t written = 0;
 
-    std::int32_t column = run.column;
-    for (std::int32_t i = 0; i < run.count; ++i, column += direction) {
-        const std::int32_t layers = counts[column];
-        if (direction < 0) {
-            b -= layers;
-        }
-        const std::uint32_t* px = pixels + b;
-        if (direction > 0) {
-            b += layers;
-        }
-        visited += layers;
-        // Layers are stored farthest first: layer `layers - 1` is the front one.
-        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
-        for (std::int32_t layer = span.first; layer < span.end; ++layer) {
-            const std::uint32_t word = px[layer];
-            const std::uint32_t code = word >> 24;
-            const float d = binValue[code];
-            const float w = p.w + zc.w * d;
-            const float x = zc.x * d + p.x;
-            const float y = zc.y * d + p.y;
-            // Behind the output eye (w <= 0), or outside the guard band that keeps every
-            // footprint, up to 7 x 7, inside the frame.
-            if (!(w > 0.0f) ||
-                !(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
+    const bool cutDraw = k.out.kept != nullptr;
+    // The batch lives on the stack of the run: runs drawn at the same time never share one.
+    kernel::SampleBatch batch;
+    CpSampleSide side;
+    int gathered = 0;
+
+    // Places the gathered samples and writes them, in order.
+    const auto flush = [&](int count) {
+        batch.count = count;
+        kernel::placeSamples(batch, zc, k.target);
+        for (int j = 0; j < count; ++j) {
+            if (batch.placement[j] != kernel::Placement::inside) {
                 continue;
             }
-            // Exact division: the position must agree with the guard band test above.
-            const float inv = 1.0f / w;
-            const auto X = static_cast<std::int32_t>(platform::toInt(x * inv + 0.5f));
-            const auto Y = static_cast<std::int32_t>(platform::toInt(y * inv + 0.5f));
-            // Rounding can still put a position on the guard band's edge: never write there.
-            if (X < 3 || X > maxX || Y < 3 || Y > maxY) {
-                continue;
-            }
-            const float zOut = (zc.z * d + p.z) * inv;
+            const std::uint32_t word = side.word[j];
+            const std::int32_t X = batch.X[j];
+            const std::int32_t Y = batch.Y[j];
+            const float zOut = batch.zOut[j];
             float s = 0.9f;  // one pixel
             if constexpr (kSplat) {
                 // Reference eye depth over output eye depth (both negative), times S.
-                const float eye = kFalseColour ? geometry::perspectiveEye(d, k.ldiNear, k.ldiFar)
-                                               : binFactor[code];
+                const float eye = kFalseColour
+                                      ? geometry::perspectiveEye(batch.z[j], k.ldiNear, k.ldiFar)
+                                      : binFactor[word >> 24];
                 s = eye * zOut * splatScale;
                 if (useCorrection) {
                     s /= k.correction.at(X, Y);
@@ -170,12 +160,12 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                     k.out.keep({X, Y, word, zOut,
                                 k.soft.tolerance(s, kernel::kUnknownSurfaceSlope, zOut),
                                 static_cast<std::uint8_t>(render::footprintRadius(s)),
-                                kernel::KeptWrite::kSoft, render::sampleOrder(run, i, layer)});
+                                kernel::KeptWrite::kSoft, side.order[j]});
                 } else {
                     k.out.keep(
                         {X, Y,
-                         kFalseColour ? cpFalseColour(k, word, zOut, s, layers - 1 - layer) : word,
-                         zOut, 0.0f, radius, 0, render::sampleOrder(run, i, layer)});
+                         kFalseColour ? cpFalseColour(k, word, zOut, s, side.fromFront[j]) : word,
+                         zOut, 0.0f, radius, 0, side.order[j]});
                 }
                 ++written;
                 continue;
@@ -184,15 +174,15 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                 // No normals: neither backface culling nor a measured slope.
                 k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut);
                 if (coverage != nullptr) {
-                    render::markCoverage(coverage + static_cast<std::intptr_t>(Y) * stride + X,
-                                         stride, render::footprintRadius(s));
+                    render::markCoverage(coverage + batch.offset[j], stride,
+                                         render::footprintRadius(s));
                 }
                 ++written;
                 continue;
             }
             const std::uint32_t colour =
-                kFalseColour ? cpFalseColour(k, word, zOut, s, layers - 1 - layer) : word;
-            const std::intptr_t offset = static_cast<std::intptr_t>(Y) * stride + X;
+                kFalseColour ? cpFalseColour(k, word, zOut, s, side.fromFront[j]) : word;
+            const std::intptr_t offset = batch.offset[j];
             std::uint32_t* const at = frame + offset;
             int radius = 0;
             if (!kSplat || s < kOnePixel) {
@@ -209,11 +199,43 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             }
             ++written;
         }
+    };
+
+    std::int32_t column = run.column;
+    for (std::int32_t i = 0; i < run.count; ++i, column += direction) {
+        const std::int32_t layers = counts[column];
+        if (direction < 0) {
+            b -= layers;
+        }
+        const std::uint32_t* px = pixels + b;
+        if (direction > 0) {
+            b += layers;
+        }
+        visited += layers;
+        // Layers are stored farthest first: layer `layers - 1` is the front one.
+        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
+        for (std::int32_t layer = span.first; layer < span.end; ++layer) {
+            if (gathered == kernel::SampleBatch::kCapacity) {
+                flush(gathered);
+                gathered = 0;
+            }
+            const std::uint32_t word = px[layer];
+            batch.set(gathered, p, binValue[word >> 24]);
+            side.word[gathered] = word;
+            if (cutDraw) {
+                side.order[gathered] = render::sampleOrder(run, i, layer);
+            }
+            if constexpr (kFalseColour) {
+                side.fromFront[gathered] = layers - 1 - layer;
+            }
+            ++gathered;
+        }
         p.x += step.x;
         p.y += step.y;
         p.z += step.z;
         p.w += step.w;
     }
+    flush(gathered);
     k.visited += visited;
     k.written += written;
 }
@@ -234,7 +256,7 @@ CpKernel makeKernel(const LdiRtCp& ldi, imageutil::RgbImage& frame) {
     k.binValue = ldi.binValue.data();
     k.binFactor = ldi.binFactor.data();
     k.splatScale = warp.splatScale;
-    k.correction = kernel::depthCorrection(warp);
+    k.correction = kernel::depthCorrection(warp, frame.width, frame.height);
     k.useCorrection = o.useDepthCorrection != 0;
     k.mode = o.falseColorMode;
     k.ldiNear = ldi.header.view.near;

@@ -291,10 +291,6 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
     const std::uint32_t* rowColours2 = k.colours2 + k.rowStart[2][readRow];
     const Vector4 zc = k.zCol;
     const std::intptr_t stride = k.target.stride;
-    const std::int32_t maxX = k.target.maxX;
-    const std::int32_t maxY = k.target.maxY;
-    const float guardX = k.target.guardX;
-    const float guardY = k.target.guardY;
     std::uint32_t* const frame = k.target.pixels;
     const float* const sizeTable = k.sizeTable;
     const bool useCorrection = k.useCorrection;
@@ -340,30 +336,23 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
             const std::uint32_t v = px[0];
             const std::uint32_t coverage = px[1];
 
-            const float z = static_cast<float>(v & 0xFFFFFu) * geometry::kDepthCodeScale - 1.0f;
-            const float w = p.w + zc.w * z;
-            if (!(w > 0.0f)) {
+            kernel::SamplePlace placed;
+            const kernel::Placement placement =
+                kernel::placeSample(p, zc, geometry::decodeDepth(v & 0xFFFFFu), k.target, placed);
+            if (placement == kernel::Placement::behind) {
                 continue;  // behind the output eye
             }
             ++visited;
-            const float x = zc.x * z + p.x;
-            const float y = zc.y * z + p.y;
             // Outside the guard band that keeps every block, up to 6 x 6, inside the frame.
-            if (!(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
-                continue;
-            }
-            // Exact division: the position must agree with the guard band test above.
-            const float inv = 1.0f / w;
-            const float sx = x * inv;
-            const float sy = y * inv;
-            const auto X = static_cast<std::int32_t>(platform::toInt(sx + 0.5f));
-            const auto Y = static_cast<std::int32_t>(platform::toInt(sy + 0.5f));
-            // Rounding can still put a position on the guard band's edge: never write there.
-            if (X < 3 || X > maxX || Y < 3 || Y > maxY) {
+            if (placement != kernel::Placement::inside) {
                 continue;
             }
             ++inside;
-            const float zOut = (zc.z * z + p.z) * inv;
+            const float sx = placed.sx;
+            const float sy = placed.sy;
+            const std::int32_t X = placed.X;
+            const std::int32_t Y = placed.Y;
+            const float zOut = placed.zOut;
 
             float s = 3.9f;  // splatting off: the 4 x 4 mask stretched to 5 x 5
             bool haveFacing = false;
@@ -527,7 +516,7 @@ MrqpKernel makeKernel(LdiRtMrqp& ldi, imageutil::RgbImage& frame) {
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.sizeTable = warp.splatSize.entries.data();
-    k.correction = kernel::depthCorrection(warp);
+    k.correction = kernel::depthCorrection(warp, frame.width, frame.height);
     k.binValue = ldi.binValue.data();
     k.splatScale = warp.splatScale;
     k.useCorrection = o.useDepthCorrection != 0;

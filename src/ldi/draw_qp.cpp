@@ -15,6 +15,7 @@
 #include "ldi/draw_support.h"
 #include "ldi/ldi_rt_qp.h"
 #include "ldi/ldi_rt_quad.h"
+#include "ldi/sample_batch.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
 #include "render/inspection.h"
@@ -113,9 +114,23 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
 // The size path of a draw, fixed per draw so the row loop carries no test for it.
 enum class SizePath { single, table, accurate };
 
-// Draws one row run: startRow, then every layer of every pixel of the run. Everything the loop
-// reads is copied into locals first: the frame is written through a uint32_t pointer, which the
-// compiler must otherwise assume may change any 32-bit field of the kernel record.
+// What the writes need of a batched sample besides its place: its depth and colour words, its
+// layer counted from the front, (accurate sizes only) its pixel's reference ray and (draws cut
+// into wedges) its place in the traversal.
+struct QpSampleSide {
+    const std::uint32_t* px[kernel::SampleBatch::kPadded];
+    std::int32_t fromFront[kernel::SampleBatch::kPadded];
+    float rhoX[kernel::SampleBatch::kPadded];  // plain floats: nothing to construct per run
+    float rhoY[kernel::SampleBatch::kPadded];
+    float rhoZ[kernel::SampleBatch::kPadded];
+    std::uint64_t order[kernel::SampleBatch::kPadded];  // place in the traversal (cut draws)
+};
+
+// Draws one row run: startRow, then every layer of every pixel of the run. The samples are
+// gathered in drawing order into batches, placed a batch at a time and written in that order.
+// Everything the loop reads is copied into locals first: the frame is written through a
+// uint32_t pointer, which the compiler must otherwise assume may change any 32-bit field of the
+// kernel record.
 template <bool kFalseColour, SizePath kSize, bool kSoft>
 void drawRun(QpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
@@ -140,10 +155,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     const std::uint32_t* rowPixels = k.pixels + 2 * static_cast<std::intptr_t>(k.rowStart[readRow]);
     const Vector4 zc = k.zCol;
     const std::int32_t outW = k.outW;
-    const std::int32_t maxX = k.maxX;
-    const std::int32_t maxY = k.maxY;
-    const float guardX = k.guardX;
-    const float guardY = k.guardY;
+    const kernel::FrameTarget target{k.frame, outW, k.maxX, k.maxY, k.guardX, k.guardY};
     std::uint32_t* const frame = k.frame;
     float* const depth = k.depth;
     std::uint8_t* const coverage = k.coverage;
@@ -156,39 +168,28 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     std::int64_t visited = 0;
     std::int64_t inside = 0;
     std::int64_t written = 0;
+    const bool cutDraw = k.out.kept != nullptr;
+    // The batch lives on the stack of the run: runs drawn at the same time never share one.
+    kernel::SampleBatch batch;
+    QpSampleSide side;
+    int gathered = 0;
 
-    for (std::int32_t i = 0; i < run.count; ++i, offsets += direction) {
-        const std::int32_t first = offsets[0];
-        const std::int32_t layers = static_cast<std::int32_t>(offsets[1]) - first;
-        const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
-        visited += layers > 0 ? layers : 0;
-        // Layers are stored farthest first: layer `layers - 1` is the front one.
-        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
-        px += 2 * static_cast<std::intptr_t>(span.first);
-        for (std::int32_t layer = span.first; layer < span.end; ++layer, px += 2) {
+    // Places the gathered samples and writes them, in order.
+    const auto flush = [&](int count) {
+        batch.count = count;
+        kernel::placeDepthWords(batch, zc, target);
+        for (int j = 0; j < count; ++j) {
+            if (batch.placement[j] != kernel::Placement::inside) {
+                continue;
+            }
+            const std::uint32_t* const px = side.px[j];
             const std::uint32_t q = px[1];
-            const float z = static_cast<float>(q & 0xFFFFFu) * geometry::kDepthCodeScale - 1.0f;
-            const float w = p.w + zc.w * z;
-            const float x = zc.x * z + p.x;
-            const float y = zc.y * z + p.y;
-            // Behind the output eye (w <= 0), or outside the guard band that keeps every
-            // footprint, up to 7 x 7, inside the frame.
-            if (!(w > 0.0f) ||
-                !(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
-                continue;
-            }
-            // Exact division: the position must agree with the guard band test above.
-            const float inv = 1.0f / w;
-            const float sx = x * inv;
-            const float sy = y * inv;
-            const auto X = static_cast<std::int32_t>(platform::toInt(sx + 0.5f));
-            const auto Y = static_cast<std::int32_t>(platform::toInt(sy + 0.5f));
-            // Rounding can still put a position on the guard band's edge: never write there.
-            if (X < 3 || X > maxX || Y < 3 || Y > maxY) {
-                continue;
-            }
+            const float sx = batch.sx[j];
+            const float sy = batch.sy[j];
+            const std::int32_t X = batch.X[j];
+            const std::int32_t Y = batch.Y[j];
+            const float zOut = batch.zOut[j];
             ++inside;
-            const float zOut = (zc.z * z + p.z) * inv;
 
             float s = 0.9f;  // one pixel
             bool haveFacing = false;
@@ -198,10 +199,11 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     // The accurate path reads the normal and class fields alone.
                     s = (q & 0x80000000u) != 0 ? 0.0f : -zOut * sizeTable[q >> 20];
                 } else {
+                    const Vector3 r{side.rhoX[j], side.rhoY[j], side.rhoZ[j]};
                     const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
-                    const float m = std::sqrt(rho.squaredLength() / omega.squaredLength());
+                    const float m = std::sqrt(r.squaredLength() / omega.squaredLength());
                     const Vector3& n = k.normals[(q >> 25) & 63u];
-                    const float fIn = dot(n, rho);
+                    const float fIn = dot(n, r);
                     facing = dot(n, omega);
                     haveFacing = true;
                     float ratio = std::sqrt(std::fabs(m * facing / fIn));
@@ -227,13 +229,13 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 if (!k.out.fastWrite(X, Y)) {
                     k.out.keep({X, Y, px[0], zOut, k.soft.tolerance(s, slope, zOut),
                                 static_cast<std::uint8_t>(render::footprintRadius(s)),
-                                kernel::KeptWrite::kSoft, render::sampleOrder(run, i, layer)});
+                                kernel::KeptWrite::kSoft, side.order[j]});
                     ++written;
                     continue;
                 }
                 k.soft.splat(X, Y, s, slope, px[0], zOut);
                 if (coverage != nullptr) {
-                    render::markCoverage(coverage + static_cast<std::intptr_t>(Y) * outW + X, outW,
+                    render::markCoverage(coverage + batch.offset[j], outW,
                                          render::footprintRadius(s));
                 }
                 ++written;
@@ -254,19 +256,19 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 std::uint8_t flags = 0;
                 if constexpr (kFalseColour) {
                     k.facing = facing;
-                    word = falseColour(k, px[0], q, zOut, s, layers - 1 - layer);
+                    word = falseColour(k, px[0], q, zOut, s, side.fromFront[j]);
                     flags = kernel::KeptWrite::kDepthCentre;
                 }
                 k.out.keep({X, Y, word, zOut, 0.0f,
                             static_cast<std::uint8_t>(render::footprintRadius(s)), flags,
-                            render::sampleOrder(run, i, layer)});
+                            side.order[j]});
                 ++written;
                 continue;
             }
-            const std::intptr_t at = static_cast<std::intptr_t>(Y) * outW + X;
+            const std::intptr_t at = batch.offset[j];
             if constexpr (kFalseColour) {
                 k.facing = facing;
-                const std::uint32_t word = falseColour(k, px[0], q, zOut, s, layers - 1 - layer);
+                const std::uint32_t word = falseColour(k, px[0], q, zOut, s, side.fromFront[j]);
                 const int radius = render::footprintRadius(s);
                 if (radius == 1) {
                     render::writeFootprint3(frame + at, outW, word);
@@ -308,14 +310,46 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             }
             ++written;
         }
+    };
+
+    for (std::int32_t i = 0; i < run.count; ++i, offsets += direction) {
+        const std::int32_t first = offsets[0];
+        const std::int32_t layers = static_cast<std::int32_t>(offsets[1]) - first;
+        const std::uint32_t* px = rowPixels + 2 * static_cast<std::intptr_t>(first);
+        visited += layers > 0 ? layers : 0;
+        // Layers are stored farthest first: layer `layers - 1` is the front one.
+        const kernel::LayerSpan span = kernel::layersToDraw(layers, onlyLayer);
+        px += 2 * static_cast<std::intptr_t>(span.first);
+        for (std::int32_t layer = span.first; layer < span.end; ++layer, px += 2) {
+            if (gathered == kernel::SampleBatch::kCapacity) {
+                flush(gathered);
+                gathered = 0;
+            }
+            batch.setWord(gathered, p, px[1]);
+            side.px[gathered] = px;
+            if (cutDraw) {
+                side.order[gathered] = render::sampleOrder(run, i, layer);
+            }
+            if constexpr (kFalseColour) {
+                side.fromFront[gathered] = layers - 1 - layer;
+            }
+            if constexpr (kSize == SizePath::accurate) {
+                side.rhoX[gathered] = rho.x;
+                side.rhoY[gathered] = rho.y;
+                side.rhoZ[gathered] = rho.z;
+            }
+            ++gathered;
+        }
         p.x += step.x;
         p.y += step.y;
         p.z += step.z;
         p.w += step.w;
-        if (!fixedRefRay) {
+        // Only the accurate sizes read the reference ray.
+        if (kSize == SizePath::accurate && !fixedRefRay) {
             rho.add(rhoStep);
         }
     }
+    flush(gathered);
     k.facing = facing;
     k.visited += visited;
     k.inside += inside;
@@ -342,7 +376,7 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
     k.transform = warp.setup.transform;
     k.zCol = warp.setup.zColumn;
     k.sizeTable = warp.splatSize.entries.data();
-    k.correction = kernel::depthCorrection(warp);
+    k.correction = kernel::depthCorrection(warp, frame.width, frame.height);
     k.binValue = ldi.binValue.data();
     k.splatScale = warp.splatScale;
     k.useCorrection = o.useDepthCorrection != 0;

@@ -12,6 +12,7 @@
 #include "geometry/vector.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/ldi_base.h"
+#include "platform/fp_mode.h"
 #include "platform/worker_pool.h"
 #include "render/footprint.h"
 #include "render/inspection.h"
@@ -106,6 +107,52 @@ inline FrameTarget frameTarget(imageutil::RgbImage& frame) {
             static_cast<float>(frame.height - 6)};
 }
 
+// Where a warped sample lands in the frame: its position (x / w, y / w), the pixel it rounds to,
+// that pixel's word in the frame (Y stride + X) and its output depth zOut = -1/distance.
+struct SamplePlace {
+    float sx = 0.0f;
+    float sy = 0.0f;
+    float zOut = 0.0f;
+    std::int32_t X = 0;
+    std::int32_t Y = 0;
+    std::int32_t offset = 0;
+};
+
+// What became of a sample: behind the output eye (w <= 0), outside the guard band (or rounded
+// onto its edge), or inside, with its place filled in.
+enum class Placement : std::int32_t { behind, outside, inside };
+
+// The incremental warp of one sample: p is the warped centre of its pixel at depth 0, zc the
+// warp's depth column, z the sample's normalised depth. Positions are converted with the
+// rounding mode in force. Every operation is a separate rounding (no fused multiply-add), so the
+// vector path of placeSamples gives the same bits.
+inline Placement placeSample(const geometry::Vector4& p, const geometry::Vector4& zc, float z,
+                             const FrameTarget& target, SamplePlace& out) {
+    const float w = p.w + zc.w * z;
+    if (!(w > 0.0f)) {
+        return Placement::behind;
+    }
+    const float x = zc.x * z + p.x;
+    const float y = zc.y * z + p.y;
+    // The guard band keeps every footprint, up to 7 x 7, inside the frame.
+    if (!(2.5f * w < x && x < target.guardX * w && 2.5f * w < y && y < target.guardY * w)) {
+        return Placement::outside;
+    }
+    // Exact division: the position must agree with the guard band test above.
+    const float inv = 1.0f / w;
+    out.sx = x * inv;
+    out.sy = y * inv;
+    out.X = static_cast<std::int32_t>(platform::toInt(out.sx + 0.5f));
+    out.Y = static_cast<std::int32_t>(platform::toInt(out.sy + 0.5f));
+    // Rounding can still put a position on the guard band's edge: never write there.
+    if (out.X < 3 || out.X > target.maxX || out.Y < 3 || out.Y > target.maxY) {
+        return Placement::outside;
+    }
+    out.offset = out.Y * target.stride + out.X;
+    out.zOut = (zc.z * z + p.z) * inv;
+    return Placement::inside;
+}
+
 // The stored layers [first, end) of a pixel of `layers` layers, stored farthest first, that a draw
 // of only the layer onlyLayer counted from the front visits (onlyLayer -1: every layer). A pixel
 // with no such layer gives an empty span.
@@ -123,29 +170,38 @@ inline LayerSpan layersToDraw(std::int32_t layers, std::int32_t onlyLayer) {
 
 // The depth-correction divisor of an output pixel, from the quadrant table of the draw. Pixels
 // are counted in the frame buffer; the picture's centre is its window's. Positions in the margin
-// around the picture use the table's edge entries.
+// around the picture use the table's edge entries. The lookup is separable: each frame column
+// has its table column and each frame row its table row, worked out once per draw.
 struct DepthCorrection {
     const float* table = nullptr;
-    std::int32_t rowLength = 0;
-    std::int32_t halfW = 0;  // window x0 + (width >> 1), y0 + (height >> 1)
-    std::int32_t halfH = 0;
-    std::int32_t lastX = 0;  // the table's last column and row
-    std::int32_t lastY = 0;
+    std::vector<std::int32_t> column;     // table column of each frame column
+    std::vector<std::int32_t> rowOffset;  // first entry of the table row of each frame row
 
+    // Precondition: 0 <= x < frame width, 0 <= y < frame height.
     float at(std::int32_t x, std::int32_t y) const {
-        const std::int32_t dx = std::min(x < halfW ? halfW - x : x - halfW, lastX);
-        const std::int32_t dy = std::min(y < halfH ? halfH - y : y - halfH, lastY);
-        return table[dy * rowLength + dx];
+        return table[rowOffset[static_cast<std::size_t>(y)] + column[static_cast<std::size_t>(x)]];
     }
 };
 
-inline DepthCorrection depthCorrection(const render::WarpState& warp) {
-    return {warp.depthCorrection.entries.data(),
-            warp.depthCorrection.rowLength,
-            warp.window.x0 + (warp.outWidth >> 1),
-            warp.window.y0 + (warp.outHeight >> 1),
-            std::max(warp.depthCorrection.rowLength - 1, 0),
-            std::max(warp.depthCorrection.rowCount - 1, 0)};
+inline DepthCorrection depthCorrection(const render::WarpState& warp, std::int32_t frameWidth,
+                                       std::int32_t frameHeight) {
+    const render::DepthCorrectionTable& t = warp.depthCorrection;
+    const std::int32_t halfW = warp.window.x0 + (warp.outWidth >> 1);
+    const std::int32_t halfH = warp.window.y0 + (warp.outHeight >> 1);
+    const std::int32_t lastX = std::max(t.rowLength - 1, 0);
+    const std::int32_t lastY = std::max(t.rowCount - 1, 0);
+    DepthCorrection c;
+    c.table = t.entries.data();
+    c.column.resize(static_cast<std::size_t>(std::max(frameWidth, 0)));
+    for (std::int32_t x = 0; x < frameWidth; ++x) {
+        c.column[static_cast<std::size_t>(x)] = std::min(x < halfW ? halfW - x : x - halfW, lastX);
+    }
+    c.rowOffset.resize(static_cast<std::size_t>(std::max(frameHeight, 0)));
+    for (std::int32_t y = 0; y < frameHeight; ++y) {
+        c.rowOffset[static_cast<std::size_t>(y)] =
+            std::min(y < halfH ? halfH - y : y - halfH, lastY) * t.rowLength;
+    }
+    return c;
 }
 
 // The high-quality mode of a draw: soft footprints into the frame function's buffer instead of
