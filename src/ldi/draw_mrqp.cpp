@@ -211,7 +211,6 @@ struct MrqpKernel {
     std::uint32_t normalColour[geometry::kNormalCount] = {};  // false-colour mode 4, per draw
     kernel::DepthGrey depthGrey;                              // false-colour mode 2
     float facing = 0.0f;
-    kernel::WedgeOutput out;  // the wedge this record draws, when the draw is cut
     // Counters.
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -264,19 +263,11 @@ enum class SizePath { single, table, accurate };
 template <bool kFalseColour, SizePath kSize, bool kSoft>
 void drawRun(MrqpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
-    // Positions step from the first pixel of the row's whole run (see RowRun::lead).
-    const auto column0 = static_cast<float>(render::leadColumn(run));
-    Vector4 p = geometry::transform(
-        k.transform, {column0 + 0.5f, static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
+    Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
+                                                  static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
     const Vector4 step = geometry::transform(k.transform, {d, 0.0f, 0.0f, 0.0f});
-    render::stepOverLead(run, p, step);
-    Vector3 rho = k.refFrame->pixelRay(static_cast<float>(run.row), column0);
+    Vector3 rho = k.refFrame->pixelRay(static_cast<float>(run.row), static_cast<float>(run.column));
     const Vector3 rhoStep = k.refFrame->delBi * d;
-    if constexpr (kSize == SizePath::accurate) {
-        for (std::int32_t i = 0; i < run.lead; ++i) {
-            rho.add(rhoStep);
-        }
-    }
 
     const std::int32_t readRow = run.readRow;
     const std::int32_t direction = run.direction;
@@ -390,15 +381,7 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                     continue;
                 }
                 const float size = kSize == SizePath::single ? 0.0f : s;
-                const float slope = kernel::surfaceSlope(facing, omega);
-                if (!k.out.fastWrite(X, Y)) {
-                    k.out.keep({X, Y, full[layer], zOut, k.soft.tolerance(size, slope, zOut),
-                                static_cast<std::uint8_t>(render::footprintRadius(size)),
-                                kernel::KeptWrite::kSoft, render::sampleOrder(run, i, layer)});
-                    ++written;
-                    continue;
-                }
-                k.soft.splat(X, Y, size, slope, full[layer], zOut);
+                k.soft.splat(X, Y, size, kernel::surfaceSlope(facing, omega), full[layer], zOut);
                 if (coverageMask != nullptr) {
                     render::markCoverage(coverageMask + Y * stride + X, static_cast<int>(stride),
                                          render::footprintRadius(size));
@@ -428,16 +411,16 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
             const std::uint32_t mask4 = coverage & LdiRtMrqp::kMask4x4;
             const std::uint32_t mask2 = (coverage >> LdiRtMrqp::kMask2x2Shift) & 0xFu;
             Block block;
-            std::uint32_t colour = full[layer];
-            const std::uint32_t* blockColours4 = nullptr;
-            const std::uint32_t* blockColours2 = nullptr;
             if constexpr (kFalseColour) {
                 block = s < 1.0f   ? Block::pixel
                         : s < 2.0f ? Block::square2
                         : s < 4.0f ? Block::mask4
                         : s < 5.0f ? Block::stretched
                                    : Block::mask6;
-                colour = mrqpFalseColour(k, full[layer], v, zOut, s, facing, layers - 1 - layer);
+                const std::uint32_t colour =
+                    mrqpFalseColour(k, full[layer], v, zOut, s, facing, layers - 1 - layer);
+                writeBlock<true>(frame, stride, block, place, mask4, mask2, nullptr, nullptr,
+                                 colour);
             } else {
                 // Splatting off: size 3.9, the stretched 5 x 5.
                 block = kSize == SizePath::single ? Block::stretched
@@ -448,34 +431,10 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                                                   : Block::mask6;
                 const bool usesColours4 =
                     block == Block::mask4 || block == Block::stretched || block == Block::mask6;
-                blockColours4 = usesColours4 ? colours4Of(layer) : nullptr;
-                blockColours2 = block == Block::mask2 ? colours2Of(layer) : nullptr;
+                writeBlock<false>(frame, stride, block, place, mask4, mask2,
+                                  usesColours4 ? colours4Of(layer) : nullptr,
+                                  block == Block::mask2 ? colours2Of(layer) : nullptr, full[layer]);
             }
-            if (!k.out.fastWrite(X, Y)) {
-                // Laid out in a tile now, written where it belongs later.
-                kernel::BlockTile& tile = k.out.newTile();
-                BlockPlace local = place;
-                const std::int32_t ox = (X - kernel::kTileReach) & ~1;
-                const std::int32_t oy = (Y - kernel::kTileReach) & ~1;
-                tile.x0 = ox;
-                tile.y0 = oy;
-                local.x -= ox;
-                local.y -= oy;
-                local.cx -= ox;
-                local.cy -= oy;
-                // Exact: an even whole number off a coordinate keeps its rounding.
-                local.ex -= static_cast<float>(ox);
-                local.ey -= static_cast<float>(oy);
-                writeBlock<kFalseColour>(tile.colour, kernel::kTileSide, block, local, mask4, mask2,
-                                         blockColours4, blockColours2, colour);
-                writeBlock<true>(tile.written, kernel::kTileSide, block, local, mask4, mask2,
-                                 nullptr, nullptr, std::uint8_t{1});
-                k.out.keep({X, Y, 0, zOut, 0.0f, 0, 0, render::sampleOrder(run, i, layer), &tile});
-                ++written;
-                continue;
-            }
-            writeBlock<kFalseColour>(frame, stride, block, place, mask4, mask2, blockColours4,
-                                     blockColours2, colour);
             // The pixels the block wrote, as the mask laid them out.
             if (coverageMask != nullptr) {
                 writeBlock<true>(coverageMask, stride, block, place, mask4, mask2, nullptr, nullptr,
@@ -539,28 +498,19 @@ MrqpKernel makeKernel(LdiRtMrqp& ldi, imageutil::RgbImage& frame) {
 }
 
 template <bool kFalseColour, SizePath kSize, bool kSoft>
-void traverse(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind, const render::WedgeCut& cut,
-              const kernel::WriteTargets& targets) {
-    const kernel::RowFilter filter = kernel::rowFilter(ldi, kind);
-    kernel::drawWedges(k, cut, targets, [&](MrqpKernel& wedge, auto&& cutRun) {
-        kernel::traverseRuns(ldi, kind, filter, [&](const render::RowRun& run) {
-            render::RowRun part = run;
-            if (cutRun(part)) {
-                drawRun<kFalseColour, kSize, kSoft>(wedge, part);
-            }
-        });
-    });
+void traverse(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind) {
+    kernel::traverseRuns(
+        ldi, kind, [&](const render::RowRun& run) { drawRun<kFalseColour, kSize, kSoft>(k, run); });
 }
 
 template <bool kFalseColour, bool kSoft = false>
-void traverseBySize(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind,
-                    const render::WedgeCut& cut, const kernel::WriteTargets& targets) {
+void traverseBySize(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind) {
     if (ldi.options.useSplat == 0) {
-        traverse<kFalseColour, SizePath::single, kSoft>(k, ldi, kind, cut, targets);
+        traverse<kFalseColour, SizePath::single, kSoft>(k, ldi, kind);
     } else if (ldi.options.sizeAccurate == 0) {
-        traverse<kFalseColour, SizePath::table, kSoft>(k, ldi, kind, cut, targets);
+        traverse<kFalseColour, SizePath::table, kSoft>(k, ldi, kind);
     } else {
-        traverse<kFalseColour, SizePath::accurate, kSoft>(k, ldi, kind, cut, targets);
+        traverse<kFalseColour, SizePath::accurate, kSoft>(k, ldi, kind);
     }
 }
 
@@ -589,17 +539,12 @@ LdiDrawStats LdiRtMrqp::Draw(const geometry::Matrix4& warpMatrix,
     // The uncovered mode shows the true picture (the frame marks the holes afterwards).
     const bool falseColour =
         options.useFalseColor != 0 && options.falseColorMode != render::kUncoveredFalseColorMode;
-    // Blocks reach up to three pixels from the sample's pixel, splatting or not.
-    const render::WedgeCut cut =
-        kernel::wedgeCut(*this, frame.width, frame.height, kernel::footprintReach(3));
-    const kernel::WriteTargets targets{frame.pixels, frame.width, nullptr, k.coverage,
-                                       k.soft.buffer};
     for (int i = 0; i < passes.count; ++i) {
         if (k.soft.buffer != nullptr) {
-            traverseBySize<false, true>(k, *this, passes[i], cut, targets);
+            traverseBySize<false, true>(k, *this, passes[i]);
         } else {
-            falseColour ? traverseBySize<true>(k, *this, passes[i], cut, targets)
-                        : traverseBySize<false>(k, *this, passes[i], cut, targets);
+            falseColour ? traverseBySize<true>(k, *this, passes[i])
+                        : traverseBySize<false>(k, *this, passes[i]);
         }
     }
     warp.facing = k.facing;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "geometry/vector.h"
@@ -310,19 +309,6 @@ void traverseRuns(LdiBase& ldi, render::Traversal kind, DrawRun&& drawRun) {
     traverseRuns(ldi, kind, rowFilter(ldi, kind), drawRun);
 }
 
-// A block of up to 7 x 7 pixels a kernel lays out itself (MRQP masks), drawn into an 8 x 8 tile
-// whose pixel (0, 0) is frame pixel (x0, y0): for a sample at (x, y), reaching kTileReach pixels,
-// x0 is x - kTileReach rounded down to even (likewise y0), so coordinates moved to the tile keep
-// their rounding to even.
-inline constexpr int kTileSide = 8;
-inline constexpr int kTileReach = 3;
-struct BlockTile {
-    std::int32_t x0 = 0;
-    std::int32_t y0 = 0;
-    std::uint32_t colour[kTileSide * kTileSide] = {};
-    std::uint8_t written[kTileSide * kTileSide] = {};
-};
-
 // A sample kept at a wedge's strips: its final write, with its place in the traversal order.
 struct KeptWrite {
     static constexpr std::uint8_t kSoft = 1;         // a soft splat, not a blended footprint
@@ -335,8 +321,7 @@ struct KeptWrite {
     float tolerance = 0.0f;  // soft splats
     std::uint8_t radius = 0;
     std::uint8_t flags = 0;
-    std::uint64_t order = 0;          // render::sampleOrder
-    const BlockTile* tile = nullptr;  // a laid-out block: written as it stands, no blending
+    std::uint64_t order = 0;  // render::sampleOrder
 };
 
 // What writes go into.
@@ -352,24 +337,6 @@ struct WriteTargets {
 // take(x, y) holds, each exactly as the whole write would.
 template <class Take>
 void writeKept(const WriteTargets& t, const KeptWrite& w, Take&& take) {
-    if (w.tile != nullptr) {
-        for (int j = 0; j < kTileSide; ++j) {
-            for (int i = 0; i < kTileSide; ++i) {
-                const int k = j * kTileSide + i;
-                const std::int32_t x = w.tile->x0 + i;
-                const std::int32_t y = w.tile->y0 + j;
-                if (w.tile->written[k] == 0 || !take(x, y)) {
-                    continue;
-                }
-                const std::intptr_t at = static_cast<std::intptr_t>(y) * t.stride + x;
-                t.frame[at] = w.tile->colour[k];
-                if (t.coverage != nullptr) {
-                    t.coverage[at] = 1;
-                }
-            }
-        }
-        return;
-    }
     const int r = w.radius;
     const render::SoftFootprint& f = render::kSoftFootprints[r];
     const bool soft = (w.flags & KeptWrite::kSoft) != 0;
@@ -411,10 +378,6 @@ struct WedgeOutput {
     render::WedgeTest test;
     std::vector<KeptWrite>* kept = nullptr;
     const WriteTargets* targets = nullptr;
-    std::deque<BlockTile>* tiles = nullptr;  // the wedge's laid-out blocks, kept in place
-
-    // A cleared tile for a block about to be kept.
-    BlockTile& newTile() const { return tiles->emplace_back(); }
 
     bool fastWrite(std::int32_t x, std::int32_t y) const {
         return kept == nullptr || test.inFast(x, y);
@@ -441,14 +404,14 @@ inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std:
     in.outWidth = outWidth;
     in.outHeight = outHeight;
     in.reach = reach;
-    in.count = render::wedgeCount();
+    // One thread draws the whole traversal in one sweep: the same picture without the strips.
+    in.count = platform::drawThreads() > 1 ? render::wedgeCount() : 0;
     return render::makeWedgeCut(in);
 }
 
-// Per calling thread: the kept writes and laid-out blocks of each wedge, reused from draw to draw.
+// Per calling thread: the kept writes of each wedge, reused from draw to draw.
 struct KeptScratch {
     std::vector<std::vector<KeptWrite>> lists;
-    std::vector<std::deque<BlockTile>> tiles;
 };
 
 inline KeptScratch& keptScratch() {
@@ -475,8 +438,8 @@ inline void writeStrips(const render::WedgeCut& cut, const WriteTargets& targets
             return;
         }
         const render::WedgeTest& own = cut.wedges[best].test;
-        writeKept(targets, lists[best][next[best]++],
-                  [&own](std::int32_t x, std::int32_t y) { return !own.inCore(x, y); });
+        const KeptWrite& w = lists[best][next[best]++];
+        writeKept(targets, w, [&own](std::int32_t x, std::int32_t y) { return !own.inCore(x, y); });
     }
 }
 
@@ -496,12 +459,10 @@ void drawWedges(Kernel& k, const render::WedgeCut& cut, const WriteTargets& targ
     KeptScratch& scratch = keptScratch();
     std::vector<std::vector<KeptWrite>>& lists = scratch.lists;
     lists.resize(n);
-    scratch.tiles.resize(n);
     std::vector<Kernel> copies(n, k);
     for (std::size_t i = 0; i < n; ++i) {
         lists[i].clear();
-        scratch.tiles[i].clear();
-        copies[i].out = WedgeOutput{cut.wedges[i].test, &lists[i], &targets, &scratch.tiles[i]};
+        copies[i].out = WedgeOutput{cut.wedges[i].test, &lists[i], &targets};
         copies[i].visited = 0;
         copies[i].inside = 0;
         copies[i].written = 0;

@@ -1,6 +1,6 @@
 // Wedge-parallel drawing: the picture of every kind and mode is the same bit for bit whatever
 // the thread count, and the same as one sweep of the whole traversal, from cameras with the
-// epipole inside the grid, outside it and behind the eye.
+// epipole inside the grid, outside it and behind the eye. (MRQP draws in one sweep always.)
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -339,6 +339,7 @@ TEST(ParallelDraw, AKeptWriteInTwoPartsEqualsTheWholeWrite) {
 
 // The cameras above do cut the traversal: otherwise the comparisons prove nothing.
 TEST(ParallelDraw, TheTestCamerasCutTheTraversalIntoWedges) {
+    platform::setDrawThreads(2);
     for (const Camera& camera : kCameras) {
         SCOPED_TRACE(camera.name);
         ldi::LdiRtQp& ldi = qp();
@@ -347,6 +348,10 @@ TEST(ParallelDraw, TheTestCamerasCutTheTraversalIntoWedges) {
                                                    ldi::kernel::footprintReach(3));
         EXPECT_EQ(cut.wedges.size(), static_cast<std::size_t>(kWedgeCount));
     }
+    // One thread sweeps the whole traversal.
+    platform::setDrawThreads(1);
+    EXPECT_TRUE(ldi::kernel::wedgeCut(qp(), kFrame + 18, kFrame + 18, 0.0f).wedges.empty());
+    platform::setDrawThreads(platform::defaultThreadCount());
 }
 
 }  // namespace
