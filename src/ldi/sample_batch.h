@@ -13,8 +13,8 @@
 namespace strata::ldi::kernel {
 
 // Parallel arrays, each with room for one vector step past the last sample. The kernel fills
-// px, py, pz, pw (its pixel's warped centre at depth 0) and z (normalised depth) for samples
-// 0 .. count - 1; placeSamples fills the rest.
+// px, py, pz, pw (its pixel's warped centre at depth 0) and z (normalised depth) or word (its
+// depth word) for samples 0 .. count - 1; placeSamples or placeDepthWords fills the rest.
 struct SampleBatch {
     static constexpr int kCapacity = 128;
     static constexpr int kPadded = kCapacity + 8;
@@ -51,9 +51,6 @@ struct SampleBatch {
         pz[i] = p.z;
         pw[i] = p.w;
     }
-
-    // The place of slot i, as placeSample gives it.
-    SamplePlace place(int i) const { return {sx[i], sy[i], zOut[i], X[i], Y[i], offset[i]}; }
 };
 
 // Places samples 0 .. count - 1 of the batch (placeSample for each), with the vector unit in

@@ -1,5 +1,7 @@
 // The AVX2 path of placeSamples, built with -mavx2 alone: without FMA the compiler cannot fuse
-// a multiply and an add, so every lane rounds exactly as placeSample does.
+// a multiply and an add, so every lane rounds exactly as placeSample does. This file calls no
+// inline function of the headers it includes, so no AVX2 copy of one can stand in for the copy
+// the rest of the program uses on a processor without AVX2.
 #include <immintrin.h>
 
 #include "geometry/depth.h"
