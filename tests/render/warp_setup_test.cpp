@@ -133,6 +133,9 @@ TEST(BeginDraw, ScaleTablesAndRangesOfADraw) {
     ASSERT_TRUE(beginDraw(state, in));
     EXPECT_EQ(state.facing, 0.0f);
     EXPECT_FLOAT_EQ(state.tanOut, 0.3125f);
+    // Output pixel steps on the unit image plane: 2 x 0.3125 / 100 = 2 x 0.25 / 80 each way.
+    EXPECT_FLOAT_EQ(state.outFrame.delBi.length(), 0.00625f);
+    EXPECT_FLOAT_EQ(state.outFrame.delUp.length(), 0.00625f);
     EXPECT_FLOAT_EQ(state.splatScale, 2.5f);  // 80 (0.5 / 0.25 / 64)
     EXPECT_FLOAT_EQ(state.halfWidth, 50.0f);
     EXPECT_FLOAT_EQ(state.halfHeight, 40.0f);
