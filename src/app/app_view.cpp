@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/app_commands.h"
+#include "geometry/frame_tangents.h"
 #include "geometry/quaternion.h"
 #include "ldi/ldi_factory.h"
 #include "ldi/ldi_types.h"
@@ -28,7 +29,6 @@ using geometry::Vector4;
 namespace {
 
 constexpr double kTwoPi = 6.283185308;
-constexpr float kEighthTurn = 0.39269909f;  // pi / 8
 constexpr float kZoomFloor = 0.017f;
 constexpr float kZoomCeiling = 3.12f;  // below pi: the projection stays finite and unmirrored
 constexpr float kPivotDistance = 0.7f;
@@ -367,9 +367,11 @@ bool AppView::LoadView(const std::string& path, std::string& error) {
     orientation = trackball.orientation;
     navRotation = geometry::lookAtRotation(dir, up);
     navPosition = record.position;
-    const float t = std::tan(0.5f * fov);
-    warpProjection = geometry::frustum(-t, t, -t, t, 1.0f, -1.0f);
-    clipProjection = geometry::frustum(0.1f * -t, 0.1f * t, 0.1f * -t, 0.1f * t, 0.1f, 10000.0f);
+    // fov spans the frame's smaller side; pixels stay square in a wide or tall frame.
+    const geometry::FrameTangents t = geometry::frameTangents(fov, clientWidth, clientHeight);
+    warpProjection = geometry::frustum(-t.x, t.x, -t.y, t.y, 1.0f, -1.0f);
+    clipProjection =
+        geometry::frustum(0.1f * -t.x, 0.1f * t.x, 0.1f * -t.y, 0.1f * t.y, 0.1f, 10000.0f);
     viewCamera.fov = fov;
     viewCamera.near = record.near;
     viewCamera.far = record.far;
@@ -574,9 +576,9 @@ void AppView::OnMouseMove(int x, int y) {
             break;
         case MouseZoom: {
             const float f = std::clamp(viewCamera.fov - 0.005f * dy, kZoomFloor, kZoomCeiling);
-            const float t = std::tan(f * 0.5f);
-            warpProjection = geometry::frustum(-t, t, -t, t, 1.0f, -1.0f);
-            clipProjection = geometry::frustum(-t, t, -t, t, 1.0f, 1000.0f);
+            const geometry::FrameTangents t = geometry::frameTangents(f, clientWidth, clientHeight);
+            warpProjection = geometry::frustum(-t.x, t.x, -t.y, t.y, 1.0f, -1.0f);
+            clipProjection = geometry::frustum(-t.x, t.x, -t.y, t.y, 1.0f, 1000.0f);
             viewCamera.fov = f;
             viewCamera.projection = warpProjection;
             warpMatrix =
@@ -739,9 +741,10 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
     viewCamera.near = 0.1f;
     viewCamera.far = 10000.0f;
     viewCamera.fov = 0.7853982f;
-    const float t = std::tan(kEighthTurn);
-    warpProjection = geometry::frustum(-t, t, -t, t, 1.0f, -1.0f);
-    clipProjection = geometry::frustum(0.1f * -t, 0.1f * t, 0.1f * -t, 0.1f * t, 0.1f, 10000.0f);
+    const geometry::FrameTangents t = geometry::frameTangents(viewCamera.fov, width, height);
+    warpProjection = geometry::frustum(-t.x, t.x, -t.y, t.y, 1.0f, -1.0f);
+    clipProjection =
+        geometry::frustum(0.1f * -t.x, 0.1f * t.x, 0.1f * -t.y, 0.1f * t.y, 0.1f, 10000.0f);
     viewportMatrix = geometry::viewport(0, width, 0, height);
     warpMatrix = geometry::product(viewportMatrix, warpProjection);
     clipMatrix = geometry::product(viewportMatrix, clipProjection);

@@ -7,6 +7,12 @@ namespace strata::geometry {
 void ImagePlaneFrame::build(const Vector3& position, const Vector3& direction,
                             const Vector3& upVector, const Vector3& biVector, float s, float t,
                             std::int32_t width, std::int32_t height) {
+    build(position, direction, upVector, biVector, s, t, t, width, height);
+}
+
+void ImagePlaneFrame::build(const Vector3& position, const Vector3& direction,
+                            const Vector3& upVector, const Vector3& biVector, float s, float tx,
+                            float ty, std::int32_t width, std::int32_t height) {
     pos = position;
     dir = direction;
     up = upVector;
@@ -16,8 +22,8 @@ void ImagePlaneFrame::build(const Vector3& position, const Vector3& direction,
     dirScale = upScale = biScale = s;
     reserved = 0;
     const Vector3 n = s * dir;
-    const Vector3 b = (s * t) * bi;
-    const Vector3 d = -(s * t) * up;
+    const Vector3 b = (s * tx) * bi;
+    const Vector3 d = -(s * ty) * up;
     cornerRay = n - b + d;
     origin = pos + cornerRay;
     delBi = xres > 0 ? b * (2.0f / static_cast<float>(xres)) : Vector3{};

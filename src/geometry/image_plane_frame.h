@@ -32,6 +32,10 @@ struct ImagePlaneFrame {
     // width or height below 1 gives zero steps on that axis (no image, no division by zero).
     void build(const Vector3& position, const Vector3& direction, const Vector3& upVector,
                const Vector3& biVector, float s, float t, std::int32_t width, std::int32_t height);
+    // The same with tx = tan of half the horizontal and ty of half the vertical view angle.
+    void build(const Vector3& position, const Vector3& direction, const Vector3& upVector,
+               const Vector3& biVector, float s, float tx, float ty, std::int32_t width,
+               std::int32_t height);
     // Moves origin and cornerRay by half a pixel on both axes, onto the centre of pixel (0, 0).
     void centreOnPixels();
     Vector3 pixelRay(float row, float column) const {

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "geometry/frame_tangents.h"
 #include "imageutil/rgb_image.h"
 #include "platform/byte_io.h"
 #include "platform/debug_output.h"
@@ -323,7 +324,7 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
     const std::int32_t outW = frame.width;
     const std::int32_t outH = frame.height;
     const float tanRef = std::tan(view_.fov / 2.0f);
-    const float tanOut = std::tan(outputCamera.fov / 2.0f);
+    const float tanOut = geometry::frameTangents(outputCamera.fov, window.width, window.height).x;
     const float splatScale =
         static_cast<float>(window.width) / static_cast<float>(width_) * tanRef / tanOut;
     // High-quality mode: soft footprints, depth-tested with their own depth extent (no normals:

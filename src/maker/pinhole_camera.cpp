@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "geometry/frame_tangents.h"
 #include "geometry/matrix.h"
 
 namespace strata::maker {
@@ -63,6 +64,15 @@ geometry::ImagePlaneFrame rayFrame(const PinholeCamera& camera, std::int32_t wid
     geometry::ImagePlaneFrame frame;
     frame.build(camera.pos, camera.dir, camera.up, camera.side(), 1.0f, std::tan(camera.fov * 0.5f),
                 width, height);
+    frame.centreOnPixels();
+    return frame;
+}
+
+geometry::ImagePlaneFrame pictureRayFrame(const PinholeCamera& camera, std::int32_t width,
+                                          std::int32_t height) {
+    const geometry::FrameTangents t = geometry::frameTangents(camera.fov, width, height);
+    geometry::ImagePlaneFrame frame;
+    frame.build(camera.pos, camera.dir, camera.up, camera.side(), 1.0f, t.x, t.y, width, height);
     frame.centreOnPixels();
     return frame;
 }

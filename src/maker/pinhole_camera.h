@@ -1,5 +1,6 @@
-// The maker's camera: a pinhole with a square field of view `fov` on both axes, and how it turns
-// into the reference camera records of an LDI header and into one ray per pixel centre.
+// The maker's camera: a pinhole with a square field of view `fov` on both axes of an LDI (and
+// across the smaller side of a traced picture), and how it turns into the reference camera
+// records of an LDI header and into one ray per pixel centre.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,10 @@ PinholeCamera defaultCamera(const Bounds& bounds, float fovRadians, float elevat
 // pixel units the ray is dir + ((2x/W - 1) t) side + ((2y/H - 1) t) up with t = tan(fov / 2).
 geometry::ImagePlaneFrame rayFrame(const PinholeCamera& camera, std::int32_t width,
                                    std::int32_t height);
+// The pixel-ray frame of a width x height picture seen as the viewer sees it: fov spans the
+// smaller side and pixels are square (frameTangents); the same as rayFrame for a square grid.
+geometry::ImagePlaneFrame pictureRayFrame(const PinholeCamera& camera, std::int32_t width,
+                                          std::int32_t height);
 // The ray through pixel coordinates (x, y) (pixel centres at c + 0.5).
 geometry::Vector3 rayThrough(const geometry::ImagePlaneFrame& frame, float x, float y);
 

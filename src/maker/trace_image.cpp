@@ -12,7 +12,7 @@ bool traceImage(const RayCaster& caster, const PinholeCamera& camera, const Trac
                                        options.width, options.height);
         return false;
     }
-    const geometry::ImagePlaneFrame frame = rayFrame(camera, options.width, options.height);
+    const geometry::ImagePlaneFrame frame = pictureRayFrame(camera, options.width, options.height);
     float tNear = 0.0f;
     float tFar = 0.0f;
     castRange(camera, caster.scene(), tNear, tFar);

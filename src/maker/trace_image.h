@@ -26,9 +26,11 @@ struct TraceOptions {
 };
 
 // Pixel words 0x00RRGGBB, width * height, row 0 at the BOTTOM: pixel (X, Y) at Y * width + X,
-// seeing along dir + ((2(X + 0.5)/W - 1) t) side + ((2(Y + 0.5)/H - 1) t) up, t = tan(fov/2) on
-// both axes. The depth range is that of castRange, so the picture equals the front layer of an
-// LDI made with the same camera and grid. camera must be normalised. Returns false (error set)
+// seeing along dir + ((2(X + 0.5)/W - 1) tx) side + ((2(Y + 0.5)/H - 1) ty) up, with the
+// tangents of frameTangents: fov spans the smaller side and pixels are square, as in the viewer
+// and `strata render`. The depth range is that of castRange, so on a square grid the picture
+// equals the front layer of an LDI made with the same camera (an LDI spans fov on both axes
+// whatever its shape). camera must be normalised. Returns false (error set)
 // for sizes out of range.
 bool traceImage(const RayCaster& caster, const PinholeCamera& camera, const TraceOptions& options,
                 std::vector<std::uint32_t>& pixels, std::string& error);

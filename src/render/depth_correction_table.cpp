@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "geometry/frame_tangents.h"
+
 namespace strata::render {
 
 void DepthCorrectionTable::update(std::int32_t imageWidth, std::int32_t imageHeight, float stepX,
@@ -38,11 +40,12 @@ bool DepthCorrectionTable::covers(std::int32_t x, std::int32_t y) const {
     return (dx < 0 ? -dx : dx) < rowLength && (dy < 0 ? -dy : dy) < rowCount;
 }
 
-DepthCorrectionParameters depthCorrectionParameters(float near, float tanHalfFov,
-                                                    std::int32_t width, std::int32_t height) {
+DepthCorrectionParameters depthCorrectionParameters(float near, float fov, std::int32_t width,
+                                                    std::int32_t height) {
+    const geometry::FrameTangents t = geometry::frameTangents(fov, width, height);
     DepthCorrectionParameters p;
-    p.sx = near * tanHalfFov / (static_cast<float>(width) / 2.0f);
-    p.sy = near * tanHalfFov / (static_cast<float>(height) / 2.0f);
+    p.sx = near * t.x / (static_cast<float>(width) / 2.0f);
+    p.sy = near * t.y / (static_cast<float>(height) / 2.0f);
     p.k = near * (1.0f / near);
     return p;
 }

@@ -37,14 +37,15 @@ struct DepthCorrectionTable {
     bool covers(std::int32_t x, std::int32_t y) const;
 };
 
-// The per-draw parameters of the table: sx = near tan(fov/2) / (W/2), sy likewise with H,
+// The per-draw parameters of the table: sx = sy = near x (one pixel's tangent), the tangent
+// per pixel being that of frameTangents (fov spans the smaller side, pixels are square), and
 // k = near (1 / near).
 struct DepthCorrectionParameters {
     float sx = 0.0f;
     float sy = 0.0f;
     float k = 0.0f;
 };
-DepthCorrectionParameters depthCorrectionParameters(float near, float tanHalfFov,
-                                                    std::int32_t width, std::int32_t height);
+DepthCorrectionParameters depthCorrectionParameters(float near, float fov, std::int32_t width,
+                                                    std::int32_t height);
 
 }  // namespace strata::render

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/frame_tangents.h"
+
 namespace strata::render {
 
 OutputWindow outputWindow(const geometry::ViewCamera& camera, std::int32_t bufferWidth,
@@ -35,13 +37,18 @@ geometry::ViewCamera wholeBufferCamera(const geometry::ViewCamera& camera, std::
                                        std::int32_t bufferHeight) {
     geometry::ViewCamera wide = camera;
     const OutputWindow window = outputWindow(camera, bufferWidth, bufferHeight);
-    if (window.width < bufferWidth || window.height < bufferHeight) {
+    if (window.width < bufferWidth || window.height < bufferHeight ||
+        window.width != window.height) {
+        // The view volume is square: its half-angle tangent is the larger of the two axes',
+        // each grown to reach the buffer's farther edge on that axis.
+        const geometry::FrameTangents t =
+            geometry::frameTangents(camera.fov, window.width, window.height);
         const float cx = static_cast<float>(window.x0) + 0.5f * static_cast<float>(window.width);
         const float cy = static_cast<float>(window.y0) + 0.5f * static_cast<float>(window.height);
-        const float grow =
-            std::max(std::max(cx, static_cast<float>(bufferWidth) - cx) / (cx - window.x0),
-                     std::max(cy, static_cast<float>(bufferHeight) - cy) / (cy - window.y0));
-        wide.fov = 2.0f * std::atan(std::tan(0.5f * camera.fov) * grow);
+        const float reach = std::max(
+            t.x * (std::max(cx, static_cast<float>(bufferWidth) - cx) / (cx - window.x0)),
+            t.y * (std::max(cy, static_cast<float>(bufferHeight) - cy) / (cy - window.y0)));
+        wide.fov = 2.0f * std::atan(reach);
     }
     return wide;
 }

@@ -30,8 +30,9 @@ struct OutputWindow {
 OutputWindow outputWindow(const geometry::ViewCamera& camera, std::int32_t bufferWidth,
                           std::int32_t bufferHeight);
 
-// The camera with its view angle widened so that it sees the whole buffer around the window its
-// viewport places (the same camera when the window is the whole buffer): for choosing what to
+// The camera with its view angle widened so that its square view volume sees the whole buffer
+// around the window its viewport places (the same camera when the window is the whole, square
+// buffer; a wide or tall window takes the angle of its larger side): for choosing what to
 // traverse, so samples in the margin whose footprints reach into the picture are drawn.
 geometry::ViewCamera wholeBufferCamera(const geometry::ViewCamera& camera, std::int32_t bufferWidth,
                                        std::int32_t bufferHeight);

@@ -1,6 +1,7 @@
 // The output camera of a frame, built the way the viewer builds it: a viewport over the frame,
-// a square warp projection whose third output coordinate after the divide is -1/distance, and
-// the warp matrix viewport x warp projection x view matrix that every draw receives.
+// a warp projection with square pixels whose third output coordinate after the divide is
+// -1/distance, and the warp matrix viewport x warp projection x view matrix that every draw
+// receives.
 #pragma once
 
 #include <cstdint>
@@ -21,12 +22,13 @@ struct OutputView {
 };
 
 // Camera at pos looking along dir (unit) with up (unit, perpendicular to dir), full view angle
-// fov (radians, 0 < fov < pi), for a width x height frame.
+// fov (radians, 0 < fov < pi) across the smaller side of a width x height frame.
 OutputView makeOutputView(const geometry::Vector3& pos, const geometry::Vector3& dir,
                           const geometry::Vector3& up, float fov, std::int32_t width,
                           std::int32_t height);
 
-// The warp projection frustum(-t, t, -t, t, 1, -1) with t = tan(fov / 2).
-geometry::Matrix4 warpProjection(float fov);
+// The warp projection frustum(-tx, tx, -ty, ty, 1, -1) of a width x height frame, with the
+// half-angle tangents of frameTangents (fov spans the frame's smaller side, pixels are square).
+geometry::Matrix4 warpProjection(float fov, std::int32_t width, std::int32_t height);
 
 }  // namespace strata::render

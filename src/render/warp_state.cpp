@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/frame_tangents.h"
+
 namespace strata::render {
 namespace {
 
-geometry::ImagePlaneFrame pixelFrame(const geometry::ViewCamera& camera, float tanHalfFov,
+geometry::ImagePlaneFrame pixelFrame(const geometry::ViewCamera& camera, float tanX, float tanY,
                                      std::int32_t width, std::int32_t height) {
     geometry::ImagePlaneFrame frame;
     const geometry::Vector3 bi = geometry::normalized(geometry::cross(camera.dir, camera.up));
-    frame.build(camera.pos, camera.dir, camera.up, bi, 1.0f, tanHalfFov, width, height);
+    frame.build(camera.pos, camera.dir, camera.up, bi, 1.0f, tanX, tanY, width, height);
     frame.centreOnPixels();
     return frame;
 }
@@ -39,11 +41,15 @@ bool beginDraw(WarpState& state, const DrawSetupInput& input) {
     range.y1 = std::clamp(input.y1, 0, std::max(input.ldiHeight, 0));
 
     state.tanLdi = std::tan(0.5f * input.ldiView.fov);
-    state.tanOut = std::tan(0.5f * input.outputCamera.fov);
+    // The output angle spans the picture's smaller side; tanOut is the horizontal half-angle's
+    // tangent, so 2 tanOut / outWidth is one (square) output pixel on either axis.
+    const geometry::FrameTangents outTangents =
+        geometry::frameTangents(input.outputCamera.fov, outWidth, outHeight);
+    state.tanOut = outTangents.x;
     state.splatScale = static_cast<float>(outWidth) *
                        (state.tanLdi / state.tanOut / static_cast<float>(input.ldiWidth));
-    state.correction =
-        depthCorrectionParameters(input.outputCamera.near, state.tanOut, outWidth, outHeight);
+    state.correction = depthCorrectionParameters(input.outputCamera.near, input.outputCamera.fov,
+                                                 outWidth, outHeight);
     // A footprint of up to 7 x 7 must fit between the guard bands.
     if (range.x0 >= range.x1 || range.y0 >= range.y1 || input.outWidth < 7 || input.outHeight < 7) {
         state.setup.valid = false;
@@ -61,8 +67,11 @@ bool beginDraw(WarpState& state, const DrawSetupInput& input) {
         state.splatSize.build(state.splatScale, input.outputCamera.dir, input.ldiView.dir,
                               input.bounds, input.binCount, input.maxSizeRatio);
     }
-    state.refFrame = pixelFrame(input.ldiView, state.tanLdi, input.ldiWidth, input.ldiHeight);
-    state.outFrame = pixelFrame(input.outputCamera, state.tanOut, outWidth, outHeight);
+    // Stored LDIs span their angle on both axes, whatever their shape.
+    state.refFrame =
+        pixelFrame(input.ldiView, state.tanLdi, state.tanLdi, input.ldiWidth, input.ldiHeight);
+    state.outFrame =
+        pixelFrame(input.outputCamera, outTangents.x, outTangents.y, outWidth, outHeight);
     // Buffer pixel (x0, y0) is the picture's pixel (0, 0).
     geometry::ImagePlaneFrame& out = state.outFrame;
     const float wx = static_cast<float>(state.window.x0);

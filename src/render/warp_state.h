@@ -39,7 +39,7 @@ struct WarpState {
     float halfWidth = 0.0f;  // output width / 2, height / 2
     float halfHeight = 0.0f;
     float tanLdi = 0.0f;      // tan(fov / 2) of the reference camera
-    float tanOut = 0.0f;      // tan(fov / 2) of the output camera
+    float tanOut = 0.0f;      // tan of half the output camera's horizontal view angle
     float splatScale = 0.0f;  // S: output pixels per reference pixel at equal depth
     DepthCorrectionParameters correction;
     float facing = 0.0f;  // normal . output ray of the last sample that computed it

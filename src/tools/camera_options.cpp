@@ -15,7 +15,9 @@ void addCameraOptions(CLI::App& command, CameraOptions& options) {
     command.add_option("--pos", options.pos, "camera position x,y,z");
     command.add_option("--dir", options.dir, "viewing direction x,y,z");
     command.add_option("--up", options.up, "up direction x,y,z");
-    command.add_option("--fov", options.fovDegrees, "field of view in degrees (both axes)");
+    command.add_option(
+        "--fov", options.fovDegrees,
+        "field of view in degrees (both axes of an LDI, the smaller side of a picture)");
     command.add_option("--near", options.near, "near distance (default: fitted to the scene)");
     command.add_option("--far", options.far, "far distance (default: fitted to the scene)");
 }

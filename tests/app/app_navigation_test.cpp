@@ -1,6 +1,7 @@
 // Navigation: keys step by keyStep in the camera's own axes, the seven drag modes by their
 // formulas, Restrict Movement, RESET, the trackball and the spin timer.
 #include <cmath>
+#include <utility>
 
 #include "app/app_commands.h"
 #include "app/app_view.h"
@@ -214,6 +215,30 @@ TEST(AppNavigation, MoveDragsByTheirFormulas) {
     EXPECT_EQ(t.view.mouseMode, MousePush);
     t.view.OnMouseMove(0, -5);
     EXPECT_TRUE(t.view.timerTick);
+}
+
+// In a wide or tall window the angle spans the smaller side and pixels stay square, at reset
+// and after a zoom.
+TEST(AppNavigation, WideAndTallWindowsKeepSquarePixels) {
+    for (const auto& [w, h] : {std::pair{700, 350}, std::pair{350, 700}}) {
+        TestView t;
+        AppView& v = t.view;
+        v.clientWidth = w;
+        v.clientHeight = h;
+        v.ResetView(w, h);
+        const float ax = static_cast<float>(w) / 350.0f;
+        const float ay = static_cast<float>(h) / 350.0f;
+        const float t0 = std::tan(0.5f * 0.7853982f);
+        EXPECT_EQ(v.warpProjection,
+                  geometry::frustum(-t0 * ax, t0 * ax, -t0 * ay, t0 * ay, 1.0f, -1.0f));
+        v.OnRButtonDown(100, 200, false, true);
+        v.OnMouseMove(100, 190);
+        const float tn = std::tan(0.5f * (0.7853982f - 0.05f));
+        EXPECT_EQ(v.warpProjection,
+                  geometry::frustum(-tn * ax, tn * ax, -tn * ay, tn * ay, 1.0f, -1.0f));
+        EXPECT_EQ(v.clipProjection,
+                  geometry::frustum(-tn * ax, tn * ax, -tn * ay, tn * ay, 1.0f, 1000.0f));
+    }
 }
 
 TEST(AppNavigation, ZoomHasAFloor) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "geometry/normal_table.h"
 #include "render/depth_correction_table.h"
+#include "render/frame_margin.h"
 #include "render/output_view.h"
 #include "render/row_depth_bounds.h"
 #include "render/splat_size_table.h"
@@ -41,8 +43,7 @@ TEST(DepthCorrectionTable, OddSizesCoverEveryPixelOfTheQuadrant) {
 }
 
 TEST(DepthCorrectionTable, CentreEntryOfTheDefaultFrame) {
-    const DepthCorrectionParameters p =
-        depthCorrectionParameters(0.1f, std::tan(0.3926991f), 350, 350);
+    const DepthCorrectionParameters p = depthCorrectionParameters(0.1f, 0.7853982f, 350, 350);
     EXPECT_FLOAT_EQ(p.k, 1.0f);
     DepthCorrectionTable table;
     table.update(350, 350, p.sx, p.sy, p.k);
@@ -64,11 +65,19 @@ TEST(DepthCorrectionTable, CentreEntryOfTheDefaultFrame) {
 }
 
 TEST(DepthCorrectionTable, ParametersFromNearFieldOfViewAndHalfSizes) {
-    // sx = near tan(fov/2) / (W/2), sy with H/2, k = near (1 / near).
-    const DepthCorrectionParameters p = depthCorrectionParameters(0.5f, 0.75f, 200, 100);
-    EXPECT_FLOAT_EQ(p.sx, 0.00375f);
-    EXPECT_FLOAT_EQ(p.sy, 0.0075f);
-    EXPECT_FLOAT_EQ(p.k, 1.0f);
+    // sx = sy = near tan(fov/2) / (S/2) with S the smaller side (square pixels), k = near (1 /
+    // near), for wide, tall and square frames.
+    const float fov = 2.0f * std::atan(0.75f);
+    struct Case {
+        std::int32_t width, height, side;
+    };
+    for (const Case c : {Case{200, 100, 100}, Case{100, 200, 100}, Case{200, 200, 200}}) {
+        const DepthCorrectionParameters p = depthCorrectionParameters(0.5f, fov, c.width, c.height);
+        const float step = 0.5f * 0.75f / (0.5f * static_cast<float>(c.side));
+        EXPECT_NEAR(p.sx, step, 1e-6f * step) << c.width << "x" << c.height;
+        EXPECT_NEAR(p.sy, step, 1e-6f * step) << c.width << "x" << c.height;
+        EXPECT_FLOAT_EQ(p.k, 1.0f);
+    }
 }
 
 TEST(DepthCorrectionTable, RebuiltWhenSizeOrParametersChange) {
@@ -172,6 +181,39 @@ TEST(OutputView, PointAheadLandsOnTheCentreWithInverseDistanceDepth) {
     const geometry::Vector4 e =
         geometry::transform(view.warpMatrix, {1.0f + 5.0f * t, 2.0f, -2.0f, 1.0f});
     EXPECT_NEAR(e.x / e.w, 349.5f, 1e-3f);
+}
+
+// The output view of a wide or tall frame keeps pixels square (its projection scales both axes
+// by the same number of pixels per tangent), and the whole-buffer camera's square volume reaches
+// the farther buffer edge of the larger axis; square frames keep the angle as it was.
+TEST(OutputView, NonSquareFramesHaveSquarePixelsAndAWideEnoughClipVolume) {
+    const float fov = 0.7853982f;
+    const float t = std::tan(0.5f * fov);
+    struct Case {
+        std::int32_t width, height;
+    };
+    for (const Case c : {Case{350, 350}, Case{700, 350}, Case{350, 700}, Case{1920, 1080}}) {
+        const OutputView view = makeOutputView({0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, -1.0f},
+                                               {0.0f, 1.0f, 0.0f}, fov, c.width, c.height);
+        const geometry::Matrix4 m = geometry::product(view.camera.viewport, view.camera.projection);
+        const float side = static_cast<float>(std::min(c.width, c.height));
+        // Pixels per unit tangent, on either axis: the smaller side spans 2 t.
+        EXPECT_FLOAT_EQ(m(0, 0), side / (2.0f * t)) << c.width << "x" << c.height;
+        EXPECT_FLOAT_EQ(m(1, 1), side / (2.0f * t)) << c.width << "x" << c.height;
+
+        const OutputView framed = withMargin(view, kFrameMargin);
+        const geometry::ViewCamera wide = wholeBufferCamera(
+            framed.camera, c.width + 2 * kFrameMargin, c.height + 2 * kFrameMargin);
+        const float larger = static_cast<float>(std::max(c.width, c.height));
+        const float reach = t * (larger + 2.0f * kFrameMargin) / side;
+        EXPECT_NEAR(std::tan(0.5f * wide.fov), reach, 1e-5f * reach) << c.width << "x" << c.height;
+        // Without a margin a square frame keeps its angle; a wide one takes its larger side's.
+        const geometry::ViewCamera whole = wholeBufferCamera(view.camera, c.width, c.height);
+        EXPECT_NEAR(std::tan(0.5f * whole.fov), t * larger / side, 1e-5f * t * larger / side);
+        if (c.width == c.height) {
+            EXPECT_EQ(whole.fov, fov);
+        }
+    }
 }
 
 }  // namespace

@@ -106,8 +106,9 @@ TEST(WarpSetup, BrokenMatrixSkipsTheDraw) {
 }
 
 TEST(BeginDraw, ScaleTablesAndRangesOfADraw) {
-    // Reference: tan(fov/2) = 0.5 over 64 columns; output: tan(fov/2) = 0.25 over 100 x 80,
-    // near 0.1, one unit behind the reference camera.
+    // Reference: tan(fov/2) = 0.5 over 64 columns; output: tan(fov/2) = 0.25 across the 80 rows
+    // of a 100 x 80 frame (0.3125 across its 100 columns: square pixels), near 0.1, one unit
+    // behind the reference camera.
     DrawSetupInput in;
     in.ldiView =
         testing::referenceCamera({0, 0, 0}, {0, 0, -1}, {0, 1, 0}, 2.0f * std::atan(0.5f), 64, 64);
@@ -131,17 +132,21 @@ TEST(BeginDraw, ScaleTablesAndRangesOfADraw) {
     state.facing = 0.7f;
     ASSERT_TRUE(beginDraw(state, in));
     EXPECT_EQ(state.facing, 0.0f);
-    EXPECT_FLOAT_EQ(state.splatScale, 3.125f);  // 100 (0.5 / 0.25 / 64)
+    EXPECT_FLOAT_EQ(state.tanOut, 0.3125f);
+    // Output pixel steps on the unit image plane: 2 x 0.3125 / 100 = 2 x 0.25 / 80 each way.
+    EXPECT_FLOAT_EQ(state.outFrame.delBi.length(), 0.00625f);
+    EXPECT_FLOAT_EQ(state.outFrame.delUp.length(), 0.00625f);
+    EXPECT_FLOAT_EQ(state.splatScale, 2.5f);  // 80 (0.5 / 0.25 / 64)
     EXPECT_FLOAT_EQ(state.halfWidth, 50.0f);
     EXPECT_FLOAT_EQ(state.halfHeight, 40.0f);
-    EXPECT_FLOAT_EQ(state.correction.sx, 0.0005f);  // 0.1 x 0.25 / 50
+    EXPECT_FLOAT_EQ(state.correction.sx, 0.000625f);  // 0.1 x 0.25 / 40 on both axes
     EXPECT_FLOAT_EQ(state.correction.sy, 0.000625f);
     EXPECT_EQ(state.depthCorrection.width, 100);
     EXPECT_EQ(state.depthCorrection.entries.size(), 50u * 40u);
     EXPECT_EQ(state.range.x0, 0);
     EXPECT_EQ(state.range.x1, 64);
     // Same directions: entry (n << 5) | j = S (bound[j] + bound[j + 1]) / 2.
-    EXPECT_FLOAT_EQ(state.splatSize[(7u << 5) | 1u], 3.125f * 1.5f);
+    EXPECT_FLOAT_EQ(state.splatSize[(7u << 5) | 1u], 2.5f * 1.5f);
     EXPECT_EQ(state.splatSize[(7u << 5) | 3u], 0.0f);
     EXPECT_EQ(state.setup.behind, 1);
     EXPECT_NEAR(state.setup.epipoleX, 32, 1);
