@@ -3,10 +3,10 @@
 // within the sample's tolerance of the stored depth belongs to the same surface and adds to the
 // sum; a clearly nearer one starts the pixel afresh; a clearly farther one is dropped. One
 // surface behind the nearest is kept too, for pixels where the nearest surface turns out to be
-// only the edge of a footprint (just outside its silhouette). The
-// weights follow the blended footprints (new 16, half 3, quarter 1: a sample keeps half of its
-// own pixel against its eight neighbours), and the three channel sums are packed 21 bits apart
-// into one 64-bit word, so a write is one multiply-add.
+// only the edge of a footprint (just outside its silhouette). The weights follow the blended
+// footprints (new 16, half 3, quarter 1: a sample keeps half of its own pixel against its eight
+// neighbours). A surface's weight and its three channel sums are packed 17 bits apart into one
+// 64-bit word, so a write is one multiply-add and a pixel is 24 bytes.
 #pragma once
 
 #include <algorithm>
@@ -23,63 +23,81 @@ inline constexpr std::uint32_t kWeightQuarter = 1;  // its corners
 // the pixels just outside a row of samples get half + two quarters and stay uncovered, so
 // silhouettes do not grow.
 inline constexpr std::uint32_t kCoveredWeight = 6;
-// Sums stop growing here; 255 x 2048 still fits the 21 bits of a channel sum.
-inline constexpr std::uint32_t kMaxWeight = 2048;
+// Sums stop growing here; 255 x (kMaxWeight + 15) still fits the 17 bits of a channel sum.
+inline constexpr std::uint32_t kMaxWeight = 496;
+inline constexpr int kWeightShift = 51;  // weight << 51 | red << 34 | green << 17 | blue
 inline constexpr float kNoDepth = std::numeric_limits<float>::infinity();
+
+inline std::uint32_t weightOf(std::uint64_t sum) {
+    return static_cast<std::uint32_t>(sum >> kWeightShift);
+}
 
 struct SoftPixel {
     float depth = kNoDepth;  // output depth -1/distance of the pixel's surface; smaller is nearer
-    std::uint32_t weight = 0;
-    std::uint64_t sum = 0;  // red << 42 | green << 21 | blue, each times its weight
-    // The nearest surface behind that one, kept the same way.
-    float behindDepth = kNoDepth;
-    std::uint32_t behindWeight = 0;
+    float behindDepth = kNoDepth;  // the nearest surface behind that one, kept the same way
+    std::uint64_t sum = 0;         // weight and colour sums of the surface, packed
     std::uint64_t behindSum = 0;
+
+    std::uint32_t weight() const { return weightOf(sum); }
+    std::uint32_t behindWeight() const { return weightOf(behindSum); }
 };
 
-// The mean colour of a weighted sum with the alpha byte set. Precondition: weight > 0.
-std::uint32_t meanColour(std::uint64_t sum, std::uint32_t weight);
+// The mean colour of a packed sum with the alpha byte set. Precondition: its weight is > 0.
+std::uint32_t meanColour(std::uint64_t sum);
+
+// What the resolve keeps between frames, so it allocates nothing once the size is steady.
+struct SoftResolveScratch {
+    std::vector<float> depth;            // every pixel's nearest depth
+    std::vector<float> solidDepth;       // the same for covered pixels, infinity elsewhere
+    std::vector<std::uint8_t> state;     // covered, behind covered and gap round, by pixel
+    std::vector<std::uint8_t> rowHoles;  // rows with an uncovered pixel
+    std::vector<std::int32_t> lastSolid;
+    std::vector<float> line;
+};
 
 struct SoftSplatBuffer {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::vector<SoftPixel> pixels;  // row-major, like the frame buffer it shadows
-    bool written = false;           // set by a kernel that draws into the buffer
+    bool written = false;           // set by whatever draws into the buffer
+    SoftResolveScratch scratch;
 
-    // Sizes the buffer to width x height, empties every pixel and clears `written`.
+    // Sizes the buffer to width x height with every pixel empty and clears `written`. The
+    // resolve leaves the buffer empty, so a buffer of the same size that was resolved (or never
+    // written) costs nothing here.
     void reset(std::int32_t w, std::int32_t h);
 };
 
+// A colour as a packed sum of weight 1.
 inline std::uint64_t spreadColour(std::uint32_t colour) {
-    return (static_cast<std::uint64_t>((colour >> 16) & 0xFFu) << 42) |
-           (static_cast<std::uint64_t>((colour >> 8) & 0xFFu) << 21) | (colour & 0xFFu);
+    return (std::uint64_t{1} << kWeightShift) |
+           (static_cast<std::uint64_t>((colour >> 16) & 0xFFu) << 34) |
+           (static_cast<std::uint64_t>((colour >> 8) & 0xFFu) << 17) | (colour & 0xFFu);
 }
 
 // One footprint pixel of a sample at depth z with tolerance tolerance.
 inline void softWrite(SoftPixel& p, float z, float tolerance, std::uint32_t weight,
                       std::uint64_t spread) {
+    // A packed sum is below the limit exactly when its weight is.
+    constexpr std::uint64_t kFull = std::uint64_t{kMaxWeight} << kWeightShift;
+    const std::uint64_t add = spread * weight;
     if (z < p.depth - tolerance) {
-        if (p.weight >= p.behindWeight) {
+        if (p.weight() >= p.behindWeight()) {
             p.behindDepth = p.depth;
-            p.behindWeight = p.weight;
             p.behindSum = p.sum;
         }
         p.depth = z;
-        p.weight = weight;
-        p.sum = spread * weight;
+        p.sum = add;
     } else if (z <= p.depth + tolerance) {
-        if (p.weight < kMaxWeight) {
-            p.weight += weight;
-            p.sum += spread * weight;
+        if (p.sum < kFull) {
+            p.sum += add;
         }
         p.depth = std::min(p.depth, z);
     } else if (z < p.behindDepth - tolerance) {
         p.behindDepth = z;
-        p.behindWeight = weight;
-        p.behindSum = spread * weight;
-    } else if (z <= p.behindDepth + tolerance && p.behindWeight < kMaxWeight) {
-        p.behindWeight += weight;
-        p.behindSum += spread * weight;
+        p.behindSum = add;
+    } else if (z <= p.behindDepth + tolerance && p.behindSum < kFull) {
+        p.behindSum += add;
         p.behindDepth = std::min(p.behindDepth, z);
     }
 }
@@ -111,7 +129,8 @@ inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, i
     }
 }
 
-// Turns the buffer into pixels of frame (same size, already holding the background): every
+// Turns the buffer into pixels of frame (same size, already holding the background) and leaves
+// the buffer empty for the next frame (`written` cleared): every
 // covered pixel takes its surface's mean colour (alpha byte set, as the kernels write it);
 // uncovered pixels inside small gaps of a surface are filled by a pull-push pass over the
 // covered ones; other uncovered pixels show the covered surface a footprint edge replaced, if
@@ -122,7 +141,7 @@ inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, i
 // Returns the number of pixels filled.
 inline constexpr float kSameSurfaceDepth = 0.1f;
 inline constexpr int kMaxFilledGap = 4;
-std::int64_t resolveSoftSplats(const SoftSplatBuffer& buffer, std::uint32_t* frame,
+std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame,
                                int maxGap = kMaxFilledGap);
 
 }  // namespace strata::render
