@@ -388,7 +388,7 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                 // splatting: the gap fill closes what the stretched masks would cover).
                 const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
                 facing = dot(k.normals[(v >> 25) & 63u], omega);
-                if (facing > 0.1f) {
+                if (facing > kernel::kSoftBackfaceFacing) {
                     continue;
                 }
                 const float size = kSize == SizePath::single ? 0.0f : s;

@@ -162,6 +162,11 @@ struct SoftTarget {
     }
 };
 
+// The backface test of the high-quality mode drops every sample facing away from the output
+// eye (normal . output ray above this), where the default mode keeps those within 0.1 of
+// grazing: the depth test cannot stop a back face's footprint spilling past a silhouette.
+inline constexpr float kSoftBackfaceFacing = 0.0f;
+
 // Marks the buffer written when the draw will use it.
 inline SoftTarget softTarget(LdiBase& ldi, const imageutil::RgbImage& frame) {
     SoftTarget t;

@@ -43,10 +43,15 @@ bool sameSurface(float a, float b) {
     return std::fabs(a - b) <= kSameSurfaceDepth * std::max(std::fabs(a), std::fabs(b));
 }
 
-// a belongs to a surface clearly nearer than depth. Depths are negative, so among the values
-// within reach the smallest decides: if any is clearly nearer, the smallest is.
+// a belongs to a surface clearly nearer than depth: nearer by more than kCrackDepth of its
+// own depth, a step a single surface never makes within a few pixels on both sides of a pixel
+// (though the floor under an object may lie within kSameSurfaceDepth of it). Depths are
+// negative, so among the values within reach the smallest decides: if any is clearly nearer,
+// the smallest is.
+constexpr float kCrackDepth = 0.04f;
+
 bool clearlyNearer(float a, float depth) {
-    return a < depth && !sameSurface(a, depth);
+    return a < depth && depth - a > kCrackDepth * std::fabs(a);
 }
 
 // Pixel states of the resolve.
