@@ -160,7 +160,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             }
             if constexpr (kSoft) {
                 // No normals: neither backface culling nor a measured slope.
-                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut);
+                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut, layer + 1 < layers);
                 if (coverage != nullptr) {
                     render::markCoverage(coverage + static_cast<std::intptr_t>(Y) * stride + X,
                                          stride, render::footprintRadius(s));

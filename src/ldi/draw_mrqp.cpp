@@ -392,7 +392,8 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                     continue;
                 }
                 const float size = kSize == SizePath::single ? 0.0f : s;
-                k.soft.splat(X, Y, size, kernel::surfaceSlope(facing, omega), full[layer], zOut);
+                k.soft.splat(X, Y, size, kernel::surfaceSlope(facing, omega), full[layer], zOut,
+                             layer + 1 < layers);
                 if (coverageMask != nullptr) {
                     render::markCoverage(coverageMask + Y * stride + X, static_cast<int>(stride),
                                          render::footprintRadius(size));

@@ -217,7 +217,8 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 if (facing > kernel::kSoftBackfaceFacing) {
                     continue;  // facing away from the output eye
                 }
-                k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut);
+                k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut,
+                             layer + 1 < layers);
                 if (coverage != nullptr) {
                     render::markCoverage(coverage + static_cast<std::intptr_t>(Y) * outW + X, outW,
                                          render::footprintRadius(s));

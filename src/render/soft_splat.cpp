@@ -57,10 +57,11 @@ bool clearlyNearer(float a, float depth) {
 // Pixel states of the resolve.
 constexpr std::uint8_t kCovered = 1;
 constexpr std::uint8_t kBehindCovered = 2;
-constexpr int kRoundShift = 2;  // the gap round (1 or 2) that filled the pixel, 0: none
+constexpr std::uint8_t kHiddenFront = 16;  // a covered surface drawn only by hidden samples
+constexpr int kRoundShift = 2;             // the gap round (1 or 2) that filled the pixel, 0: none
 
 std::uint8_t gapRound(std::uint8_t state) {
-    return static_cast<std::uint8_t>(state >> kRoundShift);
+    return static_cast<std::uint8_t>((state >> kRoundShift) & 3u);
 }
 
 // The gap fill's image pyramid, built only where a gap asks for it. A cell of level k covers
@@ -210,7 +211,7 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
             SoftPixel& p = pixels[i];
             depth[i] = p.depth;
             if (p.weight() >= kCoveredWeight) {
-                state[i] = kCovered;
+                state[i] = (p.sum & kHiddenSurface) != 0 ? kCovered | kHiddenFront : kCovered;
                 solidDepth[i] = p.depth;
                 frame[i] = mean(p.sum);
             } else {
@@ -286,6 +287,37 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
             if (row[x] != kNoDepth && isCrack(before[x], row[x], after[x])) {
                 markCrack(at(x, y), y);
             }
+        }
+    }
+
+    // Slivers: a hidden surface seen in a single pixel between a clearly nearer surface and the
+    // visible part of itself, along a row or a column, is where the nearer surface's edge
+    // stretched apart rather than where the move uncovered it: a gap of the nearer surface.
+    auto visible = [&](std::size_t i) {
+        return (state[i] & (kCovered | kHiddenFront)) == kCovered;
+    };
+    auto sliver = [&](std::size_t i, std::size_t a, std::size_t b) {
+        const float d = depth[i];
+        return ((state[a] & kCovered) != 0 && clearlyNearer(depth[a], d) && visible(b) &&
+                sameSurface(depth[b], d)) ||
+               ((state[b] & kCovered) != 0 && clearlyNearer(depth[b], d) && visible(a) &&
+                sameSurface(depth[a], d));
+    };
+    for (std::int32_t y = 1; y + 1 < h; ++y) {
+        for (std::int32_t x = 1; x + 1 < w; ++x) {
+            const std::size_t i = at(x, y);
+            if ((state[i] & (kCovered | kHiddenFront)) == (kCovered | kHiddenFront) &&
+                gapRound(state[i]) == 0 &&
+                (sliver(i, i - 1, i + 1) || sliver(i, i - wide, i + wide))) {
+                state[i] = static_cast<std::uint8_t>(state[i] | (1 << kRoundShift));
+                rowHoles[y] = 1;
+                ++gapCount;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (gapRound(state[i]) != 0) {
+            state[i] = static_cast<std::uint8_t>(state[i] & ~kCovered);
         }
     }
 

@@ -28,8 +28,12 @@ inline constexpr std::uint32_t kMaxWeight = 496;
 inline constexpr int kWeightShift = 51;  // weight << 51 | red << 34 | green << 17 | blue
 inline constexpr float kNoDepth = std::numeric_limits<float>::infinity();
 
+// The top bit of a packed sum marks a surface drawn only by hidden samples: ones that lie
+// behind another surface along their ray from the LDI's own camera.
+inline constexpr std::uint64_t kHiddenSurface = std::uint64_t{1} << 63;
+
 inline std::uint32_t weightOf(std::uint64_t sum) {
-    return static_cast<std::uint32_t>(sum >> kWeightShift);
+    return static_cast<std::uint32_t>((sum & ~kHiddenSurface) >> kWeightShift);
 }
 
 struct SoftPixel {
@@ -75,9 +79,12 @@ inline std::uint64_t spreadColour(std::uint32_t colour) {
            (static_cast<std::uint64_t>((colour >> 8) & 0xFFu) << 17) | (colour & 0xFFu);
 }
 
-// One footprint pixel of a sample at depth z with tolerance tolerance.
+// One footprint pixel of a sample at depth z with tolerance tolerance; hidden is kHiddenSurface
+// for a hidden sample, else 0.
 inline void softWrite(SoftPixel& p, float z, float tolerance, std::uint32_t weight,
-                      std::uint64_t spread) {
+                      std::uint64_t spread, std::uint64_t hidden = 0) {
+    // A surface stays marked hidden while only hidden samples add to it.
+    const std::uint64_t keep = hidden | ~kHiddenSurface;
     // A packed sum is below the limit exactly when its weight is.
     constexpr std::uint64_t kFull = std::uint64_t{kMaxWeight} << kWeightShift;
     const std::uint64_t add = spread * weight;
@@ -87,17 +94,17 @@ inline void softWrite(SoftPixel& p, float z, float tolerance, std::uint32_t weig
             p.behindSum = p.sum;
         }
         p.depth = z;
-        p.sum = add;
+        p.sum = add | hidden;
     } else if (z <= p.depth + tolerance) {
-        if (p.sum < kFull) {
-            p.sum += add;
+        if ((p.sum & ~kHiddenSurface) < kFull) {
+            p.sum = (p.sum + add) & keep;
         }
         p.depth = std::min(p.depth, z);
     } else if (z < p.behindDepth - tolerance) {
         p.behindDepth = z;
-        p.behindSum = add;
-    } else if (z <= p.behindDepth + tolerance && p.behindSum < kFull) {
-        p.behindSum += add;
+        p.behindSum = add | hidden;
+    } else if (z <= p.behindDepth + tolerance && (p.behindSum & ~kHiddenSurface) < kFull) {
+        p.behindSum = (p.behindSum + add) & keep;
         p.behindDepth = std::min(p.behindDepth, z);
     }
 }
@@ -110,13 +117,15 @@ struct SoftFootprint {
 extern const SoftFootprint kSoftFootprints[4];
 
 // Writes a sample of colour at (x, y) of the buffer with the footprint of the given radius
-// (0..3). Precondition: the whole footprint lies inside the buffer.
+// (0..3); hidden for a sample hidden from the LDI's camera. Precondition: the whole footprint
+// lies inside the buffer.
 inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, int radius,
-                      std::uint32_t colour, float z, float tolerance) {
+                      std::uint32_t colour, float z, float tolerance, bool hidden = false) {
+    const std::uint64_t flag = hidden ? kHiddenSurface : 0;
     const std::uint64_t spread = spreadColour(colour);
     SoftPixel* at = buffer.pixels.data() + static_cast<std::intptr_t>(y) * buffer.width + x;
     if (radius == 0) {
-        softWrite(*at, z, tolerance, kWeightNew, spread);
+        softWrite(*at, z, tolerance, kWeightNew, spread, flag);
         return;
     }
     const SoftFootprint& f = kSoftFootprints[radius];
@@ -124,7 +133,7 @@ inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, i
         SoftPixel* row = at + static_cast<std::intptr_t>(dy) * buffer.width;
         const std::uint8_t* w = f.weight[dy + 3];
         for (int dx = -radius; dx <= radius; ++dx) {
-            softWrite(row[dx], z, tolerance, w[dx + 3], spread);
+            softWrite(row[dx], z, tolerance, w[dx + 3], spread, flag);
         }
     }
 }

@@ -147,6 +147,63 @@ TEST(SoftSplat, FarSurfaceSeenThroughANearSurfacesCrackIsFilled) {
     EXPECT_EQ(frame[11], 0xFF0000FFu);
 }
 
+// A surface drawn only by samples hidden from the LDI's camera keeps the hidden mark; one
+// visible sample of the same surface clears it. The mark never counts as weight or colour.
+TEST(SoftSplat, HiddenMarkLastsWhileOnlyHiddenSamplesAdd) {
+    SoftPixel p;
+    softWrite(p, -0.5f, 0.01f, kWeightNew, spreadColour(0x102030u), kHiddenSurface);
+    softWrite(p, -0.5f, 0.01f, kWeightHalf, spreadColour(0x102030u), kHiddenSurface);
+    EXPECT_NE(p.sum & kHiddenSurface, 0u);
+    EXPECT_EQ(p.weight(), kWeightNew + kWeightHalf);
+    EXPECT_EQ(meanColour(p.sum), 0xFF102030u);
+    softWrite(p, -0.5f, 0.01f, kWeightQuarter, spreadColour(0x102030u));
+    EXPECT_EQ(p.sum & kHiddenSurface, 0u);
+    EXPECT_EQ(p.weight(), kWeightNew + kWeightHalf + kWeightQuarter);
+    // A nearer visible sample pushes the hidden surface behind, mark and all.
+    SoftPixel q;
+    softWrite(q, -0.2f, 0.01f, kWeightNew, spreadColour(0x0000FFu), kHiddenSurface);
+    softWrite(q, -0.5f, 0.01f, kWeightNew, spreadColour(0x00FF00u));
+    EXPECT_EQ(q.sum & kHiddenSurface, 0u);
+    EXPECT_NE(q.behindSum & kHiddenSurface, 0u);
+    EXPECT_EQ(q.behindWeight(), kWeightNew);
+    // The weight limit holds for marked sums too.
+    for (int i = 0; i < 100; ++i) {
+        softWrite(q, -0.2f, 0.01f, kWeightNew, spreadColour(0xFFu), kHiddenSurface);
+    }
+    EXPECT_LT(q.behindWeight(), kMaxWeight + kWeightNew);
+}
+
+// A hidden surface in one pixel between a nearer surface and the visible part of itself is
+// where the nearer surface stretched apart, not where the move uncovered something: a gap,
+// filled. The same pixel of a visible surface, or a wider hidden strip (an uncovered one),
+// stays. The rows above and below show the same with every far pixel visible.
+TEST(SoftSplat, HiddenSliverAtANearerEdgeIsAGap) {
+    struct Case {
+        const char* row;  // F far visible, h far hidden, N near
+        std::int64_t filled;
+    };
+    const Case cases[] = {
+        {"FFFhNNN", 1}, {"FFFFNNN", 0}, {"FFhhNNN", 0}, {"NNNhFFF", 1}, {"NNhFFFF", 1},
+    };
+    for (const Case& c : cases) {
+        const std::string row = c.row;
+        const auto w = static_cast<std::int32_t>(row.size());
+        SoftSplatBuffer buffer;
+        buffer.reset(w, 3);
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const char k = row[static_cast<std::size_t>(x)];
+                softWrite(buffer.pixels[static_cast<std::size_t>(y * w + x)],
+                          k == 'N' ? -0.5f : -0.4f, 0.0f, kWeightNew,
+                          spreadColour(k == 'N' ? 0x00FF00u : 0x0000FFu),
+                          k == 'h' && y == 1 ? kHiddenSurface : 0);
+            }
+        }
+        std::vector<std::uint32_t> frame(static_cast<std::size_t>(3 * w), kBackground);
+        EXPECT_EQ(resolveSoftSplats(buffer, frame.data(), 4), c.filled) << c.row;
+    }
+}
+
 TEST(SoftSplat, FootprintEdgesAloneDoNotCoverAPixel) {
     SoftSplatBuffer buffer;
     buffer.reset(9, 9);
