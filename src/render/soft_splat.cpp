@@ -64,69 +64,98 @@ std::uint8_t gapRound(std::uint8_t state) {
     return static_cast<std::uint8_t>((state >> kRoundShift) & 3u);
 }
 
-// The gap fill's image pyramid, built only where a gap asks for it. A cell of level k covers
-// 2^k x 2^k pixels; level 1 is the mean of its covered pixels, each higher level the mean of
-// its non-empty children. A gap pixel takes its level-1 cell, or when that is empty the first
-// non-empty cell above it up to kFillLevels: a pull-push pass read at the gaps alone.
+// The gap fill's image pyramid. A cell of level k covers 2^k x 2^k pixels; level 1 is the mean
+// of its covered pixels, each higher level the mean of its non-empty children. A gap pixel takes
+// its level-1 cell, or when that is empty the first non-empty cell above it up to kFillLevels:
+// the push half of a pull-push pass, read at the gaps alone.
 constexpr int kFillLevels = 3;
 
-struct SoftFillCell {
-    float r = 0.0f;
-    float g = 0.0f;
-    float b = 0.0f;
-    float w = 0.0f;  // 1 for a cell with a colour, 0 for an empty one
-};
-
 struct FillPyramid {
-    const std::uint32_t* frame;
-    const std::uint8_t* state;
-    std::int32_t width;
-    std::int32_t height;
+    std::int32_t widths[kFillLevels + 1] = {};
+    std::int32_t heights[kFillLevels + 1] = {};
+    std::size_t offsets[kFillLevels + 1] = {};  // first float of each level in cells
+    float* cells = nullptr;
 
-    SoftFillCell cell(int level, std::int32_t cx, std::int32_t cy) const {
-        SoftFillCell sum;
-        for (std::int32_t j = 0; j < 2; ++j) {
-            for (std::int32_t i = 0; i < 2; ++i) {
-                const std::int32_t x = 2 * cx + i;
-                const std::int32_t y = 2 * cy + j;
-                if (x >= (width + (1 << (level - 1)) - 1) >> (level - 1) ||
-                    y >= (height + (1 << (level - 1)) - 1) >> (level - 1)) {
-                    continue;
-                }
-                SoftFillCell c;
-                if (level == 1) {
-                    const std::size_t at = static_cast<std::size_t>(y) * width + x;
-                    if ((state[at] & kCovered) == 0) {
-                        continue;
+    float* cell(int level, std::int32_t x, std::int32_t y) const {
+        return cells + offsets[level] +
+               4 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(widths[level]) +
+                    static_cast<std::size_t>(x));
+    }
+
+    // Pulls every level from the covered pixels of frame.
+    void build(const std::uint32_t* frame, const std::uint8_t* state, std::int32_t w,
+               std::int32_t h, std::vector<float>& storage) {
+        widths[0] = w;
+        heights[0] = h;
+        std::size_t size = 0;
+        for (int k = 1; k <= kFillLevels; ++k) {
+            widths[k] = (widths[k - 1] + 1) / 2;
+            heights[k] = (heights[k - 1] + 1) / 2;
+            offsets[k] = size;
+            size += 4 * static_cast<std::size_t>(widths[k]) * static_cast<std::size_t>(heights[k]);
+        }
+        storage.resize(size);
+        cells = storage.data();
+        for (std::int32_t cy = 0; cy < heights[1]; ++cy) {
+            for (std::int32_t cx = 0; cx < widths[1]; ++cx) {
+                float sum[4] = {};
+                for (std::int32_t y = 2 * cy; y < std::min(2 * cy + 2, h); ++y) {
+                    for (std::int32_t x = 2 * cx; x < std::min(2 * cx + 2, w); ++x) {
+                        const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                        if ((state[i] & kCovered) != 0) {
+                            sum[0] += static_cast<float>((frame[i] >> 16) & 0xFFu);
+                            sum[1] += static_cast<float>((frame[i] >> 8) & 0xFFu);
+                            sum[2] += static_cast<float>(frame[i] & 0xFFu);
+                            sum[3] += 1.0f;
+                        }
                     }
-                    const std::uint32_t colour = frame[at];
-                    c = {static_cast<float>((colour >> 16) & 0xFFu),
-                         static_cast<float>((colour >> 8) & 0xFFu),
-                         static_cast<float>(colour & 0xFFu), 1.0f};
-                } else {
-                    c = cell(level - 1, x, y);
                 }
-                if (c.w > 0.0f) {
-                    sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.w + 1.0f};
+                store(cell(1, cx, cy), sum);
+            }
+        }
+        for (int k = 2; k <= kFillLevels; ++k) {
+            for (std::int32_t cy = 0; cy < heights[k]; ++cy) {
+                for (std::int32_t cx = 0; cx < widths[k]; ++cx) {
+                    float sum[4] = {};
+                    for (std::int32_t y = 2 * cy; y < std::min(2 * cy + 2, heights[k - 1]); ++y) {
+                        for (std::int32_t x = 2 * cx; x < std::min(2 * cx + 2, widths[k - 1]);
+                             ++x) {
+                            const float* c = cell(k - 1, x, y);
+                            if (c[3] > 0.0f) {
+                                sum[0] += c[0];
+                                sum[1] += c[1];
+                                sum[2] += c[2];
+                                sum[3] += 1.0f;
+                            }
+                        }
+                    }
+                    store(cell(k, cx, cy), sum);
                 }
             }
         }
-        if (sum.w > 0.0f) {
-            const float inv = 1.0f / sum.w;
-            return {sum.r * inv, sum.g * inv, sum.b * inv, 1.0f};
+    }
+
+    static void store(float* out, const float* sum) {
+        if (sum[3] > 0.0f) {
+            const float inv = 1.0f / sum[3];
+            out[0] = sum[0] * inv;
+            out[1] = sum[1] * inv;
+            out[2] = sum[2] * inv;
+            out[3] = 1.0f;
+        } else {
+            out[0] = out[1] = out[2] = out[3] = 0.0f;
         }
-        return {};
     }
 
     // The colour of the first non-empty cell over pixel (x, y), if any.
     bool fill(std::int32_t x, std::int32_t y, std::uint32_t& colour) const {
         for (int level = 1; level <= kFillLevels; ++level) {
-            const SoftFillCell c = cell(level, x >> level, y >> level);
-            if (c.w > 0.0f) {
+            const float* c = cell(level, x >> level, y >> level);
+            if (c[3] > 0.0f) {
                 auto channel = [](float v) {
                     return static_cast<std::uint32_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
                 };
-                colour = 0xFF000000u | (channel(c.r) << 16) | (channel(c.g) << 8) | channel(c.b);
+                colour = 0xFF000000u | (channel(c[0]) << 16) | (channel(c[1]) << 8) | channel(c[2]);
                 return true;
             }
         }
@@ -381,7 +410,8 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
     if (gapCount == 0) {
         return 0;
     }
-    const FillPyramid pyramid{frame, state, w, h};
+    FillPyramid pyramid;
+    pyramid.build(frame, state, w, h, s.cells);
     for (std::int32_t y = 0; y < h; ++y) {
         if (rowHoles[y] == 0) {
             continue;

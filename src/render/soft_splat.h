@@ -57,6 +57,7 @@ struct SoftResolveScratch {
     std::vector<std::uint8_t> rowHoles;  // rows with an uncovered pixel
     std::vector<std::int32_t> lastSolid;
     std::vector<float> line;
+    std::vector<float> cells;  // the gap fill's pyramid: red, green, blue, weight by cell
 };
 
 struct SoftSplatBuffer {
