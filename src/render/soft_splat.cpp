@@ -58,7 +58,7 @@ bool clearlyNearer(float a, float depth) {
 constexpr std::uint8_t kCovered = 1;
 constexpr std::uint8_t kBehindCovered = 2;
 constexpr std::uint8_t kHiddenFront = 16;  // a covered surface drawn only by hidden samples
-constexpr int kRoundShift = 2;             // the gap round (1 or 2) that filled the pixel, 0: none
+constexpr int kRoundShift = 2;  // bits 2-3: the gap round (1 or 2) that filled the pixel, or 0
 
 std::uint8_t gapRound(std::uint8_t state) {
     return static_cast<std::uint8_t>((state >> kRoundShift) & 3u);

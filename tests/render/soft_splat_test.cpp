@@ -99,6 +99,21 @@ TEST(SoftSplat, FillsShortGapsBetweenCoveredPixelsOnly) {
     EXPECT_EQ(filled, 1);
 }
 
+// Outside the gaps, a nearer surface's footprint edge does not hide the covered surface it
+// replaced; with nothing behind, the edge keeps the background.
+TEST(SoftSplat, FootprintEdgeShowsTheSurfaceItReplaced) {
+    SoftSplatBuffer buffer;
+    buffer.reset(2, 1);
+    softWrite(buffer.pixels[0], -0.2f, 0.0f, kWeightNew, spreadColour(0x0000FFu));
+    for (SoftPixel& p : buffer.pixels) {
+        softWrite(p, -0.5f, 0.0f, kWeightHalf, spreadColour(0x00FF00u));
+    }
+    std::vector<std::uint32_t> frame(2, kBackground);
+    EXPECT_EQ(resolveSoftSplats(buffer, frame.data(), 0), 0);
+    EXPECT_EQ(frame[0], 0xFF0000FFu);
+    EXPECT_EQ(frame[1], kBackground);
+}
+
 // The resolve empties the buffer as it reads it, so the next frame starts clean without a
 // clearing pass: a second resolve of the same buffer leaves the frame as it was.
 TEST(SoftSplat, ResolveLeavesTheBufferEmptyForTheNextFrame) {
