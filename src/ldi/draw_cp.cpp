@@ -157,10 +157,10 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                 const auto radius = static_cast<std::uint8_t>(
                     kSplat && !(s < kOnePixel) ? render::footprintRadius(s) : 0);
                 if constexpr (kSoft) {
-                    k.out.keep({X, Y, word, zOut,
-                                k.soft.tolerance(s, kernel::kUnknownSurfaceSlope, zOut),
-                                static_cast<std::uint8_t>(render::footprintRadius(s)),
-                                kernel::KeptWrite::kSoft, side.order[j]});
+                    k.out.keep(
+                        {X, Y, word, zOut, k.soft.tolerance(s, kernel::kUnknownSurfaceSlope, zOut),
+                         static_cast<std::uint8_t>(render::footprintRadius(s)),
+                         kernel::KeptWrite::softFlags(side.fromFront[j] != 0), side.order[j]});
                 } else {
                     k.out.keep(
                         {X, Y,
@@ -172,7 +172,8 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             }
             if constexpr (kSoft) {
                 // No normals: neither backface culling nor a measured slope.
-                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut);
+                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut,
+                             side.fromFront[j] != 0);
                 if (coverage != nullptr) {
                     render::markCoverage(coverage + batch.offset[j], stride,
                                          render::footprintRadius(s));
@@ -225,7 +226,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             if (cutDraw) {
                 side.order[gathered] = render::sampleOrder(run, i, layer);
             }
-            if constexpr (kFalseColour) {
+            if constexpr (kFalseColour || kSoft) {
                 side.fromFront[gathered] = layers - 1 - layer;
             }
             ++gathered;

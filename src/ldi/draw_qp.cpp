@@ -222,18 +222,19 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 // the output ray, converted to output depth at the sample's distance.
                 const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
                 facing = dot(k.normals[(q >> 25) & 63u], omega);
-                if (facing > 0.1f) {
-                    continue;  // the backface test of the default mode
+                if (facing > kernel::kSoftBackfaceFacing) {
+                    continue;  // facing away from the output eye
                 }
                 const float slope = kernel::surfaceSlope(facing, omega);
                 if (!k.out.fastWrite(X, Y)) {
                     k.out.keep({X, Y, px[0], zOut, k.soft.tolerance(s, slope, zOut),
                                 static_cast<std::uint8_t>(render::footprintRadius(s)),
-                                kernel::KeptWrite::kSoft, side.order[j]});
+                                kernel::KeptWrite::softFlags(side.fromFront[j] != 0),
+                                side.order[j]});
                     ++written;
                     continue;
                 }
-                k.soft.splat(X, Y, s, slope, px[0], zOut);
+                k.soft.splat(X, Y, s, slope, px[0], zOut, side.fromFront[j] != 0);
                 if (coverage != nullptr) {
                     render::markCoverage(coverage + batch.offset[j], outW,
                                          render::footprintRadius(s));
@@ -330,7 +331,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             if (cutDraw) {
                 side.order[gathered] = render::sampleOrder(run, i, layer);
             }
-            if constexpr (kFalseColour) {
+            if constexpr (kFalseColour || kSoft) {
                 side.fromFront[gathered] = layers - 1 - layer;
             }
             if constexpr (kSize == SizePath::accurate) {

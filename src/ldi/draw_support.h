@@ -213,11 +213,11 @@ struct SoftTarget {
     // A sample of the given splat size at (x, y) of the frame buffer: the footprint that size
     // selects, depth-tested with a tolerance of the footprint's own depth extent: its width in
     // output pixels (at least one) grown by the surface's slope along the output ray, at the
-    // sample's output depth zOut (-1/distance).
+    // sample's output depth zOut (-1/distance). hidden: not the front sample of its LDI pixel.
     void splat(std::int32_t x, std::int32_t y, float size, float slope, std::uint32_t colour,
-               float zOut) const {
+               float zOut, bool hidden = false) const {
         render::softSplat(*buffer, x, y, render::footprintRadius(size), colour, zOut,
-                          tolerance(size, slope, zOut));
+                          tolerance(size, slope, zOut), hidden);
     }
 
     float tolerance(float size, float slope, float zOut) const {
@@ -225,6 +225,11 @@ struct SoftTarget {
         return extent * pixelAngle * -zOut;
     }
 };
+
+// The backface test of the high-quality mode drops every sample facing away from the output
+// eye (normal . output ray above this), where the default mode keeps those within 0.1 of
+// grazing: the depth test cannot stop a back face's footprint spilling past a silhouette.
+inline constexpr float kSoftBackfaceFacing = 0.0f;
 
 // Marks the buffer written when the draw will use it.
 inline SoftTarget softTarget(LdiBase& ldi, const imageutil::RgbImage& frame) {
@@ -313,6 +318,11 @@ void traverseRuns(LdiBase& ldi, render::Traversal kind, DrawRun&& drawRun) {
 struct KeptWrite {
     static constexpr std::uint8_t kSoft = 1;         // a soft splat, not a blended footprint
     static constexpr std::uint8_t kDepthCentre = 2;  // the depth buffer takes the centre only
+    static constexpr std::uint8_t kHidden = 4;       // a soft splat of a sample hidden in its pixel
+
+    static constexpr std::uint8_t softFlags(bool hidden) {
+        return hidden ? kSoft | kHidden : kSoft;
+    }
 
     std::int32_t x = 0;
     std::int32_t y = 0;
@@ -341,6 +351,7 @@ void writeKept(const WriteTargets& t, const KeptWrite& w, Take&& take) {
     const render::SoftFootprint& f = render::kSoftFootprints[r];
     const bool soft = (w.flags & KeptWrite::kSoft) != 0;
     const std::uint64_t spread = soft ? render::spreadColour(w.word) : 0;
+    const std::uint64_t hidden = (w.flags & KeptWrite::kHidden) != 0 ? render::kHiddenSurface : 0;
     for (int dy = -r; dy <= r; ++dy) {
         const std::int32_t y = w.y + dy;
         const std::intptr_t row = static_cast<std::intptr_t>(y) * t.stride;
@@ -353,7 +364,7 @@ void writeKept(const WriteTargets& t, const KeptWrite& w, Take&& take) {
             const std::uint8_t weight = r == 0 ? render::kWeightNew : f.weight[dy + 3][dx + 3];
             if (soft) {
                 render::softWrite(t.soft->pixels[static_cast<std::size_t>(at)], w.zOut, w.tolerance,
-                                  weight, spread);
+                                  weight, spread, hidden);
             } else {
                 std::uint32_t& p = t.frame[at];
                 p = weight == render::kWeightNew    ? w.word
