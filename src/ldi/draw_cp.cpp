@@ -148,7 +148,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             }
             if constexpr (kSoft) {
                 // No normals: neither backface culling nor a measured slope.
-                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut);
+                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut, layer + 1 < layers);
                 if (coverage != nullptr) {
                     render::markCoverage(coverage + batch.offset[j], stride,
                                          render::footprintRadius(s));

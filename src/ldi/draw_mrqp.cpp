@@ -377,11 +377,12 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                 // splatting: the gap fill closes what the stretched masks would cover).
                 const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
                 facing = dot(k.normals[(v >> 25) & 63u], omega);
-                if (facing > 0.1f) {
+                if (facing > kernel::kSoftBackfaceFacing) {
                     continue;
                 }
                 const float size = kSize == SizePath::single ? 0.0f : s;
-                k.soft.splat(X, Y, size, kernel::surfaceSlope(facing, omega), full[layer], zOut);
+                k.soft.splat(X, Y, size, kernel::surfaceSlope(facing, omega), full[layer], zOut,
+                             layer + 1 < layers);
                 if (coverageMask != nullptr) {
                     render::markCoverage(coverageMask + Y * stride + X, static_cast<int>(stride),
                                          render::footprintRadius(size));

@@ -213,10 +213,11 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 // the output ray, converted to output depth at the sample's distance.
                 const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
                 facing = dot(k.normals[(q >> 25) & 63u], omega);
-                if (facing > 0.1f) {
-                    continue;  // the backface test of the default mode
+                if (facing > kernel::kSoftBackfaceFacing) {
+                    continue;  // facing away from the output eye
                 }
-                k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut);
+                k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut,
+                             layer + 1 < layers);
                 if (coverage != nullptr) {
                     render::markCoverage(coverage + batch.offset[j], outW,
                                          render::footprintRadius(s));

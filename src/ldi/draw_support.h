@@ -210,14 +210,19 @@ struct SoftTarget {
     // A sample of the given splat size at (x, y) of the frame buffer: the footprint that size
     // selects, depth-tested with a tolerance of the footprint's own depth extent: its width in
     // output pixels (at least one) grown by the surface's slope along the output ray, at the
-    // sample's output depth zOut (-1/distance).
+    // sample's output depth zOut (-1/distance). hidden: not the front sample of its LDI pixel.
     void splat(std::int32_t x, std::int32_t y, float size, float slope, std::uint32_t colour,
-               float zOut) const {
+               float zOut, bool hidden = false) const {
         const float extent = std::max(size, 1.0f) * (1.0f + slope);
         render::softSplat(*buffer, x, y, render::footprintRadius(size), colour, zOut,
-                          extent * pixelAngle * -zOut);
+                          extent * pixelAngle * -zOut, hidden);
     }
 };
+
+// The backface test of the high-quality mode drops every sample facing away from the output
+// eye (normal . output ray above this), where the default mode keeps those within 0.1 of
+// grazing: the depth test cannot stop a back face's footprint spilling past a silhouette.
+inline constexpr float kSoftBackfaceFacing = 0.0f;
 
 // Marks the buffer written when the draw will use it.
 inline SoftTarget softTarget(LdiBase& ldi, const imageutil::RgbImage& frame) {

@@ -13,26 +13,28 @@ constexpr std::uint8_t H = kWeightHalf;
 constexpr std::uint8_t Q = kWeightQuarter;
 
 // 1 / weight for every weight a pixel can hold, so resolving costs no division.
-const std::array<float, kMaxWeight + kWeightNew + 1>& reciprocals() {
-    static const auto table = [] {
-        std::array<float, kMaxWeight + kWeightNew + 1> t{};
-        for (std::size_t i = 1; i < t.size(); ++i) {
-            t[i] = 1.0f / static_cast<float>(i);
-        }
-        return t;
-    }();
-    return table;
+constexpr std::array<float, kMaxWeight + kWeightNew + 1> kReciprocals = [] {
+    std::array<float, kMaxWeight + kWeightNew + 1> t{};
+    for (std::size_t i = 1; i < t.size(); ++i) {
+        t[i] = 1.0f / static_cast<float>(i);
+    }
+    return t;
+}();
+
+inline std::uint32_t mean(std::uint64_t sum) {
+    const float inv = kReciprocals[std::min<std::uint32_t>(weightOf(sum), kMaxWeight + kWeightNew)];
+    const auto r =
+        static_cast<std::uint32_t>(static_cast<float>((sum >> 34) & 0x1FFFFu) * inv + 0.5f);
+    const auto g =
+        static_cast<std::uint32_t>(static_cast<float>((sum >> 17) & 0x1FFFFu) * inv + 0.5f);
+    const auto b = static_cast<std::uint32_t>(static_cast<float>(sum & 0x1FFFFu) * inv + 0.5f);
+    return 0xFF000000u | (std::min(r, 255u) << 16) | (std::min(g, 255u) << 8) | std::min(b, 255u);
 }
 
 }  // namespace
 
-std::uint32_t meanColour(std::uint64_t sum, std::uint32_t weight) {
-    const float inv = reciprocals()[std::min<std::uint32_t>(weight, kMaxWeight + kWeightNew)];
-    const auto r = static_cast<std::uint32_t>(static_cast<float>(sum >> 42) * inv + 0.5f);
-    const auto g =
-        static_cast<std::uint32_t>(static_cast<float>((sum >> 21) & 0x1FFFFFu) * inv + 0.5f);
-    const auto b = static_cast<std::uint32_t>(static_cast<float>(sum & 0x1FFFFFu) * inv + 0.5f);
-    return 0xFF000000u | (std::min(r, 255u) << 16) | (std::min(g, 255u) << 8) | std::min(b, 255u);
+std::uint32_t meanColour(std::uint64_t sum) {
+    return mean(sum);
 }
 
 namespace {
@@ -41,51 +43,125 @@ bool sameSurface(float a, float b) {
     return std::fabs(a - b) <= kSameSurfaceDepth * std::max(std::fabs(a), std::fabs(b));
 }
 
-struct Cell {
-    float r = 0.0f;
-    float g = 0.0f;
-    float b = 0.0f;
-    float w = 0.0f;
-};
+// a belongs to a surface clearly nearer than depth: nearer by more than kCrackDepth of its
+// own depth, a step a single surface never makes within a few pixels on both sides of a pixel
+// (though the floor under an object may lie within kSameSurfaceDepth of it). Depths are
+// negative, so among the values within reach the smallest decides: if any is clearly nearer,
+// the smallest is.
+constexpr float kCrackDepth = 0.04f;
 
-struct Level {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::vector<Cell> cells;
-};
+bool clearlyNearer(float a, float depth) {
+    return a < depth && depth - a > kCrackDepth * std::fabs(a);
+}
 
-// One pull step: every cell of the coarser level is the weighted mean of its (up to) four
-// children, with weight min(1, sum of the children's weights).
-template <typename Child>
-Level pull(std::int32_t width, std::int32_t height, Child child) {
-    Level next;
-    next.width = (width + 1) / 2;
-    next.height = (height + 1) / 2;
-    next.cells.assign(static_cast<std::size_t>(next.width) * next.height, Cell{});
-    for (std::int32_t y = 0; y < next.height; ++y) {
-        for (std::int32_t x = 0; x < next.width; ++x) {
-            Cell sum;
-            for (std::int32_t j = 0; j < 2; ++j) {
-                for (std::int32_t i = 0; i < 2; ++i) {
-                    const std::int32_t cx = 2 * x + i;
-                    const std::int32_t cy = 2 * y + j;
-                    if (cx < width && cy < height) {
-                        const Cell c = child(cx, cy);
-                        sum.r += c.w * c.r;
-                        sum.g += c.w * c.g;
-                        sum.b += c.w * c.b;
-                        sum.w += c.w;
+// Pixel states of the resolve.
+constexpr std::uint8_t kCovered = 1;
+constexpr std::uint8_t kBehindCovered = 2;
+constexpr std::uint8_t kHiddenFront = 16;  // a covered surface drawn only by hidden samples
+constexpr int kRoundShift = 2;  // bits 2-3: the gap round (1 or 2) that filled the pixel, or 0
+
+std::uint8_t gapRound(std::uint8_t state) {
+    return static_cast<std::uint8_t>((state >> kRoundShift) & 3u);
+}
+
+// The gap fill's image pyramid. A cell of level k covers 2^k x 2^k pixels; level 1 is the mean
+// of its covered pixels, each higher level the mean of its non-empty children. A gap pixel takes
+// its level-1 cell, or when that is empty the first non-empty cell above it up to kFillLevels:
+// the push half of a pull-push pass, read at the gaps alone.
+constexpr int kFillLevels = 3;
+
+struct FillPyramid {
+    std::int32_t widths[kFillLevels + 1] = {};
+    std::int32_t heights[kFillLevels + 1] = {};
+    std::size_t offsets[kFillLevels + 1] = {};  // first float of each level in cells
+    float* cells = nullptr;
+
+    float* cell(int level, std::int32_t x, std::int32_t y) const {
+        return cells + offsets[level] +
+               4 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(widths[level]) +
+                    static_cast<std::size_t>(x));
+    }
+
+    // Pulls every level from the covered pixels of frame.
+    void build(const std::uint32_t* frame, const std::uint8_t* state, std::int32_t w,
+               std::int32_t h, std::vector<float>& storage) {
+        widths[0] = w;
+        heights[0] = h;
+        std::size_t size = 0;
+        for (int k = 1; k <= kFillLevels; ++k) {
+            widths[k] = (widths[k - 1] + 1) / 2;
+            heights[k] = (heights[k - 1] + 1) / 2;
+            offsets[k] = size;
+            size += 4 * static_cast<std::size_t>(widths[k]) * static_cast<std::size_t>(heights[k]);
+        }
+        storage.resize(size);
+        cells = storage.data();
+        for (std::int32_t cy = 0; cy < heights[1]; ++cy) {
+            for (std::int32_t cx = 0; cx < widths[1]; ++cx) {
+                float sum[4] = {};
+                for (std::int32_t y = 2 * cy; y < std::min(2 * cy + 2, h); ++y) {
+                    for (std::int32_t x = 2 * cx; x < std::min(2 * cx + 2, w); ++x) {
+                        const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                        if ((state[i] & kCovered) != 0) {
+                            sum[0] += static_cast<float>((frame[i] >> 16) & 0xFFu);
+                            sum[1] += static_cast<float>((frame[i] >> 8) & 0xFFu);
+                            sum[2] += static_cast<float>(frame[i] & 0xFFu);
+                            sum[3] += 1.0f;
+                        }
                     }
                 }
+                store(cell(1, cx, cy), sum);
             }
-            Cell& out = next.cells[static_cast<std::size_t>(y) * next.width + x];
-            if (sum.w > 0.0f) {
-                out = {sum.r / sum.w, sum.g / sum.w, sum.b / sum.w, std::min(sum.w, 1.0f)};
+        }
+        for (int k = 2; k <= kFillLevels; ++k) {
+            for (std::int32_t cy = 0; cy < heights[k]; ++cy) {
+                for (std::int32_t cx = 0; cx < widths[k]; ++cx) {
+                    float sum[4] = {};
+                    for (std::int32_t y = 2 * cy; y < std::min(2 * cy + 2, heights[k - 1]); ++y) {
+                        for (std::int32_t x = 2 * cx; x < std::min(2 * cx + 2, widths[k - 1]);
+                             ++x) {
+                            const float* c = cell(k - 1, x, y);
+                            if (c[3] > 0.0f) {
+                                sum[0] += c[0];
+                                sum[1] += c[1];
+                                sum[2] += c[2];
+                                sum[3] += 1.0f;
+                            }
+                        }
+                    }
+                    store(cell(k, cx, cy), sum);
+                }
             }
         }
     }
-    return next;
-}
+
+    static void store(float* out, const float* sum) {
+        if (sum[3] > 0.0f) {
+            const float inv = 1.0f / sum[3];
+            out[0] = sum[0] * inv;
+            out[1] = sum[1] * inv;
+            out[2] = sum[2] * inv;
+            out[3] = 1.0f;
+        } else {
+            out[0] = out[1] = out[2] = out[3] = 0.0f;
+        }
+    }
+
+    // The colour of the first non-empty cell over pixel (x, y), if any.
+    bool fill(std::int32_t x, std::int32_t y, std::uint32_t& colour) const {
+        for (int level = 1; level <= kFillLevels; ++level) {
+            const float* c = cell(level, x >> level, y >> level);
+            if (c[3] > 0.0f) {
+                auto channel = [](float v) {
+                    return static_cast<std::uint32_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
+                };
+                colour = 0xFF000000u | (channel(c[0]) << 16) | (channel(c[1]) << 8) | channel(c[2]);
+                return true;
+            }
+        }
+        return false;
+    }
+};
 
 }  // namespace
 
@@ -121,189 +197,230 @@ const SoftFootprint kSoftFootprints[4] = {
 };
 
 void SoftSplatBuffer::reset(std::int32_t w, std::int32_t h) {
-    width = std::max(w, 0);
-    height = std::max(h, 0);
-    pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), SoftPixel{});
+    const std::int32_t newWidth = std::max(w, 0);
+    const std::int32_t newHeight = std::max(h, 0);
+    const std::size_t count =
+        static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight);
+    if (written || newWidth != width || newHeight != height || pixels.size() != count) {
+        pixels.assign(count, SoftPixel{});
+    }
+    width = newWidth;
+    height = newHeight;
     written = false;
 }
 
-std::int64_t resolveSoftSplats(const SoftSplatBuffer& buffer, std::uint32_t* frame, int maxGap) {
+std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, int maxGap) {
     const std::int32_t w = buffer.width;
     const std::int32_t h = buffer.height;
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    if (count == 0 || frame == nullptr) {
+    if (count == 0 || frame == nullptr || buffer.pixels.size() != count) {
         return 0;
     }
-    // Covered pixels take their surface's colour.
-    std::vector<std::uint8_t> covered(count, 0);
-    for (std::size_t i = 0; i < count; ++i) {
-        const SoftPixel& p = buffer.pixels[i];
-        if (p.weight >= kCoveredWeight) {
-            covered[i] = 1;
-            frame[i] = meanColour(p.sum, p.weight);
+    SoftResolveScratch& s = buffer.scratch;
+    s.depth.resize(count);
+    s.solidDepth.resize(count);
+    s.state.resize(count);
+    s.rowHoles.resize(static_cast<std::size_t>(h));
+    float* const depth = s.depth.data();
+    float* const solidDepth = s.solidDepth.data();
+    std::uint8_t* const state = s.state.data();
+    std::uint8_t* const rowHoles = s.rowHoles.data();
+    auto at = [w](std::int32_t x, std::int32_t y) {
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
+               static_cast<std::size_t>(x);
+    };
+
+    // Covered pixels take their surface's colour; outside the gaps found below, a footprint's
+    // edge does not hide the covered surface it replaced. The buffer is emptied on the way, and
+    // rows without an uncovered pixel are noted: the gap passes skip them.
+    SoftPixel* const pixels = buffer.pixels.data();
+    for (std::int32_t y = 0; y < h; ++y) {
+        std::uint8_t holes = 0;
+        for (std::size_t i = at(0, y), end = i + static_cast<std::size_t>(w); i < end; ++i) {
+            SoftPixel& p = pixels[i];
+            depth[i] = p.depth;
+            if (p.weight() >= kCoveredWeight) {
+                state[i] = (p.sum & kHiddenSurface) != 0 ? kCovered | kHiddenFront : kCovered;
+                solidDepth[i] = p.depth;
+                frame[i] = mean(p.sum);
+            } else {
+                holes = 1;
+                solidDepth[i] = kNoDepth;
+                state[i] = 0;
+                if (p.behindWeight() >= kCoveredWeight) {
+                    state[i] = kBehindCovered;
+                    frame[i] = mean(p.behindSum);
+                }
+            }
+            p = SoftPixel{};
+        }
+        rowHoles[y] = holes;
+    }
+    buffer.written = false;
+
+    const std::int32_t limit = std::max(maxGap, 0);
+    const std::int32_t reach = limit + 1;
+    std::int64_t gapCount = 0;
+    // Cracks: covered pixels showing a surface clearly behind the one covering both sides of
+    // them within the limit, along a row or a column: a hidden surface seen through the gaps
+    // between a nearer surface's footprints. They are gaps of the nearer surface. Rows first;
+    // the columns see the rows' cracks as uncovered. The nearest depth within reach on each side
+    // decides: depths are negative, so if any is clearly nearer, the smallest is.
+    auto isCrack = [](float before, float d, float after) {
+        return clearlyNearer(before, d) && clearlyNearer(after, d) && sameSurface(before, after);
+    };
+    auto markCrack = [&](std::size_t i, std::int32_t y) {
+        state[i] = static_cast<std::uint8_t>((state[i] & ~kCovered) | (1 << kRoundShift));
+        rowHoles[y] = 1;
+        ++gapCount;
+    };
+    const auto wide = static_cast<std::size_t>(w);
+    s.line.resize(3 * wide + 2 * static_cast<std::size_t>(reach));
+    float* const before = s.line.data();
+    float* const after = before + wide;
+    float* const padded = after + wide + reach;  // a row with reach empty pixels each side
+    std::fill_n(padded - reach, reach, kNoDepth);
+    std::fill_n(padded + w, reach, kNoDepth);
+    for (std::int32_t y = 0; y < h; ++y) {
+        std::copy_n(solidDepth + at(0, y), w, padded);
+        std::fill_n(before, 2 * wide, kNoDepth);
+        for (std::int32_t k = 1; k <= reach; ++k) {
+            for (std::int32_t x = 0; x < w; ++x) {
+                before[x] = std::min(before[x], padded[x - k]);
+                after[x] = std::min(after[x], padded[x + k]);
+            }
+        }
+        for (std::int32_t x = 0; x < w; ++x) {
+            if (padded[x] != kNoDepth && isCrack(before[x], padded[x], after[x])) {
+                markCrack(at(x, y), y);
+                solidDepth[at(x, y)] = kNoDepth;
+            }
+        }
+    }
+    for (std::int32_t y = 0; y < h; ++y) {
+        std::fill_n(before, 2 * wide, kNoDepth);
+        for (std::int32_t k = 1; k <= reach && k <= y; ++k) {
+            const float* row = solidDepth + at(0, y - k);
+            for (std::int32_t x = 0; x < w; ++x) {
+                before[x] = std::min(before[x], row[x]);
+            }
+        }
+        for (std::int32_t k = 1; k <= reach && y + k < h; ++k) {
+            const float* row = solidDepth + at(0, y + k);
+            for (std::int32_t x = 0; x < w; ++x) {
+                after[x] = std::min(after[x], row[x]);
+            }
+        }
+        const float* row = solidDepth + at(0, y);
+        for (std::int32_t x = 0; x < w; ++x) {
+            if (row[x] != kNoDepth && isCrack(before[x], row[x], after[x])) {
+                markCrack(at(x, y), y);
+            }
         }
     }
 
-    // Gaps: runs of uncovered pixels, at most maxGap long, between two covered pixels of a row
-    // or a column. A second round counts the first round's gaps as covered, so the corners
-    // where a gap row meets a gap column are filled too.
-    const std::int32_t limit = std::max(maxGap, 0);
-    std::vector<std::uint8_t> gap(count, 0);
-    std::int64_t gapCount = 0;
-    std::vector<std::int32_t> last(static_cast<std::size_t>(std::max(w, h)));
-    auto sweep = [&](std::uint8_t round, std::int32_t lines, std::int32_t length, auto index) {
-        auto solid = [&](std::size_t at) {
-            return covered[at] != 0 || (gap[at] != 0 && gap[at] < round);
-        };
-        for (std::int32_t line = 0; line < lines; ++line) {
-            std::int32_t before = -1;  // last solid position going forward
-            for (std::int32_t i = 0; i < length; ++i) {
-                if (solid(index(line, i))) {
-                    before = i;
-                }
-                last[static_cast<std::size_t>(i)] = before;
+    // Slivers: a hidden surface seen in a single pixel between a clearly nearer surface and the
+    // visible part of itself, along a row or a column, is where the nearer surface's edge
+    // stretched apart rather than where the move uncovered it: a gap of the nearer surface.
+    auto visible = [&](std::size_t i) {
+        return (state[i] & (kCovered | kHiddenFront)) == kCovered;
+    };
+    auto sliver = [&](std::size_t i, std::size_t a, std::size_t b) {
+        const float d = depth[i];
+        return ((state[a] & kCovered) != 0 && clearlyNearer(depth[a], d) && visible(b) &&
+                sameSurface(depth[b], d)) ||
+               ((state[b] & kCovered) != 0 && clearlyNearer(depth[b], d) && visible(a) &&
+                sameSurface(depth[a], d));
+    };
+    for (std::int32_t y = 1; y + 1 < h; ++y) {
+        for (std::int32_t x = 1; x + 1 < w; ++x) {
+            const std::size_t i = at(x, y);
+            if ((state[i] & (kCovered | kHiddenFront)) == (kCovered | kHiddenFront) &&
+                gapRound(state[i]) == 0 &&
+                (sliver(i, i - 1, i + 1) || sliver(i, i - wide, i + wide))) {
+                state[i] = static_cast<std::uint8_t>(state[i] | (1 << kRoundShift));
+                rowHoles[y] = 1;
+                ++gapCount;
             }
-            std::int32_t after = length;  // next solid position going backward
-            for (std::int32_t i = length - 1; i >= 0; --i) {
-                const std::size_t at = index(line, i);
-                const std::int32_t from = last[static_cast<std::size_t>(i)];
-                if (solid(at)) {
-                    after = i;
-                } else if (gap[at] == 0 && from >= 0 && after < length &&
-                           after - from - 1 <= limit &&
-                           (buffer.pixels[at].behindWeight < kCoveredWeight ||
-                            sameSurface(buffer.pixels[index(line, from)].depth,
-                                        buffer.pixels[index(line, after)].depth))) {
-                    gap[at] = round;
-                    ++gapCount;
-                }
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (gapRound(state[i]) != 0) {
+            state[i] = static_cast<std::uint8_t>(state[i] & ~kCovered);
+        }
+    }
+
+    // Gaps: runs of uncovered pixels, at most maxGap long, between two solid pixels of a row or
+    // a column. A second round counts the first round's gaps (and the cracks) as solid, so the
+    // corners where a gap row meets a gap column are filled too. Rows without holes are solid
+    // throughout.
+    auto solid = [state](std::size_t i, int round) {
+        const int r = gapRound(state[i]);
+        return (state[i] & kCovered) != 0 || (r != 0 && r < round);
+    };
+    auto fillRun = [&](std::size_t from, std::size_t to, std::size_t step, int round) {
+        const bool oneSurface = sameSurface(depth[from], depth[to]);
+        for (std::size_t i = from + step; i < to; i += step) {
+            if (gapRound(state[i]) == 0 && ((state[i] & kBehindCovered) == 0 || oneSurface)) {
+                state[i] = static_cast<std::uint8_t>(state[i] | (round << kRoundShift));
+                ++gapCount;
             }
         }
     };
-    // Cracks: covered pixels showing a surface clearly behind the one covering both sides of
-    // them within the limit, along a row or a column: a hidden surface seen through the gaps
-    // between a nearer surface's footprints. They are gaps of the nearer surface.
-    auto cracks = [&](std::int32_t lines, std::int32_t length, auto index) {
-        auto nearerEnd = [&](std::int32_t line, std::int32_t i, std::int32_t step, float depth,
-                             float& found) {
-            for (std::int32_t k = 1; k <= limit + 1; ++k) {
-                const std::int32_t j = i + step * k;
-                if (j < 0 || j >= length) {
-                    return false;
-                }
-                const std::size_t at = index(line, j);
-                if (covered[at] != 0 && gap[at] == 0 &&
-                    !sameSurface(buffer.pixels[at].depth, depth) &&
-                    buffer.pixels[at].depth < depth) {
-                    found = buffer.pixels[at].depth;
-                    return true;
-                }
+    s.lastSolid.resize(wide);
+    std::int32_t* const lastRow = s.lastSolid.data();
+    for (int round = 1; round <= 2; ++round) {
+        for (std::int32_t y = 0; y < h; ++y) {
+            if (rowHoles[y] == 0) {
+                continue;
             }
-            return false;
-        };
-        for (std::int32_t line = 0; line < lines; ++line) {
-            for (std::int32_t i = 0; i < length; ++i) {
-                const std::size_t at = index(line, i);
-                if (covered[at] == 0 || gap[at] != 0) {
+            std::int32_t last = -1;
+            for (std::int32_t x = 0; x < w; ++x) {
+                if (!solid(at(x, y), round)) {
                     continue;
                 }
-                const float depth = buffer.pixels[at].depth;
-                float before = 0.0f;
-                float after = 0.0f;
-                if (nearerEnd(line, i, -1, depth, before) && nearerEnd(line, i, 1, depth, after) &&
-                    sameSurface(before, after)) {
-                    gap[at] = 1;
-                    ++gapCount;
+                if (last >= 0 && x - last > 1 && x - last - 1 <= limit) {
+                    fillRun(at(last, y), at(x, y), 1, round);
                 }
+                last = x;
             }
         }
-    };
-    cracks(h, w, [w](std::int32_t row, std::int32_t x) {
-        return static_cast<std::size_t>(row) * static_cast<std::size_t>(w) + x;
-    });
-    cracks(w, h, [w](std::int32_t column, std::int32_t y) {
-        return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + column;
-    });
-    for (std::size_t i = 0; i < count; ++i) {
-        if (gap[i] != 0) {
-            covered[i] = 0;
+        std::fill_n(lastRow, w, -1);
+        std::int32_t lastWhole = -1;  // the last row without holes
+        for (std::int32_t y = 0; y < h; ++y) {
+            if (rowHoles[y] == 0) {
+                lastWhole = y;
+                continue;
+            }
+            for (std::int32_t x = 0; x < w; ++x) {
+                if (!solid(at(x, y), round)) {
+                    continue;
+                }
+                const std::int32_t last = std::max(lastRow[x], lastWhole);
+                if (last >= 0 && y - last > 1 && y - last - 1 <= limit) {
+                    fillRun(at(x, last), at(x, y), wide, round);
+                }
+                lastRow[x] = y;
+            }
         }
     }
-    for (std::uint8_t round = 1; round <= 2; ++round) {
-        sweep(round, h, w, [w](std::int32_t row, std::int32_t x) {
-            return static_cast<std::size_t>(row) * static_cast<std::size_t>(w) + x;
-        });
-        sweep(round, w, h, [w](std::int32_t column, std::int32_t y) {
-            return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + column;
-        });
-    }
-    // Outside the gaps, a footprint's edge does not hide the surface it replaced.
-    for (std::size_t i = 0; i < count; ++i) {
-        const SoftPixel& p = buffer.pixels[i];
-        if (covered[i] == 0 && gap[i] == 0 && p.behindWeight >= kCoveredWeight) {
-            frame[i] = meanColour(p.behindSum, p.behindWeight);
-        }
-    }
+
+    // The gaps take the colour of the pull-push pyramid over them.
+    std::int64_t filled = 0;
     if (gapCount == 0) {
         return 0;
     }
-
-    // Pull: three coarser levels of the covered colours.
-    constexpr int kLevels = 3;
-    Level levels[kLevels];
-    levels[0] = pull(w, h, [&](std::int32_t x, std::int32_t y) {
-        const std::size_t i = static_cast<std::size_t>(y) * w + x;
-        if (covered[i] == 0) {
-            return Cell{};
-        }
-        const std::uint32_t c = frame[i];
-        return Cell{static_cast<float>((c >> 16) & 0xFFu), static_cast<float>((c >> 8) & 0xFFu),
-                    static_cast<float>(c & 0xFFu), 1.0f};
-    });
-    for (int k = 1; k < kLevels; ++k) {
-        const Level& finer = levels[k - 1];
-        levels[k] = pull(finer.width, finer.height, [&finer](std::int32_t x, std::int32_t y) {
-            return finer.cells[static_cast<std::size_t>(y) * finer.width + x];
-        });
-    }
-    // Push: cells short of full weight take the rest from their parent.
-    for (int k = kLevels - 2; k >= 0; --k) {
-        Level& level = levels[k];
-        const Level& parent = levels[k + 1];
-        for (std::int32_t y = 0; y < level.height; ++y) {
-            for (std::int32_t x = 0; x < level.width; ++x) {
-                Cell& c = level.cells[static_cast<std::size_t>(y) * level.width + x];
-                const Cell& p =
-                    parent.cells[static_cast<std::size_t>(y / 2) * parent.width + x / 2];
-                const float keep = c.w;
-                const float take = (1.0f - keep) * p.w;
-                if (keep >= 1.0f || take <= 0.0f) {
-                    continue;
-                }
-                const float norm = 1.0f / (keep + take);
-                c = {(keep * c.r + take * p.r) * norm, (keep * c.g + take * p.g) * norm,
-                     (keep * c.b + take * p.b) * norm, keep + take};
-            }
-        }
-    }
-    // The gaps take the colour of their cell one level up.
-    std::int64_t filled = 0;
-    const Level& first = levels[0];
+    FillPyramid pyramid;
+    pyramid.build(frame, state, w, h, s.cells);
     for (std::int32_t y = 0; y < h; ++y) {
+        if (rowHoles[y] == 0) {
+            continue;
+        }
         for (std::int32_t x = 0; x < w; ++x) {
-            const std::size_t i = static_cast<std::size_t>(y) * w + x;
-            if (gap[i] == 0) {
-                continue;
+            const std::size_t i = at(x, y);
+            if (gapRound(state[i]) != 0 && pyramid.fill(x, y, frame[i])) {
+                ++filled;
             }
-            const Cell& c = first.cells[static_cast<std::size_t>(y / 2) * first.width + x / 2];
-            if (c.w <= 0.0f) {
-                continue;
-            }
-            auto channel = [](float v) {
-                return static_cast<std::uint32_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
-            };
-            frame[i] = 0xFF000000u | (channel(c.r) << 16) | (channel(c.g) << 8) | channel(c.b);
-            ++filled;
         }
     }
     return filled;

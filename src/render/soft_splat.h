@@ -3,10 +3,10 @@
 // within the sample's tolerance of the stored depth belongs to the same surface and adds to the
 // sum; a clearly nearer one starts the pixel afresh; a clearly farther one is dropped. One
 // surface behind the nearest is kept too, for pixels where the nearest surface turns out to be
-// only the edge of a footprint (just outside its silhouette). The
-// weights follow the blended footprints (new 16, half 3, quarter 1: a sample keeps half of its
-// own pixel against its eight neighbours), and the three channel sums are packed 21 bits apart
-// into one 64-bit word, so a write is one multiply-add.
+// only the edge of a footprint (just outside its silhouette). The weights follow the blended
+// footprints (new 16, half 3, quarter 1: a sample keeps half of its own pixel against its eight
+// neighbours). A surface's weight and its three channel sums are packed 17 bits apart into one
+// 64-bit word, so a write is one multiply-add and a pixel is 24 bytes.
 #pragma once
 
 #include <algorithm>
@@ -23,63 +23,89 @@ inline constexpr std::uint32_t kWeightQuarter = 1;  // its corners
 // the pixels just outside a row of samples get half + two quarters and stay uncovered, so
 // silhouettes do not grow.
 inline constexpr std::uint32_t kCoveredWeight = 6;
-// Sums stop growing here; 255 x 2048 still fits the 21 bits of a channel sum.
-inline constexpr std::uint32_t kMaxWeight = 2048;
+// Sums stop growing here; 255 x (kMaxWeight + 15) still fits the 17 bits of a channel sum.
+inline constexpr std::uint32_t kMaxWeight = 496;
+inline constexpr int kWeightShift = 51;  // weight << 51 | red << 34 | green << 17 | blue
 inline constexpr float kNoDepth = std::numeric_limits<float>::infinity();
+
+// The top bit of a packed sum marks a surface drawn only by hidden samples: ones that lie
+// behind another surface along their ray from the LDI's own camera.
+inline constexpr std::uint64_t kHiddenSurface = std::uint64_t{1} << 63;
+
+inline std::uint32_t weightOf(std::uint64_t sum) {
+    return static_cast<std::uint32_t>((sum & ~kHiddenSurface) >> kWeightShift);
+}
 
 struct SoftPixel {
     float depth = kNoDepth;  // output depth -1/distance of the pixel's surface; smaller is nearer
-    std::uint32_t weight = 0;
-    std::uint64_t sum = 0;  // red << 42 | green << 21 | blue, each times its weight
-    // The nearest surface behind that one, kept the same way.
-    float behindDepth = kNoDepth;
-    std::uint32_t behindWeight = 0;
+    float behindDepth = kNoDepth;  // the nearest surface behind that one, kept the same way
+    std::uint64_t sum = 0;         // weight and colour sums of the surface, packed
     std::uint64_t behindSum = 0;
+
+    std::uint32_t weight() const { return weightOf(sum); }
+    std::uint32_t behindWeight() const { return weightOf(behindSum); }
 };
 
-// The mean colour of a weighted sum with the alpha byte set. Precondition: weight > 0.
-std::uint32_t meanColour(std::uint64_t sum, std::uint32_t weight);
+// The mean colour of a packed sum with the alpha byte set. Precondition: its weight is > 0.
+std::uint32_t meanColour(std::uint64_t sum);
+
+// What the resolve keeps between frames, so it allocates nothing once the size is steady.
+struct SoftResolveScratch {
+    std::vector<float> depth;            // every pixel's nearest depth
+    std::vector<float> solidDepth;       // the same for covered pixels, infinity elsewhere
+    std::vector<std::uint8_t> state;     // covered, behind covered and gap round, by pixel
+    std::vector<std::uint8_t> rowHoles;  // rows with an uncovered pixel
+    std::vector<std::int32_t> lastSolid;
+    std::vector<float> line;
+    std::vector<float> cells;  // the gap fill's pyramid: red, green, blue, weight by cell
+};
 
 struct SoftSplatBuffer {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::vector<SoftPixel> pixels;  // row-major, like the frame buffer it shadows
-    bool written = false;           // set by a kernel that draws into the buffer
+    bool written = false;           // set by whatever draws into the buffer
+    SoftResolveScratch scratch;
 
-    // Sizes the buffer to width x height, empties every pixel and clears `written`.
+    // Sizes the buffer to width x height with every pixel empty and clears `written`. The
+    // resolve leaves the buffer empty, so a buffer of the same size that was resolved (or never
+    // written) costs nothing here.
     void reset(std::int32_t w, std::int32_t h);
 };
 
+// A colour as a packed sum of weight 1.
 inline std::uint64_t spreadColour(std::uint32_t colour) {
-    return (static_cast<std::uint64_t>((colour >> 16) & 0xFFu) << 42) |
-           (static_cast<std::uint64_t>((colour >> 8) & 0xFFu) << 21) | (colour & 0xFFu);
+    return (std::uint64_t{1} << kWeightShift) |
+           (static_cast<std::uint64_t>((colour >> 16) & 0xFFu) << 34) |
+           (static_cast<std::uint64_t>((colour >> 8) & 0xFFu) << 17) | (colour & 0xFFu);
 }
 
-// One footprint pixel of a sample at depth z with tolerance tolerance.
+// One footprint pixel of a sample at depth z with tolerance tolerance; hidden is kHiddenSurface
+// for a hidden sample, else 0.
 inline void softWrite(SoftPixel& p, float z, float tolerance, std::uint32_t weight,
-                      std::uint64_t spread) {
+                      std::uint64_t spread, std::uint64_t hidden = 0) {
+    // A surface stays marked hidden while only hidden samples add to it.
+    const std::uint64_t keep = hidden | ~kHiddenSurface;
+    // A packed sum is below the limit exactly when its weight is.
+    constexpr std::uint64_t kFull = std::uint64_t{kMaxWeight} << kWeightShift;
+    const std::uint64_t add = spread * weight;
     if (z < p.depth - tolerance) {
-        if (p.weight >= p.behindWeight) {
+        if (p.weight() >= p.behindWeight()) {
             p.behindDepth = p.depth;
-            p.behindWeight = p.weight;
             p.behindSum = p.sum;
         }
         p.depth = z;
-        p.weight = weight;
-        p.sum = spread * weight;
+        p.sum = add | hidden;
     } else if (z <= p.depth + tolerance) {
-        if (p.weight < kMaxWeight) {
-            p.weight += weight;
-            p.sum += spread * weight;
+        if ((p.sum & ~kHiddenSurface) < kFull) {
+            p.sum = (p.sum + add) & keep;
         }
         p.depth = std::min(p.depth, z);
     } else if (z < p.behindDepth - tolerance) {
         p.behindDepth = z;
-        p.behindWeight = weight;
-        p.behindSum = spread * weight;
-    } else if (z <= p.behindDepth + tolerance && p.behindWeight < kMaxWeight) {
-        p.behindWeight += weight;
-        p.behindSum += spread * weight;
+        p.behindSum = add | hidden;
+    } else if (z <= p.behindDepth + tolerance && (p.behindSum & ~kHiddenSurface) < kFull) {
+        p.behindSum = (p.behindSum + add) & keep;
         p.behindDepth = std::min(p.behindDepth, z);
     }
 }
@@ -92,13 +118,15 @@ struct SoftFootprint {
 extern const SoftFootprint kSoftFootprints[4];
 
 // Writes a sample of colour at (x, y) of the buffer with the footprint of the given radius
-// (0..3). Precondition: the whole footprint lies inside the buffer.
+// (0..3); hidden for a sample hidden from the LDI's camera. Precondition: the whole footprint
+// lies inside the buffer.
 inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, int radius,
-                      std::uint32_t colour, float z, float tolerance) {
+                      std::uint32_t colour, float z, float tolerance, bool hidden = false) {
+    const std::uint64_t flag = hidden ? kHiddenSurface : 0;
     const std::uint64_t spread = spreadColour(colour);
     SoftPixel* at = buffer.pixels.data() + static_cast<std::intptr_t>(y) * buffer.width + x;
     if (radius == 0) {
-        softWrite(*at, z, tolerance, kWeightNew, spread);
+        softWrite(*at, z, tolerance, kWeightNew, spread, flag);
         return;
     }
     const SoftFootprint& f = kSoftFootprints[radius];
@@ -106,12 +134,13 @@ inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, i
         SoftPixel* row = at + static_cast<std::intptr_t>(dy) * buffer.width;
         const std::uint8_t* w = f.weight[dy + 3];
         for (int dx = -radius; dx <= radius; ++dx) {
-            softWrite(row[dx], z, tolerance, w[dx + 3], spread);
+            softWrite(row[dx], z, tolerance, w[dx + 3], spread, flag);
         }
     }
 }
 
-// Turns the buffer into pixels of frame (same size, already holding the background): every
+// Turns the buffer into pixels of frame (same size, already holding the background) and leaves
+// the buffer empty for the next frame (`written` cleared): every
 // covered pixel takes its surface's mean colour (alpha byte set, as the kernels write it);
 // uncovered pixels inside small gaps of a surface are filled by a pull-push pass over the
 // covered ones; other uncovered pixels show the covered surface a footprint edge replaced, if
@@ -122,7 +151,7 @@ inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, i
 // Returns the number of pixels filled.
 inline constexpr float kSameSurfaceDepth = 0.1f;
 inline constexpr int kMaxFilledGap = 4;
-std::int64_t resolveSoftSplats(const SoftSplatBuffer& buffer, std::uint32_t* frame,
+std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame,
                                int maxGap = kMaxFilledGap);
 
 }  // namespace strata::render

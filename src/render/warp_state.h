@@ -50,8 +50,11 @@ struct WarpState {
     SoftSplatBuffer* soft = nullptr;
 };
 
-// The limit on the splat size's cosine ratio sqrt(|N.out / N.ref|) in high-quality mode.
-inline constexpr float kHighQualitySizeRatio = 2.0f;
+// The limit on the splat size's cosine ratio sqrt(|N.out / N.ref|) in high-quality mode: a
+// surface turning toward the output camera never gets larger splats than it had, only a
+// grazing one smaller. Larger splats of samples seen edge-on from the LDI's camera spill over
+// the silhouettes; the gap fill closes what the spread-out samples leave open instead.
+inline constexpr float kHighQualitySizeRatio = 1.0f;
 
 // True when a draw into a buffer of this size may write soft footprints into state.soft.
 inline bool softTargetFits(const WarpState& state, std::int32_t bufferWidth,
