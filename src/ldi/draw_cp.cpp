@@ -148,7 +148,8 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             }
             if constexpr (kSoft) {
                 // No normals: neither backface culling nor a measured slope.
-                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut, layer + 1 < layers);
+                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut,
+                             side.fromFront[j] != 0);
                 if (coverage != nullptr) {
                     render::markCoverage(coverage + batch.offset[j], stride,
                                          render::footprintRadius(s));
@@ -198,7 +199,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             const std::uint32_t word = px[layer];
             batch.set(gathered, p, binValue[word >> 24]);
             side.word[gathered] = word;
-            if constexpr (kFalseColour) {
+            if constexpr (kFalseColour || kSoft) {
                 side.fromFront[gathered] = layers - 1 - layer;
             }
             ++gathered;

@@ -217,7 +217,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     continue;  // facing away from the output eye
                 }
                 k.soft.splat(X, Y, s, kernel::surfaceSlope(facing, omega), px[0], zOut,
-                             layer + 1 < layers);
+                             side.fromFront[j] != 0);
                 if (coverage != nullptr) {
                     render::markCoverage(coverage + batch.offset[j], outW,
                                          render::footprintRadius(s));
@@ -297,7 +297,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             }
             batch.setWord(gathered, p, px[1]);
             side.px[gathered] = px;
-            if constexpr (kFalseColour) {
+            if constexpr (kFalseColour || kSoft) {
                 side.fromFront[gathered] = layers - 1 - layer;
             }
             if constexpr (kSize == SizePath::accurate) {
