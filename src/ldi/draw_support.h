@@ -250,9 +250,11 @@ inline SoftTarget softTarget(LdiBase& ldi, const imageutil::RgbImage& frame) {
 inline constexpr float kMaxSurfaceSlope = 4.0f;
 inline constexpr float kUnknownSurfaceSlope = 2.0f;
 inline float surfaceSlope(float facing, const geometry::Vector3& omega) {
-    const float cos2 = facing * facing / omega.squaredLength();
-    return cos2 * (1.0f + kMaxSurfaceSlope * kMaxSurfaceSlope) > 1.0f
-               ? std::sqrt((1.0f - cos2) / cos2)
+    // tan^2 = (|omega|^2 - facing^2) / facing^2: one division.
+    const float facing2 = facing * facing;
+    const float length2 = omega.squaredLength();
+    return facing2 * (1.0f + kMaxSurfaceSlope * kMaxSurfaceSlope) > length2
+               ? std::sqrt((length2 - facing2) / facing2)
                : kMaxSurfaceSlope;
 }
 

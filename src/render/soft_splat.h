@@ -89,18 +89,19 @@ inline void softWrite(SoftPixel& p, float z, float tolerance, std::uint32_t weig
     // A packed sum is below the limit exactly when its weight is.
     constexpr std::uint64_t kFull = std::uint64_t{kMaxWeight} << kWeightShift;
     const std::uint64_t add = spread * weight;
-    if (z < p.depth - tolerance) {
-        if (p.weight() >= p.behindWeight()) {
-            p.behindDepth = p.depth;
-            p.behindSum = p.sum;
-        }
-        p.depth = z;
-        p.sum = add | hidden;
-    } else if (z <= p.depth + tolerance) {
-        if ((p.sum & ~kHiddenSurface) < kFull) {
-            p.sum = (p.sum + add) & keep;
-        }
-        p.depth = std::min(p.depth, z);
+    const float depth = p.depth;
+    if (z <= depth + tolerance) {
+        // This surface or a clearly nearer one, which pushes the pixel's surface behind it
+        // unless the one behind weighs more. Selects rather than branches: which of the two it
+        // is changes from pixel to pixel.
+        const std::uint64_t sum = p.sum;
+        const bool nearer = z < depth - tolerance;
+        const bool push = nearer && weightOf(sum) >= weightOf(p.behindSum);
+        p.behindDepth = push ? depth : p.behindDepth;
+        p.behindSum = push ? sum : p.behindSum;
+        const std::uint64_t grown = (sum & ~kHiddenSurface) < kFull ? (sum + add) & keep : sum;
+        p.sum = nearer ? add | hidden : grown;
+        p.depth = std::min(depth, z);  // z when nearer: the tolerance is not negative
     } else if (z < p.behindDepth - tolerance) {
         p.behindDepth = z;
         p.behindSum = add | hidden;
@@ -127,6 +128,21 @@ inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, i
     SoftPixel* at = buffer.pixels.data() + static_cast<std::intptr_t>(y) * buffer.width + x;
     if (radius == 0) {
         softWrite(*at, z, tolerance, kWeightNew, spread, flag);
+        return;
+    }
+    if (radius == 1) {
+        // The common footprint, its weights written out.
+        SoftPixel* const up = at - buffer.width;
+        SoftPixel* const down = at + buffer.width;
+        softWrite(up[-1], z, tolerance, kWeightQuarter, spread, flag);
+        softWrite(up[0], z, tolerance, kWeightHalf, spread, flag);
+        softWrite(up[1], z, tolerance, kWeightQuarter, spread, flag);
+        softWrite(at[-1], z, tolerance, kWeightHalf, spread, flag);
+        softWrite(at[0], z, tolerance, kWeightNew, spread, flag);
+        softWrite(at[1], z, tolerance, kWeightHalf, spread, flag);
+        softWrite(down[-1], z, tolerance, kWeightQuarter, spread, flag);
+        softWrite(down[0], z, tolerance, kWeightHalf, spread, flag);
+        softWrite(down[1], z, tolerance, kWeightQuarter, spread, flag);
         return;
     }
     const SoftFootprint& f = kSoftFootprints[radius];

@@ -316,7 +316,7 @@ TEST(ParallelDraw, AKeptWriteInTwoPartsEqualsTheWholeWrite) {
         SoftSplatBuffer parts;
         parts.reset(w, w);
         softSplat(whole, 7, 6, radius, 0x00AABBCCu, -0.5f, 0.01f);
-        softSplat(whole, 8, 6, radius, 0x00112233u, -0.49f, 0.01f);
+        softSplat(whole, 8, 6, radius, 0x00112233u, -0.49f, 0.01f, true);
         const ldi::kernel::WriteTargets t{nullptr, w, nullptr, nullptr, &parts};
         for (const ldi::kernel::KeptWrite& k :
              {ldi::kernel::KeptWrite{7, 6, 0x00AABBCCu, -0.5f, 0.01f,
@@ -324,15 +324,17 @@ TEST(ParallelDraw, AKeptWriteInTwoPartsEqualsTheWholeWrite) {
                                      ldi::kernel::KeptWrite::kSoft, 0},
               ldi::kernel::KeptWrite{8, 6, 0x00112233u, -0.49f, 0.01f,
                                      static_cast<std::uint8_t>(radius),
-                                     ldi::kernel::KeptWrite::kSoft, 0}}) {
+                                     ldi::kernel::KeptWrite::softFlags(true), 0}}) {
             ldi::kernel::writeKept(t, k, inHalf);
             ldi::kernel::writeKept(t, k,
                                    [&](std::int32_t x, std::int32_t y) { return !inHalf(x, y); });
         }
         for (std::size_t i = 0; i < whole.pixels.size(); ++i) {
-            ASSERT_EQ(parts.pixels[i].weight, whole.pixels[i].weight) << radius << " " << i;
             ASSERT_EQ(parts.pixels[i].sum, whole.pixels[i].sum) << radius << " " << i;
             ASSERT_EQ(parts.pixels[i].depth, whole.pixels[i].depth) << radius << " " << i;
+            ASSERT_EQ(parts.pixels[i].behindSum, whole.pixels[i].behindSum) << radius << " " << i;
+            ASSERT_EQ(parts.pixels[i].behindDepth, whole.pixels[i].behindDepth)
+                << radius << " " << i;
         }
     }
 }

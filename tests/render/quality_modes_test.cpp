@@ -11,6 +11,7 @@
 
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
+#include "ldi/draw_support.h"
 #include "ldi/ldi_rt_qp.h"
 #include "render/output_view.h"
 #include "render/synthetic_ldi.h"
@@ -87,6 +88,25 @@ OutputView lookingAtSquare(const Vector3& eye, int size, float fov) {
     const Vector3 dir = geometry::normalized(Vector3{0.0f, 0.0f, -kNear} - eye);
     const Vector3 up = geometry::normalized(Vector3{0.0f, 1.0f, 0.0f} - dir * dir.y);
     return makeOutputView(eye, dir, up, fov, size, size);
+}
+
+// The slope a surface shows along a ray is the tangent of the angle between its normal and the
+// ray, whatever the ray's length, up to the limit; a surface seen edge-on takes the limit.
+TEST(QualityModes, SurfaceSlopeIsTheTangentOfTheViewingAngle) {
+    const float limitDegrees =
+        std::atan(ldi::kernel::kMaxSurfaceSlope) * 180.0f / 3.14159265f;  // 75.96
+    const float degrees[] = {0.0f, 10.0f, 30.0f, 45.0f, 60.0f, 75.0f, 75.9f, 76.1f, 80.0f, 90.0f};
+    for (const float length : {1.0f, 2.5f}) {
+        const Vector3 omega{0.6f * length, 0.0f, -0.8f * length};
+        for (const float d : degrees) {
+            const float theta = d * 3.14159265f / 180.0f;
+            const float facing = -length * std::cos(theta);
+            const float expected =
+                d < limitDegrees ? std::tan(theta) : ldi::kernel::kMaxSurfaceSlope;
+            EXPECT_NEAR(ldi::kernel::surfaceSlope(facing, omega), expected, 2e-3f * (1 + expected))
+                << d << " degrees, ray length " << length;
+        }
+    }
 }
 
 TEST(QualityModes, HiddenSamplesBleedThroughOnlyInTheDefaultMode) {

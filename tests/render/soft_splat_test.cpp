@@ -3,7 +3,9 @@
 // and that the margin window follows the viewport.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,117 @@ TEST(SoftSplat, SameSurfaceBlendsNearerReplacesFartherIsDropped) {
     EXPECT_EQ((p.sum >> 17) & 0x1FFFFu, 255u * p.weight());
     EXPECT_EQ((p.sum >> 34) & 0x1FFFFu, 255u * p.weight());
     EXPECT_EQ(meanColour(p.sum), 0xFFFFFFFFu);
+}
+
+// The rules of one footprint pixel in their plainest form, one case after another.
+void plainWrite(SoftPixel& p, float z, float tolerance, std::uint32_t weight, std::uint32_t colour,
+                bool hidden) {
+    const std::uint64_t mark = hidden ? kHiddenSurface : 0;
+    const std::uint64_t add = spreadColour(colour) * weight;
+    auto grow = [&](std::uint64_t& sum, float& depth) {
+        if (weightOf(sum) < kMaxWeight) {
+            const bool stillHidden = (sum & kHiddenSurface) != 0 && hidden;
+            sum = ((sum & ~kHiddenSurface) + add) | (stillHidden ? kHiddenSurface : 0);
+            depth = std::min(depth, z);
+            return true;
+        }
+        return false;
+    };
+    if (z < p.depth - tolerance) {
+        if (p.weight() >= p.behindWeight()) {
+            p.behindDepth = p.depth;
+            p.behindSum = p.sum;
+        }
+        p.depth = z;
+        p.sum = add | mark;
+    } else if (z <= p.depth + tolerance) {
+        if (!grow(p.sum, p.depth)) {
+            p.depth = std::min(p.depth, z);
+        }
+    } else if (z < p.behindDepth - tolerance) {
+        p.behindDepth = z;
+        p.behindSum = add | mark;
+    } else if (z <= p.behindDepth + tolerance) {
+        grow(p.behindSum, p.behindDepth);
+    }
+}
+
+// Long random runs of writes over a few depths close to each other (so every case and every
+// tolerance boundary comes up) agree with the plain rules on every field.
+TEST(SoftSplat, WritesFollowThePlainRules) {
+    const float depths[] = {-0.5f, -0.49f, -0.51f, -0.52f, -0.48f, -0.3f, -0.7f, -0.505f};
+    const float tolerances[] = {0.0f, 0.01f, 0.02f, 0.2f};
+    const std::uint32_t weights[] = {kWeightQuarter, kWeightHalf, kWeightNew};
+    std::uint32_t seed = 12345;
+    auto next = [&seed](std::uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    int pushes = 0;
+    for (int run = 0; run < 2000; ++run) {
+        SoftPixel fast;
+        SoftPixel plain;
+        const int length = 1 + static_cast<int>(next(60));
+        for (int i = 0; i < length; ++i) {
+            const float z = depths[next(8)];
+            const float tolerance = tolerances[next(4)];
+            const std::uint32_t weight = weights[next(3)];
+            const std::uint32_t colour = next(0x1000000u);
+            const bool hidden = next(3) == 0;
+            const float before = plain.behindDepth;
+            softWrite(fast, z, tolerance, weight, spreadColour(colour),
+                      hidden ? kHiddenSurface : 0);
+            plainWrite(plain, z, tolerance, weight, colour, hidden);
+            pushes += plain.behindDepth != before ? 1 : 0;
+            ASSERT_EQ(fast.depth, plain.depth) << run << " " << i;
+            ASSERT_EQ(fast.sum, plain.sum) << run << " " << i;
+            ASSERT_EQ(fast.behindDepth, plain.behindDepth) << run << " " << i;
+            ASSERT_EQ(fast.behindSum, plain.behindSum) << run << " " << i;
+        }
+    }
+    EXPECT_GT(pushes, 1000);  // the runs did reach the surface behind
+}
+
+// Every footprint writes its table's weights around its centre and nothing else, onto pixels
+// that already hold surfaces.
+TEST(SoftSplat, FootprintsWriteTheirTablesWeights) {
+    constexpr std::int32_t kSide = 9;
+    for (int radius = 0; radius <= 3; ++radius) {
+        SoftSplatBuffer buffer;
+        buffer.reset(kSide, kSide);
+        std::vector<SoftPixel> expected(buffer.pixels.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            // Some pixels hold this surface, some a farther and some a nearer one.
+            const float depth = i % 3 == 0 ? -0.5f : i % 3 == 1 ? -0.4f : -0.6f;
+            softWrite(buffer.pixels[i], depth, 0.0f, kWeightNew, spreadColour(0x102030u));
+            expected[i] = buffer.pixels[i];
+        }
+        const std::uint32_t colour = 0x405060u;
+        softSplat(buffer, 4, 4, radius, colour, -0.5f, 0.01f);
+        for (std::int32_t y = 0; y < kSide; ++y) {
+            for (std::int32_t x = 0; x < kSide; ++x) {
+                const auto i = static_cast<std::size_t>(y * kSide + x);
+                const int dx = x - 4;
+                const int dy = y - 4;
+                if (std::abs(dx) <= 3 && std::abs(dy) <= 3) {
+                    const std::uint32_t weight = kSoftFootprints[radius].weight[dy + 3][dx + 3];
+                    if (weight != 0) {
+                        softWrite(expected[i], -0.5f, 0.01f, weight, spreadColour(colour));
+                    }
+                }
+                const SoftPixel& got = buffer.pixels[i];
+                EXPECT_EQ(got.depth, expected[i].depth) << radius << " " << x << " " << y;
+                EXPECT_EQ(got.sum, expected[i].sum) << radius << " " << x << " " << y;
+                EXPECT_EQ(got.behindDepth, expected[i].behindDepth) << radius << " " << x;
+                EXPECT_EQ(got.behindSum, expected[i].behindSum) << radius << " " << x;
+            }
+        }
+    }
+    // The centre always weighs new; the radius-1 corners a quarter, its sides a half.
+    EXPECT_EQ(kSoftFootprints[1].weight[3][3], kWeightNew);
+    EXPECT_EQ(kSoftFootprints[1].weight[2][2], kWeightQuarter);
+    EXPECT_EQ(kSoftFootprints[1].weight[2][3], kWeightHalf);
+    EXPECT_EQ(kSoftFootprints[1].weight[3][4], kWeightHalf);
 }
 
 // Resolves a buffer covered in green where the rows show '#'.
