@@ -54,7 +54,7 @@ const CommandInfo kCommands[] = {
     {34003, "Options", "Use Trunc", K::toggle, "useTrunc", 0, true, false, C::field, false,
      [](AppView& v) { v.useTrunc = !v.useTrunc; },
      [](const AppView& v) { return v.useTrunc; }},
-    {34004, "Options", "Threads: All Cores", K::assign, "drawThreads", 0, true, false, C::equals, false,
+    {34004, "Options", "Threads: Automatic", K::assign, "drawThreads", 0, true, false, C::equals, false,
      [](AppView& v) { v.drawThreads = 0; },
      [](const AppView& v) { return v.drawThreads == 0; }},
     {34005, "Options", "Threads: 1", K::assign, "drawThreads", 1, true, false, C::equals, false,

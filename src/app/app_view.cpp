@@ -905,7 +905,11 @@ void AppView::DrawStereo() {
 }
 
 void AppView::DrawFrame() {
-    platform::setDrawThreads(drawThreads > 0 ? drawThreads : platform::defaultThreadCount());
+    if (drawThreads > 0) {
+        platform::setDrawThreads(drawThreads);
+    } else if (!platform::drawThreadsAutomatic()) {
+        platform::setDrawThreadsAutomatic();
+    }
     {
         const platform::FpModeGuard modes(useTrunc, useSinglePrecision);
         if (stereoMode != 0) {

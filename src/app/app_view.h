@@ -254,7 +254,8 @@ class AppView {
     bool instrument = false;
     bool useSinglePrecision = true;
     bool useTrunc = true;
-    // Threads that draw a frame; 0: every core. The picture does not depend on it.
+    // Threads that draw a frame; 0: left to the program (every core for the draws that gain from
+    // them). The picture does not depend on it.
     std::int32_t drawThreads = 0;
     bool relativeMouse = true;
     bool restrictMovement = false;

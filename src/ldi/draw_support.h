@@ -418,7 +418,10 @@ inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std:
     in.outHeight = outHeight;
     in.reach = reach;
     // One thread draws the whole traversal in one sweep: the same picture without the strips.
-    in.count = platform::drawThreads() > 1 ? render::wedgeCount() : 0;
+    // Left to the program, only the high-quality mode draws on several.
+    const bool parallel = platform::drawThreads() > 1 &&
+                          (!platform::drawThreadsAutomatic() || ldi.options.highQualitySplats != 0);
+    in.count = parallel ? render::wedgeCount() : 0;
     return render::makeWedgeCut(in);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/worker_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfenv>
 
 namespace strata::platform {
@@ -149,11 +150,25 @@ WorkerPool& drawPool() {
     return poolInstance();
 }
 
+namespace {
+std::atomic<bool> automaticThreads{true};
+}  // namespace
+
 int drawThreads() {
     return poolInstance().threads();
 }
 
+void setDrawThreadsAutomatic() {
+    setDrawThreads(defaultThreadCount());
+    automaticThreads = true;
+}
+
+bool drawThreadsAutomatic() {
+    return automaticThreads;
+}
+
 void setDrawThreads(int threads) {
+    automaticThreads = false;
     WorkerPool& pool = poolInstance();
     if (pool.threads() != std::max(threads, 1)) {
         pool.setThreads(threads);

@@ -33,7 +33,7 @@ int runBench(const BenchArgs& args) {
         std::fprintf(stderr, "strata bench: --frames wants 0..100000, got %d\n", args.frames);
         return 2;
     }
-    int threads = platform::defaultThreadCount();
+    int threads = 0;  // automatic
     if (!args.threads.empty() && !parseThreads(args.threads, threads)) {
         std::fprintf(stderr, "strata bench: --threads wants a whole number 1..%d, got \"%s\"\n",
                      kMaxThreads, args.threads.c_str());
@@ -77,8 +77,10 @@ void addBenchCommand(CLI::App& app, int& status) {
     command->add_option("--runs", args->runs, "run the benchmark N times (default 1)");
     command->add_option("--frames", args->frames,
                         "then time N ordinary frames of the same view and print the rate");
-    command->add_option("--threads", args->threads,
-                        "threads that draw (default: every core); the picture is the same");
+    command->add_option(
+        "--threads", args->threads,
+        "threads that draw (default: every core in the high-quality mode, one otherwise); "
+        "the picture is the same");
     command->callback([args, &status] { status = runBench(*args); });
 }
 

@@ -177,13 +177,17 @@ imageutil::RgbImage coverageImage(const std::vector<std::uint8_t>& mask,
 }
 
 int runRender(const RenderArgs& args) {
-    int threads = platform::defaultThreadCount();
+    int threads = 0;  // automatic
     if (!args.threads.empty() && !parseThreads(args.threads, threads)) {
         std::fprintf(stderr, "strata render: --threads wants a whole number 1..%d, got \"%s\"\n",
                      kMaxThreads, args.threads.c_str());
         return 2;
     }
-    platform::setDrawThreads(threads);
+    if (threads > 0) {
+        platform::setDrawThreads(threads);
+    } else {
+        platform::setDrawThreadsAutomatic();
+    }
     std::int32_t width = 0;
     std::int32_t height = 0;
     if (!parseSize(args.size, width, height)) {
@@ -460,8 +464,10 @@ void addRenderCommand(CLI::App& app, int& status) {
     command->add_option("--frames", args->frames,
                         "repeat the draw N times and print the timing; with --orbit or --path "
                         "the number of pictures");
-    command->add_option("--threads", args->threads,
-                        "threads that draw (default: every core); the picture is the same");
+    command->add_option(
+        "--threads", args->threads,
+        "threads that draw (default: every core in the high-quality mode, one otherwise); "
+        "the picture is the same");
     command->add_flag("--stats", args->stats, "print the counters of the draw");
     command->add_option("--compare", args->compare,
                         "PNG of the same size to compare with: prints psnr= and differing=");

@@ -214,7 +214,7 @@ std::vector<Expectation> expectations() {
         {34002, "Use Single Precision", [](const AppView& v) { return v.useSinglePrecision; }, 0,
          true, nullptr, false},
         {34003, "Use Trunc", [](const AppView& v) { return v.useTrunc; }, 0, true, nullptr, false},
-        {34004, "Threads: All Cores", [](const AppView& v) { return v.drawThreads; }, 0, true,
+        {34004, "Threads: Automatic", [](const AppView& v) { return v.drawThreads; }, 0, true,
          nullptr, true},
         {34005, "Threads: 1", [](const AppView& v) { return v.drawThreads; }, 1, true, nullptr,
          true},

@@ -118,13 +118,19 @@ TEST(WorkerPool, TasksRoundAsTheCallerDoes) {
 
 TEST(WorkerPool, TheDrawingPoolDefaultsToEveryCoreAndTakesANewCount) {
     EXPECT_EQ(drawThreads(), defaultThreadCount());
+    EXPECT_TRUE(drawThreadsAutomatic());
     EXPECT_GE(defaultThreadCount(), 1);
     setDrawThreads(3);
     EXPECT_EQ(drawThreads(), 3);
+    EXPECT_FALSE(drawThreadsAutomatic());
     setDrawThreads(0);
     EXPECT_EQ(drawThreads(), 1);
+    setDrawThreadsAutomatic();
+    EXPECT_EQ(drawThreads(), defaultThreadCount());
+    EXPECT_TRUE(drawThreadsAutomatic());
     setDrawThreads(defaultThreadCount());
     EXPECT_EQ(drawThreads(), defaultThreadCount());
+    EXPECT_FALSE(drawThreadsAutomatic());
 }
 
 }  // namespace

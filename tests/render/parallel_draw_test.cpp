@@ -353,7 +353,17 @@ TEST(ParallelDraw, TheTestCamerasCutTheTraversalIntoWedges) {
     // One thread sweeps the whole traversal.
     platform::setDrawThreads(1);
     EXPECT_TRUE(ldi::kernel::wedgeCut(qp(), kFrame + 18, kFrame + 18, 0.0f).wedges.empty());
-    platform::setDrawThreads(platform::defaultThreadCount());
+    // Left to the program, only the high-quality mode is cut.
+    platform::setDrawThreadsAutomatic();
+    ldi::LdiRtQp& ldi = qp();
+    for (const int highQuality : {0, 1}) {
+        ldi.options.highQualitySplats = highQuality;
+        const bool cut = platform::drawThreads() > 1 && highQuality != 0;
+        EXPECT_EQ(ldi::kernel::wedgeCut(ldi, kFrame + 18, kFrame + 18, 0.0f).wedges.size(),
+                  cut ? static_cast<std::size_t>(kWedgeCount) : 0u)
+            << highQuality;
+    }
+    ldi.options.highQualitySplats = 0;
 }
 
 }  // namespace

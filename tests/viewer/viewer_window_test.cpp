@@ -79,7 +79,7 @@ TEST(ViewerMenus, TreeItemByItemWithTheResourceChecks) {
         "Options > Instrument #34001 [ ]",
         "Options > Use Single Precision #34002 [x]",
         "Options > Use Trunc #34003 [x]",
-        "Options > Threads: All Cores #34004 [x]",
+        "Options > Threads: Automatic #34004 [x]",
         "Options > Threads: 1 #34005 [ ]",
         "Options > Threads: 2 #34006 [ ]",
         "Options > Threads: 4 #34007 [ ]",
