@@ -269,15 +269,10 @@ CpKernel makeKernel(const LdiRtCp& ldi, imageutil::RgbImage& frame) {
 template <bool kFalseColour, bool kSplat, bool kSoft = false>
 void traverse(CpKernel& k, LdiRtCp& ldi, render::Traversal kind, const render::WedgeCut& cut,
               const kernel::WriteTargets& targets) {
-    const kernel::RowFilter filter = kernel::rowFilter(ldi, kind);
-    kernel::drawWedges(k, cut, targets, [&](CpKernel& wedge, auto&& cutRun) {
-        kernel::traverseRuns(ldi, kind, filter, [&](const render::RowRun& run) {
-            render::RowRun part = run;
-            if (cutRun(part)) {
-                drawRun<kFalseColour, kSplat, kSoft>(wedge, part);
-            }
-        });
-    });
+    kernel::drawRunsInWedges(k, ldi, kind, kernel::rowFilter(ldi, kind), cut, targets,
+                             [](CpKernel& wedge, const render::RowRun& part) {
+                                 drawRun<kFalseColour, kSplat, kSoft>(wedge, part);
+                             });
 }
 
 }  // namespace

@@ -357,16 +357,10 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                     // S, scaled by how much more the surface faces the output ray than the
                     // reference ray: the table path's size, per sample.
                     const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
-                    const float m = std::sqrt(rho.squaredLength() / omega.squaredLength());
-                    const Vector3& n = k.normals[(v >> 25) & 63u];
-                    const float fIn = dot(n, rho);
-                    facing = dot(n, omega);
+                    s = kernel::accurateSize<kSoft>(rho, omega, k.normals[(v >> 25) & 63u],
+                                                    k.binValue[(v >> 20) & 31u], k.splatScale, zOut,
+                                                    facing);
                     haveFacing = true;
-                    float ratio = std::sqrt(std::fabs(m * facing / fIn));
-                    if constexpr (kSoft) {
-                        ratio = std::min(ratio, render::kHighQualitySizeRatio);
-                    }
-                    s = k.binValue[(v >> 20) & 31u] * k.splatScale * ratio * -zOut;
                 }
                 if (useCorrection) {
                     s /= k.correction.at(X, Y);

@@ -201,16 +201,10 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 } else {
                     const Vector3 r{side.rhoX[j], side.rhoY[j], side.rhoZ[j]};
                     const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
-                    const float m = std::sqrt(r.squaredLength() / omega.squaredLength());
-                    const Vector3& n = k.normals[(q >> 25) & 63u];
-                    const float fIn = dot(n, r);
-                    facing = dot(n, omega);
+                    s = kernel::accurateSize<kSoft>(r, omega, k.normals[(q >> 25) & 63u],
+                                                    k.binValue[(q >> 20) & 31u], k.splatScale, zOut,
+                                                    facing);
                     haveFacing = true;
-                    float ratio = std::sqrt(std::fabs(m * facing / fIn));
-                    if constexpr (kSoft) {
-                        ratio = std::min(ratio, render::kHighQualitySizeRatio);
-                    }
-                    s = k.binValue[(q >> 20) & 31u] * k.splatScale * ratio * -zOut;
                 }
                 if (useCorrection) {
                     s /= k.correction.at(X, Y);
@@ -406,14 +400,10 @@ QpKernel makeKernel(LdiRtQp& ldi, imageutil::RgbImage& frame, float* depthBuffer
 template <bool kFalseColour, SizePath kSize, bool kSoft = false>
 void traverse(QpKernel& k, LdiRtQp& ldi, render::Traversal kind, const kernel::RowFilter& filter,
               const render::WedgeCut& cut, const kernel::WriteTargets& targets) {
-    kernel::drawWedges(k, cut, targets, [&](QpKernel& wedge, auto&& cutRun) {
-        kernel::traverseRuns(ldi, kind, filter, [&](const render::RowRun& run) {
-            render::RowRun part = run;
-            if (cutRun(part)) {
-                drawRun<kFalseColour, kSize, kSoft>(wedge, part);
-            }
-        });
-    });
+    kernel::drawRunsInWedges(k, ldi, kind, filter, cut, targets,
+                             [](QpKernel& wedge, const render::RowRun& part) {
+                                 drawRun<kFalseColour, kSize, kSoft>(wedge, part);
+                             });
 }
 
 }  // namespace

@@ -258,6 +258,25 @@ inline float surfaceSlope(float facing, const geometry::Vector3& omega) {
                : kMaxSurfaceSlope;
 }
 
+// The accurate splat size of a sample of normal n on reference ray rho seen along output ray
+// omega: the class size (a reference eye depth) over the output eye depth (-1/zOut), times the
+// draw's scale S, times sqrt of how much more the surface faces the output ray than the
+// reference ray (limited to kHighQualitySizeRatio in the high-quality mode). Sets facing to
+// n . omega.
+template <bool kCapped>
+inline float accurateSize(const geometry::Vector3& rho, const geometry::Vector3& omega,
+                          const geometry::Vector3& n, float classSize, float splatScale, float zOut,
+                          float& facing) {
+    const float m = std::sqrt(rho.squaredLength() / omega.squaredLength());
+    const float fIn = geometry::dot(n, rho);
+    facing = geometry::dot(n, omega);
+    float ratio = std::sqrt(std::fabs(m * facing / fIn));
+    if constexpr (kCapped) {
+        ratio = std::min(ratio, render::kHighQualitySizeRatio);
+    }
+    return classSize * splatScale * ratio * -zOut;
+}
+
 // False colour by output depth: grey 255 at the near plane, 0 at the far plane, linear in
 // 1/distance. zOut is -1/distance.
 struct DepthGrey {
@@ -494,6 +513,21 @@ void drawWedges(Kernel& k, const render::WedgeCut& cut, const WriteTargets& targ
         k.inside += copies[i].inside;
         k.written += copies[i].written;
     }
+}
+
+// The row runs of the traversal that pass filter, drawn wedge by wedge (drawWedges) through
+// drawRun(Kernel& copy, const RowRun& part), each run cut to the wedge first.
+template <class Kernel, class DrawRun>
+void drawRunsInWedges(Kernel& k, LdiBase& ldi, render::Traversal kind, const RowFilter& filter,
+                      const render::WedgeCut& cut, const WriteTargets& targets, DrawRun&& drawRun) {
+    drawWedges(k, cut, targets, [&](Kernel& wedge, auto&& cutRun) {
+        traverseRuns(ldi, kind, filter, [&](const render::RowRun& run) {
+            render::RowRun part = run;
+            if (cutRun(part)) {
+                drawRun(wedge, part);
+            }
+        });
+    });
 }
 
 // The kernels count in 64 bits; the statistics record holds int32 counters, clamped.
