@@ -85,12 +85,11 @@ inline std::uint32_t cpFalseColour(const CpKernel& k, std::uint32_t word, float 
     }
 }
 
-// What the writes need of a batched sample besides its place: its word, its layer counted from
-// the front and (draws cut into wedges) its place in the traversal.
+// What the writes need of a batched sample besides its place: its word and its layer counted
+// from the front.
 struct CpSampleSide {
     std::uint32_t word[kernel::SampleBatch::kPadded];
     std::int32_t fromFront[kernel::SampleBatch::kPadded];
-    std::uint64_t order[kernel::SampleBatch::kPadded];  // place in the traversal (cut draws)
 };
 
 // Draws one row run. The samples are gathered in drawing order into batches, placed a batch at
@@ -124,7 +123,6 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
     std::int64_t visited = 0;
     std::int64_t written = 0;
 
-    const bool cutDraw = k.out.kept != nullptr;
     // The batch lives on the stack of the run: runs drawn at the same time never share one.
     kernel::SampleBatch batch;
     CpSampleSide side;
@@ -153,19 +151,21 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                     s /= k.correction.at(X, Y);
                 }
             }
-            if (!k.out.fastWrite(X, Y)) {
-                const auto radius = static_cast<std::uint8_t>(
-                    kSplat && !(s < kOnePixel) ? render::footprintRadius(s) : 0);
+            // The soft splat takes its footprint from the size alone.
+            if (const int radius = kSoft                        ? render::footprintRadius(s)
+                                   : kSplat && !(s < kOnePixel) ? render::footprintRadius(s)
+                                                                : 0;
+                k.out.cut != nullptr && !k.out.whole(X, Y, radius)) {
                 if constexpr (kSoft) {
-                    k.out.keep(
-                        {X, Y, word, zOut, k.soft.tolerance(s, kernel::kUnknownSurfaceSlope, zOut),
-                         static_cast<std::uint8_t>(render::footprintRadius(s)),
-                         kernel::KeptWrite::softFlags(side.fromFront[j] != 0), side.order[j]});
+                    k.out.border({X, Y, word, zOut,
+                                  k.soft.tolerance(s, kernel::kUnknownSurfaceSlope, zOut),
+                                  static_cast<std::uint8_t>(radius),
+                                  kernel::BorderWrite::softFlags(side.fromFront[j] != 0)});
                 } else {
-                    k.out.keep(
+                    k.out.border(
                         {X, Y,
                          kFalseColour ? cpFalseColour(k, word, zOut, s, side.fromFront[j]) : word,
-                         zOut, 0.0f, radius, 0, side.order[j]});
+                         zOut, 0.0f, static_cast<std::uint8_t>(radius), 0});
                 }
                 ++written;
                 continue;
@@ -223,9 +223,6 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             const std::uint32_t word = px[layer];
             batch.set(gathered, p, binValue[word >> 24]);
             side.word[gathered] = word;
-            if (cutDraw) {
-                side.order[gathered] = render::sampleOrder(run, i, layer);
-            }
             if constexpr (kFalseColour || kSoft) {
                 side.fromFront[gathered] = layers - 1 - layer;
             }
@@ -296,8 +293,17 @@ LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     // The uncovered mode shows the true picture (the frame marks the holes afterwards).
     const bool falseColour =
         options.useFalseColor != 0 && options.falseColorMode != render::kUncoveredFalseColorMode;
-    const render::WedgeCut cut = kernel::wedgeCut(*this, frame.width, frame.height,
-                                                  splat ? kernel::footprintReach(3) : 0.0f);
+    // Depths come from the bin table, as the file gave it.
+    float zLow = 0.0f;
+    float zHigh = 0.0f;
+    for (std::size_t i = 0; i < 256; ++i) {
+        if (std::isfinite(binValue[i])) {  // others are never drawn
+            zLow = std::min(zLow, binValue[i]);
+            zHigh = std::max(zHigh, binValue[i]);
+        }
+    }
+    const render::WedgeCut cut = kernel::wedgeCut(
+        *this, frame.width, frame.height, splat ? kernel::footprintReach(3) : 0.0f, zLow, zHigh);
     const kernel::WriteTargets targets{frame.pixels, frame.width, nullptr, k.coverage,
                                        k.soft.buffer};
     for (int i = 0; i < passes.count; ++i) {

@@ -115,15 +115,13 @@ inline std::uint32_t falseColour(const QpKernel& k, std::uint32_t colour, std::u
 enum class SizePath { single, table, accurate };
 
 // What the writes need of a batched sample besides its place: its depth and colour words, its
-// layer counted from the front, (accurate sizes only) its pixel's reference ray and (draws cut
-// into wedges) its place in the traversal.
+// layer counted from the front and (accurate sizes only) its pixel's reference ray.
 struct QpSampleSide {
     const std::uint32_t* px[kernel::SampleBatch::kPadded];
     std::int32_t fromFront[kernel::SampleBatch::kPadded];
     float rhoX[kernel::SampleBatch::kPadded];  // plain floats: nothing to construct per run
     float rhoY[kernel::SampleBatch::kPadded];
     float rhoZ[kernel::SampleBatch::kPadded];
-    std::uint64_t order[kernel::SampleBatch::kPadded];  // place in the traversal (cut draws)
 };
 
 // Draws one row run: startRow, then every layer of every pixel of the run. The samples are
@@ -168,7 +166,6 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     std::int64_t visited = 0;
     std::int64_t inside = 0;
     std::int64_t written = 0;
-    const bool cutDraw = k.out.kept != nullptr;
     // The batch lives on the stack of the run: runs drawn at the same time never share one.
     kernel::SampleBatch batch;
     QpSampleSide side;
@@ -220,11 +217,11 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     continue;  // facing away from the output eye
                 }
                 const float slope = kernel::surfaceSlope(facing, omega);
-                if (!k.out.fastWrite(X, Y)) {
-                    k.out.keep({X, Y, px[0], zOut, k.soft.tolerance(s, slope, zOut),
-                                static_cast<std::uint8_t>(render::footprintRadius(s)),
-                                kernel::KeptWrite::softFlags(side.fromFront[j] != 0),
-                                side.order[j]});
+                if (const int radius = render::footprintRadius(s);
+                    k.out.cut != nullptr && !k.out.whole(X, Y, radius)) {
+                    k.out.border({X, Y, px[0], zOut, k.soft.tolerance(s, slope, zOut),
+                                  static_cast<std::uint8_t>(radius),
+                                  kernel::BorderWrite::softFlags(side.fromFront[j] != 0)});
                     ++written;
                     continue;
                 }
@@ -246,17 +243,16 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 }
             }
 
-            if (!k.out.fastWrite(X, Y)) {
+            if (const int radius = render::footprintRadius(s);
+                k.out.cut != nullptr && !k.out.whole(X, Y, radius)) {
                 std::uint32_t word = px[0] | 0xFF000000u;
                 std::uint8_t flags = 0;
                 if constexpr (kFalseColour) {
                     k.facing = facing;
                     word = falseColour(k, px[0], q, zOut, s, side.fromFront[j]);
-                    flags = kernel::KeptWrite::kDepthCentre;
+                    flags = kernel::BorderWrite::kDepthCentre;
                 }
-                k.out.keep({X, Y, word, zOut, 0.0f,
-                            static_cast<std::uint8_t>(render::footprintRadius(s)), flags,
-                            side.order[j]});
+                k.out.border({X, Y, word, zOut, 0.0f, static_cast<std::uint8_t>(radius), flags});
                 ++written;
                 continue;
             }
@@ -322,9 +318,6 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             }
             batch.setWord(gathered, p, px[1]);
             side.px[gathered] = px;
-            if (cutDraw) {
-                side.order[gathered] = render::sampleOrder(run, i, layer);
-            }
             if constexpr (kFalseColour || kSoft) {
                 side.fromFront[gathered] = layers - 1 - layer;
             }

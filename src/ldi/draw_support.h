@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -335,8 +336,8 @@ void traverseRuns(LdiBase& ldi, render::Traversal kind, DrawRun&& drawRun) {
     traverseRuns(ldi, kind, rowFilter(ldi, kind), drawRun);
 }
 
-// A sample kept at a wedge's strips: its final write, with its place in the traversal order.
-struct KeptWrite {
+// The write of a sample whose footprint may reach past its wedge's own frame pixels.
+struct BorderWrite {
     static constexpr std::uint8_t kSoft = 1;         // a soft splat, not a blended footprint
     static constexpr std::uint8_t kDepthCentre = 2;  // the depth buffer takes the centre only
     static constexpr std::uint8_t kHidden = 4;       // a soft splat of a sample hidden in its pixel
@@ -352,7 +353,6 @@ struct KeptWrite {
     float tolerance = 0.0f;  // soft splats
     std::uint8_t radius = 0;
     std::uint8_t flags = 0;
-    std::uint64_t order = 0;  // render::sampleOrder
 };
 
 // What writes go into.
@@ -367,12 +367,12 @@ struct WriteTargets {
 // Writes the pixels of w's footprint (frame or soft buffer, depth, coverage) for which
 // take(x, y) holds, each exactly as the whole write would.
 template <class Take>
-void writeKept(const WriteTargets& t, const KeptWrite& w, Take&& take) {
+void writeBorder(const WriteTargets& t, const BorderWrite& w, Take&& take) {
     const int r = w.radius;
     const render::SoftFootprint& f = render::kSoftFootprints[r];
-    const bool soft = (w.flags & KeptWrite::kSoft) != 0;
+    const bool soft = (w.flags & BorderWrite::kSoft) != 0;
     const std::uint64_t spread = soft ? render::spreadColour(w.word) : 0;
-    const std::uint64_t hidden = (w.flags & KeptWrite::kHidden) != 0 ? render::kHiddenSurface : 0;
+    const std::uint64_t hidden = (w.flags & BorderWrite::kHidden) != 0 ? render::kHiddenSurface : 0;
     for (int dy = -r; dy <= r; ++dy) {
         const std::int32_t y = w.y + dy;
         const std::intptr_t row = static_cast<std::intptr_t>(y) * t.stride;
@@ -392,7 +392,7 @@ void writeKept(const WriteTargets& t, const KeptWrite& w, Take&& take) {
                     : weight == render::kWeightHalf ? render::blendHalf(p, w.word)
                                                     : render::blendQuarter(p, w.word);
                 if (t.depth != nullptr &&
-                    ((w.flags & KeptWrite::kDepthCentre) == 0 || (dx == 0 && dy == 0))) {
+                    ((w.flags & BorderWrite::kDepthCentre) == 0 || (dx == 0 && dy == 0))) {
                     t.depth[at] = w.zOut;
                 }
             }
@@ -403,130 +403,106 @@ void writeKept(const WriteTargets& t, const KeptWrite& w, Take&& take) {
     }
 }
 
-// Where the writes of one wedge go: samples well inside the wedge are written whole at once
-// (fastWrite); the others write the wedge's own pixels at once and are kept for the strips.
-// Without a list (an uncut draw) everything is written whole at once.
-struct WedgeOutput {
-    render::WedgeTest test;
-    std::vector<KeptWrite>* kept = nullptr;
-    const WriteTargets* targets = nullptr;
-
-    bool fastWrite(std::int32_t x, std::int32_t y) const {
-        return kept == nullptr || test.inFast(x, y);
-    }
-    void keep(const KeptWrite& w) const {
-        writeKept(*targets, w,
-                  [this](std::int32_t x, std::int32_t y) { return test.inCore(x, y); });
-        kept->push_back(w);
-    }
-};
-
-// The farthest a footprint of up to the given radius reaches from its centre pixel.
+// The farthest a footprint of the given radius reaches from its centre pixel.
 inline float footprintReach(int radius) {
     return 1.4143f * static_cast<float>(radius);
 }
 
-// The wedge cut of a draw of ldi into a frame of the given size.
+// Where the writes of one wedge go. A sample whose footprint lies wholly inside the wedge's own
+// frame pixels is written at once by the kernel (whole); any other goes to border(), which
+// writes the footprint's pixels the wedge owns. Without a cut everything is written whole.
+struct WedgeOutput {
+    const render::WedgeCut* cut = nullptr;
+    int wedge = 0;
+    const WriteTargets* targets = nullptr;
+
+    bool whole(std::int32_t x, std::int32_t y, int radius) const {
+        return cut == nullptr || cut->wedges[static_cast<std::size_t>(wedge)].test.inside(
+                                     x, y, footprintReach(radius));
+    }
+    void border(const BorderWrite& w) const {
+        if (cut->wedges[static_cast<std::size_t>(wedge)].test.outside(w.x, w.y,
+                                                                      footprintReach(w.radius))) {
+            return;
+        }
+        writeBorder(*targets, w,
+                    [this](std::int32_t x, std::int32_t y) { return cut->owner(x, y) == wedge; });
+    }
+};
+
+// The wedge cut of a draw of ldi into a frame of the given size, of samples whose depths lie in
+// [zLow, zHigh]: one wedge per drawing thread (unless the wedge count is set), none for one
+// thread, or when left to the program, for the draws that do not gain from it.
 inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std::int32_t outHeight,
-                                 float reach, double pixelCentre = 0.5) {
+                                 float reach, double zLow = -1.0, double zHigh = 1.0) {
     render::WedgeCutInput in;
     in.setup = ldi.warp.setup;
     in.range = ldi.warp.range;
-    in.pixelCentre = pixelCentre;
     in.outWidth = outWidth;
     in.outHeight = outHeight;
     in.reach = reach;
-    // One thread draws the whole traversal in one sweep: the same picture without the strips.
-    // Left to the program, only the high-quality mode draws on several.
-    const bool parallel = platform::drawThreads() > 1 &&
-                          (!platform::drawThreadsAutomatic() || ldi.options.highQualitySplats != 0);
-    in.count = parallel ? render::wedgeCount() : 0;
+    in.zLow = zLow;
+    in.zHigh = zHigh;
+    const bool parallel = !platform::drawThreadsAutomatic() || ldi.options.highQualitySplats != 0;
+    in.count = parallel ? render::wedgesFor(platform::drawThreads()) : 0;
     return render::makeWedgeCut(in);
 }
 
-// Per calling thread: the kept writes of each wedge, reused from draw to draw.
-struct KeptScratch {
-    std::vector<std::vector<KeptWrite>> lists;
-};
-
-inline KeptScratch& keptScratch() {
-    thread_local KeptScratch scratch;
-    return scratch;
-}
-
-// Writes the strips: the kept samples of all wedges in the traversal order (each list is in
-// that order already), each outside its own wedge's pixels.
-inline void writeStrips(const render::WedgeCut& cut, const WriteTargets& targets,
-                        const std::vector<std::vector<KeptWrite>>& lists) {
-    const std::size_t n = cut.wedges.size();
-    std::vector<std::size_t> next(n, 0);
-    for (;;) {
-        std::size_t best = n;
-        std::uint64_t bestOrder = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (next[i] < lists[i].size() && (best == n || lists[i][next[i]].order < bestOrder)) {
-                best = i;
-                bestOrder = lists[i][next[i]].order;
-            }
-        }
-        if (best == n) {
-            return;
-        }
-        const render::WedgeTest& own = cut.wedges[best].test;
-        const KeptWrite& w = lists[best][next[best]++];
-        writeKept(targets, w, [&own](std::int32_t x, std::int32_t y) { return !own.inCore(x, y); });
-    }
-}
-
 // Draws a traversal wedge by wedge on the drawing pool. k is the kernel record (with members
-// out, visited, inside and written); each wedge runs on its own copy, through
-// traverse(Kernel& copy, cutRun), which must hand every run it draws to cutRun(RowRun&) first and
-// skip it when that returns false. The strips follow, and the copies' counters are added to k.
-// Without wedges, traverse runs once on k itself.
+// out, visited, inside and written). traverse(split) must hand every run of the traversal, in
+// order, to split(run, drawPart), which calls drawPart(Kernel& record, const RowRun& part) for
+// the parts of the run to draw, in order. Each wedge draws on copies of k: one for its own
+// parts, which writes without tests, one for its own parts near its borders, and one for its
+// neighbours' band parts, whose counters are dropped. Without wedges, every run is drawn whole
+// on k.
 template <class Kernel, class Traverse>
 void drawWedges(Kernel& k, const render::WedgeCut& cut, const WriteTargets& targets,
                 Traverse&& traverse) {
     if (cut.wedges.empty()) {
-        traverse(k, [](render::RowRun&) { return true; });
+        traverse([&k](const render::RowRun& run, auto&& drawPart) { drawPart(k, run); });
         return;
     }
     const std::size_t n = cut.wedges.size();
-    KeptScratch& scratch = keptScratch();
-    std::vector<std::vector<KeptWrite>>& lists = scratch.lists;
-    lists.resize(n);
-    std::vector<Kernel> copies(n, k);
-    for (std::size_t i = 0; i < n; ++i) {
-        lists[i].clear();
-        copies[i].out = WedgeOutput{cut.wedges[i].test, &lists[i], &targets};
-        copies[i].visited = 0;
-        copies[i].inside = 0;
-        copies[i].written = 0;
+    // Per wedge: own, ownBorder and band records, as RunPart::Kind counts them.
+    std::vector<Kernel> records(3 * n, k);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        Kernel& r = records[i];
+        r.visited = 0;
+        r.inside = 0;
+        r.written = 0;
+        if (i % 3 != render::RunPart::own) {
+            r.out = WedgeOutput{&cut, static_cast<int>(i / 3), &targets};
+        }
     }
     platform::drawPool().run(static_cast<int>(n), [&](int i) {
         const auto wedge = static_cast<std::size_t>(i);
-        traverse(copies[wedge],
-                 [&](render::RowRun& run) { return cut.cut(run, cut.wedges[wedge]); });
+        Kernel* const mine = &records[3 * wedge];
+        std::array<render::RunPart, render::WedgeCut::kMaxParts> parts;
+        traverse([&](const render::RowRun& run, auto&& drawPart) {
+            const int count = cut.parts(run, cut.wedges[wedge], parts);
+            for (int p = 0; p < count; ++p) {
+                const render::RunPart& part = parts[static_cast<std::size_t>(p)];
+                drawPart(mine[part.kind], part.run);
+            }
+        });
     });
-    writeStrips(cut, targets, lists);
     for (std::size_t i = 0; i < n; ++i) {
-        k.visited += copies[i].visited;
-        k.inside += copies[i].inside;
-        k.written += copies[i].written;
+        for (const Kernel* r : {&records[3 * i + render::RunPart::own],
+                                &records[3 * i + render::RunPart::ownBorder]}) {
+            k.visited += r->visited;
+            k.inside += r->inside;
+            k.written += r->written;
+        }
     }
 }
 
 // The row runs of the traversal that pass filter, drawn wedge by wedge (drawWedges) through
-// drawRun(Kernel& copy, const RowRun& part), each run cut to the wedge first.
+// drawRun(Kernel& record, const RowRun& part).
 template <class Kernel, class DrawRun>
 void drawRunsInWedges(Kernel& k, LdiBase& ldi, render::Traversal kind, const RowFilter& filter,
                       const render::WedgeCut& cut, const WriteTargets& targets, DrawRun&& drawRun) {
-    drawWedges(k, cut, targets, [&](Kernel& wedge, auto&& cutRun) {
-        traverseRuns(ldi, kind, filter, [&](const render::RowRun& run) {
-            render::RowRun part = run;
-            if (cutRun(part)) {
-                drawRun(wedge, part);
-            }
-        });
+    drawWedges(k, cut, targets, [&](auto&& split) {
+        traverseRuns(ldi, kind, filter, [&](const render::RowRun& run) { split(run, drawRun); });
     });
 }
 

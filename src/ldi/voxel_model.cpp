@@ -298,6 +298,14 @@ void VoxelModel::SelectFrame() {
     width_ = frame.width;
     height_ = frame.height;
     samples_ = frame.samples;
+    depthLow_ = 0.0f;
+    depthHigh_ = 0.0f;
+    for (const VoxelSample& sample : samples_) {
+        if (std::isfinite(sample.z)) {  // others are never drawn
+            depthLow_ = std::min(depthLow_, sample.z);
+            depthHigh_ = std::max(depthHigh_, sample.z);
+        }
+    }
     layerOffset_ = frame.layerOffset;
     rowStart_ = frame.rowStart;
     view_ = frame.view;
@@ -368,81 +376,76 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
     cutInput.outWidth = outW;
     cutInput.outHeight = outH;
     cutInput.reach = kernel::footprintReach(splat ? 3 : 0);
-    cutInput.count = render::wedgeCount();
+    cutInput.zLow = depthLow_;
+    cutInput.zHigh = depthHigh_;
+    cutInput.count = render::wedgesFor(platform::drawThreads());
     const render::WedgeCut cut = render::makeWedgeCut(cutInput);
     const kernel::WriteTargets targets{pixels, stride, nullptr, nullptr, soft};
     VoxelRecord all;
-    kernel::drawWedges(all, cut, targets, [&](VoxelRecord& record, auto&& cutRun) {
-        render::traverseSheets(
-            setup, range, render::Traversal::standard, [&](const render::RowRun& whole) {
-                render::RowRun run = whole;
-                if (!cutRun(run)) {
-                    return;
+    // Draws one row run (or a wedge's part of one) on record.
+    const auto drawPart = [&](VoxelRecord& record, const render::RowRun& run) {
+        // Cell centres sit on whole coordinates; positions step from the first cell of the row's
+        // whole run.
+        geometry::Vector4 p = geometry::transform(m, {static_cast<float>(render::leadColumn(run)),
+                                                      static_cast<float>(run.row), 0.0f, 1.0f});
+        const geometry::Vector4 step =
+            geometry::transform(m, {static_cast<float>(run.direction), 0.0f, 0.0f, 0.0f});
+        render::stepOverLead(run, p, step);
+        const std::int16_t* offsets = layerOffset_.data() +
+                                      static_cast<std::ptrdiff_t>(run.readRow) * (width_ + 1) +
+                                      run.column;
+        const VoxelSample* rowSamples = samples + rowStart_[static_cast<std::size_t>(run.readRow)];
+        for (std::int32_t i = 0; i < run.count; ++i, offsets += run.direction) {
+            const std::int32_t first = offsets[0];
+            const std::int32_t last = offsets[1];
+            for (std::int32_t s = first; s < last; ++s) {
+                ++record.visited;
+                const VoxelSample& sample = rowSamples[s];
+                const float v = sample.z;
+                const float w = v * a.w + p.w;
+                if (!(w > 0.0f)) {
+                    continue;
                 }
-                // Cell centres sit on whole coordinates; positions step from the first cell of
-                // the row's whole run.
-                geometry::Vector4 p =
-                    geometry::transform(m, {static_cast<float>(render::leadColumn(run)),
-                                            static_cast<float>(run.row), 0.0f, 1.0f});
-                const geometry::Vector4 step =
-                    geometry::transform(m, {static_cast<float>(run.direction), 0.0f, 0.0f, 0.0f});
-                render::stepOverLead(run, p, step);
-                const std::int16_t* offsets =
-                    layerOffset_.data() + static_cast<std::ptrdiff_t>(run.readRow) * (width_ + 1) +
-                    run.column;
-                const VoxelSample* rowSamples =
-                    samples + rowStart_[static_cast<std::size_t>(run.readRow)];
-                for (std::int32_t i = 0; i < run.count; ++i, offsets += run.direction) {
-                    const std::int32_t first = offsets[0];
-                    const std::int32_t last = offsets[1];
-                    for (std::int32_t s = first; s < last; ++s) {
-                        ++record.visited;
-                        const VoxelSample& sample = rowSamples[s];
-                        const float v = sample.z;
-                        const float w = v * a.w + p.w;
-                        if (!(w > 0.0f)) {
-                            continue;
-                        }
-                        const float x = v * a.x + p.x;
-                        const float y = v * a.y + p.y;
-                        if (!(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
-                            continue;
-                        }
-                        const float inv = 1.0f / w;
-                        const auto column = static_cast<std::int32_t>(platform::toInt(x * inv));
-                        const auto row = static_cast<std::int32_t>(platform::toInt(y * inv));
-                        // The conversion can still land on the guard band's edge: never write
-                        // there.
-                        if (column < 3 || column > maxX || row < 3 || row > maxY) {
-                            continue;
-                        }
-                        const float zOut = (v * a.z + p.z) * inv;
-                        const float size = splat ? -zOut * splatScale : 0.0f;
-                        const auto colour = static_cast<std::uint32_t>(sample.colour);
-                        if (!record.out.fastWrite(column, row)) {
-                            record.out.keep(
-                                {column, row, colour, zOut,
-                                 std::max(size, 1.0f) * softExtent * -zOut,
-                                 static_cast<std::uint8_t>(voxelRadius(size)),
-                                 soft != nullptr ? kernel::KeptWrite::kSoft : std::uint8_t{0},
-                                 render::sampleOrder(run, i, s - first)});
-                            continue;
-                        }
-                        if (soft != nullptr) {
-                            render::softSplat(*soft, column, row, voxelRadius(size), colour, zOut,
-                                              std::max(size, 1.0f) * softExtent * -zOut);
-                            continue;
-                        }
-                        render::writeFootprint(
-                            pixels + static_cast<std::ptrdiff_t>(row) * stride + column, stride,
-                            voxelRadius(size), colour);
-                    }
-                    p.x += step.x;
-                    p.y += step.y;
-                    p.z += step.z;
-                    p.w += step.w;
+                const float x = v * a.x + p.x;
+                const float y = v * a.y + p.y;
+                if (!(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
+                    continue;
                 }
-            });
+                const float inv = 1.0f / w;
+                const auto column = static_cast<std::int32_t>(platform::toInt(x * inv));
+                const auto row = static_cast<std::int32_t>(platform::toInt(y * inv));
+                // The conversion can still land on the guard band's edge: never write there.
+                if (column < 3 || column > maxX || row < 3 || row > maxY) {
+                    continue;
+                }
+                const float zOut = (v * a.z + p.z) * inv;
+                const float size = splat ? -zOut * splatScale : 0.0f;
+                const auto colour = static_cast<std::uint32_t>(sample.colour);
+                const int radius = voxelRadius(size);
+                if (!record.out.whole(column, row, radius)) {
+                    record.out.border(
+                        {column, row, colour, zOut, std::max(size, 1.0f) * softExtent * -zOut,
+                         static_cast<std::uint8_t>(radius),
+                         soft != nullptr ? kernel::BorderWrite::kSoft : std::uint8_t{0}});
+                    continue;
+                }
+                if (soft != nullptr) {
+                    render::softSplat(*soft, column, row, radius, colour, zOut,
+                                      std::max(size, 1.0f) * softExtent * -zOut);
+                    continue;
+                }
+                render::writeFootprint(pixels + static_cast<std::ptrdiff_t>(row) * stride + column,
+                                       stride, radius, colour);
+            }
+            p.x += step.x;
+            p.y += step.y;
+            p.z += step.z;
+            p.w += step.w;
+        }
+    };
+    kernel::drawWedges(all, cut, targets, [&](auto&& split) {
+        render::traverseSheets(setup, range, render::Traversal::standard,
+                               [&](const render::RowRun& run) { split(run, drawPart); });
     });
     const std::int64_t visited = all.visited;
     samplesVisited += visited;

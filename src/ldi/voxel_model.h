@@ -126,6 +126,8 @@ class VoxelModel {
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
     std::vector<VoxelSample> samples_;
+    float depthLow_ = 0.0f;  // the samples' depths lie in [depthLow_, depthHigh_]
+    float depthHigh_ = 0.0f;
     std::vector<std::int16_t> layerOffset_;
     std::vector<std::int32_t> rowStart_;
     geometry::ViewCamera view_;

@@ -99,7 +99,47 @@ BorderLine borderLine(const PlaneWarp& pw, double u, double v) {
     return l;
 }
 
-std::atomic<int> gWedgeCount{kWedgeCount};
+std::atomic<int> gWedgeCount{0};
+
+// The area of the part of polygon `grid` between the rays from apex at angles a0 and a1 (a1 - a0
+// at most a quarter turn).
+double sectorArea(const std::vector<Point>& grid, double ex, double ey, double a0, double a1) {
+    const double c0 = std::cos(a0);
+    const double s0 = std::sin(a0);
+    const double c1 = std::cos(a1);
+    const double s1 = std::sin(a1);
+    // Left of the first ray, right of the second.
+    const std::vector<Point> part =
+        clip(clip(grid, {-s0, c0, s0 * ex - c0 * ey}), {s1, -c1, -s1 * ex + c1 * ey});
+    double area = 0.0;
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        const Point& p = part[i];
+        const Point& q = part[(i + 1) % part.size()];
+        area += p.x * q.y - q.x * p.y;
+    }
+    return 0.5 * std::fabs(area);
+}
+
+// The area of the grid swept from angle a0 to a1, counter-clockwise.
+double sweptArea(const std::vector<Point>& grid, double ex, double ey, double a0, double a1) {
+    constexpr double quarter = 0.5 * std::numbers::pi;
+    double area = 0.0;
+    for (double a = a0; a < a1; a += quarter) {
+        area += sectorArea(grid, ex, ey, a, std::min(a + quarter, a1));
+    }
+    return area;
+}
+
+// The integer columns c of a row where f(c) = k c + m <= 0, narrowed into [lo, hi].
+void narrowTo(double k, double m, double& lo, double& hi) {
+    if (k > 0.0) {
+        hi = std::min(hi, -m / k);
+    } else if (k < 0.0) {
+        lo = std::max(lo, -m / k);
+    } else if (m > 0.0) {
+        hi = lo - 1.0;
+    }
+}
 
 }  // namespace
 
@@ -109,6 +149,11 @@ int wedgeCount() {
 
 void setWedgeCount(int count) {
     gWedgeCount.store(count, std::memory_order_relaxed);
+}
+
+int wedgesFor(int threads) {
+    const int count = wedgeCount();
+    return count < 0 ? 0 : count > 0 ? count : threads > 1 ? threads : 0;
 }
 
 bool WedgeCut::cut(RowRun& run, const Wedge& w) const {
@@ -166,13 +211,145 @@ bool WedgeCut::cut(RowRun& run, const Wedge& w) const {
     return true;
 }
 
+int WedgeCut::parts(const RowRun& run, const Wedge& w, std::array<RunPart, kMaxParts>& out) const {
+    const std::int32_t first = run.column;
+    const std::int32_t last = run.column + run.direction * (run.count - 1);
+    const std::int32_t runLo = std::min(first, last);
+    const std::int32_t runHi = std::max(first, last);
+    // Own columns.
+    RowRun own = run;
+    std::int32_t ownLo = 0;
+    std::int32_t ownHi = -1;
+    if (cut(own, w)) {
+        ownLo = std::min(own.column, own.column + own.direction * (own.count - 1));
+        ownHi = ownLo + own.count - 1;
+    }
+    // Band columns: where |L(u, v)| <= band w(u, v, z) for a depth z of the range, so a sample can
+    // land within the band's distance of the border line.
+    std::array<std::int32_t, 2> bandLo{};
+    std::array<std::int32_t, 2> bandHi{};
+    int bands = 0;
+    const double v = static_cast<double>(run.row) + pixelCentre;
+    for (const std::int32_t r : {w.fromRay, w.toRay}) {
+        if (r < 0) {
+            continue;
+        }
+        const BorderRay& ray = rays[static_cast<std::size_t>(r)];
+        // As functions of u = c + pixelCentre: L = la u + l0, w = wa u + w0.
+        const double l0 = ray.lb * v + ray.lc;
+        const double slack = 1.0e-3 * std::hypot(ray.la, ray.lb);
+        double lo = 0.0;
+        double hi = -1.0;
+        for (const double z : {zLow, zHigh}) {
+            const double w0 = wb * v + wc + z * wz;
+            double a = static_cast<double>(runLo) + pixelCentre - 1.0;
+            double b = static_cast<double>(runHi) + pixelCentre + 1.0;
+            narrowTo(ray.la - band * wa, l0 - band * w0 - slack, a, b);
+            narrowTo(-ray.la - band * wa, -l0 - band * w0 - slack, a, b);
+            if (a <= b) {
+                lo = hi < lo ? a : std::min(lo, a);
+                hi = std::max(hi, b);
+            }
+        }
+        if (hi < lo) {
+            continue;
+        }
+        // Whole columns, one more on each side.
+        const auto c0 =
+            std::max(runLo, static_cast<std::int32_t>(std::floor(lo - pixelCentre)) - 1);
+        const auto c1 = std::min(runHi, static_cast<std::int32_t>(std::ceil(hi - pixelCentre)) + 1);
+        if (c0 <= c1) {
+            bandLo[static_cast<std::size_t>(bands)] = c0;
+            bandHi[static_cast<std::size_t>(bands)] = c1;
+            ++bands;
+        }
+    }
+    // Pieces in increasing columns, between the breaks where the own columns or a band begin
+    // or end: own columns outside the bands, own columns in them, band columns of neighbours.
+    std::array<std::int32_t, 6> breaks{};
+    int breakCount = 0;
+    const bool hasOwn = ownLo <= ownHi;
+    if (hasOwn) {
+        breaks[static_cast<std::size_t>(breakCount++)] = ownLo;
+        breaks[static_cast<std::size_t>(breakCount++)] = ownHi + 1;
+    }
+    for (int i = 0; i < bands; ++i) {
+        breaks[static_cast<std::size_t>(breakCount++)] = bandLo[static_cast<std::size_t>(i)];
+        breaks[static_cast<std::size_t>(breakCount++)] = bandHi[static_cast<std::size_t>(i)] + 1;
+    }
+    std::sort(breaks.begin(), breaks.begin() + breakCount);
+    const auto inBand = [&](std::int32_t c) {
+        for (int i = 0; i < bands; ++i) {
+            if (c >= bandLo[static_cast<std::size_t>(i)] &&
+                c <= bandHi[static_cast<std::size_t>(i)]) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::array<RunPart, kMaxParts> pieces;
+    int count = 0;
+    for (int i = 0; i + 1 < breakCount; ++i) {
+        const std::int32_t lo = breaks[static_cast<std::size_t>(i)];
+        const std::int32_t hi = breaks[static_cast<std::size_t>(i) + 1] - 1;
+        if (lo > hi) {
+            continue;
+        }
+        const bool isOwn = hasOwn && lo >= ownLo && lo <= ownHi;
+        const bool isBand = inBand(lo);
+        if (!isOwn && !isBand) {
+            continue;
+        }
+        const RunPart::Kind kind = !isOwn   ? RunPart::band
+                                   : isBand ? RunPart::ownBorder
+                                            : RunPart::own;
+        if (count > 0 && pieces[static_cast<std::size_t>(count) - 1].kind == kind &&
+            pieces[static_cast<std::size_t>(count) - 1].run.column +
+                    pieces[static_cast<std::size_t>(count) - 1].run.count ==
+                lo) {
+            pieces[static_cast<std::size_t>(count) - 1].run.count += hi - lo + 1;
+            continue;
+        }
+        RunPart& p = pieces[static_cast<std::size_t>(count++)];
+        p.kind = kind;
+        p.run = run;
+        p.run.column = lo;  // turned to the run's direction below
+        p.run.count = hi - lo + 1;
+    }
+    // In the run's direction, each with its lead from the run's first pixel.
+    for (int i = 0; i < count; ++i) {
+        RunPart& p = pieces[static_cast<std::size_t>(run.direction > 0 ? i : count - 1 - i)];
+        const std::int32_t column =
+            run.direction > 0 ? p.run.column : p.run.column + p.run.count - 1;
+        p.run.column = column;
+        p.run.lead = run.lead + (column - run.column) * run.direction;
+        out[static_cast<std::size_t>(i)] = p;
+    }
+    return count;
+}
+
+int WedgeCut::owner(std::int32_t x, std::int32_t y) const {
+    // The wedge whose borders the pixel lies farthest inside; the first of equals.
+    int best = 0;
+    float bestValue = 0.0f;
+    for (std::size_t i = 0; i < wedges.size(); ++i) {
+        const WedgeTest& t = wedges[i].test;
+        const float value = std::min(t.from.at(x, y), t.to.at(x, y));
+        if (i == 0 || value > bestValue) {
+            best = static_cast<int>(i);
+            bestValue = value;
+        }
+    }
+    return best;
+}
+
 WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     WedgeCut cut;
     cut.pixelCentre = in.pixelCentre;
     const TraversalRange& r = in.range;
     const int n = in.count;
-    if (!in.setup.valid || n < 4 || n % 2 != 0 || r.x1 <= r.x0 || r.y1 <= r.y0 ||
-        in.outWidth <= 0 || in.outHeight <= 0) {
+    if (!in.setup.valid || n < 2 || n > 64 || r.x1 <= r.x0 || r.y1 <= r.y0 || in.outWidth <= 0 ||
+        in.outHeight <= 0 || !(in.zLow <= in.zHigh)) {
         return cut;
     }
     const PlaneWarp pw(in.setup.transform);
@@ -197,42 +374,12 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     const double ymax = r.y1 - 1 + pc;
     const double length = std::max(r.width, r.height) + 16.0;
     constexpr double pi = std::numbers::pi;
-
-    // Border directions: n + 1 of them; the first and last bound the grid when the epipole is
-    // outside it, else they coincide (a full turn) and opposite ones share a line.
-    bool fullTurn = ex >= xmin && ex <= xmax && ey >= ymin && ey <= ymax;
-    double lowest = 0.0;
-    double highest = 0.0;
-    if (!fullTurn) {
-        const double centre = std::atan2(0.5 * (ymin + ymax) - ey, 0.5 * (xmin + xmax) - ex);
-        lowest = pi;
-        highest = -pi;
-        for (const Point& c : box(xmin, ymin, xmax, ymax)) {
-            const double d = std::remainder(std::atan2(c.y - ey, c.x - ex) - centre, 2.0 * pi);
-            lowest = std::min(lowest, d);
-            highest = std::max(highest, d);
-        }
-        fullTurn = highest - lowest > 0.9 * pi;
-        lowest += centre;
-        highest += centre;
-    }
-    std::vector<BorderLine> lines(static_cast<std::size_t>(n) + 1);
-    for (int j = 0; j <= n; ++j) {
-        double a = 0.0;
-        if (fullTurn) {
-            a = 0.1 + 2.0 * pi * (j % (n / 2)) / n;
-        } else {
-            // The outer borders a little outside the grid's own angles.
-            const double pad = j == 0 ? -1.0e-3 : j == n ? 1.0e-3 : 0.0;
-            a = lowest + (highest - lowest) * j / n + pad;
-        }
-        lines[static_cast<std::size_t>(j)] =
-            borderLine(pw, ex + length * std::cos(a), ey + length * std::sin(a));
-    }
-    // ... then exactly: where the LDI lines of the borders meet.
+    // ... then exactly: where two epipolar lines through it meet.
     {
-        const HalfPlane& p = lines[0].ldi;
-        const HalfPlane& q = lines[static_cast<std::size_t>(fullTurn ? n / 4 : n)].ldi;
+        const HalfPlane p =
+            borderLine(pw, ex + length * std::cos(0.1), ey + length * std::sin(0.1)).ldi;
+        const HalfPlane q =
+            borderLine(pw, ex - length * std::sin(0.1), ey + length * std::cos(0.1)).ldi;
         const double d = p.a * q.b - p.b * q.a;
         if (!(std::fabs(d) > 0.0)) {
             return cut;
@@ -247,122 +394,162 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     // Kept a hair off any pixel centre, so every pixel has a direction from it.
     cut.apexX = ex + 1.0e-7;
     cut.apexY = ey + 1.3e-7;
-    // The direction of each border along its LDI line, pointing into the grid's side.
-    std::vector<Point> dir(static_cast<std::size_t>(n) + 1);
-    for (int j = 0; j <= n; ++j) {
-        const HalfPlane& l = lines[static_cast<std::size_t>(j)].ldi;
-        double dx = -l.b;
-        double dy = l.a;
+
+    // The rays' angles: a full turn when the epipole lies in the grid, else the grid's span of
+    // directions; the wedges between them share the grid's area equally.
+    const std::vector<Point> grid = box(xmin - 0.5, ymin - 0.5, xmax + 0.5, ymax + 0.5);
+    bool fullTurn = ex >= xmin && ex <= xmax && ey >= ymin && ey <= ymax;
+    double start = 0.1;
+    double span = 2.0 * pi;
+    if (!fullTurn) {
+        const double centre = std::atan2(0.5 * (ymin + ymax) - ey, 0.5 * (xmin + xmax) - ex);
+        double lowest = pi;
+        double highest = -pi;
+        for (const Point& c : grid) {
+            const double d = std::remainder(std::atan2(c.y - ey, c.x - ex) - centre, 2.0 * pi);
+            lowest = std::min(lowest, d);
+            highest = std::max(highest, d);
+        }
+        fullTurn = highest - lowest > 0.9 * pi;
+        if (!fullTurn) {
+            start = centre + lowest - 1.0e-3;
+            span = highest - lowest + 2.0e-3;
+        }
+    }
+    cut.fullTurn = fullTurn;
+    const bool halfTurn = fullTurn && n == 2;  // two half-planes: one ray's line
+    const double total = sweptArea(grid, ex, ey, start, start + span);
+    if (halfTurn) {
+        // The line through the apex that halves the grid: the area left of it minus half the
+        // grid changes sign over a half turn.
+        double lo = start;
+        double hi = start + pi;
+        const bool atLo = sweptArea(grid, ex, ey, lo, lo + pi) < 0.5 * total;
+        for (int step = 0; step < 48; ++step) {
+            const double mid = 0.5 * (lo + hi);
+            ((sweptArea(grid, ex, ey, mid, mid + pi) < 0.5 * total) == atLo ? lo : hi) = mid;
+        }
+        start = 0.5 * (lo + hi);
+    }
+    std::vector<double> angle(static_cast<std::size_t>(n) + 1);
+    angle[0] = start;
+    angle[static_cast<std::size_t>(n)] = start + span;
+    for (int j = 1; j < n; ++j) {
+        double lo = angle[static_cast<std::size_t>(j) - 1];
+        double hi = start + span;
+        const double want = total * j / n;
+        for (int step = 0; step < 48; ++step) {
+            const double mid = 0.5 * (lo + hi);
+            (sweptArea(grid, ex, ey, start, mid) < want ? lo : hi) = mid;
+        }
+        angle[static_cast<std::size_t>(j)] = 0.5 * (lo + hi);
+    }
+    if (fullTurn && !halfTurn) {
+        // A wedge is the part left of one ray and right of the next: less than a half turn.
+        constexpr double widest = 0.9 * pi;
+        for (int j = 1; j < n; ++j) {
+            angle[static_cast<std::size_t>(j)] =
+                std::min(angle[static_cast<std::size_t>(j)],
+                         angle[static_cast<std::size_t>(j) - 1] + widest);
+        }
+        for (int j = n - 1; j > 0; --j) {
+            angle[static_cast<std::size_t>(j)] =
+                std::max(angle[static_cast<std::size_t>(j)],
+                         angle[static_cast<std::size_t>(j) + 1] - widest);
+        }
+    }
+    // The tested rays: every one of a full turn (one for a half turn), the inner ones otherwise.
+    // Each: its LDI line (the zero line of L), its direction along it and the output line, both
+    // signed so L and the output value are positive left of the ray.
+    const int firstRay = fullTurn ? 0 : 1;
+    const int rayCount = halfTurn ? 1 : fullTurn ? n : n - 1;
+    std::vector<Point> dir(static_cast<std::size_t>(rayCount));
+    cut.rays.resize(static_cast<std::size_t>(rayCount));
+    for (int i = 0; i < rayCount; ++i) {
+        const double a = angle[static_cast<std::size_t>(firstRay + i)];
+        const BorderLine l = borderLine(pw, ex + length * std::cos(a), ey + length * std::sin(a));
+        double dx = -l.ldi.b;
+        double dy = l.ldi.a;
         const double norm = std::hypot(dx, dy);
-        if (!(norm > 0.0)) {
-            return cut;
+        if (!(norm > 0.0) || !(std::hypot(l.a, l.b) > 0.5)) {
+            return WedgeCut{cut.apexX, cut.apexY, pc, fullTurn, {}, {}};
         }
         dx /= norm;
         dy /= norm;
-        double a = 0.0;
-        if (fullTurn) {
-            a = 0.1 + 2.0 * pi * (j % n) / n;
-        } else {
-            const double pad = j == 0 ? -1.0e-3 : j == n ? 1.0e-3 : 0.0;
-            a = lowest + (highest - lowest) * j / n + pad;
-        }
         if (dx * std::cos(a) + dy * std::sin(a) < 0.0) {
             dx = -dx;
             dy = -dy;
         }
-        dir[static_cast<std::size_t>(j)] = {dx, dy};
+        dir[static_cast<std::size_t>(i)] = {dx, dy};
+        // L at a point left of the ray.
+        const double s = l.ldi.a * -dy + l.ldi.b * dx > 0.0 ? 1.0 : -1.0;
+        BorderRay& ray = cut.rays[static_cast<std::size_t>(i)];
+        ray.out = {static_cast<float>(s * l.a), static_cast<float>(s * l.b),
+                   static_cast<float>(s * l.c)};
+        ray.la = s * l.ldi.a;
+        ray.lb = s * l.ldi.b;
+        ray.lc = s * l.ldi.c;
     }
-    if (fullTurn) {
-        for (int j = n / 2; j <= n; ++j) {
-            const Point& o = dir[static_cast<std::size_t>(j - n / 2)];
-            dir[static_cast<std::size_t>(j)] = {-o.x, -o.y};
-        }
-    }
+    cut.wa = pw.w[0];
+    cut.wb = pw.w[1];
+    cut.wc = pw.w[2];
+    cut.wz = pw.e[2];
+    cut.zLow = in.zLow;
+    cut.zHigh = in.zHigh;
+    cut.band = static_cast<double>(std::max(in.reach, 0.0f)) + kPixelSlack + kLineSlack;
 
-    const float reach = std::max(in.reach, 0.0f);
-    const float core = reach + kPixelSlack + 0.5f;
-    const std::vector<Point> grid = box(xmin - 0.5, ymin - 0.5, xmax + 0.5, ymax + 0.5);
-    std::vector<std::array<HalfPlane, 2>> cores;
+    constexpr OutputLine kOpen{0.0f, 0.0f, 1.0e30f};
     for (int j = 0; j < n; ++j) {
-        const Point& from = dir[static_cast<std::size_t>(j)];
-        const Point& to = dir[static_cast<std::size_t>(j + 1)];
         Wedge w;
-        w.fromX = from.x;
-        w.fromY = from.y;
-        w.toX = to.x;
-        w.toY = to.y;
-        w.testFrom = fullTurn || j > 0;
-        w.testTo = fullTurn || j < n - 1;
+        // The rays before and after the wedge, as indices into cut.rays; -1: untested.
+        if (halfTurn) {
+            w.fromRay = j == 0 ? 0 : -1;
+            w.toRay = j == 0 ? -1 : 0;
+        } else if (fullTurn) {
+            w.fromRay = j;
+            w.toRay = (j + 1) % n;
+        } else {
+            w.fromRay = j > 0 ? j - 1 : -1;
+            w.toRay = j < n - 1 ? j : -1;
+        }
+        w.testFrom = w.fromRay >= 0;
+        w.testTo = w.toRay >= 0;
+        if (w.testFrom) {
+            const Point& d = dir[static_cast<std::size_t>(w.fromRay)];
+            w.fromX = d.x;
+            w.fromY = d.y;
+            w.test.from = cut.rays[static_cast<std::size_t>(w.fromRay)].out;
+        } else {
+            w.test.from = kOpen;
+        }
+        if (w.testTo) {
+            const Point& d = dir[static_cast<std::size_t>(w.toRay)];
+            w.toX = d.x;
+            w.toY = d.y;
+            const OutputLine& o = cut.rays[static_cast<std::size_t>(w.toRay)].out;
+            w.test.to = {-o.a, -o.b, -o.c};
+        } else {
+            w.test.to = kOpen;
+        }
         // Rows: the grid cut by the wedge's half-planes (widened a little).
         std::vector<Point> part = grid;
         if (w.testFrom) {
-            part = clip(part, {-from.y, from.x, from.y * ex - from.x * ey + 1.0});
+            part = clip(part, {-w.fromY, w.fromX, w.fromY * ex - w.fromX * ey + 1.0});
         }
         if (w.testTo) {
-            part = clip(part, {to.y, -to.x, -to.y * ex + to.x * ey + 1.0});
+            part = clip(part, {w.toY, -w.toX, -w.toY * ex + w.toX * ey + 1.0});
         }
-        if (part.empty()) {
-            continue;  // no pixel of the grid
-        }
-        double lowY = part[0].y;
-        double highY = part[0].y;
-        for (const Point& p : part) {
-            lowY = std::min(lowY, p.y);
-            highY = std::max(highY, p.y);
-        }
-        w.rowFirst = std::max(r.y0, static_cast<std::int32_t>(std::floor(lowY - pc)) - 1);
-        w.rowLast = std::min(r.y1 - 1, static_cast<std::int32_t>(std::ceil(highY - pc)) + 1);
-        // The output side of each border that holds the wedge's samples: the sign of l . H(p)
-        // at a point p of the wedge, the same for every sample of every pixel of the wedge in
-        // front of the eye (the line holds the epipole, so depth does not change it).
-        double mx = from.x + to.x;
-        double my = from.y + to.y;
-        const double ml = std::hypot(mx, my);
-        if (!(ml > 1.0e-9)) {
-            return WedgeCut{cut.apexX, cut.apexY, pc, {}};
-        }
-        mx = ex + mx / ml * 0.5 * length;
-        my = ey + my / ml * 0.5 * length;
-        HalfPlane side[2];
-        for (int k = 0; k < 2; ++k) {
-            const BorderLine& l = lines[static_cast<std::size_t>(j + k)];
-            const double v = l.side(mx, my);
-            if (!(std::fabs(v) > 0.0) || !(std::hypot(l.a, l.b) > 0.5)) {
-                return WedgeCut{cut.apexX, cut.apexY, pc, {}};
+        if (!part.empty()) {
+            double lowY = part[0].y;
+            double highY = part[0].y;
+            for (const Point& p : part) {
+                lowY = std::min(lowY, p.y);
+                highY = std::max(highY, p.y);
             }
-            const double s = v > 0.0 ? 1.0 : -1.0;
-            side[k] = {s * l.a, s * l.b, s * l.c};
+            w.rowFirst = std::max(r.y0, static_cast<std::int32_t>(std::floor(lowY - pc)) - 1);
+            w.rowLast = std::min(r.y1 - 1, static_cast<std::int32_t>(std::ceil(highY - pc)) + 1);
         }
-        w.test = {static_cast<float>(side[0].a),
-                  static_cast<float>(side[0].b),
-                  static_cast<float>(side[0].c),
-                  static_cast<float>(side[1].a),
-                  static_cast<float>(side[1].b),
-                  static_cast<float>(side[1].c),
-                  core,
-                  core + reach};
         cut.wedges.push_back(w);
-        // The wedge's own pixels, widened a quarter pixel.
-        const double c = core - 0.25;
-        cores.push_back({HalfPlane{side[0].a, side[0].b, side[0].c - c},
-                         HalfPlane{side[1].a, side[1].b, side[1].c - c}});
-    }
-    // Checks the promise behind the cut: no two wedges own a pixel.
-    const std::vector<Point> frame = box(-1.0, -1.0, in.outWidth + 1.0, in.outHeight + 1.0);
-    for (std::size_t i = 0; i < cores.size(); ++i) {
-        const std::vector<Point> own = clip(clip(frame, cores[i][0]), cores[i][1]);
-        if (own.empty()) {
-            continue;
-        }
-        for (std::size_t k = i + 1; k < cores.size(); ++k) {
-            if (!clip(clip(own, cores[k][0]), cores[k][1]).empty()) {
-                cut.wedges.clear();
-                return cut;
-            }
-        }
-    }
-    if (cut.wedges.size() < 2) {
-        cut.wedges.clear();
     }
     return cut;
 }

@@ -1,15 +1,17 @@
 // Wedge-parallel drawing: the traversal of an LDI cut into angular wedges around the epipole.
 // The samples of one LDI pixel all land on one epipolar line of the output view, so the wedge
-// between two LDI lines through the epipole lands between the two output lines they map to.
-// Frame pixels farther than a footprint's reach (and the pixel rounding) from those lines belong
-// to one wedge alone; the rest form strips along the lines. Each wedge is drawn in the
-// traversal's order restricted to its pixels, writing only its own frame pixels; a sample whose
-// footprint reaches a strip is kept, and after all wedges the kept samples are merged into the
-// traversal's order and write the strips. Every frame pixel then receives the same writes in
+// between two LDI rays from the epipole lands between the two output rays they map to. The frame
+// is shared out the same way: every frame pixel has exactly one owner wedge (owner()), the
+// wedge whose output rays enclose it. Each wedge is drawn on its own thread, in the traversal's
+// order restricted to its LDI pixels, writing only the frame pixels it owns. A sample near a
+// border may reach pixels of the neighbour wedge, so each wedge also visits the band of LDI
+// pixels along its borders whose samples can land within a footprint of its frame pixels, and
+// writes their footprints' pixels that it owns. Every frame pixel then receives the same writes in
 // the same order as in one sweep of the whole traversal: the picture does not depend on the cut
 // or the thread count.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -18,43 +20,49 @@
 
 namespace strata::render {
 
-// Wedges of a draw (none when the cut cannot separate them): few, since the strips cost a
-// merge; enough to share out among the threads.
-inline constexpr int kWedgeCount = 8;
-
-// The wedge count of the draws that follow (kWedgeCount unless set; below 4 or odd: no cut, one
-// sweep of the whole traversal). For tests and measurements; the picture is the same.
+// The wedge count setting of the draws that follow: 0 (the default) cuts one wedge per drawing
+// thread; a count of 2 or more cuts that many; below 0, no cut. For tests and measurements; the
+// picture is the same.
 int wedgeCount();
 void setWedgeCount(int count);
+// The wedges a draw on the given thread count is cut into: 0 (no cut) or at least 2.
+int wedgesFor(int threads);
 
 // How far a sample's pixel may lie from where its exact position puts it: the conversion to a
 // pixel moves each coordinate by at most one.
 inline constexpr float kPixelSlack = 1.5f;
 
-// The output side of one wedge, in frame pixels: v0 = a0 x + b0 y + c0 and v1 likewise are the
-// signed distances to the output images of its two borders, positive inside. Every sample the
-// wedge writes lies within kPixelSlack of the inside. A pixel with v0 >= core and v1 >= core
-// belongs to the wedge alone: no other wedge's footprint reaches it. A sample with v0 >= fast and
-// v1 >= fast touches only such pixels. The default passes everything.
-struct WedgeTest {
-    float a0 = 0.0f;
-    float b0 = 0.0f;
-    float c0 = 0.0f;
-    float a1 = 0.0f;
-    float b1 = 0.0f;
-    float c1 = 0.0f;
-    float core = 0.0f;
-    float fast = 0.0f;
+// Beyond the float rounding of a line's value at a frame pixel.
+inline constexpr float kLineSlack = 0.05f;
 
-    bool inFast(std::int32_t x, std::int32_t y) const {
-        const auto fx = static_cast<float>(x);
-        const auto fy = static_cast<float>(y);
-        return a0 * fx + b0 * fy + c0 >= fast && a1 * fx + b1 * fy + c1 >= fast;
+// A border ray's line in the frame: a x + b y + c, the signed distance in pixels, positive on
+// the side that follows the ray counter-clockwise (in the LDI's coordinates).
+struct OutputLine {
+    float a = 0.0f;
+    float b = 0.0f;
+    float c = 0.0f;
+
+    float at(std::int32_t x, std::int32_t y) const {
+        return a * static_cast<float>(x) + b * static_cast<float>(y) + c;
     }
-    bool inCore(std::int32_t x, std::int32_t y) const {
-        const auto fx = static_cast<float>(x);
-        const auto fy = static_cast<float>(y);
-        return a0 * fx + b0 * fy + c0 >= core && a1 * fx + b1 * fy + c1 >= core;
+};
+
+// The output side of one wedge: from and to are its border rays' lines, both positive inside
+// (to negated); an untested border (the outer sides of a cut that does not turn full circle, or
+// the far side of a half-plane) has a = b = 0 and a large c.
+struct WedgeTest {
+    OutputLine from;
+    OutputLine to;
+
+    // Every pixel of a footprint of the reach around (x, y) lies inside the wedge.
+    bool inside(std::int32_t x, std::int32_t y, float reach) const {
+        const float r = reach + kLineSlack;
+        return from.at(x, y) >= r && to.at(x, y) >= r;
+    }
+    // No pixel of such a footprint lies inside.
+    bool outside(std::int32_t x, std::int32_t y, float reach) const {
+        const float r = -(reach + kLineSlack);
+        return from.at(x, y) < r || to.at(x, y) < r;
     }
 };
 
@@ -67,19 +75,58 @@ struct Wedge {
     double toY = 0.0;
     bool testFrom = false;
     bool testTo = false;
+    std::int32_t fromRay = -1;  // the tested borders' rays, in WedgeCut::rays; -1: untested
+    std::int32_t toRay = -1;
     std::int32_t rowFirst = 0;  // the rows the wedge can meet, inclusive
     std::int32_t rowLast = -1;
     WedgeTest test;
 };
 
+// A border ray: its output line and, as a function of the LDI point (u, v), the line's value at
+// the point's samples times their output w (ldi.a u + ldi.b v + ldi.c; the depth drops out, as
+// the line holds the epipole).
+struct BorderRay {
+    OutputLine out;
+    double la = 0.0;
+    double lb = 0.0;
+    double lc = 0.0;
+};
+
+// A piece of a row run that one wedge draws: its own LDI pixels, whose samples all land well
+// inside its frame pixels, or, in the bands along its borders, its own pixels and a neighbour's.
+struct RunPart {
+    enum Kind { own, ownBorder, band };
+    RowRun run;
+    Kind kind = own;
+};
+
 struct WedgeCut {
+    static constexpr int kMaxParts = 5;  // between six breaks
+
     double apexX = 0.0;  // in the warp's LDI coordinates
     double apexY = 0.0;
-    double pixelCentre = 0.5;   // LDI coordinate of the centre of pixel c: c + pixelCentre
-    std::vector<Wedge> wedges;  // empty: the traversal is drawn whole, nothing kept back
+    double pixelCentre = 0.5;  // LDI coordinate of the centre of pixel c: c + pixelCentre
+    bool fullTurn = false;     // the wedges turn full circle around the apex
+    std::vector<BorderRay> rays;
+    std::vector<Wedge> wedges;  // empty: the traversal is drawn whole, by one thread
+    // The output w of a sample of LDI point (u, v) and depth z: wa u + wb v + wc + z wz, for z in
+    // [zLow, zHigh].
+    double wa = 0.0;
+    double wb = 0.0;
+    double wc = 0.0;
+    double wz = 0.0;
+    double zLow = -1.0;
+    double zHigh = 1.0;
+    double band = 0.0;  // a band reaches this far from its border, in frame pixels
 
     // Cuts run to the columns of wedge w; false when none remain.
     bool cut(RowRun& run, const Wedge& w) const;
+    // The pieces of run that wedge w draws, in the run's order: its own columns and the band
+    // columns along its borders. Returns their count (up to kMaxParts). A sample of an own part
+    // lands farther than the band's distance from the wedge's borders.
+    int parts(const RowRun& run, const Wedge& w, std::array<RunPart, kMaxParts>& out) const;
+    // The wedge that owns frame pixel (x, y).
+    int owner(std::int32_t x, std::int32_t y) const;
 };
 
 struct WedgeCutInput {
@@ -89,11 +136,13 @@ struct WedgeCutInput {
     std::int32_t outWidth = 0;  // the frame the kernels write
     std::int32_t outHeight = 0;
     float reach = 0.0f;  // farthest distance from a sample's pixel to a pixel its write touches
-    int count = kWedgeCount;  // even, at least 4; otherwise no cut
+    double zLow = -1.0;  // the depth range of the samples
+    double zHigh = 1.0;
+    int count = 2;  // at least 2; otherwise no cut
 };
 
-// The cut of a draw: wedges whose written samples touch pairwise disjoint pixels, or no wedges
-// when the geometry gives no such cut (epipole at infinity, a degenerate warp).
+// The cut of a draw into wedges of about equal LDI area, or no wedges when the geometry gives no
+// cut (epipole at infinity, a degenerate warp).
 WedgeCut makeWedgeCut(const WedgeCutInput& input);
 
 }  // namespace strata::render

@@ -223,13 +223,14 @@ const Kind kKinds[] = {
     {"voxels", drawVoxels},
 };
 
-// Draws with the given threads and wedge count, restoring the defaults afterwards.
+// Draws with the given threads and wedge count (0: one per thread, -1: no cut), restoring the
+// defaults afterwards.
 Picture drawWith(const Kind& kind, const Camera& c, const Mode& m, int threads, int wedges) {
     platform::setDrawThreads(threads);
     setWedgeCount(wedges);
     Picture p = kind.draw(c, m);
-    setWedgeCount(kWedgeCount);
-    platform::setDrawThreads(platform::defaultThreadCount());
+    setWedgeCount(0);
+    platform::setDrawThreadsAutomatic();
     return p;
 }
 
@@ -242,36 +243,41 @@ std::int64_t differing(const Picture& a, const Picture& b) {
 }
 
 TEST(ParallelDraw, EveryKindAndModeIsTheSameForAnyThreadCountAndAsOneSweep) {
+    // Threads and wedges: a cut drawn on one thread, one wedge per thread, more wedges than
+    // threads.
+    const struct {
+        int threads;
+        int wedges;
+    } kCuts[] = {{1, 2}, {2, 0}, {2, 3}, {3, 0}, {2, 8}};
     for (const Kind& kind : kKinds) {
         for (const Camera& camera : kCameras) {
             for (const Mode& mode : kModes) {
                 SCOPED_TRACE(std::string(kind.name) + ", " + camera.name + ", " + mode.name);
-                const Picture sweep = drawWith(kind, camera, mode, 1, 0);
-                const Picture one = drawWith(kind, camera, mode, 1, kWedgeCount);
-                const Picture two = drawWith(kind, camera, mode, 2, kWedgeCount);
-                const Picture three = drawWith(kind, camera, mode, 3, kWedgeCount);
+                const Picture sweep = drawWith(kind, camera, mode, 1, -1);
                 // Something of the scene is drawn.
                 std::int64_t background = 0;
                 for (const std::uint32_t px : sweep.pixels) {
                     background += px == sweep.pixels[0] ? 1 : 0;
                 }
                 EXPECT_LT(background, static_cast<std::int64_t>(sweep.pixels.size()) * 9 / 10);
-                EXPECT_EQ(differing(one, sweep), 0);
-                EXPECT_EQ(differing(two, one), 0);
-                EXPECT_EQ(differing(three, one), 0);
-                EXPECT_EQ(one.coverage, sweep.coverage);
-                EXPECT_EQ(two.coverage, sweep.coverage);
-                EXPECT_EQ(two.stats.visited, sweep.stats.visited);
-                EXPECT_EQ(two.stats.inside, sweep.stats.inside);
-                EXPECT_EQ(two.stats.written, sweep.stats.written);
+                for (const auto& cut : kCuts) {
+                    SCOPED_TRACE(std::to_string(cut.threads) + " threads, " +
+                                 std::to_string(cut.wedges) + " wedges");
+                    const Picture p = drawWith(kind, camera, mode, cut.threads, cut.wedges);
+                    EXPECT_EQ(differing(p, sweep), 0);
+                    EXPECT_EQ(p.coverage, sweep.coverage);
+                    EXPECT_EQ(p.stats.visited, sweep.stats.visited);
+                    EXPECT_EQ(p.stats.inside, sweep.stats.inside);
+                    EXPECT_EQ(p.stats.written, sweep.stats.written);
+                }
             }
         }
     }
 }
 
-// A kept sample written in two parts (its wedge's pixels, then the rest) is the whole write:
+// A border sample written in two parts (one wedge's pixels, then the rest) is the whole write:
 // blended footprint, depth square or centre, coverage, soft splat.
-TEST(ParallelDraw, AKeptWriteInTwoPartsEqualsTheWholeWrite) {
+TEST(ParallelDraw, ABorderWriteInTwoPartsEqualsTheWholeWrite) {
     constexpr int w = 16;
     const auto fresh = [] {
         std::vector<std::uint32_t> frame(w * w);
@@ -282,10 +288,10 @@ TEST(ParallelDraw, AKeptWriteInTwoPartsEqualsTheWholeWrite) {
     };
     const auto inHalf = [](std::int32_t x, std::int32_t y) { return x + 2 * y < 27; };
     for (int radius = 0; radius <= 3; ++radius) {
-        for (const std::uint8_t flags : {std::uint8_t{0}, ldi::kernel::KeptWrite::kDepthCentre}) {
+        for (const std::uint8_t flags : {std::uint8_t{0}, ldi::kernel::BorderWrite::kDepthCentre}) {
             SCOPED_TRACE("radius " + std::to_string(radius) + " flags " + std::to_string(flags));
-            const ldi::kernel::KeptWrite kept{
-                7, 6, 0xFF123456u, -0.25f, 0.0f, static_cast<std::uint8_t>(radius), flags, 0};
+            const ldi::kernel::BorderWrite kept{
+                7, 6, 0xFF123456u, -0.25f, 0.0f, static_cast<std::uint8_t>(radius), flags};
             std::vector<std::uint32_t> whole = fresh();
             std::vector<float> wholeDepth(w * w, 1.0f);
             std::vector<std::uint8_t> wholeCover(w * w, 0);
@@ -303,9 +309,9 @@ TEST(ParallelDraw, AKeptWriteInTwoPartsEqualsTheWholeWrite) {
             std::vector<std::uint8_t> partsCover(w * w, 0);
             const ldi::kernel::WriteTargets t{parts.data(), w, partsDepth.data(), partsCover.data(),
                                               nullptr};
-            ldi::kernel::writeKept(t, kept, inHalf);
-            ldi::kernel::writeKept(t, kept,
-                                   [&](std::int32_t x, std::int32_t y) { return !inHalf(x, y); });
+            ldi::kernel::writeBorder(t, kept, inHalf);
+            ldi::kernel::writeBorder(t, kept,
+                                     [&](std::int32_t x, std::int32_t y) { return !inHalf(x, y); });
             EXPECT_EQ(parts, whole);
             EXPECT_EQ(partsDepth, wholeDepth);
             EXPECT_EQ(partsCover, wholeCover);
@@ -318,16 +324,16 @@ TEST(ParallelDraw, AKeptWriteInTwoPartsEqualsTheWholeWrite) {
         softSplat(whole, 7, 6, radius, 0x00AABBCCu, -0.5f, 0.01f);
         softSplat(whole, 8, 6, radius, 0x00112233u, -0.49f, 0.01f, true);
         const ldi::kernel::WriteTargets t{nullptr, w, nullptr, nullptr, &parts};
-        for (const ldi::kernel::KeptWrite& k :
-             {ldi::kernel::KeptWrite{7, 6, 0x00AABBCCu, -0.5f, 0.01f,
-                                     static_cast<std::uint8_t>(radius),
-                                     ldi::kernel::KeptWrite::kSoft, 0},
-              ldi::kernel::KeptWrite{8, 6, 0x00112233u, -0.49f, 0.01f,
-                                     static_cast<std::uint8_t>(radius),
-                                     ldi::kernel::KeptWrite::softFlags(true), 0}}) {
-            ldi::kernel::writeKept(t, k, inHalf);
-            ldi::kernel::writeKept(t, k,
-                                   [&](std::int32_t x, std::int32_t y) { return !inHalf(x, y); });
+        for (const ldi::kernel::BorderWrite& k :
+             {ldi::kernel::BorderWrite{7, 6, 0x00AABBCCu, -0.5f, 0.01f,
+                                       static_cast<std::uint8_t>(radius),
+                                       ldi::kernel::BorderWrite::kSoft},
+              ldi::kernel::BorderWrite{8, 6, 0x00112233u, -0.49f, 0.01f,
+                                       static_cast<std::uint8_t>(radius),
+                                       ldi::kernel::BorderWrite::softFlags(true)}}) {
+            ldi::kernel::writeBorder(t, k, inHalf);
+            ldi::kernel::writeBorder(t, k,
+                                     [&](std::int32_t x, std::int32_t y) { return !inHalf(x, y); });
         }
         for (std::size_t i = 0; i < whole.pixels.size(); ++i) {
             ASSERT_EQ(parts.pixels[i].sum, whole.pixels[i].sum) << radius << " " << i;
@@ -348,22 +354,12 @@ TEST(ParallelDraw, TheTestCamerasCutTheTraversalIntoWedges) {
         drawLdi(ldi, camera, kModes[1]);
         const WedgeCut cut = ldi::kernel::wedgeCut(ldi, kFrame + 2 * 9, kFrame + 2 * 9,
                                                    ldi::kernel::footprintReach(3));
-        EXPECT_EQ(cut.wedges.size(), static_cast<std::size_t>(kWedgeCount));
+        EXPECT_EQ(cut.wedges.size(), 2u);
     }
     // One thread sweeps the whole traversal.
     platform::setDrawThreads(1);
     EXPECT_TRUE(ldi::kernel::wedgeCut(qp(), kFrame + 18, kFrame + 18, 0.0f).wedges.empty());
-    // Left to the program, only the high-quality mode is cut.
     platform::setDrawThreadsAutomatic();
-    ldi::LdiRtQp& ldi = qp();
-    for (const int highQuality : {0, 1}) {
-        ldi.options.highQualitySplats = highQuality;
-        const bool cut = platform::drawThreads() > 1 && highQuality != 0;
-        EXPECT_EQ(ldi::kernel::wedgeCut(ldi, kFrame + 18, kFrame + 18, 0.0f).wedges.size(),
-                  cut ? static_cast<std::size_t>(kWedgeCount) : 0u)
-            << highQuality;
-    }
-    ldi.options.highQualitySplats = 0;
 }
 
 }  // namespace

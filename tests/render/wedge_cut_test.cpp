@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,7 +44,7 @@ struct Fixture {
     WedgeCut cut;
 };
 
-Fixture make(const Case& c, float reach) {
+Fixture make(const Case& c, float reach, int count) {
     Fixture f;
     const geometry::ViewCamera ref =
         testing::referenceCamera({0, 0, 0}, {0, 0, -1}, {0, 1, 0}, kFov, c.side, c.side);
@@ -57,73 +59,102 @@ Fixture make(const Case& c, float reach) {
     in.outWidth = kOut;
     in.outHeight = kOut;
     in.reach = reach;
+    in.count = count;
     f.cut = makeWedgeCut(in);
     return f;
 }
 
-float value(const WedgeTest& t, int line, double x, double y) {
-    return line == 0 ? static_cast<float>(t.a0 * x + t.b0 * y + t.c0)
-                     : static_cast<float>(t.a1 * x + t.b1 * y + t.c1);
-}
+constexpr int kCounts[] = {2, 3, 4, 8};
 
-TEST(WedgeCut, EveryPixelOfTheTraversalFallsInExactlyOneWedgeInTraversalOrder) {
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.name);
-        const Fixture f = make(c, 4.25f);
-        ASSERT_TRUE(f.setup.valid);
-        ASSERT_EQ(f.cut.wedges.size(), static_cast<std::size_t>(kWedgeCount));
-        std::vector<int> count(static_cast<std::size_t>(c.side * c.side), 0);
-        std::vector<int> visits(static_cast<std::size_t>(c.side * c.side), 0);
-        traverseSheets(f.setup, f.range, Traversal::standard, [&](const RowRun& run) {
-            for (int i = 0; i < run.count; ++i) {
-                ++visits[static_cast<std::size_t>(run.row * c.side + run.column +
-                                                  i * run.direction)];
-            }
-            std::int64_t lastColumn = -1;
-            for (const Wedge& w : f.cut.wedges) {
-                RowRun part = run;
-                if (!f.cut.cut(part, w)) {
-                    continue;
+// The parts of every run: inside the run, disjoint, in its order, with leads counted from its
+// first pixel; the own parts of all wedges cover every pixel of the traversal once, and the
+// wedges share the pixels about equally.
+TEST(WedgeCut, OwnPartsCoverEveryPixelOnceInTraversalOrderAndShareThemEqually) {
+    for (const int count : kCounts) {
+        for (const Case& c : kCases) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(count) + " wedges");
+            const Fixture f = make(c, 4.25f, count);
+            ASSERT_TRUE(f.setup.valid);
+            ASSERT_EQ(f.cut.wedges.size(), static_cast<std::size_t>(count));
+            std::vector<int> owners(static_cast<std::size_t>(c.side * c.side), 0);
+            std::vector<int> share(static_cast<std::size_t>(count), 0);
+            std::array<RunPart, WedgeCut::kMaxParts> parts;
+            traverseSheets(f.setup, f.range, Traversal::standard, [&](const RowRun& run) {
+                for (std::size_t w = 0; w < f.cut.wedges.size(); ++w) {
+                    const int n = f.cut.parts(run, f.cut.wedges[w], parts);
+                    std::int32_t next = run.lead;  // the first pixel a part may start at
+                    for (int p = 0; p < n; ++p) {
+                        const RowRun& part = parts[static_cast<std::size_t>(p)].run;
+                        ASSERT_EQ(leadColumn(part), run.column);
+                        ASSERT_EQ(part.direction, run.direction);
+                        ASSERT_EQ(part.row, run.row);
+                        ASSERT_GT(part.count, 0);
+                        ASSERT_GE(part.lead, next);
+                        ASSERT_LE(part.lead + part.count, run.lead + run.count);
+                        next = part.lead + part.count;
+                        if (parts[static_cast<std::size_t>(p)].kind == RunPart::band) {
+                            continue;
+                        }
+                        share[w] += part.count;
+                        for (int i = 0; i < part.count; ++i) {
+                            ++owners[static_cast<std::size_t>(part.row * c.side + part.column +
+                                                              i * part.direction)];
+                        }
+                    }
                 }
-                // The part lies inside the run, in its direction, with its lead counted from
-                // the run's first pixel.
-                EXPECT_EQ(leadColumn(part), run.column);
-                EXPECT_EQ(part.direction, run.direction);
-                EXPECT_GE(part.lead, 0);
-                EXPECT_LE(part.lead + part.count, run.count);
-                EXPECT_EQ(part.order, run.order);
-                for (int i = 0; i < part.count; ++i) {
-                    ++count[static_cast<std::size_t>(part.row * c.side + part.column +
-                                                     i * part.direction)];
-                }
-                (void)lastColumn;
+            });
+            for (std::size_t i = 0; i < owners.size(); ++i) {
+                ASSERT_EQ(owners[i], 1) << "pixel " << i;
             }
-        });
-        for (std::size_t i = 0; i < count.size(); ++i) {
-            ASSERT_EQ(visits[i], 1) << "pixel " << i;
-            ASSERT_EQ(count[i], 1) << "pixel " << i;
+            for (const int s : share) {
+                EXPECT_NEAR(s, c.side * c.side / count, c.side * c.side / count / 8 + 2 * c.side);
+            }
         }
     }
 }
 
-TEST(WedgeCut, EverySampleOfAWedgeLandsOnItsSideOfBothBorders) {
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.name);
-        const Fixture f = make(c, 0.0f);
-        ASSERT_FALSE(f.cut.wedges.empty());
-        const geometry::Matrix4& m = f.setup.transform;
-        int checked = 0;
-        traverseSheets(f.setup, f.range, Traversal::standard, [&](const RowRun& run) {
-            for (const Wedge& w : f.cut.wedges) {
-                RowRun part = run;
-                if (!f.cut.cut(part, w)) {
-                    continue;
+// The promise behind the cut: every frame pixel a sample's footprint touches is owned by a wedge
+// that draws the sample's LDI pixel, and the footprints of samples in a wedge's own parts away
+// from its borders touch its own pixels alone. A footprint the wedge calls inside lies on its
+// own pixels alone; one it calls outside touches none of them.
+TEST(WedgeCut, EveryWedgeDrawsEverySampleThatReachesItsPixels) {
+    constexpr float kReach = 4.25f;  // the 7 x 7 footprint
+    constexpr int kRadius = 3;
+    for (const int count : kCounts) {
+        for (const Case& c : kCases) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(count) + " wedges");
+            const Fixture f = make(c, kReach, count);
+            ASSERT_FALSE(f.cut.wedges.empty());
+            const geometry::Matrix4& m = f.setup.transform;
+            // Which wedges draw each LDI pixel, and which one draws it with no tests (-1: none).
+            std::vector<std::uint32_t> drawnBy(static_cast<std::size_t>(c.side * c.side), 0);
+            std::vector<int> interior(static_cast<std::size_t>(c.side * c.side), -1);
+            std::array<RunPart, WedgeCut::kMaxParts> parts;
+            traverseSheets(f.setup, f.range, Traversal::standard, [&](const RowRun& run) {
+                for (std::size_t w = 0; w < f.cut.wedges.size(); ++w) {
+                    const int n = f.cut.parts(run, f.cut.wedges[w], parts);
+                    for (int p = 0; p < n; ++p) {
+                        const RowRun& part = parts[static_cast<std::size_t>(p)].run;
+                        const bool own = parts[static_cast<std::size_t>(p)].kind == RunPart::own;
+                        for (int i = 0; i < part.count; ++i) {
+                            const auto at = static_cast<std::size_t>(
+                                part.row * c.side + part.column + i * part.direction);
+                            drawnBy[at] |= 1u << w;
+                            if (own) {
+                                interior[at] = static_cast<int>(w);
+                            }
+                        }
+                    }
                 }
-                for (int i = 0; i < part.count; ++i) {
-                    const double u = part.column + i * part.direction + c.pixelCentre;
-                    const double v = part.row + c.pixelCentre;
-                    for (double z = -0.999; z < 1.0; z += 0.111) {
-                        // The exact position, in double.
+            });
+            int touched = 0;
+            for (int row = 0; row < c.side; ++row) {
+                for (int col = 0; col < c.side; ++col) {
+                    const double u = col + c.pixelCentre;
+                    const double v = row + c.pixelCentre;
+                    const std::uint32_t by = drawnBy[static_cast<std::size_t>(row * c.side + col)];
+                    const int alone = interior[static_cast<std::size_t>(row * c.side + col)];
+                    for (double z = -0.999; z < 1.0; z += 0.0666) {
                         double h[4];
                         for (int k = 0; k < 4; ++k) {
                             h[k] = m(k, 0) * u + m(k, 1) * v + m(k, 2) * z + m(k, 3);
@@ -131,67 +162,59 @@ TEST(WedgeCut, EverySampleOfAWedgeLandsOnItsSideOfBothBorders) {
                         if (!(h[3] > 1.0e-6)) {
                             continue;
                         }
-                        const double x = h[0] / h[3];
-                        const double y = h[1] / h[3];
-                        if (x < 0.0 || y < 0.0 || x > kOut || y > kOut) {
+                        // The pixel the kernels may round the position to.
+                        const auto x = static_cast<std::int32_t>(std::floor(h[0] / h[3] + 0.5));
+                        const auto y = static_cast<std::int32_t>(std::floor(h[1] / h[3] + 0.5));
+                        if (x < 3 || y < 3 || x > kOut - 4 || y > kOut - 4) {
                             continue;
                         }
-                        ++checked;
-                        ASSERT_GE(value(w.test, 0, x, y), -0.05f) << u << " " << v << " " << z;
-                        ASSERT_GE(value(w.test, 1, x, y), -0.05f) << u << " " << v << " " << z;
-                    }
-                }
-            }
-        });
-        EXPECT_GT(checked, 1000);
-    }
-}
-
-TEST(WedgeCut, NoFramePixelBelongsToTwoWedgesAndFastSamplesStayInTheirOwn) {
-    for (const float reach : {0.0f, 4.25f}) {
-        for (const Case& c : kCases) {
-            SCOPED_TRACE(std::string(c.name) + " reach " + std::to_string(reach));
-            const Fixture f = make(c, reach);
-            ASSERT_FALSE(f.cut.wedges.empty());
-            const int r = static_cast<int>(reach / 1.4142f);
-            for (int y = 0; y < kOut; ++y) {
-                for (int x = 0; x < kOut; ++x) {
-                    int owners = 0;
-                    for (const Wedge& w : f.cut.wedges) {
-                        owners += w.test.inCore(x, y) ? 1 : 0;
-                        if (!w.test.inFast(x, y)) {
-                            continue;
-                        }
-                        // Every pixel of a footprint of the reach is the wedge's own.
-                        for (int dy = -r; dy <= r; ++dy) {
-                            for (int dx = -r; dx <= r; ++dx) {
-                                ASSERT_TRUE(w.test.inCore(x + dx, y + dy)) << x << " " << y;
+                        for (int dy = -kRadius; dy <= kRadius; ++dy) {
+                            for (int dx = -kRadius; dx <= kRadius; ++dx) {
+                                const int owner = f.cut.owner(x + dx, y + dy);
+                                ++touched;
+                                ASSERT_NE(by & (1u << owner), 0u)
+                                    << col << " " << row << " " << z << " pixel " << x + dx << " "
+                                    << y + dy << " owner " << owner;
+                                ASSERT_TRUE(alone < 0 || owner == alone) << col << " " << row;
                             }
                         }
-                        // And every wedge's sample near it (kPixelSlack outside its own side)
-                        // cannot reach it.
-                        EXPECT_GE(w.test.core, reach + kPixelSlack);
+                        for (std::size_t w = 0; w < f.cut.wedges.size(); ++w) {
+                            const WedgeTest& t = f.cut.wedges[w].test;
+                            const bool inside = t.inside(x, y, kReach);
+                            const bool outside = t.outside(x, y, kReach);
+                            ASSERT_FALSE(inside && outside);
+                            for (int dy = -kRadius; dy <= kRadius; ++dy) {
+                                for (int dx = -kRadius; dx <= kRadius; ++dx) {
+                                    const bool own =
+                                        f.cut.owner(x + dx, y + dy) == static_cast<int>(w);
+                                    ASSERT_TRUE(!inside || own) << x << " " << y;
+                                    ASSERT_TRUE(!outside || !own) << x << " " << y;
+                                }
+                            }
+                        }
                     }
-                    ASSERT_LE(owners, 1) << x << " " << y;
                 }
             }
+            EXPECT_GT(touched, 10000);
         }
     }
 }
 
 TEST(WedgeCut, NoCutWithoutAValidWarpOrWithTooFewWedges) {
-    Fixture f = make(kCases[0], 0.0f);
+    Fixture f = make(kCases[0], 0.0f, 2);
     WedgeCutInput in;
     in.setup = f.setup;
     in.range = f.range;
     in.outWidth = kOut;
     in.outHeight = kOut;
-    for (const int count : {0, 2, 3, 7}) {
+    for (const int count : {-1, 0, 1}) {
         in.count = count;
         EXPECT_TRUE(makeWedgeCut(in).wedges.empty()) << count;
     }
-    in.count = kWedgeCount;
-    EXPECT_EQ(makeWedgeCut(in).wedges.size(), static_cast<std::size_t>(kWedgeCount));
+    for (const int count : {2, 3, 7}) {
+        in.count = count;
+        EXPECT_EQ(makeWedgeCut(in).wedges.size(), static_cast<std::size_t>(count));
+    }
     in.setup.valid = false;
     EXPECT_TRUE(makeWedgeCut(in).wedges.empty());
     in.setup.valid = true;
@@ -199,11 +222,20 @@ TEST(WedgeCut, NoCutWithoutAValidWarpOrWithTooFewWedges) {
     EXPECT_TRUE(makeWedgeCut(in).wedges.empty());
 }
 
-TEST(WedgeCut, TheWedgeCountSettingDefaultsToTheCut) {
-    EXPECT_EQ(wedgeCount(), kWedgeCount);
-    setWedgeCount(0);
+// By default one wedge per drawing thread, none for one thread; a set count holds for any
+// thread count, and a negative one cuts nothing.
+TEST(WedgeCut, TheWedgeCountFollowsTheThreadsUnlessSet) {
     EXPECT_EQ(wedgeCount(), 0);
-    setWedgeCount(kWedgeCount);
+    const struct {
+        int setting;
+        int threads;
+        int wedges;
+    } kTable[] = {{0, 1, 0}, {0, 2, 2}, {0, 3, 3}, {5, 1, 5}, {5, 2, 5}, {-1, 4, 0}};
+    for (const auto& row : kTable) {
+        setWedgeCount(row.setting);
+        EXPECT_EQ(wedgesFor(row.threads), row.wedges) << row.setting << " " << row.threads;
+    }
+    setWedgeCount(0);
 }
 
 }  // namespace
