@@ -139,6 +139,9 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             const std::uint32_t word = side.word[j];
             const std::int32_t X = batch.X[j];
             const std::int32_t Y = batch.Y[j];
+            if (k.out.skips(X, Y)) {
+                continue;
+            }
             const float zOut = batch.zOut[j];
             float s = 0.9f;  // one pixel
             if constexpr (kSplat) {

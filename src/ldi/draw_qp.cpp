@@ -185,6 +185,9 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             const float sy = batch.sy[j];
             const std::int32_t X = batch.X[j];
             const std::int32_t Y = batch.Y[j];
+            if (k.out.skips(X, Y)) {
+                continue;
+            }
             const float zOut = batch.zOut[j];
             ++inside;
 

@@ -415,24 +415,32 @@ struct WedgeOutput {
     const render::WedgeCut* cut = nullptr;
     int wedge = 0;
     const WriteTargets* targets = nullptr;
+    bool band = false;  // draws a neighbour's samples: only those reaching the wedge count
+
+    // A neighbour's sample at pixel (x, y) whose footprints cannot reach the wedge's pixels.
+    bool skips(std::int32_t x, std::int32_t y) const {
+        return band && cut->wedges[static_cast<std::size_t>(wedge)].test.outside(x, y, cut->reach);
+    }
 
     bool whole(std::int32_t x, std::int32_t y, int radius) const {
         return cut == nullptr || cut->wedges[static_cast<std::size_t>(wedge)].test.inside(
                                      x, y, footprintReach(radius));
     }
     void border(const BorderWrite& w) const {
-        if (cut->wedges[static_cast<std::size_t>(wedge)].test.outside(w.x, w.y,
-                                                                      footprintReach(w.radius))) {
+        const render::WedgeTest& t = cut->wedges[static_cast<std::size_t>(wedge)].test;
+        if (t.outside(w.x, w.y, footprintReach(w.radius))) {
             return;
         }
-        writeBorder(*targets, w,
-                    [this](std::int32_t x, std::int32_t y) { return cut->owner(x, y) == wedge; });
+        // Pixels clearly inside or outside need no search for their owner.
+        writeBorder(*targets, w, [this, &t](std::int32_t x, std::int32_t y) {
+            return t.inside(x, y, 0.0f) || (!t.outside(x, y, 0.0f) && cut->owner(x, y) == wedge);
+        });
     }
 };
 
 // The wedge cut of a draw of ldi into a frame of the given size, of samples whose depths lie in
 // [zLow, zHigh]: one wedge per drawing thread (unless the wedge count is set), none for one
-// thread, or when left to the program, for the draws that do not gain from it.
+// thread.
 inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std::int32_t outHeight,
                                  float reach, double zLow = -1.0, double zHigh = 1.0) {
     render::WedgeCutInput in;
@@ -471,7 +479,8 @@ void drawWedges(Kernel& k, const render::WedgeCut& cut, const WriteTargets& targ
         r.inside = 0;
         r.written = 0;
         if (i % 3 != render::RunPart::own) {
-            r.out = WedgeOutput{&cut, static_cast<int>(i / 3), &targets};
+            r.out = WedgeOutput{&cut, static_cast<int>(i / 3), &targets,
+                                i % 3 == render::RunPart::band};
         }
     }
     platform::drawPool().run(static_cast<int>(n), [&](int i) {

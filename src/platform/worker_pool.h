@@ -65,10 +65,7 @@ WorkerPool& drawPool();
 int drawThreads();
 // Sets the drawing thread count (below 1 counts as 1). Precondition: no frame is being drawn.
 void setDrawThreads(int threads);
-// Leaves the count to the program (the default): every core, used only by the draws that gain
-// from them. The cut into wedges costs an ordered pass over the samples at wedge borders, which
-// outweighs the second core in the blended-footprint draws of today's frames, while the
-// high-quality mode's depth-tested footprints and resolve gain. setDrawThreads ends it.
+// Leaves the count to the program (the default): every core. setDrawThreads ends it.
 void setDrawThreadsAutomatic();
 bool drawThreadsAutomatic();
 

@@ -496,7 +496,8 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     cut.wz = pw.e[2];
     cut.zLow = in.zLow;
     cut.zHigh = in.zHigh;
-    cut.band = static_cast<double>(std::max(in.reach, 0.0f)) + kPixelSlack + kLineSlack;
+    cut.reach = std::max(in.reach, 0.0f);
+    cut.band = static_cast<double>(cut.reach) + kPixelSlack + kLineSlack;
 
     constexpr OutputLine kOpen{0.0f, 0.0f, 1.0e30f};
     for (int j = 0; j < n; ++j) {

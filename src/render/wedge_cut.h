@@ -117,7 +117,8 @@ struct WedgeCut {
     double wz = 0.0;
     double zLow = -1.0;
     double zHigh = 1.0;
-    double band = 0.0;  // a band reaches this far from its border, in frame pixels
+    float reach = 0.0f;  // the farthest a write reaches from its sample's pixel
+    double band = 0.0;   // a band reaches this far from its border, in frame pixels
 
     // Cuts run to the columns of wedge w; false when none remain.
     bool cut(RowRun& run, const Wedge& w) const;

@@ -77,10 +77,9 @@ void addBenchCommand(CLI::App& app, int& status) {
     command->add_option("--runs", args->runs, "run the benchmark N times (default 1)");
     command->add_option("--frames", args->frames,
                         "then time N ordinary frames of the same view and print the rate");
-    command->add_option(
-        "--threads", args->threads,
-        "threads that draw (default: every core in the high-quality mode, one otherwise); "
-        "the picture is the same");
+    command->add_option("--threads", args->threads,
+                        "threads that draw (default: every core); "
+                        "the picture is the same");
     command->callback([args, &status] { status = runBench(*args); });
 }
 

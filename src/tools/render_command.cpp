@@ -464,10 +464,9 @@ void addRenderCommand(CLI::App& app, int& status) {
     command->add_option("--frames", args->frames,
                         "repeat the draw N times and print the timing; with --orbit or --path "
                         "the number of pictures");
-    command->add_option(
-        "--threads", args->threads,
-        "threads that draw (default: every core in the high-quality mode, one otherwise); "
-        "the picture is the same");
+    command->add_option("--threads", args->threads,
+                        "threads that draw (default: every core); "
+                        "the picture is the same");
     command->add_flag("--stats", args->stats, "print the counters of the draw");
     command->add_option("--compare", args->compare,
                         "PNG of the same size to compare with: prints psnr= and differing=");
