@@ -5,6 +5,7 @@
 // doubling sub-cells), so edges inside a reference pixel stay sharp where the QP kinds blur.
 // The warp, traversal and size rules are those of the QP kernels.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -174,6 +175,56 @@ inline void writeBlock(T* base, std::intptr_t stride, Block block, const BlockPl
     }
 }
 
+// The farthest a block reaches from its sample's pixel, in whole pixels: the 6 x 6 mask sits on
+// the pixel corner nearest the sample, one of the pixel's own corners.
+constexpr int kBlockRadius = 3;
+constexpr int kPatchSide = 2 * kBlockRadius + 1;
+
+// The same for one kind of block.
+inline int blockRadius(Block block) {
+    switch (block) {
+        case Block::pixel:
+            return 0;
+        case Block::square2:
+        case Block::mask2:
+            return 1;
+        case Block::mask4:
+            return 2;
+        default:
+            return kBlockRadius;
+    }
+}
+
+// Writes a block near a wedge border: write(patch, value, at) writes it with value into a patch
+// of the pixels around at's pixel, as placed by at moved into the patch. The pixels it wrote
+// that the wedge owns are then copied into base.
+template <class T, class Write>
+void writeOwned(const kernel::WedgeOutput& out, T* base, std::intptr_t stride, const BlockPlace& at,
+                T value, Write&& write) {
+    std::array<T, kPatchSide * kPatchSide> patch{};
+    std::array<std::uint8_t, kPatchSide * kPatchSide> hit{};
+    const std::int32_t x0 = at.x - kBlockRadius;
+    const std::int32_t y0 = at.y - kBlockRadius;
+    // Moving the corner coordinates by whole numbers keeps their fractions exactly.
+    BlockPlace moved = at;
+    moved.x -= x0;
+    moved.y -= y0;
+    moved.cx -= x0;
+    moved.cy -= y0;
+    moved.ex -= static_cast<float>(x0);
+    moved.ey -= static_cast<float>(y0);
+    write(patch.data(), value, moved);
+    write(hit.data(), std::uint8_t{1}, moved);
+    for (int dy = 0; dy < kPatchSide; ++dy) {
+        for (int dx = 0; dx < kPatchSide; ++dx) {
+            const auto i = static_cast<std::size_t>(dy * kPatchSide + dx);
+            if (hit[i] != 0 && out.owns(x0 + dx, y0 + dy)) {
+                base[(y0 + dy) * stride + x0 + dx] = patch[i];
+            }
+        }
+    }
+}
+
 // Everything the row kernels read, gathered once per draw so a row runs from locals only.
 struct MrqpKernel {
     // Source arrays.
@@ -211,6 +262,7 @@ struct MrqpKernel {
     std::uint32_t normalColour[geometry::kNormalCount] = {};  // false-colour mode 4, per draw
     kernel::DepthGrey depthGrey;                              // false-colour mode 2
     float facing = 0.0f;
+    kernel::WedgeOutput out;  // the wedge this record draws, when the draw is cut
     // Counters.
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -263,11 +315,17 @@ enum class SizePath { single, table, accurate };
 template <bool kFalseColour, SizePath kSize, bool kSoft>
 void drawRun(MrqpKernel& k, const render::RowRun& run) {
     const float d = static_cast<float>(run.direction);
-    Vector4 p = geometry::transform(k.transform, {static_cast<float>(run.column) + 0.5f,
-                                                  static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
+    // Positions step from the first pixel of the row's whole run (see RowRun::lead).
+    const auto column0 = static_cast<float>(render::leadColumn(run));
+    Vector4 p = geometry::transform(
+        k.transform, {column0 + 0.5f, static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
     const Vector4 step = geometry::transform(k.transform, {d, 0.0f, 0.0f, 0.0f});
-    Vector3 rho = k.refFrame->pixelRay(static_cast<float>(run.row), static_cast<float>(run.column));
+    render::stepOverLead(run, p, step);
+    Vector3 rho = k.refFrame->pixelRay(static_cast<float>(run.row), column0);
     const Vector3 rhoStep = k.refFrame->delBi * d;
+    for (std::int32_t i = 0; kSize == SizePath::accurate && i < run.lead; ++i) {
+        rho.add(rhoStep);
+    }
 
     const std::int32_t readRow = run.readRow;
     const std::int32_t direction = run.direction;
@@ -338,6 +396,9 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
             if (placement != kernel::Placement::inside) {
                 continue;
             }
+            if (k.out.skips(placed.X, placed.Y)) {
+                continue;  // a neighbour wedge's sample that cannot reach this one's pixels
+            }
             ++inside;
             const float sx = placed.sx;
             const float sy = placed.sy;
@@ -375,8 +436,16 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                     continue;
                 }
                 const float size = kSize == SizePath::single ? 0.0f : s;
-                k.soft.splat(X, Y, size, kernel::surfaceSlope(facing, omega), full[layer], zOut,
-                             layer + 1 < layers);
+                const float slope = kernel::surfaceSlope(facing, omega);
+                if (const int radius = render::footprintRadius(size);
+                    k.out.cut != nullptr && !k.out.whole(X, Y, radius)) {
+                    k.out.border({X, Y, full[layer], zOut, k.soft.tolerance(size, slope, zOut),
+                                  static_cast<std::uint8_t>(radius),
+                                  kernel::BorderWrite::softFlags(layer + 1 < layers)});
+                    ++written;
+                    continue;
+                }
+                k.soft.splat(X, Y, size, slope, full[layer], zOut, layer + 1 < layers);
                 if (coverageMask != nullptr) {
                     render::markCoverage(coverageMask + Y * stride + X, static_cast<int>(stride),
                                          render::footprintRadius(size));
@@ -412,10 +481,6 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                         : s < 4.0f ? Block::mask4
                         : s < 5.0f ? Block::stretched
                                    : Block::mask6;
-                const std::uint32_t colour =
-                    mrqpFalseColour(k, full[layer], v, zOut, s, facing, layers - 1 - layer);
-                writeBlock<true>(frame, stride, block, place, mask4, mask2, nullptr, nullptr,
-                                 colour);
             } else {
                 // Splatting off: size 3.9, the stretched 5 x 5.
                 block = kSize == SizePath::single ? Block::stretched
@@ -424,16 +489,43 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                         : s < 3.5f                ? Block::mask4
                         : s < 4.5f                ? Block::stretched
                                                   : Block::mask6;
+            }
+            // Writes the block into base (frame or coverage mask); near a wedge border, through
+            // a patch.
+            const bool whole = k.out.cut == nullptr || k.out.whole(X, Y, blockRadius(block));
+            const auto write = [&]<bool kOneColour, class T>(T* base, const T* c4, const T* c2,
+                                                             T single) {
+                if (whole) {
+                    writeBlock<kOneColour>(base, stride, block, place, mask4, mask2, c4, c2,
+                                           single);
+                    return;
+                }
+                writeOwned(k.out, base, stride, place, single,
+                           [&]<class P>(P* patch, P value, const BlockPlace& moved) {
+                               if constexpr (std::is_same_v<P, T>) {
+                                   writeBlock<kOneColour>(patch, kPatchSide, block, moved, mask4,
+                                                          mask2, c4, c2, value);
+                               } else {  // marks the pixels written
+                                   writeBlock<true>(patch, kPatchSide, block, moved, mask4, mask2,
+                                                    nullptr, nullptr, value);
+                               }
+                           });
+            };
+            if constexpr (kFalseColour) {
+                const std::uint32_t colour =
+                    mrqpFalseColour(k, full[layer], v, zOut, s, facing, layers - 1 - layer);
+                write.template operator()<true, std::uint32_t>(frame, nullptr, nullptr, colour);
+            } else {
                 const bool usesColours4 =
                     block == Block::mask4 || block == Block::stretched || block == Block::mask6;
-                writeBlock<false>(frame, stride, block, place, mask4, mask2,
-                                  usesColours4 ? colours4Of(layer) : nullptr,
-                                  block == Block::mask2 ? colours2Of(layer) : nullptr, full[layer]);
+                write.template operator()<false, std::uint32_t>(
+                    frame, usesColours4 ? colours4Of(layer) : nullptr,
+                    block == Block::mask2 ? colours2Of(layer) : nullptr, full[layer]);
             }
             // The pixels the block wrote, as the mask laid them out.
             if (coverageMask != nullptr) {
-                writeBlock<true>(coverageMask, stride, block, place, mask4, mask2, nullptr, nullptr,
-                                 std::uint8_t{1});
+                write.template operator()<true, std::uint8_t>(coverageMask, nullptr, nullptr,
+                                                              std::uint8_t{1});
             }
             ++written;
         }
@@ -493,19 +585,23 @@ MrqpKernel makeKernel(LdiRtMrqp& ldi, imageutil::RgbImage& frame) {
 }
 
 template <bool kFalseColour, SizePath kSize, bool kSoft>
-void traverse(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind) {
-    kernel::traverseRuns(
-        ldi, kind, [&](const render::RowRun& run) { drawRun<kFalseColour, kSize, kSoft>(k, run); });
+void traverse(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind, const render::WedgeCut& cut,
+              const kernel::WriteTargets& targets) {
+    kernel::drawRunsInWedges(k, ldi, kind, kernel::rowFilter(ldi, kind), cut, targets,
+                             [](MrqpKernel& wedge, const render::RowRun& part) {
+                                 drawRun<kFalseColour, kSize, kSoft>(wedge, part);
+                             });
 }
 
 template <bool kFalseColour, bool kSoft = false>
-void traverseBySize(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind) {
+void traverseBySize(MrqpKernel& k, LdiRtMrqp& ldi, render::Traversal kind,
+                    const render::WedgeCut& cut, const kernel::WriteTargets& targets) {
     if (ldi.options.useSplat == 0) {
-        traverse<kFalseColour, SizePath::single, kSoft>(k, ldi, kind);
+        traverse<kFalseColour, SizePath::single, kSoft>(k, ldi, kind, cut, targets);
     } else if (ldi.options.sizeAccurate == 0) {
-        traverse<kFalseColour, SizePath::table, kSoft>(k, ldi, kind);
+        traverse<kFalseColour, SizePath::table, kSoft>(k, ldi, kind, cut, targets);
     } else {
-        traverse<kFalseColour, SizePath::accurate, kSoft>(k, ldi, kind);
+        traverse<kFalseColour, SizePath::accurate, kSoft>(k, ldi, kind, cut, targets);
     }
 }
 
@@ -534,12 +630,17 @@ LdiDrawStats LdiRtMrqp::Draw(const geometry::Matrix4& warpMatrix,
     // The uncovered mode shows the true picture (the frame marks the holes afterwards).
     const bool falseColour =
         options.useFalseColor != 0 && options.falseColorMode != render::kUncoveredFalseColorMode;
+    // Every block, even without splatting, may reach kBlockRadius pixels from its sample's.
+    const render::WedgeCut cut =
+        kernel::wedgeCut(*this, frame.width, frame.height, kernel::footprintReach(kBlockRadius));
+    const kernel::WriteTargets targets{frame.pixels, frame.width, nullptr, k.coverage,
+                                       k.soft.buffer};
     for (int i = 0; i < passes.count; ++i) {
         if (k.soft.buffer != nullptr) {
-            traverseBySize<false, true>(k, *this, passes[i]);
+            traverseBySize<false, true>(k, *this, passes[i], cut, targets);
         } else {
-            falseColour ? traverseBySize<true>(k, *this, passes[i])
-                        : traverseBySize<false>(k, *this, passes[i]);
+            falseColour ? traverseBySize<true>(k, *this, passes[i], cut, targets)
+                        : traverseBySize<false>(k, *this, passes[i], cut, targets);
         }
     }
     warp.facing = k.facing;

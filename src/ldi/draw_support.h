@@ -426,15 +426,24 @@ struct WedgeOutput {
         return cut == nullptr || cut->wedges[static_cast<std::size_t>(wedge)].test.inside(
                                      x, y, footprintReach(radius));
     }
-    void border(const BorderWrite& w) const {
+    // Whether the wedge owns frame pixel (x, y). Pixels clearly inside or outside need no search
+    // for their owner.
+    bool owns(std::int32_t x, std::int32_t y) const {
         const render::WedgeTest& t = cut->wedges[static_cast<std::size_t>(wedge)].test;
-        if (t.outside(w.x, w.y, footprintReach(w.radius))) {
+        const float from = t.from.at(x, y);
+        const float to = t.to.at(x, y);
+        if (from >= render::kLineSlack && to >= render::kLineSlack) {
+            return true;
+        }
+        return from >= -render::kLineSlack && to >= -render::kLineSlack &&
+               cut->owner(x, y) == wedge;
+    }
+    void border(const BorderWrite& w) const {
+        if (cut->wedges[static_cast<std::size_t>(wedge)].test.outside(w.x, w.y,
+                                                                      footprintReach(w.radius))) {
             return;
         }
-        // Pixels clearly inside or outside need no search for their owner.
-        writeBorder(*targets, w, [this, &t](std::int32_t x, std::int32_t y) {
-            return t.inside(x, y, 0.0f) || (!t.outside(x, y, 0.0f) && cut->owner(x, y) == wedge);
-        });
+        writeBorder(*targets, w, [this](std::int32_t x, std::int32_t y) { return owns(x, y); });
     }
 };
 

@@ -1,6 +1,6 @@
 // Wedge-parallel drawing: the picture of every kind and mode is the same bit for bit whatever
 // the thread count, and the same as one sweep of the whole traversal, from cameras with the
-// epipole inside the grid, outside it and behind the eye. (MRQP draws in one sweep always.)
+// epipole inside the grid, outside it and behind the eye.
 #include <gtest/gtest.h>
 
 #include <cstdint>
