@@ -160,22 +160,22 @@ bool WedgeCut::cut(RowRun& run, const Wedge& w) const {
     if (run.row < w.rowFirst || run.row > w.rowLast) {
         return false;
     }
-    const double dy = static_cast<double>(run.row) + pixelCentre - apexY;
+    const double v = static_cast<double>(run.row) + pixelCentre;
     const std::int32_t first = run.column;
     const std::int32_t last = run.column + run.direction * (run.count - 1);
     std::int32_t lo = std::min(first, last);
     std::int32_t hi = std::max(first, last);
-    // cross(u, p - apex) >= 0 as a function of the column c.
-    const auto left = [&](double ux, double uy, std::int32_t c) {
-        return ux * dy - uy * (static_cast<double>(c) + pixelCentre - apexX) >= 0.0;
+    // cross(u, p - anchor) >= 0 as a function of the column c.
+    const auto left = [&](double ux, double uy, double ax, double ay, std::int32_t c) {
+        return ux * (v - ay) - uy * (static_cast<double>(c) + pixelCentre - ax) >= 0.0;
     };
     // Narrows [lo, hi] to the columns where left(u, c) == want. left is monotone in c.
-    const auto narrow = [&](double ux, double uy, bool want) {
+    const auto narrow = [&](double ux, double uy, double ax, double ay, bool want) {
         if (lo > hi) {
             return;
         }
-        const bool atLo = left(ux, uy, lo);
-        const bool atHi = left(ux, uy, hi);
+        const bool atLo = left(ux, uy, ax, ay, lo);
+        const bool atHi = left(ux, uy, ax, ay, hi);
         if (atLo == atHi) {
             if (atLo != want) {
                 hi = lo - 1;
@@ -187,7 +187,7 @@ bool WedgeCut::cut(RowRun& run, const Wedge& w) const {
         std::int32_t b = hi;
         while (b - a > 1) {
             const std::int32_t mid = a + (b - a) / 2;
-            (left(ux, uy, mid) == atLo ? a : b) = mid;
+            (left(ux, uy, ax, ay, mid) == atLo ? a : b) = mid;
         }
         if (atLo == want) {
             hi = a;
@@ -196,10 +196,10 @@ bool WedgeCut::cut(RowRun& run, const Wedge& w) const {
         }
     };
     if (w.testFrom) {
-        narrow(w.fromX, w.fromY, true);
+        narrow(w.fromX, w.fromY, w.fromAnchorX, w.fromAnchorY, true);
     }
     if (w.testTo) {
-        narrow(w.toX, w.toY, false);
+        narrow(w.toX, w.toY, w.toAnchorX, w.toAnchorY, false);
     }
     if (lo > hi) {
         return false;
@@ -343,6 +343,34 @@ int WedgeCut::owner(std::int32_t x, std::int32_t y) const {
     return best;
 }
 
+namespace {
+
+// Where a border ray lies before its exact line is known: the ray leaves the anchor toward the
+// point (u, v), or, when the epipole lies at infinity, the line through (u, v) parallel to the
+// epipolar lines, oriented along (dirX, dirY); the anchor is then (u, v) itself.
+struct RaySpec {
+    double anchorX = 0.0;
+    double anchorY = 0.0;
+    double u = 0.0;
+    double v = 0.0;
+    double dirX = 0.0;
+    double dirY = 0.0;
+};
+
+// The area of the grid on the side of the line n . p = t where n . p < t.
+double areaBelow(const std::vector<Point>& grid, double nx, double ny, double t) {
+    const std::vector<Point> part = clip(grid, {-nx, -ny, t});
+    double area = 0.0;
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        const Point& p = part[i];
+        const Point& q = part[(i + 1) % part.size()];
+        area += p.x * q.y - q.x * p.y;
+    }
+    return 0.5 * std::fabs(area);
+}
+
+}  // namespace
+
 WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     WedgeCut cut;
     cut.pixelCentre = in.pixelCentre;
@@ -353,20 +381,6 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
         return cut;
     }
     const PlaneWarp pw(in.setup.transform);
-    // The LDI epipole, first roughly (where the output eye projects) ...
-    const geometry::Vector4 eye =
-        geometry::transform(geometry::inverse(in.setup.transform), {0.0f, 0.0f, -1.0f, 0.0f});
-    const double ew = eye.w;
-    const double limit = 1.0e6;
-    if (!(std::fabs(ew) > 0.0)) {
-        return cut;
-    }
-    double ex = eye.x / ew;
-    double ey = eye.y / ew;
-    if (!std::isfinite(ex) || !std::isfinite(ey) || std::fabs(ex) > limit ||
-        std::fabs(ey) > limit) {
-        return cut;
-    }
     const double pc = in.pixelCentre;
     const double xmin = r.x0 + pc;
     const double xmax = r.x1 - 1 + pc;
@@ -374,8 +388,57 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     const double ymax = r.y1 - 1 + pc;
     const double length = std::max(r.width, r.height) + 16.0;
     constexpr double pi = std::numbers::pi;
-    // ... then exactly: where two epipolar lines through it meet.
-    {
+    const std::vector<Point> grid = box(xmin - 0.5, ymin - 0.5, xmax + 0.5, ymax + 0.5);
+
+    // The LDI epipole, first roughly (where the output eye projects).
+    const geometry::Vector4 eye =
+        geometry::transform(geometry::inverse(in.setup.transform), {0.0f, 0.0f, -1.0f, 0.0f});
+    const double limit = 1.0e6;
+    const double ew = eye.w;
+    double ex = std::fabs(ew) > 0.0 ? eye.x / ew : 0.0;
+    double ey = std::fabs(ew) > 0.0 ? eye.y / ew : 0.0;
+    const bool parallel = !(std::fabs(ew) > 0.0) || !std::isfinite(ex) || !std::isfinite(ey) ||
+                          std::fabs(ex) > limit || std::fabs(ey) > limit;
+    std::vector<RaySpec> specs;  // the tested rays, in order
+    bool fullTurn = false;
+    bool halfTurn = false;
+    if (parallel) {
+        // Epipolar lines all run along the epipole's direction: slabs between parallel lines,
+        // each holding an equal share of the grid.
+        const double dx = eye.x;
+        const double dy = eye.y;
+        const double norm = std::hypot(dx, dy);
+        if (!(norm > 0.0) || !std::isfinite(norm)) {
+            return cut;
+        }
+        const double nx = -dy / norm;
+        const double ny = dx / norm;
+        double tLow = nx * grid[0].x + ny * grid[0].y;
+        double tHigh = tLow;
+        for (const Point& c : grid) {
+            tLow = std::min(tLow, nx * c.x + ny * c.y);
+            tHigh = std::max(tHigh, nx * c.x + ny * c.y);
+        }
+        const double total = areaBelow(grid, nx, ny, tHigh + 1.0);
+        const double cx = 0.5 * (xmin + xmax);
+        const double cy = 0.5 * (ymin + ymax);
+        const double tc = nx * cx + ny * cy;
+        for (int j = 1; j < n; ++j) {
+            double lo = tLow;
+            double hi = tHigh;
+            for (int step = 0; step < 48; ++step) {
+                const double mid = 0.5 * (lo + hi);
+                (areaBelow(grid, nx, ny, mid) < total * j / n ? lo : hi) = mid;
+            }
+            const double t = 0.5 * (lo + hi);
+            const double u = cx + (t - tc) * nx;
+            const double v = cy + (t - tc) * ny;
+            specs.push_back({u, v, u, v, dx / norm, dy / norm});
+        }
+        cut.apexX = ex;
+        cut.apexY = ey;
+    } else {
+        // ... then exactly: where two epipolar lines through it meet.
         const HalfPlane p =
             borderLine(pw, ex + length * std::cos(0.1), ey + length * std::sin(0.1)).ldi;
         const HalfPlane q =
@@ -390,84 +453,90 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
             std::fabs(ey) > 2.0 * limit) {
             return cut;
         }
-    }
-    // Kept a hair off any pixel centre, so every pixel has a direction from it.
-    cut.apexX = ex + 1.0e-7;
-    cut.apexY = ey + 1.3e-7;
+        // Kept a hair off any pixel centre, so every pixel has a direction from it.
+        cut.apexX = ex + 1.0e-7;
+        cut.apexY = ey + 1.3e-7;
 
-    // The rays' angles: a full turn when the epipole lies in the grid, else the grid's span of
-    // directions; the wedges between them share the grid's area equally.
-    const std::vector<Point> grid = box(xmin - 0.5, ymin - 0.5, xmax + 0.5, ymax + 0.5);
-    bool fullTurn = ex >= xmin && ex <= xmax && ey >= ymin && ey <= ymax;
-    double start = 0.1;
-    double span = 2.0 * pi;
-    if (!fullTurn) {
-        const double centre = std::atan2(0.5 * (ymin + ymax) - ey, 0.5 * (xmin + xmax) - ex);
-        double lowest = pi;
-        double highest = -pi;
-        for (const Point& c : grid) {
-            const double d = std::remainder(std::atan2(c.y - ey, c.x - ex) - centre, 2.0 * pi);
-            lowest = std::min(lowest, d);
-            highest = std::max(highest, d);
-        }
-        fullTurn = highest - lowest > 0.9 * pi;
+        // The rays' angles: a full turn when the epipole lies in the grid, else the grid's span
+        // of directions; the wedges between them share the grid's area equally.
+        fullTurn = ex >= xmin && ex <= xmax && ey >= ymin && ey <= ymax;
+        double start = 0.1;
+        double span = 2.0 * pi;
         if (!fullTurn) {
-            start = centre + lowest - 1.0e-3;
-            span = highest - lowest + 2.0e-3;
+            const double centre = std::atan2(0.5 * (ymin + ymax) - ey, 0.5 * (xmin + xmax) - ex);
+            double lowest = pi;
+            double highest = -pi;
+            for (const Point& c : grid) {
+                const double a = std::remainder(std::atan2(c.y - ey, c.x - ex) - centre, 2.0 * pi);
+                lowest = std::min(lowest, a);
+                highest = std::max(highest, a);
+            }
+            fullTurn = highest - lowest > 0.9 * pi;
+            if (!fullTurn) {
+                start = centre + lowest - 1.0e-3;
+                span = highest - lowest + 2.0e-3;
+            }
+        }
+        halfTurn = fullTurn && n == 2;  // two half-planes: one ray's line
+        const double total = sweptArea(grid, ex, ey, start, start + span);
+        if (halfTurn) {
+            // The line through the apex that halves the grid: the area left of it minus half
+            // the grid changes sign over a half turn.
+            double lo = start;
+            double hi = start + pi;
+            const bool atLo = sweptArea(grid, ex, ey, lo, lo + pi) < 0.5 * total;
+            for (int step = 0; step < 48; ++step) {
+                const double mid = 0.5 * (lo + hi);
+                ((sweptArea(grid, ex, ey, mid, mid + pi) < 0.5 * total) == atLo ? lo : hi) = mid;
+            }
+            start = 0.5 * (lo + hi);
+        }
+        std::vector<double> angle(static_cast<std::size_t>(n) + 1);
+        angle[0] = start;
+        angle[static_cast<std::size_t>(n)] = start + span;
+        for (int j = 1; j < n; ++j) {
+            double lo = angle[static_cast<std::size_t>(j) - 1];
+            double hi = start + span;
+            const double want = total * j / n;
+            for (int step = 0; step < 48; ++step) {
+                const double mid = 0.5 * (lo + hi);
+                (sweptArea(grid, ex, ey, start, mid) < want ? lo : hi) = mid;
+            }
+            angle[static_cast<std::size_t>(j)] = 0.5 * (lo + hi);
+        }
+        if (fullTurn && !halfTurn) {
+            // A wedge is the part left of one ray and right of the next: less than a half turn.
+            constexpr double widest = 0.9 * pi;
+            for (int j = 1; j < n; ++j) {
+                angle[static_cast<std::size_t>(j)] =
+                    std::min(angle[static_cast<std::size_t>(j)],
+                             angle[static_cast<std::size_t>(j) - 1] + widest);
+            }
+            for (int j = n - 1; j > 0; --j) {
+                angle[static_cast<std::size_t>(j)] =
+                    std::max(angle[static_cast<std::size_t>(j)],
+                             angle[static_cast<std::size_t>(j) + 1] - widest);
+            }
+        }
+        // The tested rays: every one of a full turn (one for a half turn), the inner ones
+        // otherwise.
+        const int firstRay = fullTurn ? 0 : 1;
+        const int rayCount = halfTurn ? 1 : fullTurn ? n : n - 1;
+        for (int i = 0; i < rayCount; ++i) {
+            const double a = angle[static_cast<std::size_t>(firstRay + i)];
+            specs.push_back({cut.apexX, cut.apexY, ex + length * std::cos(a),
+                             ey + length * std::sin(a), std::cos(a), std::sin(a)});
         }
     }
     cut.fullTurn = fullTurn;
-    const bool halfTurn = fullTurn && n == 2;  // two half-planes: one ray's line
-    const double total = sweptArea(grid, ex, ey, start, start + span);
-    if (halfTurn) {
-        // The line through the apex that halves the grid: the area left of it minus half the
-        // grid changes sign over a half turn.
-        double lo = start;
-        double hi = start + pi;
-        const bool atLo = sweptArea(grid, ex, ey, lo, lo + pi) < 0.5 * total;
-        for (int step = 0; step < 48; ++step) {
-            const double mid = 0.5 * (lo + hi);
-            ((sweptArea(grid, ex, ey, mid, mid + pi) < 0.5 * total) == atLo ? lo : hi) = mid;
-        }
-        start = 0.5 * (lo + hi);
-    }
-    std::vector<double> angle(static_cast<std::size_t>(n) + 1);
-    angle[0] = start;
-    angle[static_cast<std::size_t>(n)] = start + span;
-    for (int j = 1; j < n; ++j) {
-        double lo = angle[static_cast<std::size_t>(j) - 1];
-        double hi = start + span;
-        const double want = total * j / n;
-        for (int step = 0; step < 48; ++step) {
-            const double mid = 0.5 * (lo + hi);
-            (sweptArea(grid, ex, ey, start, mid) < want ? lo : hi) = mid;
-        }
-        angle[static_cast<std::size_t>(j)] = 0.5 * (lo + hi);
-    }
-    if (fullTurn && !halfTurn) {
-        // A wedge is the part left of one ray and right of the next: less than a half turn.
-        constexpr double widest = 0.9 * pi;
-        for (int j = 1; j < n; ++j) {
-            angle[static_cast<std::size_t>(j)] =
-                std::min(angle[static_cast<std::size_t>(j)],
-                         angle[static_cast<std::size_t>(j) - 1] + widest);
-        }
-        for (int j = n - 1; j > 0; --j) {
-            angle[static_cast<std::size_t>(j)] =
-                std::max(angle[static_cast<std::size_t>(j)],
-                         angle[static_cast<std::size_t>(j) + 1] - widest);
-        }
-    }
-    // The tested rays: every one of a full turn (one for a half turn), the inner ones otherwise.
-    // Each: its LDI line (the zero line of L), its direction along it and the output line, both
-    // signed so L and the output value are positive left of the ray.
-    const int firstRay = fullTurn ? 0 : 1;
-    const int rayCount = halfTurn ? 1 : fullTurn ? n : n - 1;
-    std::vector<Point> dir(static_cast<std::size_t>(rayCount));
-    cut.rays.resize(static_cast<std::size_t>(rayCount));
-    for (int i = 0; i < rayCount; ++i) {
-        const double a = angle[static_cast<std::size_t>(firstRay + i)];
-        const BorderLine l = borderLine(pw, ex + length * std::cos(a), ey + length * std::sin(a));
+
+    // Each ray: its LDI line (the zero line of L), its direction along it and the output line,
+    // both signed so L and the output value are positive left of the ray.
+    std::vector<Point> dir(specs.size());
+    cut.rays.resize(specs.size());
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        const RaySpec& spec = specs[i];
+        const BorderLine l = borderLine(pw, spec.u, spec.v);
         double dx = -l.ldi.b;
         double dy = l.ldi.a;
         const double norm = std::hypot(dx, dy);
@@ -476,19 +545,21 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
         }
         dx /= norm;
         dy /= norm;
-        if (dx * std::cos(a) + dy * std::sin(a) < 0.0) {
+        if (dx * spec.dirX + dy * spec.dirY < 0.0) {
             dx = -dx;
             dy = -dy;
         }
-        dir[static_cast<std::size_t>(i)] = {dx, dy};
+        dir[i] = {dx, dy};
         // L at a point left of the ray.
-        const double s = l.ldi.a * -dy + l.ldi.b * dx > 0.0 ? 1.0 : -1.0;
-        BorderRay& ray = cut.rays[static_cast<std::size_t>(i)];
-        ray.out = {static_cast<float>(s * l.a), static_cast<float>(s * l.b),
-                   static_cast<float>(s * l.c)};
-        ray.la = s * l.ldi.a;
-        ray.lb = s * l.ldi.b;
-        ray.lc = s * l.ldi.c;
+        const double sign = l.ldi.a * -dy + l.ldi.b * dx > 0.0 ? 1.0 : -1.0;
+        BorderRay& ray = cut.rays[i];
+        ray.out = {static_cast<float>(sign * l.a), static_cast<float>(sign * l.b),
+                   static_cast<float>(sign * l.c)};
+        ray.la = sign * l.ldi.a;
+        ray.lb = sign * l.ldi.b;
+        ray.lc = sign * l.ldi.c;
+        ray.anchorX = spec.anchorX;
+        ray.anchorY = spec.anchorY;
     }
     cut.wa = pw.w[0];
     cut.wb = pw.w[1];
@@ -515,30 +586,31 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
         }
         w.testFrom = w.fromRay >= 0;
         w.testTo = w.toRay >= 0;
+        // Rows: the grid cut by the wedge's half-planes (widened a little).
+        std::vector<Point> part = grid;
         if (w.testFrom) {
+            const BorderRay& ray = cut.rays[static_cast<std::size_t>(w.fromRay)];
             const Point& d = dir[static_cast<std::size_t>(w.fromRay)];
             w.fromX = d.x;
             w.fromY = d.y;
-            w.test.from = cut.rays[static_cast<std::size_t>(w.fromRay)].out;
+            w.fromAnchorX = ray.anchorX;
+            w.fromAnchorY = ray.anchorY;
+            w.test.from = ray.out;
+            part = clip(part, {-d.y, d.x, d.y * ray.anchorX - d.x * ray.anchorY + 1.0});
         } else {
             w.test.from = kOpen;
         }
         if (w.testTo) {
+            const BorderRay& ray = cut.rays[static_cast<std::size_t>(w.toRay)];
             const Point& d = dir[static_cast<std::size_t>(w.toRay)];
             w.toX = d.x;
             w.toY = d.y;
-            const OutputLine& o = cut.rays[static_cast<std::size_t>(w.toRay)].out;
-            w.test.to = {-o.a, -o.b, -o.c};
+            w.toAnchorX = ray.anchorX;
+            w.toAnchorY = ray.anchorY;
+            w.test.to = {-ray.out.a, -ray.out.b, -ray.out.c};
+            part = clip(part, {d.y, -d.x, -d.y * ray.anchorX + d.x * ray.anchorY + 1.0});
         } else {
             w.test.to = kOpen;
-        }
-        // Rows: the grid cut by the wedge's half-planes (widened a little).
-        std::vector<Point> part = grid;
-        if (w.testFrom) {
-            part = clip(part, {-w.fromY, w.fromX, w.fromY * ex - w.fromX * ey + 1.0});
-        }
-        if (w.testTo) {
-            part = clip(part, {w.toY, -w.toX, -w.toY * ex + w.toX * ey + 1.0});
         }
         if (!part.empty()) {
             double lowY = part[0].y;

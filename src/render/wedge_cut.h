@@ -66,13 +66,18 @@ struct WedgeTest {
     }
 };
 
-// One wedge: the LDI pixels whose centres p lie left of `from` (cross(from, p - apex) >= 0, when
-// testFrom) and not left of `to` (when testTo).
+// One wedge: the LDI pixels whose centres p lie left of the ray `from` (cross(from, p -
+// fromAnchor) >= 0, when testFrom) and not left of `to` (when testTo). The anchors are the apex,
+// or points on the rays when the epipole lies at infinity and the rays are parallel.
 struct Wedge {
     double fromX = 1.0;
     double fromY = 0.0;
+    double fromAnchorX = 0.0;
+    double fromAnchorY = 0.0;
     double toX = 1.0;
     double toY = 0.0;
+    double toAnchorX = 0.0;
+    double toAnchorY = 0.0;
     bool testFrom = false;
     bool testTo = false;
     std::int32_t fromRay = -1;  // the tested borders' rays, in WedgeCut::rays; -1: untested
@@ -87,6 +92,8 @@ struct Wedge {
 // the line holds the epipole).
 struct BorderRay {
     OutputLine out;
+    double anchorX = 0.0;  // a point of the ray in the LDI: the apex, or one of its parallel line
+    double anchorY = 0.0;
     double la = 0.0;
     double lb = 0.0;
     double lc = 0.0;
@@ -103,7 +110,7 @@ struct RunPart {
 struct WedgeCut {
     static constexpr int kMaxParts = 5;  // between six breaks
 
-    double apexX = 0.0;  // in the warp's LDI coordinates
+    double apexX = 0.0;  // in the warp's LDI coordinates (rough when the rays are parallel)
     double apexY = 0.0;
     double pixelCentre = 0.5;  // LDI coordinate of the centre of pixel c: c + pixelCentre
     bool fullTurn = false;     // the wedges turn full circle around the apex
@@ -143,7 +150,8 @@ struct WedgeCutInput {
 };
 
 // The cut of a draw into wedges of about equal LDI area, or no wedges when the geometry gives no
-// cut (epipole at infinity, a degenerate warp).
+// cut (a degenerate warp). With the epipole at infinity (the output eye in the reference
+// camera's plane) the wedges are slabs between parallel epipolar lines.
 WedgeCut makeWedgeCut(const WedgeCutInput& input);
 
 }  // namespace strata::render

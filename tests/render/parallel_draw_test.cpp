@@ -1,6 +1,6 @@
 // Wedge-parallel drawing: the picture of every kind and mode is the same bit for bit whatever
 // the thread count, and the same as one sweep of the whole traversal, from cameras with the
-// epipole inside the grid, outside it and behind the eye.
+// epipole inside the grid, outside it, behind the eye and at infinity.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -72,6 +72,9 @@ const Camera kCameras[] = {
     {"epipole outside, moved sideways", {4.0f, 1.0f, -0.5f}, {-0.2f, -0.05f, -1.0f}},
     {"epipole inside, behind the eye", {-0.5f, 0.3f, 6.0f}, {0.02f, 0.03f, -1.0f}},
     {"epipole outside, behind the eye", {-6.0f, -2.0f, 3.0f}, {0.25f, 0.08f, -1.0f}},
+    {"epipole at infinity, moved in the reference plane",
+     {3.0f, 1.0f, 0.0f},
+     {-0.2f, -0.05f, -1.0f}},
 };
 
 struct Mode {

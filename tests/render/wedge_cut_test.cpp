@@ -26,7 +26,8 @@ struct Case {
     double pixelCentre;
 };
 
-// Epipole inside the grid, on a pixel corner or centre, outside, far away, and behind the eye.
+// Epipole inside the grid, on a pixel corner or centre, outside, far away, behind the eye and at
+// infinity.
 const Case kCases[] = {
     {"forward, off axis", {0.3f, -0.2f, -2.0f}, {0.1f, 0.05f, -1.0f}, 64, 0.5},
     {"forward on the axis, even grid", {0.0f, 0.0f, -2.0f}, {0.0f, 0.0f, -1.0f}, 64, 0.5},
@@ -36,6 +37,9 @@ const Case kCases[] = {
     {"far sideways", {40.0f, 0.0f, -0.5f}, {-0.1f, 0.0f, -1.0f}, 64, 0.5},
     {"behind", {0.4f, 0.2f, 5.0f}, {-0.05f, 0.0f, -1.0f}, 64, 0.5},
     {"behind and sideways", {-5.0f, 2.0f, 3.0f}, {0.3f, -0.1f, -1.0f}, 64, 0.0},
+    // The eye in the reference camera's plane: the epipole at infinity, parallel epipolar lines.
+    {"sideways in the reference plane", {2.0f, 0.5f, 0.0f}, {-0.2f, 0.0f, -1.0f}, 64, 0.5},
+    {"diagonally in the reference plane", {1.5f, -1.5f, 0.0f}, {-0.1f, 0.1f, -1.0f}, 64, 0.0},
 };
 
 struct Fixture {
@@ -154,7 +158,10 @@ TEST(WedgeCut, EveryWedgeDrawsEverySampleThatReachesItsPixels) {
                     const double v = row + c.pixelCentre;
                     const std::uint32_t by = drawnBy[static_cast<std::size_t>(row * c.side + col)];
                     const int alone = interior[static_cast<std::size_t>(row * c.side + col)];
-                    for (double z = -0.999; z < 1.0; z += 0.0666) {
+                    // Depths crowd toward the far plane, as perspective depths do.
+                    for (int step = 0; step < 20; ++step) {
+                        const double share = step / 19.0;
+                        const double z = 0.9999 - 1.9998 * share * share * share;
                         double h[4];
                         for (int k = 0; k < 4; ++k) {
                             h[k] = m(k, 0) * u + m(k, 1) * v + m(k, 2) * z + m(k, 3);
