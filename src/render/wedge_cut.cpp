@@ -277,7 +277,13 @@ int WedgeCut::parts(const RowRun& run, const Wedge& w, std::array<RunPart, kMaxP
         breaks[static_cast<std::size_t>(breakCount++)] = bandLo[static_cast<std::size_t>(i)];
         breaks[static_cast<std::size_t>(breakCount++)] = bandHi[static_cast<std::size_t>(i)] + 1;
     }
-    std::sort(breaks.begin(), breaks.begin() + breakCount);
+    for (int i = 1; i < breakCount; ++i) {  // insertion sort of at most six
+        for (int j = i;
+             j > 0 && breaks[static_cast<std::size_t>(j) - 1] > breaks[static_cast<std::size_t>(j)];
+             --j) {
+            std::swap(breaks[static_cast<std::size_t>(j) - 1], breaks[static_cast<std::size_t>(j)]);
+        }
+    }
     const auto inBand = [&](std::int32_t c) {
         for (int i = 0; i < bands; ++i) {
             if (c >= bandLo[static_cast<std::size_t>(i)] &&
