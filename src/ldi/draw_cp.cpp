@@ -104,6 +104,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                                           static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
     const Vector4 step =
         geometry::transform(k.transform, {static_cast<float>(run.direction), 0.0f, 0.0f, 0.0f});
+    const Vector4 runFirst = p;
     render::stepOverLead(run, p, step);
     const std::int32_t direction = run.direction;
     const std::uint8_t* counts =
@@ -236,6 +237,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
         p.z += step.z;
         p.w += step.w;
     }
+    render::noteRunEnd(run, runFirst, step, p);
     flush(gathered);
     k.visited += visited;
     k.written += written;

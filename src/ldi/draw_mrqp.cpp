@@ -320,6 +320,7 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
     Vector4 p = geometry::transform(
         k.transform, {column0 + 0.5f, static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
     const Vector4 step = geometry::transform(k.transform, {d, 0.0f, 0.0f, 0.0f});
+    const Vector4 runFirst = p;
     render::stepOverLead(run, p, step);
     Vector3 rho = k.refFrame->pixelRay(static_cast<float>(run.row), column0);
     const Vector3 rhoStep = k.refFrame->delBi * d;
@@ -537,6 +538,7 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
             rho.add(rhoStep);
         }
     }
+    render::noteRunEnd(run, runFirst, step, p);
     k.facing = facing;
     k.visited += visited;
     k.inside += inside;

@@ -137,6 +137,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
     Vector4 p = geometry::transform(
         k.transform, {column0 + 0.5f, static_cast<float>(run.row) + 0.5f, 0.0f, 1.0f});
     const Vector4 step = geometry::transform(k.transform, {d, 0.0f, 0.0f, 0.0f});
+    const Vector4 runFirst = p;
     render::stepOverLead(run, p, step);
     const bool fixedRefRay = k.fixedRefRay;
     Vector3 rho =
@@ -340,6 +341,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             rho.add(rhoStep);
         }
     }
+    render::noteRunEnd(run, runFirst, step, p);
     flush(gathered);
     k.facing = facing;
     k.visited += visited;

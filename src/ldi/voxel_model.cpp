@@ -390,6 +390,7 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
                                                       static_cast<float>(run.row), 0.0f, 1.0f});
         const geometry::Vector4 step =
             geometry::transform(m, {static_cast<float>(run.direction), 0.0f, 0.0f, 0.0f});
+        const geometry::Vector4 runFirst = p;
         render::stepOverLead(run, p, step);
         const std::int16_t* offsets = layerOffset_.data() +
                                       static_cast<std::ptrdiff_t>(run.readRow) * (width_ + 1) +
@@ -442,6 +443,7 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
             p.z += step.z;
             p.w += step.w;
         }
+        render::noteRunEnd(run, runFirst, step, p);
     };
     kernel::drawWedges(all, cut, targets, [&](auto&& split) {
         render::traverseSheets(setup, range, render::Traversal::standard,

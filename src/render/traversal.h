@@ -3,6 +3,7 @@
 // or away from it (eye behind). The sheets are handed out as row runs; the kernels draw them.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "render/warp_setup.h"
@@ -32,14 +33,71 @@ inline std::int32_t leadColumn(const RowRun& run) {
     return run.column - run.lead * run.direction;
 }
 
-// Steps p over the run's lead, as the row loop would: one addition per pixel.
+// Where the last part of a run drawn on this thread ended: the run (its row, first pixel and
+// direction, the first pixel's position and the step) and the position after its last pixel.
+struct RunEnd {
+    std::int32_t row = 0;
+    std::int32_t leadColumn = 0;
+    std::int32_t direction = 0;
+    std::int32_t lead = -1;  // the part's lead plus its count; -1: none noted
+    float first[4] = {};
+    float step[4] = {};
+    float end[4] = {};
+};
+
+inline RunEnd& lastRunEnd() {
+    thread_local RunEnd end;
+    return end;
+}
+
+template <class V>
+inline bool sameBits(const float (&a)[4], const V& v) {
+    return std::bit_cast<std::uint32_t>(a[0]) == std::bit_cast<std::uint32_t>(v.x) &&
+           std::bit_cast<std::uint32_t>(a[1]) == std::bit_cast<std::uint32_t>(v.y) &&
+           std::bit_cast<std::uint32_t>(a[2]) == std::bit_cast<std::uint32_t>(v.z) &&
+           std::bit_cast<std::uint32_t>(a[3]) == std::bit_cast<std::uint32_t>(v.w);
+}
+
+// Steps p, the position of the whole run's first pixel, over the run's lead, as the row loop
+// would: one addition per pixel. When the part this thread drew last belongs to the same run and
+// ended at or before the lead, the stepping goes on from where it ended.
 template <class V>
 inline void stepOverLead(const RowRun& run, V& p, const V& step) {
-    for (std::int32_t i = 0; i < run.lead; ++i) {
+    std::int32_t i = 0;
+    const RunEnd& last = lastRunEnd();
+    if (last.lead >= 0 && last.lead <= run.lead && last.row == run.row &&
+        last.leadColumn == leadColumn(run) && last.direction == run.direction &&
+        sameBits(last.first, p) && sameBits(last.step, step)) {
+        p.x = last.end[0];
+        p.y = last.end[1];
+        p.z = last.end[2];
+        p.w = last.end[3];
+        i = last.lead;
+    }
+    for (; i < run.lead; ++i) {
         p.x += step.x;
         p.y += step.y;
         p.z += step.z;
         p.w += step.w;
+    }
+}
+
+// Notes where a part of a run ended: first is the whole run's first position, end the position
+// after the part's last pixel.
+template <class V>
+inline void noteRunEnd(const RowRun& run, const V& first, const V& step, const V& end) {
+    RunEnd& last = lastRunEnd();
+    last.row = run.row;
+    last.leadColumn = leadColumn(run);
+    last.direction = run.direction;
+    last.lead = run.lead + run.count;
+    const float f[4] = {first.x, first.y, first.z, first.w};
+    const float s[4] = {step.x, step.y, step.z, step.w};
+    const float e[4] = {end.x, end.y, end.z, end.w};
+    for (int k = 0; k < 4; ++k) {
+        last.first[k] = f[k];
+        last.step[k] = s[k];
+        last.end[k] = e[k];
     }
 }
 
