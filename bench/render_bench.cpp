@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -17,7 +16,6 @@
 #include "platform/worker_pool.h"
 #include "render/output_view.h"
 #include "render/synthetic_ldi.h"
-#include "render/wedge_cut.h"
 
 namespace {
 
@@ -119,9 +117,6 @@ void drawBench(benchmark::State& state, ldi::LdiBase& ldi, std::int32_t width, s
 void drawBench(benchmark::State& state, ldi::LdiBase& ldi) {
     const auto size = static_cast<std::int32_t>(state.range(0));
     platform::setDrawThreads(static_cast<int>(state.range(2)));
-    if (const char* w = std::getenv("STRATA_BENCH_WEDGES")) {
-        render::setWedgeCount(std::atoi(w));
-    }
     drawBench(state, ldi, size, size, state.range(1));
 }
 
