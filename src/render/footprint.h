@@ -35,7 +35,8 @@ inline int footprintRadius(float size) {
 }
 
 // The 3 x 3 footprint alone: Q H Q / H N H / Q H Q.
-inline void writeFootprint3(std::uint32_t* at, std::int32_t stride, std::uint32_t word) {
+[[gnu::always_inline]] inline void writeFootprint3(std::uint32_t* at, std::int32_t stride,
+                                                   std::uint32_t word) {
     const std::intptr_t s = stride;
     const std::uint32_t halfNew = (word >> 1) & 0x7F7F7F7Fu;
     const std::uint32_t quarterNew = (word >> 2) & 0x3F3F3F3Fu;

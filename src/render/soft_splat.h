@@ -82,8 +82,9 @@ inline std::uint64_t spreadColour(std::uint32_t colour) {
 
 // One footprint pixel of a sample at depth z with tolerance tolerance; hidden is kHiddenSurface
 // for a hidden sample, else 0.
-inline void softWrite(SoftPixel& p, float z, float tolerance, std::uint32_t weight,
-                      std::uint64_t spread, std::uint64_t hidden = 0) {
+[[gnu::always_inline]] inline void softWrite(SoftPixel& p, float z, float tolerance,
+                                             std::uint32_t weight, std::uint64_t spread,
+                                             std::uint64_t hidden = 0) {
     // A surface stays marked hidden while only hidden samples add to it.
     const std::uint64_t keep = hidden | ~kHiddenSurface;
     // A packed sum is below the limit exactly when its weight is.
