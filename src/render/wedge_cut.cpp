@@ -79,6 +79,28 @@ struct BorderLine {
     double side(double u, double v) const { return ldi.a * u + ldi.b * v + ldi.c; }
 };
 
+// The same through the images of (u, v) and of the point a step (du, dv) away: the line the
+// LDI line through them maps to when the eyes coincide and nothing moves with depth.
+BorderLine borderLine(const PlaneWarp& pw, double u, double v, double du, double dv) {
+    const std::array<double, 3> e = pw.at(u + du, v + dv);
+    const std::array<double, 3> h = pw.at(u, v);
+    BorderLine l;
+    l.a = e[1] * h[2] - e[2] * h[1];
+    l.b = e[2] * h[0] - e[0] * h[2];
+    l.c = e[0] * h[1] - e[1] * h[0];
+    const double norm = std::hypot(l.a, l.b);
+    if (norm > 0.0) {
+        l.a /= norm;
+        l.b /= norm;
+        l.c /= norm;
+    }
+    for (int i = 0; i < 3; ++i) {
+        const double k = l.a * pw.x[i] + l.b * pw.y[i] + l.c * pw.w[i];
+        (i == 0 ? l.ldi.a : i == 1 ? l.ldi.b : l.ldi.c) = k;
+    }
+    return l;
+}
+
 BorderLine borderLine(const PlaneWarp& pw, double u, double v) {
     const std::array<double, 3> h = pw.at(u, v);
     const double* e = pw.e;
@@ -361,6 +383,7 @@ struct RaySpec {
     double v = 0.0;
     double dirX = 0.0;
     double dirY = 0.0;
+    bool still = false;  // no epipole: the line's image runs through two of its points' images
 };
 
 // The area of the grid on the side of the line n . p = t where n . p < t.
@@ -411,10 +434,13 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     if (parallel) {
         // Epipolar lines all run along the epipole's direction: slabs between parallel lines,
         // each holding an equal share of the grid.
-        const double dx = eye.x;
-        const double dy = eye.y;
+        // With the eyes in one place nothing moves with depth: any lines part the samples, and
+        // lines down the columns cut every row once.
+        const bool still = std::hypot(eye.x, eye.y) == 0.0;
+        const double dx = still ? 0.0 : eye.x;
+        const double dy = still ? 1.0 : eye.y;
         const double norm = std::hypot(dx, dy);
-        if (!(norm > 0.0) || !std::isfinite(norm)) {
+        if (!std::isfinite(norm)) {
             return cut;
         }
         const double nx = -dy / norm;
@@ -439,7 +465,7 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
             const double t = 0.5 * (lo + hi);
             const double u = cx + (t - tc) * nx;
             const double v = cy + (t - tc) * ny;
-            specs.push_back({u, v, u, v, dx / norm, dy / norm});
+            specs.push_back({u, v, u, v, dx / norm, dy / norm, still});
         }
         cut.apexX = ex;
         cut.apexY = ey;
@@ -542,7 +568,9 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     cut.rays.resize(specs.size());
     for (std::size_t i = 0; i < specs.size(); ++i) {
         const RaySpec& spec = specs[i];
-        const BorderLine l = borderLine(pw, spec.u, spec.v);
+        const BorderLine l =
+            spec.still ? borderLine(pw, spec.u, spec.v, spec.dirX * length, spec.dirY * length)
+                       : borderLine(pw, spec.u, spec.v);
         double dx = -l.ldi.b;
         double dy = l.ldi.a;
         const double norm = std::hypot(dx, dy);

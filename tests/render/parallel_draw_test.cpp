@@ -1,6 +1,6 @@
 // Wedge-parallel drawing: the picture of every kind and mode is the same bit for bit whatever
 // the thread count, and the same as one sweep of the whole traversal, from cameras with the
-// epipole inside the grid, outside it, behind the eye and at infinity.
+// epipole inside the grid, outside it, behind the eye, at infinity and with none.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -75,6 +75,7 @@ const Camera kCameras[] = {
     {"epipole at infinity, moved in the reference plane",
      {3.0f, 1.0f, 0.0f},
      {-0.2f, -0.05f, -1.0f}},
+    {"no epipole: the reference eye, turned", {0.0f, 0.0f, 0.0f}, {0.1f, -0.06f, -1.0f}},
 };
 
 struct Mode {

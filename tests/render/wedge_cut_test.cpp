@@ -24,10 +24,11 @@ struct Case {
     geometry::Vector3 dir;
     int side;  // LDI grid side
     double pixelCentre;
+    bool exactlyStill = false;  // a warp written out: a zoom with nothing moving with depth
 };
 
-// Epipole inside the grid, on a pixel corner or centre, outside, far away, behind the eye and at
-// infinity.
+// Epipole inside the grid, on a pixel corner or centre, outside, far away, behind the eye, at
+// infinity, and none.
 const Case kCases[] = {
     {"forward, off axis", {0.3f, -0.2f, -2.0f}, {0.1f, 0.05f, -1.0f}, 64, 0.5},
     {"forward on the axis, even grid", {0.0f, 0.0f, -2.0f}, {0.0f, 0.0f, -1.0f}, 64, 0.5},
@@ -40,6 +41,9 @@ const Case kCases[] = {
     // The eye in the reference camera's plane: the epipole at infinity, parallel epipolar lines.
     {"sideways in the reference plane", {2.0f, 0.5f, 0.0f}, {-0.2f, 0.0f, -1.0f}, 64, 0.5},
     {"diagonally in the reference plane", {1.5f, -1.5f, 0.0f}, {-0.1f, 0.1f, -1.0f}, 64, 0.0},
+    // The reference eye, turned: no parallax at all.
+    {"the reference eye, turned", {0.0f, 0.0f, 0.0f}, {0.15f, -0.1f, -1.0f}, 64, 0.5},
+    {"the reference eye, zoomed", {}, {}, 64, 0.5, true},
 };
 
 struct Fixture {
@@ -55,6 +59,22 @@ Fixture make(const Case& c, float reach, int count) {
     const OutputView out =
         makeOutputView(c.eye, geometry::normalized(c.dir), {0, 1, 0}, kFov, kOut, kOut);
     f.setup = computeWarpSetup(ref.fullTransform(), out.warpMatrix, 0, c.side, 0, c.side);
+    if (c.exactlyStill) {
+        // Output = 1.3 x LDI + (10, 12), depth passed through, w = 1: the depth column moves
+        // neither x, y nor w.
+        geometry::Matrix4 m = geometry::Matrix4::identity();
+        m(0, 0) = 1.3f;
+        m(1, 1) = 1.3f;
+        m(0, 3) = 10.0f;
+        m(1, 3) = 12.0f;
+        m(2, 2) = -0.5f;
+        f.setup.transform = m;
+        f.setup.zColumn = {0.0f, 0.0f, -0.5f, 0.0f};
+        f.setup.epipoleX = 0;
+        f.setup.epipoleY = 0;
+        f.setup.behind = 0;
+        f.setup.valid = true;
+    }
     f.range = {0, c.side, 0, c.side, c.side, c.side};
     WedgeCutInput in;
     in.setup = f.setup;
@@ -159,8 +179,8 @@ TEST(WedgeCut, EveryWedgeDrawsEverySampleThatReachesItsPixels) {
                     const std::uint32_t by = drawnBy[static_cast<std::size_t>(row * c.side + col)];
                     const int alone = interior[static_cast<std::size_t>(row * c.side + col)];
                     // Depths crowd toward the far plane, as perspective depths do.
-                    for (int step = 0; step < 20; ++step) {
-                        const double share = step / 19.0;
+                    for (int step = 0; step < 12; ++step) {
+                        const double share = step / 11.0;
                         const double z = 0.9999 - 1.9998 * share * share * share;
                         double h[4];
                         for (int k = 0; k < 4; ++k) {
