@@ -447,9 +447,21 @@ struct WedgeOutput {
     }
 };
 
+// Left to the program, a draw is shared among the threads from this many samples on: below, the
+// hand-over to the workers and the bands cost more than the second core gains.
+inline constexpr std::int64_t kParallelSamples = 100000;
+
+// The wedges a draw of about the given samples is cut into (0: none).
+inline int wedgesFor(std::int64_t samples) {
+    if (platform::drawThreadsAutomatic() && samples < kParallelSamples) {
+        return 0;
+    }
+    return render::wedgesFor(platform::drawThreads());
+}
+
 // The wedge cut of a draw of ldi into a frame of the given size, of samples whose depths lie in
 // [zLow, zHigh]: one wedge per drawing thread (unless the wedge count is set), none for one
-// thread.
+// thread or, left to the program, for a small draw.
 inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std::int32_t outHeight,
                                  float reach, double zLow = -1.0, double zHigh = 1.0) {
     render::WedgeCutInput in;
@@ -460,8 +472,12 @@ inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std:
     in.reach = reach;
     in.zLow = zLow;
     in.zHigh = zHigh;
-    const bool parallel = !platform::drawThreadsAutomatic() || ldi.options.highQualitySplats != 0;
-    in.count = parallel ? render::wedgesFor(platform::drawThreads()) : 0;
+    // The samples the traversal meets, taking them as spread evenly over the grid.
+    const render::TraversalRange& r = ldi.warp.range;
+    const double area = static_cast<double>(std::max(r.x1 - r.x0, 0)) * std::max(r.y1 - r.y0, 0);
+    const double grid = static_cast<double>(std::max(ldi.width(), 1)) * std::max(ldi.height(), 1);
+    in.count = wedgesFor(
+        static_cast<std::int64_t>(static_cast<double>(ldi.DepthPixelCount()) * area / grid));
     return render::makeWedgeCut(in);
 }
 

@@ -363,7 +363,13 @@ TEST(ParallelDraw, TheTestCamerasCutTheTraversalIntoWedges) {
     // One thread sweeps the whole traversal.
     platform::setDrawThreads(1);
     EXPECT_TRUE(ldi::kernel::wedgeCut(qp(), kFrame + 18, kFrame + 18, 0.0f).wedges.empty());
+    // Left to the program, every core, for draws of enough samples only: this scene has few.
     platform::setDrawThreadsAutomatic();
+    ASSERT_LT(qp().DepthPixelCount(), ldi::kernel::kParallelSamples);
+    EXPECT_TRUE(ldi::kernel::wedgeCut(qp(), kFrame + 18, kFrame + 18, 0.0f).wedges.empty());
+    EXPECT_EQ(ldi::kernel::wedgesFor(ldi::kernel::kParallelSamples - 1), 0);
+    EXPECT_EQ(ldi::kernel::wedgesFor(ldi::kernel::kParallelSamples),
+              platform::defaultThreadCount() > 1 ? platform::defaultThreadCount() : 0);
 }
 
 }  // namespace
