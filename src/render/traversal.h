@@ -19,9 +19,6 @@ struct RowRun {
     std::int32_t direction = 1;
     std::int32_t count = 0;
     std::int32_t readRow = 0;
-    // The run's place in the traversal: sheet, then row in the sheet's order, in bits 38 and up
-    // (see runOrder). A sample's full place adds its column and layer (sampleOrder).
-    std::uint64_t order = 0;
     // Pixels of the row's run before this one (a run cut to a wedge): positions are stepped
     // from the row's first pixel over them, so every pixel gets the same position as in the
     // whole run.
@@ -101,23 +98,6 @@ inline void noteRunEnd(const RowRun& run, const V& first, const V& step, const V
     }
 }
 
-// Places of runs and samples in the traversal order, as one increasing number: sheet (bits 58,
-// 59), row in the sheet's order (38..57), column in the run's order (18..37), layer (0..17).
-// Rows and columns lie in +-2^19, layers below 2^18.
-inline constexpr std::int64_t kOrderBias = std::int64_t{1} << 19;
-
-inline std::uint64_t runOrder(int sheet, std::int32_t row, std::int32_t rowStep) {
-    return (static_cast<std::uint64_t>(sheet) << 58) |
-           (static_cast<std::uint64_t>(row * rowStep + kOrderBias) << 38);
-}
-
-// Sample `layer` of the pixel i steps into run.
-inline std::uint64_t sampleOrder(const RowRun& run, std::int32_t i, std::int32_t layer) {
-    const std::int64_t column = std::int64_t{run.column} * run.direction + kOrderBias + i;
-    return run.order | (static_cast<std::uint64_t>(column) << 18) |
-           static_cast<std::uint64_t>(layer);
-}
-
 enum class Traversal {
     standard,
     lowerHalf,  // only pixels with column + row <= width - 1
@@ -162,14 +142,14 @@ inline bool cutRun(RowRun& run, Traversal kind, std::int32_t width) {
 }
 
 template <class RunFn>
-inline void sweepRows(int sheet, std::int32_t rowFrom, std::int32_t rowTo, std::int32_t rowStep,
+inline void sweepRows(std::int32_t rowFrom, std::int32_t rowTo, std::int32_t rowStep,
                       std::int32_t column, std::int32_t direction, std::int32_t count,
                       Traversal kind, const TraversalRange& range, RunFn& fn) {
     if (count <= 0) {
         return;
     }
     for (std::int32_t row = rowFrom; rowStep > 0 ? row <= rowTo : row >= rowTo; row += rowStep) {
-        RowRun run{column, row, direction, count, row, runOrder(sheet, row, rowStep)};
+        RowRun run{column, row, direction, count, row};
         if (!cutRun(run, kind, range.width)) {
             continue;
         }
@@ -192,16 +172,16 @@ void traverseSheets(const WarpSetup& setup, const TraversalRange& range, Travers
     const TraversalRange& r = range;
     if (setup.behind == 0) {
         // Toward the epipole.
-        detail::sweepRows(0, r.y0, ey - 1, 1, r.x0, 1, ex - r.x0, kind, r, fn);
-        detail::sweepRows(1, r.y1 - 1, ey, -1, r.x0, 1, ex - r.x0, kind, r, fn);
-        detail::sweepRows(2, r.y0, ey - 1, 1, r.x1 - 1, -1, r.x1 - ex, kind, r, fn);
-        detail::sweepRows(3, r.y1 - 1, ey, -1, r.x1 - 1, -1, r.x1 - ex, kind, r, fn);
+        detail::sweepRows(r.y0, ey - 1, 1, r.x0, 1, ex - r.x0, kind, r, fn);
+        detail::sweepRows(r.y1 - 1, ey, -1, r.x0, 1, ex - r.x0, kind, r, fn);
+        detail::sweepRows(r.y0, ey - 1, 1, r.x1 - 1, -1, r.x1 - ex, kind, r, fn);
+        detail::sweepRows(r.y1 - 1, ey, -1, r.x1 - 1, -1, r.x1 - ex, kind, r, fn);
     } else {
         // Away from the epipole.
-        detail::sweepRows(0, ey, r.y0, -1, ex, -1, ex - r.x0 + 1, kind, r, fn);
-        detail::sweepRows(1, ey + 1, r.y1 - 1, 1, ex, -1, ex - r.x0 + 1, kind, r, fn);
-        detail::sweepRows(2, ey, r.y0, -1, ex + 1, 1, r.x1 - ex - 1, kind, r, fn);
-        detail::sweepRows(3, ey + 1, r.y1 - 1, 1, ex + 1, 1, r.x1 - ex - 1, kind, r, fn);
+        detail::sweepRows(ey, r.y0, -1, ex, -1, ex - r.x0 + 1, kind, r, fn);
+        detail::sweepRows(ey + 1, r.y1 - 1, 1, ex, -1, ex - r.x0 + 1, kind, r, fn);
+        detail::sweepRows(ey, r.y0, -1, ex + 1, 1, r.x1 - ex - 1, kind, r, fn);
+        detail::sweepRows(ey + 1, r.y1 - 1, 1, ex + 1, 1, r.x1 - ex - 1, kind, r, fn);
     }
 }
 
