@@ -79,15 +79,13 @@ struct BorderLine {
     double side(double u, double v) const { return ldi.a * u + ldi.b * v + ldi.c; }
 };
 
-// The same through the images of (u, v) and of the point a step (du, dv) away: the line the
-// LDI line through them maps to when the eyes coincide and nothing moves with depth.
-BorderLine borderLine(const PlaneWarp& pw, double u, double v, double du, double dv) {
-    const std::array<double, 3> e = pw.at(u + du, v + dv);
-    const std::array<double, 3> h = pw.at(u, v);
+// The output line through the homogeneous points p and q, and the LDI line it comes from.
+BorderLine lineThrough(const PlaneWarp& pw, const std::array<double, 3>& p,
+                       const std::array<double, 3>& q) {
     BorderLine l;
-    l.a = e[1] * h[2] - e[2] * h[1];
-    l.b = e[2] * h[0] - e[0] * h[2];
-    l.c = e[0] * h[1] - e[1] * h[0];
+    l.a = p[1] * q[2] - p[2] * q[1];
+    l.b = p[2] * q[0] - p[0] * q[2];
+    l.c = p[0] * q[1] - p[1] * q[0];
     const double norm = std::hypot(l.a, l.b);
     if (norm > 0.0) {
         l.a /= norm;
@@ -102,23 +100,24 @@ BorderLine borderLine(const PlaneWarp& pw, double u, double v, double du, double
 }
 
 BorderLine borderLine(const PlaneWarp& pw, double u, double v) {
-    const std::array<double, 3> h = pw.at(u, v);
-    const double* e = pw.e;
-    BorderLine l;
-    l.a = e[1] * h[2] - e[2] * h[1];
-    l.b = e[2] * h[0] - e[0] * h[2];
-    l.c = e[0] * h[1] - e[1] * h[0];
-    const double norm = std::hypot(l.a, l.b);
-    if (norm > 0.0) {
-        l.a /= norm;
-        l.b /= norm;
-        l.c /= norm;
+    return lineThrough(pw, {pw.e[0], pw.e[1], pw.e[2]}, pw.at(u, v));
+}
+
+// The same through the images of (u, v) and of the point a step (du, dv) away: the line the
+// LDI line through them maps to when the eyes coincide and nothing moves with depth.
+BorderLine borderLine(const PlaneWarp& pw, double u, double v, double du, double dv) {
+    return lineThrough(pw, pw.at(u + du, v + dv), pw.at(u, v));
+}
+
+// The area of a convex polygon.
+double area(const std::vector<Point>& poly) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < poly.size(); ++i) {
+        const Point& p = poly[i];
+        const Point& q = poly[(i + 1) % poly.size()];
+        sum += p.x * q.y - q.x * p.y;
     }
-    for (int i = 0; i < 3; ++i) {
-        const double k = l.a * pw.x[i] + l.b * pw.y[i] + l.c * pw.w[i];
-        (i == 0 ? l.ldi.a : i == 1 ? l.ldi.b : l.ldi.c) = k;
-    }
-    return l;
+    return 0.5 * std::fabs(sum);
 }
 
 std::atomic<int> gWedgeCount{0};
@@ -131,25 +130,17 @@ double sectorArea(const std::vector<Point>& grid, double ex, double ey, double a
     const double c1 = std::cos(a1);
     const double s1 = std::sin(a1);
     // Left of the first ray, right of the second.
-    const std::vector<Point> part =
-        clip(clip(grid, {-s0, c0, s0 * ex - c0 * ey}), {s1, -c1, -s1 * ex + c1 * ey});
-    double area = 0.0;
-    for (std::size_t i = 0; i < part.size(); ++i) {
-        const Point& p = part[i];
-        const Point& q = part[(i + 1) % part.size()];
-        area += p.x * q.y - q.x * p.y;
-    }
-    return 0.5 * std::fabs(area);
+    return area(clip(clip(grid, {-s0, c0, s0 * ex - c0 * ey}), {s1, -c1, -s1 * ex + c1 * ey}));
 }
 
 // The area of the grid swept from angle a0 to a1, counter-clockwise.
 double sweptArea(const std::vector<Point>& grid, double ex, double ey, double a0, double a1) {
     constexpr double quarter = 0.5 * std::numbers::pi;
-    double area = 0.0;
+    double sum = 0.0;
     for (double a = a0; a < a1; a += quarter) {
-        area += sectorArea(grid, ex, ey, a, std::min(a + quarter, a1));
+        sum += sectorArea(grid, ex, ey, a, std::min(a + quarter, a1));
     }
-    return area;
+    return sum;
 }
 
 // The integer columns c of a row where f(c) = k c + m <= 0, narrowed into [lo, hi].
@@ -388,14 +379,7 @@ struct RaySpec {
 
 // The area of the grid on the side of the line n . p = t where n . p < t.
 double areaBelow(const std::vector<Point>& grid, double nx, double ny, double t) {
-    const std::vector<Point> part = clip(grid, {-nx, -ny, t});
-    double area = 0.0;
-    for (std::size_t i = 0; i < part.size(); ++i) {
-        const Point& p = part[i];
-        const Point& q = part[(i + 1) % part.size()];
-        area += p.x * q.y - q.x * p.y;
-    }
-    return 0.5 * std::fabs(area);
+    return area(clip(grid, {-nx, -ny, t}));
 }
 
 }  // namespace
