@@ -4,6 +4,9 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <vector>
+
+#include "platform/worker_pool.h"
 
 namespace strata::render {
 namespace {
@@ -209,6 +212,21 @@ void SoftSplatBuffer::reset(std::int32_t w, std::int32_t h) {
     written = false;
 }
 
+namespace {
+
+// Runs body(y0, y1, part) for the rows [0, h) cut into parts bands, one band per part, on the
+// drawing pool. The passes that run this way read other rows only where no band writes.
+template <class Body>
+void forRowBands(std::int32_t h, int parts, Body&& body) {
+    platform::drawPool().run(parts, [&](int part) {
+        const auto y0 = static_cast<std::int32_t>(std::int64_t{h} * part / parts);
+        const auto y1 = static_cast<std::int32_t>(std::int64_t{h} * (part + 1) / parts);
+        body(y0, y1, part);
+    });
+}
+
+}  // namespace
+
 std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, int maxGap) {
     const std::int32_t w = buffer.width;
     const std::int32_t h = buffer.height;
@@ -230,32 +248,39 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
                static_cast<std::size_t>(x);
     };
 
+    // Passes that keep to their own rows run in bands on every drawing thread; a small frame
+    // stays on one.
+    const int parts =
+        count >= 65536 ? std::max(1, std::min(platform::drawThreads(), static_cast<int>(h))) : 1;
+
     // Covered pixels take their surface's colour; outside the gaps found below, a footprint's
     // edge does not hide the covered surface it replaced. The buffer is emptied on the way, and
     // rows without an uncovered pixel are noted: the gap passes skip them.
     SoftPixel* const pixels = buffer.pixels.data();
-    for (std::int32_t y = 0; y < h; ++y) {
-        std::uint8_t holes = 0;
-        for (std::size_t i = at(0, y), end = i + static_cast<std::size_t>(w); i < end; ++i) {
-            SoftPixel& p = pixels[i];
-            depth[i] = p.depth;
-            if (p.weight() >= kCoveredWeight) {
-                state[i] = (p.sum & kHiddenSurface) != 0 ? kCovered | kHiddenFront : kCovered;
-                solidDepth[i] = p.depth;
-                frame[i] = mean(p.sum);
-            } else {
-                holes = 1;
-                solidDepth[i] = kNoDepth;
-                state[i] = 0;
-                if (p.behindWeight() >= kCoveredWeight) {
-                    state[i] = kBehindCovered;
-                    frame[i] = mean(p.behindSum);
+    forRowBands(h, parts, [&](std::int32_t y0, std::int32_t y1, int) {
+        for (std::int32_t y = y0; y < y1; ++y) {
+            std::uint8_t holes = 0;
+            for (std::size_t i = at(0, y), end = i + static_cast<std::size_t>(w); i < end; ++i) {
+                SoftPixel& p = pixels[i];
+                depth[i] = p.depth;
+                if (p.weight() >= kCoveredWeight) {
+                    state[i] = (p.sum & kHiddenSurface) != 0 ? kCovered | kHiddenFront : kCovered;
+                    solidDepth[i] = p.depth;
+                    frame[i] = mean(p.sum);
+                } else {
+                    holes = 1;
+                    solidDepth[i] = kNoDepth;
+                    state[i] = 0;
+                    if (p.behindWeight() >= kCoveredWeight) {
+                        state[i] = kBehindCovered;
+                        frame[i] = mean(p.behindSum);
+                    }
                 }
+                p = SoftPixel{};
             }
-            p = SoftPixel{};
+            rowHoles[y] = holes;
         }
-        rowHoles[y] = holes;
-    }
+    });
     buffer.written = false;
 
     const std::int32_t limit = std::max(maxGap, 0);
@@ -269,54 +294,68 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
     auto isCrack = [](float before, float d, float after) {
         return clearlyNearer(before, d) && clearlyNearer(after, d) && sameSurface(before, after);
     };
-    auto markCrack = [&](std::size_t i, std::int32_t y) {
+    // Each band counts its own cracks.
+    std::vector<std::int64_t> bandGaps(static_cast<std::size_t>(parts), 0);
+    auto markCrack = [&](std::size_t i, std::int32_t y, int part) {
         state[i] = static_cast<std::uint8_t>((state[i] & ~kCovered) | (1 << kRoundShift));
         rowHoles[y] = 1;
-        ++gapCount;
+        ++bandGaps[static_cast<std::size_t>(part)];
     };
     const auto wide = static_cast<std::size_t>(w);
-    s.line.resize(3 * wide + 2 * static_cast<std::size_t>(reach));
-    float* const before = s.line.data();
-    float* const after = before + wide;
-    float* const padded = after + wide + reach;  // a row with reach empty pixels each side
-    std::fill_n(padded - reach, reach, kNoDepth);
-    std::fill_n(padded + w, reach, kNoDepth);
-    for (std::int32_t y = 0; y < h; ++y) {
-        std::copy_n(solidDepth + at(0, y), w, padded);
-        std::fill_n(before, 2 * wide, kNoDepth);
-        for (std::int32_t k = 1; k <= reach; ++k) {
+    // Per band: before, after and a row with reach empty pixels each side.
+    const std::size_t lineSize = 3 * wide + 2 * static_cast<std::size_t>(reach);
+    s.line.resize(lineSize * static_cast<std::size_t>(parts));
+    forRowBands(h, parts, [&](std::int32_t y0, std::int32_t y1, int part) {
+        float* const before = s.line.data() + lineSize * static_cast<std::size_t>(part);
+        float* const after = before + wide;
+        float* const padded = after + wide + reach;
+        std::fill_n(padded - reach, reach, kNoDepth);
+        std::fill_n(padded + w, reach, kNoDepth);
+        for (std::int32_t y = y0; y < y1; ++y) {
+            std::copy_n(solidDepth + at(0, y), w, padded);
+            std::fill_n(before, 2 * wide, kNoDepth);
+            for (std::int32_t k = 1; k <= reach; ++k) {
+                for (std::int32_t x = 0; x < w; ++x) {
+                    before[x] = std::min(before[x], padded[x - k]);
+                    after[x] = std::min(after[x], padded[x + k]);
+                }
+            }
             for (std::int32_t x = 0; x < w; ++x) {
-                before[x] = std::min(before[x], padded[x - k]);
-                after[x] = std::min(after[x], padded[x + k]);
+                if (padded[x] != kNoDepth && isCrack(before[x], padded[x], after[x])) {
+                    markCrack(at(x, y), y, part);
+                    solidDepth[at(x, y)] = kNoDepth;
+                }
             }
         }
-        for (std::int32_t x = 0; x < w; ++x) {
-            if (padded[x] != kNoDepth && isCrack(before[x], padded[x], after[x])) {
-                markCrack(at(x, y), y);
-                solidDepth[at(x, y)] = kNoDepth;
+    });
+    // The columns read the rows' results above and below: every band's row pass is done.
+    forRowBands(h, parts, [&](std::int32_t y0, std::int32_t y1, int part) {
+        float* const before = s.line.data() + lineSize * static_cast<std::size_t>(part);
+        float* const after = before + wide;
+        for (std::int32_t y = y0; y < y1; ++y) {
+            std::fill_n(before, 2 * wide, kNoDepth);
+            for (std::int32_t k = 1; k <= reach && k <= y; ++k) {
+                const float* row = solidDepth + at(0, y - k);
+                for (std::int32_t x = 0; x < w; ++x) {
+                    before[x] = std::min(before[x], row[x]);
+                }
             }
-        }
-    }
-    for (std::int32_t y = 0; y < h; ++y) {
-        std::fill_n(before, 2 * wide, kNoDepth);
-        for (std::int32_t k = 1; k <= reach && k <= y; ++k) {
-            const float* row = solidDepth + at(0, y - k);
+            for (std::int32_t k = 1; k <= reach && y + k < h; ++k) {
+                const float* row = solidDepth + at(0, y + k);
+                for (std::int32_t x = 0; x < w; ++x) {
+                    after[x] = std::min(after[x], row[x]);
+                }
+            }
+            const float* row = solidDepth + at(0, y);
             for (std::int32_t x = 0; x < w; ++x) {
-                before[x] = std::min(before[x], row[x]);
+                if (row[x] != kNoDepth && isCrack(before[x], row[x], after[x])) {
+                    markCrack(at(x, y), y, part);
+                }
             }
         }
-        for (std::int32_t k = 1; k <= reach && y + k < h; ++k) {
-            const float* row = solidDepth + at(0, y + k);
-            for (std::int32_t x = 0; x < w; ++x) {
-                after[x] = std::min(after[x], row[x]);
-            }
-        }
-        const float* row = solidDepth + at(0, y);
-        for (std::int32_t x = 0; x < w; ++x) {
-            if (row[x] != kNoDepth && isCrack(before[x], row[x], after[x])) {
-                markCrack(at(x, y), y);
-            }
-        }
+    });
+    for (const std::int64_t n : bandGaps) {
+        gapCount += n;
     }
 
     // Slivers: a hidden surface seen in a single pixel between a clearly nearer surface and the
@@ -412,16 +451,22 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
     }
     FillPyramid pyramid;
     pyramid.build(frame, state, w, h, s.cells);
-    for (std::int32_t y = 0; y < h; ++y) {
-        if (rowHoles[y] == 0) {
-            continue;
-        }
-        for (std::int32_t x = 0; x < w; ++x) {
-            const std::size_t i = at(x, y);
-            if (gapRound(state[i]) != 0 && pyramid.fill(x, y, frame[i])) {
-                ++filled;
+    std::vector<std::int64_t> bandFilled(static_cast<std::size_t>(parts), 0);
+    forRowBands(h, parts, [&](std::int32_t y0, std::int32_t y1, int part) {
+        for (std::int32_t y = y0; y < y1; ++y) {
+            if (rowHoles[y] == 0) {
+                continue;
+            }
+            for (std::int32_t x = 0; x < w; ++x) {
+                const std::size_t i = at(x, y);
+                if (gapRound(state[i]) != 0 && pyramid.fill(x, y, frame[i])) {
+                    ++bandFilled[static_cast<std::size_t>(part)];
+                }
             }
         }
+    });
+    for (const std::int64_t n : bandFilled) {
+        filled += n;
     }
     return filled;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/worker_pool.h"
 #include "render/frame_margin.h"
 #include "render/output_view.h"
 #include "render/soft_splat.h"
@@ -370,6 +371,42 @@ TEST(SoftSplat, FootprintEdgesAloneDoNotCoverAPixel) {
             EXPECT_EQ(f.weight[2 - r][3], 0) << r;  // nothing outside the radius
         }
     }
+}
+
+// A frame large enough to be resolved in bands gives the same pixels and fill count on any
+// thread count: surfaces at three depths with gaps, cracks, slivers and hidden samples.
+TEST(SoftSplat, ResolveInBandsEqualsOneThread) {
+    constexpr int kW = 300;
+    constexpr int kH = 260;
+    const auto resolveWith = [](int threads, std::int64_t* filled) {
+        platform::setDrawThreads(threads);
+        SoftSplatBuffer buffer;
+        buffer.reset(kW, kH);
+        std::uint32_t seed = 12345u;
+        const auto next = [&seed] {
+            seed = seed * 1664525u + 1013904223u;
+            return seed >> 8;
+        };
+        for (int i = 0; i < 30000; ++i) {
+            const auto x = static_cast<std::int32_t>(4 + next() % (kW - 8));
+            const auto y = static_cast<std::int32_t>(4 + next() % (kH - 8));
+            const float depth = x < kW / 3 ? -0.3f : x < 2 * kW / 3 ? -0.6f : -0.9f;
+            softSplat(buffer, x, y, static_cast<int>(next() % 3), next() & 0xFFFFFFu,
+                      depth - 0.001f * static_cast<float>(next() % 8), 0.02f, next() % 5 == 0);
+        }
+        std::vector<std::uint32_t> frame(static_cast<std::size_t>(kW) * kH, 0xFF202020u);
+        *filled = resolveSoftSplats(buffer, frame.data(), kMaxFilledGap);
+        return frame;
+    };
+    std::int64_t filledOne = 0;
+    const std::vector<std::uint32_t> one = resolveWith(1, &filledOne);
+    EXPECT_GT(filledOne, 100);
+    for (const int threads : {2, 3}) {
+        std::int64_t filled = 0;
+        EXPECT_EQ(resolveWith(threads, &filled), one) << threads;
+        EXPECT_EQ(filled, filledOne) << threads;
+    }
+    platform::setDrawThreadsAutomatic();
 }
 
 TEST(FrameMargin, WindowFollowsTheViewport) {
