@@ -452,7 +452,7 @@ struct WedgeOutput {
 inline constexpr std::int64_t kParallelSamples = 100000;
 
 // The wedges a draw of about the given samples is cut into (0: none).
-inline int wedgesFor(std::int64_t samples) {
+inline int wedgesForDraw(std::int64_t samples) {
     if (platform::drawThreadsAutomatic() && samples < kParallelSamples) {
         return 0;
     }
@@ -476,7 +476,7 @@ inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std:
     const render::TraversalRange& r = ldi.warp.range;
     const double area = static_cast<double>(std::max(r.x1 - r.x0, 0)) * std::max(r.y1 - r.y0, 0);
     const double grid = static_cast<double>(std::max(ldi.width(), 1)) * std::max(ldi.height(), 1);
-    in.count = wedgesFor(
+    in.count = wedgesForDraw(
         static_cast<std::int64_t>(static_cast<double>(ldi.DepthPixelCount()) * area / grid));
     return render::makeWedgeCut(in);
 }

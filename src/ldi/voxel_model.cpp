@@ -378,7 +378,7 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
     cutInput.reach = kernel::footprintReach(splat ? 3 : 0);
     cutInput.zLow = depthLow_;
     cutInput.zHigh = depthHigh_;
-    cutInput.count = kernel::wedgesFor(static_cast<std::int64_t>(samples_.size()));
+    cutInput.count = kernel::wedgesForDraw(static_cast<std::int64_t>(samples_.size()));
     const render::WedgeCut cut = render::makeWedgeCut(cutInput);
     const kernel::WriteTargets targets{pixels, stride, nullptr, nullptr, soft};
     VoxelRecord all;

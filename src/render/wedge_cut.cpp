@@ -451,8 +451,6 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
             const double v = cy + (t - tc) * ny;
             specs.push_back({u, v, u, v, dx / norm, dy / norm, still});
         }
-        cut.apexX = ex;
-        cut.apexY = ey;
     } else {
         // ... then exactly: where two epipolar lines through it meet.
         const HalfPlane p =
@@ -470,8 +468,8 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
             return cut;
         }
         // Kept a hair off any pixel centre, so every pixel has a direction from it.
-        cut.apexX = ex + 1.0e-7;
-        cut.apexY = ey + 1.3e-7;
+        const double apexX = ex + 1.0e-7;
+        const double apexY = ey + 1.3e-7;
 
         // The rays' angles: a full turn when the epipole lies in the grid, else the grid's span
         // of directions; the wedges between them share the grid's area equally.
@@ -540,11 +538,10 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
         const int rayCount = halfTurn ? 1 : fullTurn ? n : n - 1;
         for (int i = 0; i < rayCount; ++i) {
             const double a = angle[static_cast<std::size_t>(firstRay + i)];
-            specs.push_back({cut.apexX, cut.apexY, ex + length * std::cos(a),
-                             ey + length * std::sin(a), std::cos(a), std::sin(a)});
+            specs.push_back({apexX, apexY, ex + length * std::cos(a), ey + length * std::sin(a),
+                             std::cos(a), std::sin(a)});
         }
     }
-    cut.fullTurn = fullTurn;
 
     // Each ray: its LDI line (the zero line of L), its direction along it and the output line,
     // both signed so L and the output value are positive left of the ray.
@@ -559,7 +556,8 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
         double dy = l.ldi.a;
         const double norm = std::hypot(dx, dy);
         if (!(norm > 0.0) || !(std::hypot(l.a, l.b) > 0.5)) {
-            return WedgeCut{cut.apexX, cut.apexY, pc, fullTurn, {}, {}};
+            cut.rays.clear();
+            return cut;
         }
         dx /= norm;
         dy /= norm;

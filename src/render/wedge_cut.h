@@ -110,10 +110,7 @@ struct RunPart {
 struct WedgeCut {
     static constexpr int kMaxParts = 5;  // between six breaks
 
-    double apexX = 0.0;  // in the warp's LDI coordinates (rough when the rays are parallel)
-    double apexY = 0.0;
     double pixelCentre = 0.5;  // LDI coordinate of the centre of pixel c: c + pixelCentre
-    bool fullTurn = false;     // the wedges turn full circle around the apex
     std::vector<BorderRay> rays;
     std::vector<Wedge> wedges;  // empty: the traversal is drawn whole, by one thread
     // The output w of a sample of LDI point (u, v) and depth z: wa u + wb v + wc + z wz, for z in

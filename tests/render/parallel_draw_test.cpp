@@ -367,8 +367,8 @@ TEST(ParallelDraw, TheTestCamerasCutTheTraversalIntoWedges) {
     platform::setDrawThreadsAutomatic();
     ASSERT_LT(qp().DepthPixelCount(), ldi::kernel::kParallelSamples);
     EXPECT_TRUE(ldi::kernel::wedgeCut(qp(), kFrame + 18, kFrame + 18, 0.0f).wedges.empty());
-    EXPECT_EQ(ldi::kernel::wedgesFor(ldi::kernel::kParallelSamples - 1), 0);
-    EXPECT_EQ(ldi::kernel::wedgesFor(ldi::kernel::kParallelSamples),
+    EXPECT_EQ(ldi::kernel::wedgesForDraw(ldi::kernel::kParallelSamples - 1), 0);
+    EXPECT_EQ(ldi::kernel::wedgesForDraw(ldi::kernel::kParallelSamples),
               platform::defaultThreadCount() > 1 ? platform::defaultThreadCount() : 0);
 }
 
