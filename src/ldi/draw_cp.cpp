@@ -159,7 +159,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
             if (const int radius = kSoft                        ? render::footprintRadius(s)
                                    : kSplat && !(s < kOnePixel) ? render::footprintRadius(s)
                                                                 : 0;
-                k.out.cut != nullptr && !k.out.whole(X, Y, radius)) {
+                !k.out.whole(X, Y, radius)) {
                 if constexpr (kSoft) {
                     k.out.border({X, Y, word, zOut,
                                   k.soft.tolerance(s, kernel::kUnknownSurfaceSlope, zOut),

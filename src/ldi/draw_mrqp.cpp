@@ -438,8 +438,7 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                 }
                 const float size = kSize == SizePath::single ? 0.0f : s;
                 const float slope = kernel::surfaceSlope(facing, omega);
-                if (const int radius = render::footprintRadius(size);
-                    k.out.cut != nullptr && !k.out.whole(X, Y, radius)) {
+                if (const int radius = render::footprintRadius(size); !k.out.whole(X, Y, radius)) {
                     k.out.border({X, Y, full[layer], zOut, k.soft.tolerance(size, slope, zOut),
                                   static_cast<std::uint8_t>(radius),
                                   kernel::BorderWrite::softFlags(layer + 1 < layers)});
@@ -493,7 +492,7 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
             }
             // Writes the block into base (frame or coverage mask); near a wedge border, through
             // a patch.
-            const bool whole = k.out.cut == nullptr || k.out.whole(X, Y, blockRadius(block));
+            const bool whole = k.out.whole(X, Y, blockRadius(block));
             const auto write = [&]<bool kOneColour, class T>(T* base, const T* c4, const T* c2,
                                                              T single) {
                 if (whole) {

@@ -221,8 +221,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     continue;  // facing away from the output eye
                 }
                 const float slope = kernel::surfaceSlope(facing, omega);
-                if (const int radius = render::footprintRadius(s);
-                    k.out.cut != nullptr && !k.out.whole(X, Y, radius)) {
+                if (const int radius = render::footprintRadius(s); !k.out.whole(X, Y, radius)) {
                     k.out.border({X, Y, px[0], zOut, k.soft.tolerance(s, slope, zOut),
                                   static_cast<std::uint8_t>(radius),
                                   kernel::BorderWrite::softFlags(side.fromFront[j] != 0)});
@@ -247,8 +246,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 }
             }
 
-            if (const int radius = render::footprintRadius(s);
-                k.out.cut != nullptr && !k.out.whole(X, Y, radius)) {
+            if (const int radius = render::footprintRadius(s); !k.out.whole(X, Y, radius)) {
                 std::uint32_t word = px[0] | 0xFF000000u;
                 std::uint8_t flags = 0;
                 if constexpr (kFalseColour) {

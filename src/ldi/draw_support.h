@@ -422,7 +422,7 @@ struct WedgeOutput {
         return band && cut->wedges[static_cast<std::size_t>(wedge)].test.outside(x, y, cut->reach);
     }
 
-    bool whole(std::int32_t x, std::int32_t y, int radius) const {
+    [[gnu::always_inline]] bool whole(std::int32_t x, std::int32_t y, int radius) const {
         return cut == nullptr || cut->wedges[static_cast<std::size_t>(wedge)].test.inside(
                                      x, y, footprintReach(radius));
     }

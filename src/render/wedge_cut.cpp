@@ -382,6 +382,155 @@ double areaBelow(const std::vector<Point>& grid, double nx, double ny, double t)
     return area(clip(grid, {-nx, -ny, t}));
 }
 
+// The tested rays of a cut whose epipole lies at infinity, or nowhere: parallel lines.
+std::vector<RaySpec> slabRays(const std::vector<Point>& grid, const geometry::Vector4& eye, int n,
+                              double xmin, double xmax, double ymin, double ymax) {
+    std::vector<RaySpec> specs;
+    // Epipolar lines all run along the epipole's direction: slabs between parallel lines,
+    // each holding an equal share of the grid.
+    // With the eyes in one place nothing moves with depth: any lines part the samples, and
+    // lines down the columns cut every row once.
+    const bool still = std::hypot(eye.x, eye.y) == 0.0;
+    const double dx = still ? 0.0 : eye.x;
+    const double dy = still ? 1.0 : eye.y;
+    const double norm = std::hypot(dx, dy);
+    if (!std::isfinite(norm)) {
+        return {};
+    }
+    const double nx = -dy / norm;
+    const double ny = dx / norm;
+    double tLow = nx * grid[0].x + ny * grid[0].y;
+    double tHigh = tLow;
+    for (const Point& c : grid) {
+        tLow = std::min(tLow, nx * c.x + ny * c.y);
+        tHigh = std::max(tHigh, nx * c.x + ny * c.y);
+    }
+    const double total = areaBelow(grid, nx, ny, tHigh + 1.0);
+    const double cx = 0.5 * (xmin + xmax);
+    const double cy = 0.5 * (ymin + ymax);
+    const double tc = nx * cx + ny * cy;
+    for (int j = 1; j < n; ++j) {
+        double lo = tLow;
+        double hi = tHigh;
+        for (int step = 0; step < 48; ++step) {
+            const double mid = 0.5 * (lo + hi);
+            (areaBelow(grid, nx, ny, mid) < total * j / n ? lo : hi) = mid;
+        }
+        const double t = 0.5 * (lo + hi);
+        const double u = cx + (t - tc) * nx;
+        const double v = cy + (t - tc) * ny;
+        specs.push_back({u, v, u, v, dx / norm, dy / norm, still});
+    }
+    return specs;
+}
+
+// The tested rays of a cut around the epipole (ex, ey), found roughly; fullTurn and halfTurn
+// tell how they turn. No rays when the epipole cannot be found exactly.
+struct Pencil {
+    std::vector<RaySpec> specs;
+    bool fullTurn = false;
+    bool halfTurn = false;
+};
+
+Pencil pencilRays(const PlaneWarp& pw, const std::vector<Point>& grid, double ex, double ey, int n,
+                  double length, double limit, double xmin, double xmax, double ymin, double ymax) {
+    constexpr double pi = std::numbers::pi;
+    Pencil rays;
+    bool& fullTurn = rays.fullTurn;
+    bool& halfTurn = rays.halfTurn;
+    std::vector<RaySpec>& specs = rays.specs;
+    // The epipole exactly: where two epipolar lines through the rough one meet.
+    const HalfPlane p =
+        borderLine(pw, ex + length * std::cos(0.1), ey + length * std::sin(0.1)).ldi;
+    const HalfPlane q =
+        borderLine(pw, ex - length * std::sin(0.1), ey + length * std::cos(0.1)).ldi;
+    const double d = p.a * q.b - p.b * q.a;
+    if (!(std::fabs(d) > 0.0)) {
+        return rays;
+    }
+    ex = (p.b * q.c - p.c * q.b) / d;
+    ey = (p.c * q.a - p.a * q.c) / d;
+    if (!std::isfinite(ex) || !std::isfinite(ey) || std::fabs(ex) > 2.0 * limit ||
+        std::fabs(ey) > 2.0 * limit) {
+        return rays;
+    }
+    // Kept a hair off any pixel centre, so every pixel has a direction from it.
+    const double apexX = ex + 1.0e-7;
+    const double apexY = ey + 1.3e-7;
+
+    // The rays' angles: a full turn when the epipole lies in the grid, else the grid's span
+    // of directions; the wedges between them share the grid's area equally.
+    fullTurn = ex >= xmin && ex <= xmax && ey >= ymin && ey <= ymax;
+    double start = 0.1;
+    double span = 2.0 * pi;
+    if (!fullTurn) {
+        const double centre = std::atan2(0.5 * (ymin + ymax) - ey, 0.5 * (xmin + xmax) - ex);
+        double lowest = pi;
+        double highest = -pi;
+        for (const Point& c : grid) {
+            const double a = std::remainder(std::atan2(c.y - ey, c.x - ex) - centre, 2.0 * pi);
+            lowest = std::min(lowest, a);
+            highest = std::max(highest, a);
+        }
+        fullTurn = highest - lowest > 0.9 * pi;
+        if (!fullTurn) {
+            start = centre + lowest - 1.0e-3;
+            span = highest - lowest + 2.0e-3;
+        }
+    }
+    halfTurn = fullTurn && n == 2;  // two half-planes: one ray's line
+    const double total = sweptArea(grid, ex, ey, start, start + span);
+    if (halfTurn) {
+        // The line through the apex that halves the grid: the area left of it minus half
+        // the grid changes sign over a half turn.
+        double lo = start;
+        double hi = start + pi;
+        const bool atLo = sweptArea(grid, ex, ey, lo, lo + pi) < 0.5 * total;
+        for (int step = 0; step < 48; ++step) {
+            const double mid = 0.5 * (lo + hi);
+            ((sweptArea(grid, ex, ey, mid, mid + pi) < 0.5 * total) == atLo ? lo : hi) = mid;
+        }
+        start = 0.5 * (lo + hi);
+    }
+    std::vector<double> angle(static_cast<std::size_t>(n) + 1);
+    angle[0] = start;
+    angle[static_cast<std::size_t>(n)] = start + span;
+    for (int j = 1; j < n; ++j) {
+        double lo = angle[static_cast<std::size_t>(j) - 1];
+        double hi = start + span;
+        const double want = total * j / n;
+        for (int step = 0; step < 48; ++step) {
+            const double mid = 0.5 * (lo + hi);
+            (sweptArea(grid, ex, ey, start, mid) < want ? lo : hi) = mid;
+        }
+        angle[static_cast<std::size_t>(j)] = 0.5 * (lo + hi);
+    }
+    if (fullTurn && !halfTurn) {
+        // A wedge is the part left of one ray and right of the next: less than a half turn.
+        constexpr double widest = 0.9 * pi;
+        for (int j = 1; j < n; ++j) {
+            angle[static_cast<std::size_t>(j)] =
+                std::min(angle[static_cast<std::size_t>(j)],
+                         angle[static_cast<std::size_t>(j) - 1] + widest);
+        }
+        for (int j = n - 1; j > 0; --j) {
+            angle[static_cast<std::size_t>(j)] =
+                std::max(angle[static_cast<std::size_t>(j)],
+                         angle[static_cast<std::size_t>(j) + 1] - widest);
+        }
+    }
+    // The tested rays: every one of a full turn (one for a half turn), the inner ones
+    // otherwise.
+    const int firstRay = fullTurn ? 0 : 1;
+    const int rayCount = halfTurn ? 1 : fullTurn ? n : n - 1;
+    for (int i = 0; i < rayCount; ++i) {
+        const double a = angle[static_cast<std::size_t>(firstRay + i)];
+        specs.push_back({apexX, apexY, ex + length * std::cos(a), ey + length * std::sin(a),
+                         std::cos(a), std::sin(a)});
+    }
+    return rays;
+}
+
 }  // namespace
 
 WedgeCut makeWedgeCut(const WedgeCutInput& in) {
@@ -400,147 +549,31 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     const double ymin = r.y0 + pc;
     const double ymax = r.y1 - 1 + pc;
     const double length = std::max(r.width, r.height) + 16.0;
-    constexpr double pi = std::numbers::pi;
     const std::vector<Point> grid = box(xmin - 0.5, ymin - 0.5, xmax + 0.5, ymax + 0.5);
 
-    // The LDI epipole, first roughly (where the output eye projects).
+    // The LDI epipole, roughly (where the output eye projects): at infinity or nowhere, the
+    // rays are parallel; else they fan out from it.
     const geometry::Vector4 eye =
         geometry::transform(geometry::inverse(in.setup.transform), {0.0f, 0.0f, -1.0f, 0.0f});
     const double limit = 1.0e6;
     const double ew = eye.w;
-    double ex = std::fabs(ew) > 0.0 ? eye.x / ew : 0.0;
-    double ey = std::fabs(ew) > 0.0 ? eye.y / ew : 0.0;
+    const double ex = std::fabs(ew) > 0.0 ? eye.x / ew : 0.0;
+    const double ey = std::fabs(ew) > 0.0 ? eye.y / ew : 0.0;
     const bool parallel = !(std::fabs(ew) > 0.0) || !std::isfinite(ex) || !std::isfinite(ey) ||
                           std::fabs(ex) > limit || std::fabs(ey) > limit;
     std::vector<RaySpec> specs;  // the tested rays, in order
     bool fullTurn = false;
     bool halfTurn = false;
     if (parallel) {
-        // Epipolar lines all run along the epipole's direction: slabs between parallel lines,
-        // each holding an equal share of the grid.
-        // With the eyes in one place nothing moves with depth: any lines part the samples, and
-        // lines down the columns cut every row once.
-        const bool still = std::hypot(eye.x, eye.y) == 0.0;
-        const double dx = still ? 0.0 : eye.x;
-        const double dy = still ? 1.0 : eye.y;
-        const double norm = std::hypot(dx, dy);
-        if (!std::isfinite(norm)) {
-            return cut;
-        }
-        const double nx = -dy / norm;
-        const double ny = dx / norm;
-        double tLow = nx * grid[0].x + ny * grid[0].y;
-        double tHigh = tLow;
-        for (const Point& c : grid) {
-            tLow = std::min(tLow, nx * c.x + ny * c.y);
-            tHigh = std::max(tHigh, nx * c.x + ny * c.y);
-        }
-        const double total = areaBelow(grid, nx, ny, tHigh + 1.0);
-        const double cx = 0.5 * (xmin + xmax);
-        const double cy = 0.5 * (ymin + ymax);
-        const double tc = nx * cx + ny * cy;
-        for (int j = 1; j < n; ++j) {
-            double lo = tLow;
-            double hi = tHigh;
-            for (int step = 0; step < 48; ++step) {
-                const double mid = 0.5 * (lo + hi);
-                (areaBelow(grid, nx, ny, mid) < total * j / n ? lo : hi) = mid;
-            }
-            const double t = 0.5 * (lo + hi);
-            const double u = cx + (t - tc) * nx;
-            const double v = cy + (t - tc) * ny;
-            specs.push_back({u, v, u, v, dx / norm, dy / norm, still});
-        }
+        specs = slabRays(grid, eye, n, xmin, xmax, ymin, ymax);
     } else {
-        // ... then exactly: where two epipolar lines through it meet.
-        const HalfPlane p =
-            borderLine(pw, ex + length * std::cos(0.1), ey + length * std::sin(0.1)).ldi;
-        const HalfPlane q =
-            borderLine(pw, ex - length * std::sin(0.1), ey + length * std::cos(0.1)).ldi;
-        const double d = p.a * q.b - p.b * q.a;
-        if (!(std::fabs(d) > 0.0)) {
-            return cut;
-        }
-        ex = (p.b * q.c - p.c * q.b) / d;
-        ey = (p.c * q.a - p.a * q.c) / d;
-        if (!std::isfinite(ex) || !std::isfinite(ey) || std::fabs(ex) > 2.0 * limit ||
-            std::fabs(ey) > 2.0 * limit) {
-            return cut;
-        }
-        // Kept a hair off any pixel centre, so every pixel has a direction from it.
-        const double apexX = ex + 1.0e-7;
-        const double apexY = ey + 1.3e-7;
-
-        // The rays' angles: a full turn when the epipole lies in the grid, else the grid's span
-        // of directions; the wedges between them share the grid's area equally.
-        fullTurn = ex >= xmin && ex <= xmax && ey >= ymin && ey <= ymax;
-        double start = 0.1;
-        double span = 2.0 * pi;
-        if (!fullTurn) {
-            const double centre = std::atan2(0.5 * (ymin + ymax) - ey, 0.5 * (xmin + xmax) - ex);
-            double lowest = pi;
-            double highest = -pi;
-            for (const Point& c : grid) {
-                const double a = std::remainder(std::atan2(c.y - ey, c.x - ex) - centre, 2.0 * pi);
-                lowest = std::min(lowest, a);
-                highest = std::max(highest, a);
-            }
-            fullTurn = highest - lowest > 0.9 * pi;
-            if (!fullTurn) {
-                start = centre + lowest - 1.0e-3;
-                span = highest - lowest + 2.0e-3;
-            }
-        }
-        halfTurn = fullTurn && n == 2;  // two half-planes: one ray's line
-        const double total = sweptArea(grid, ex, ey, start, start + span);
-        if (halfTurn) {
-            // The line through the apex that halves the grid: the area left of it minus half
-            // the grid changes sign over a half turn.
-            double lo = start;
-            double hi = start + pi;
-            const bool atLo = sweptArea(grid, ex, ey, lo, lo + pi) < 0.5 * total;
-            for (int step = 0; step < 48; ++step) {
-                const double mid = 0.5 * (lo + hi);
-                ((sweptArea(grid, ex, ey, mid, mid + pi) < 0.5 * total) == atLo ? lo : hi) = mid;
-            }
-            start = 0.5 * (lo + hi);
-        }
-        std::vector<double> angle(static_cast<std::size_t>(n) + 1);
-        angle[0] = start;
-        angle[static_cast<std::size_t>(n)] = start + span;
-        for (int j = 1; j < n; ++j) {
-            double lo = angle[static_cast<std::size_t>(j) - 1];
-            double hi = start + span;
-            const double want = total * j / n;
-            for (int step = 0; step < 48; ++step) {
-                const double mid = 0.5 * (lo + hi);
-                (sweptArea(grid, ex, ey, start, mid) < want ? lo : hi) = mid;
-            }
-            angle[static_cast<std::size_t>(j)] = 0.5 * (lo + hi);
-        }
-        if (fullTurn && !halfTurn) {
-            // A wedge is the part left of one ray and right of the next: less than a half turn.
-            constexpr double widest = 0.9 * pi;
-            for (int j = 1; j < n; ++j) {
-                angle[static_cast<std::size_t>(j)] =
-                    std::min(angle[static_cast<std::size_t>(j)],
-                             angle[static_cast<std::size_t>(j) - 1] + widest);
-            }
-            for (int j = n - 1; j > 0; --j) {
-                angle[static_cast<std::size_t>(j)] =
-                    std::max(angle[static_cast<std::size_t>(j)],
-                             angle[static_cast<std::size_t>(j) + 1] - widest);
-            }
-        }
-        // The tested rays: every one of a full turn (one for a half turn), the inner ones
-        // otherwise.
-        const int firstRay = fullTurn ? 0 : 1;
-        const int rayCount = halfTurn ? 1 : fullTurn ? n : n - 1;
-        for (int i = 0; i < rayCount; ++i) {
-            const double a = angle[static_cast<std::size_t>(firstRay + i)];
-            specs.push_back({apexX, apexY, ex + length * std::cos(a), ey + length * std::sin(a),
-                             std::cos(a), std::sin(a)});
-        }
+        Pencil pencil = pencilRays(pw, grid, ex, ey, n, length, limit, xmin, xmax, ymin, ymax);
+        specs = std::move(pencil.specs);
+        fullTurn = pencil.fullTurn;
+        halfTurn = pencil.halfTurn;
+    }
+    if (specs.empty()) {
+        return cut;
     }
 
     // Each ray: its LDI line (the zero line of L), its direction along it and the output line,
