@@ -178,17 +178,20 @@ bool WedgeCut::cut(RowRun& run, const Wedge& w) const {
     const std::int32_t last = run.column + run.direction * (run.count - 1);
     std::int32_t lo = std::min(first, last);
     std::int32_t hi = std::max(first, last);
-    // cross(u, p - anchor) >= 0 as a function of the column c.
-    const auto left = [&](double ux, double uy, double ax, double ay, std::int32_t c) {
-        return ux * (v - ay) - uy * (static_cast<double>(c) + pixelCentre - ax) >= 0.0;
+    // cross(ray.dir, p - ray.anchor) >= 0 as a function of the column c.
+    const auto left = [&](const BorderRay& ray, std::int32_t c) {
+        return ray.dirX * (v - ray.anchorY) -
+                   ray.dirY * (static_cast<double>(c) + pixelCentre - ray.anchorX) >=
+               0.0;
     };
-    // Narrows [lo, hi] to the columns where left(u, c) == want. left is monotone in c.
-    const auto narrow = [&](double ux, double uy, double ax, double ay, bool want) {
-        if (lo > hi) {
+    // Narrows [lo, hi] to the columns where left(ray, c) == want. left is monotone in c.
+    const auto narrow = [&](std::int32_t index, bool want) {
+        if (index < 0 || lo > hi) {
             return;
         }
-        const bool atLo = left(ux, uy, ax, ay, lo);
-        const bool atHi = left(ux, uy, ax, ay, hi);
+        const BorderRay& ray = rays[static_cast<std::size_t>(index)];
+        const bool atLo = left(ray, lo);
+        const bool atHi = left(ray, hi);
         if (atLo == atHi) {
             if (atLo != want) {
                 hi = lo - 1;
@@ -200,7 +203,7 @@ bool WedgeCut::cut(RowRun& run, const Wedge& w) const {
         std::int32_t b = hi;
         while (b - a > 1) {
             const std::int32_t mid = a + (b - a) / 2;
-            (left(ux, uy, ax, ay, mid) == atLo ? a : b) = mid;
+            (left(ray, mid) == atLo ? a : b) = mid;
         }
         if (atLo == want) {
             hi = a;
@@ -208,12 +211,8 @@ bool WedgeCut::cut(RowRun& run, const Wedge& w) const {
             lo = b;
         }
     };
-    if (w.testFrom) {
-        narrow(w.fromX, w.fromY, w.fromAnchorX, w.fromAnchorY, true);
-    }
-    if (w.testTo) {
-        narrow(w.toX, w.toY, w.toAnchorX, w.toAnchorY, false);
-    }
+    narrow(w.fromRay, true);
+    narrow(w.toRay, false);
     if (lo > hi) {
         return false;
     }
@@ -367,7 +366,7 @@ namespace {
 // Where a border ray lies before its exact line is known: the ray leaves the anchor toward the
 // point (u, v), or, when the epipole lies at infinity, the line through (u, v) parallel to the
 // epipolar lines, oriented along (dirX, dirY); the anchor is then (u, v) itself.
-struct RaySpec {
+struct RayPlace {
     double anchorX = 0.0;
     double anchorY = 0.0;
     double u = 0.0;
@@ -383,9 +382,9 @@ double areaBelow(const std::vector<Point>& grid, double nx, double ny, double t)
 }
 
 // The tested rays of a cut whose epipole lies at infinity, or nowhere: parallel lines.
-std::vector<RaySpec> slabRays(const std::vector<Point>& grid, const geometry::Vector4& eye, int n,
-                              double xmin, double xmax, double ymin, double ymax) {
-    std::vector<RaySpec> specs;
+std::vector<RayPlace> slabRays(const std::vector<Point>& grid, const geometry::Vector4& eye, int n,
+                               double xmin, double xmax, double ymin, double ymax) {
+    std::vector<RayPlace> places;
     // Epipolar lines all run along the epipole's direction: slabs between parallel lines,
     // each holding an equal share of the grid.
     // With the eyes in one place nothing moves with depth: any lines part the samples, and
@@ -419,15 +418,15 @@ std::vector<RaySpec> slabRays(const std::vector<Point>& grid, const geometry::Ve
         const double t = 0.5 * (lo + hi);
         const double u = cx + (t - tc) * nx;
         const double v = cy + (t - tc) * ny;
-        specs.push_back({u, v, u, v, dx / norm, dy / norm, still});
+        places.push_back({u, v, u, v, dx / norm, dy / norm, still});
     }
-    return specs;
+    return places;
 }
 
 // The tested rays of a cut around the epipole (ex, ey), found roughly; fullTurn and halfTurn
 // tell how they turn. No rays when the epipole cannot be found exactly.
 struct Pencil {
-    std::vector<RaySpec> specs;
+    std::vector<RayPlace> places;
     bool fullTurn = false;
     bool halfTurn = false;
 };
@@ -438,7 +437,7 @@ Pencil pencilRays(const PlaneWarp& pw, const std::vector<Point>& grid, double ex
     Pencil rays;
     bool& fullTurn = rays.fullTurn;
     bool& halfTurn = rays.halfTurn;
-    std::vector<RaySpec>& specs = rays.specs;
+    std::vector<RayPlace>& places = rays.places;
     // The epipole exactly: where two epipolar lines through the rough one meet.
     const HalfPlane p =
         borderLine(pw, ex + length * std::cos(0.1), ey + length * std::sin(0.1)).ldi;
@@ -525,8 +524,8 @@ Pencil pencilRays(const PlaneWarp& pw, const std::vector<Point>& grid, double ex
     const int rayCount = halfTurn ? 1 : fullTurn ? n : n - 1;
     for (int i = 0; i < rayCount; ++i) {
         const double a = angle[static_cast<std::size_t>(firstRay + i)];
-        specs.push_back({apexX, apexY, ex + length * std::cos(a), ey + length * std::sin(a),
-                         std::cos(a), std::sin(a)});
+        places.push_back({apexX, apexY, ex + length * std::cos(a), ey + length * std::sin(a),
+                          std::cos(a), std::sin(a)});
     }
     return rays;
 }
@@ -561,30 +560,29 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     const double ey = std::fabs(ew) > 0.0 ? eye.y / ew : 0.0;
     const bool parallel = !(std::fabs(ew) > 0.0) || !std::isfinite(ex) || !std::isfinite(ey) ||
                           std::fabs(ex) > limit || std::fabs(ey) > limit;
-    std::vector<RaySpec> specs;  // the tested rays, in order
+    std::vector<RayPlace> places;  // the tested rays, in order
     bool fullTurn = false;
     bool halfTurn = false;
     if (parallel) {
-        specs = slabRays(grid, eye, n, xmin, xmax, ymin, ymax);
+        places = slabRays(grid, eye, n, xmin, xmax, ymin, ymax);
     } else {
         Pencil pencil = pencilRays(pw, grid, ex, ey, n, length, limit, xmin, xmax, ymin, ymax);
-        specs = std::move(pencil.specs);
+        places = std::move(pencil.places);
         fullTurn = pencil.fullTurn;
         halfTurn = pencil.halfTurn;
     }
-    if (specs.empty()) {
+    if (places.empty()) {
         return cut;
     }
 
     // Each ray: its LDI line (the zero line of L), its direction along it and the output line,
     // both signed so L and the output value are positive left of the ray.
-    std::vector<Point> dir(specs.size());
-    cut.rays.resize(specs.size());
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const RaySpec& spec = specs[i];
+    cut.rays.resize(places.size());
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const RayPlace& place = places[i];
         const BorderLine l =
-            spec.still ? borderLine(pw, spec.u, spec.v, spec.dirX * length, spec.dirY * length)
-                       : borderLine(pw, spec.u, spec.v);
+            place.still ? borderLine(pw, place.u, place.v, place.dirX * length, place.dirY * length)
+                        : borderLine(pw, place.u, place.v);
         double dx = -l.ldi.b;
         double dy = l.ldi.a;
         const double norm = std::hypot(dx, dy);
@@ -594,11 +592,10 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
         }
         dx /= norm;
         dy /= norm;
-        if (dx * spec.dirX + dy * spec.dirY < 0.0) {
+        if (dx * place.dirX + dy * place.dirY < 0.0) {
             dx = -dx;
             dy = -dy;
         }
-        dir[i] = {dx, dy};
         // L at a point left of the ray.
         const double sign = l.ldi.a * -dy + l.ldi.b * dx > 0.0 ? 1.0 : -1.0;
         BorderRay& ray = cut.rays[i];
@@ -607,8 +604,10 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
         ray.la = sign * l.ldi.a;
         ray.lb = sign * l.ldi.b;
         ray.lc = sign * l.ldi.c;
-        ray.anchorX = spec.anchorX;
-        ray.anchorY = spec.anchorY;
+        ray.dirX = dx;
+        ray.dirY = dy;
+        ray.anchorX = place.anchorX;
+        ray.anchorY = place.anchorY;
     }
     cut.wa = pw.w[0];
     cut.wb = pw.w[1];
@@ -633,34 +632,23 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
             w.fromRay = j > 0 ? j - 1 : -1;
             w.toRay = j < n - 1 ? j : -1;
         }
-        w.testFrom = w.fromRay >= 0;
-        w.testTo = w.toRay >= 0;
-        // Rows: the grid cut by the wedge's half-planes (widened a little).
+        // Rows: the grid cut by the wedge's half-planes (widened a little); the output sides,
+        // both positive inside.
         std::vector<Point> part = grid;
-        if (w.testFrom) {
-            const BorderRay& ray = cut.rays[static_cast<std::size_t>(w.fromRay)];
-            const Point& d = dir[static_cast<std::size_t>(w.fromRay)];
-            w.fromX = d.x;
-            w.fromY = d.y;
-            w.fromAnchorX = ray.anchorX;
-            w.fromAnchorY = ray.anchorY;
-            w.test.from = ray.out;
-            part = clip(part, {-d.y, d.x, d.y * ray.anchorX - d.x * ray.anchorY + 1.0});
-        } else {
-            w.test.from = kOpen;
-        }
-        if (w.testTo) {
-            const BorderRay& ray = cut.rays[static_cast<std::size_t>(w.toRay)];
-            const Point& d = dir[static_cast<std::size_t>(w.toRay)];
-            w.toX = d.x;
-            w.toY = d.y;
-            w.toAnchorX = ray.anchorX;
-            w.toAnchorY = ray.anchorY;
-            w.test.to = {-ray.out.a, -ray.out.b, -ray.out.c};
-            part = clip(part, {d.y, -d.x, -d.y * ray.anchorX + d.x * ray.anchorY + 1.0});
-        } else {
-            w.test.to = kOpen;
-        }
+        const auto side = [&](std::int32_t index, double sign, OutputLine& test) {
+            if (index < 0) {
+                test = kOpen;
+                return;
+            }
+            const BorderRay& ray = cut.rays[static_cast<std::size_t>(index)];
+            const double a = -sign * ray.dirY;
+            const double b = sign * ray.dirX;
+            part = clip(part, {a, b, -a * ray.anchorX - b * ray.anchorY + 1.0});
+            const auto k = static_cast<float>(sign);
+            test = {k * ray.out.a, k * ray.out.b, k * ray.out.c};
+        };
+        side(w.fromRay, 1.0, w.test.from);
+        side(w.toRay, -1.0, w.test.to);
         if (!part.empty()) {
             double lowY = part[0].y;
             double highY = part[0].y;

@@ -66,20 +66,9 @@ struct WedgeTest {
     }
 };
 
-// One wedge: the LDI pixels whose centres p lie left of the ray `from` (cross(from, p -
-// fromAnchor) >= 0, when testFrom) and not left of `to` (when testTo). The anchors are the apex,
-// or points on the rays when the epipole lies at infinity and the rays are parallel.
+// One wedge: the LDI pixels whose centres p lie left of its `from` ray and not left of its `to`
+// ray (see BorderRay), where the wedge has them.
 struct Wedge {
-    double fromX = 1.0;
-    double fromY = 0.0;
-    double fromAnchorX = 0.0;
-    double fromAnchorY = 0.0;
-    double toX = 1.0;
-    double toY = 0.0;
-    double toAnchorX = 0.0;
-    double toAnchorY = 0.0;
-    bool testFrom = false;
-    bool testTo = false;
     std::int32_t fromRay = -1;  // the tested borders' rays, in WedgeCut::rays; -1: untested
     std::int32_t toRay = -1;
     std::int32_t rowFirst = 0;  // the rows the wedge can meet, inclusive
@@ -87,12 +76,16 @@ struct Wedge {
     WedgeTest test;
 };
 
-// A border ray: its output line and, as a function of the LDI point (u, v), the line's value at
-// the point's samples times their output w (ldi.a u + ldi.b v + ldi.c; the depth drops out, as
-// the line holds the epipole).
+// A border ray. In the LDI: the points p left of it have cross(dir, p - anchor) >= 0; the
+// anchor is the apex, or a point of the ray's own line when the rays are parallel. In the
+// frame: its output line. And as a function of the LDI point (u, v), the line's value at the
+// point's samples times their output w (la u + lb v + lc; the depth drops out, as the line holds
+// the epipole).
 struct BorderRay {
     OutputLine out;
-    double anchorX = 0.0;  // a point of the ray in the LDI: the apex, or one of its parallel line
+    double dirX = 1.0;
+    double dirY = 0.0;
+    double anchorX = 0.0;
     double anchorY = 0.0;
     double la = 0.0;
     double lb = 0.0;
