@@ -183,4 +183,22 @@ const CommandInfo* findCommand(int id) {
     return nullptr;
 }
 
+// ---- AppView's side of the table ----------------------------------------------------------
+
+void AppView::OnCommand(int id) {
+    const CommandInfo* command = findCommand(id);
+    if (command == nullptr) {
+        return;
+    }
+    command->apply(*this);
+    if (command->redraw) {
+        needsRedraw = true;
+    }
+}
+
+bool AppView::IsChecked(int id) const {
+    const CommandInfo* command = findCommand(id);
+    return command != nullptr && command->checked != nullptr && command->checked(*this);
+}
+
 }  // namespace strata::app

@@ -1,0 +1,165 @@
+// The frame driver: the object a frame draws, the settings it hands over, the timed frame
+// with its status line, and the spin frame. A frame draws through the frame function
+// `strata render` uses.
+#include "app/app_view.h"
+
+#include <cmath>
+
+#include "app/app_view_support.h"
+#include "platform/clock.h"
+#include "platform/debug_output.h"
+#include "platform/fp_mode.h"
+#include "platform/worker_pool.h"
+
+namespace strata::app {
+
+using geometry::Matrix4;
+using geometry::Vector3;
+using geometry::Vector4;
+using namespace detail;
+
+// ---- Frames ---------------------------------------------------------------------------------
+
+ldi::FrameSettings AppView::CurrentFrameSettings() const {
+    ldi::FrameSettings s;
+    s.useSplat = useSplat;
+    s.highQualitySplats = highQualitySplats;
+    s.useDepthCorrection = useDepthCorrection;
+    s.backfaceCulling = backfaceCulling;
+    s.scanlineCulling = scanlineCulling;
+    s.frustumClipper = frustumClipper;
+    s.useFalseColor = useFalseColor;
+    s.falseColorMode = falseColorMode;
+    s.sizeAccurate = sizeAccurate;
+    s.lowerHalfOnly = lowerToggle;
+    s.upperHalfOnly = upperToggle;
+    s.benchFlag = benchFlag;
+    s.useTrunc = useTrunc;
+    s.useSinglePrecision = useSinglePrecision;
+    s.background = backgroundColor;
+    s.horizonBackground = horizonBackground;
+    s.groundColor = groundColor;
+    return s;
+}
+
+void AppView::ChooseObject() {
+    switch (displayMode) {
+        case ModeLdiQp:
+        case ModeLdiCp:
+        case ModeLdiMrqp:
+            drawLdi = ldi;
+            break;
+        case ModeLdiPyramid:
+            drawLdi = nullptr;
+            if (pyramid) {
+                if (!freezeSelection) {
+                    lookAtCentre = {0.0f, 0.0f, lookAtDepth};
+                }
+                drawLdi = ldi::ChooseLevel(*pyramid, viewCamera.pos, lookAtDepth, freezeSelection);
+            }
+            break;
+        case ModeLdiSet:
+            drawLdi = nullptr;
+            if (ldiSet) {
+                lookAtCentre = {0.0f, 0.0f, lookAtDepth};
+                drawLdi = ldi::ChooseMemberAndLevel(*ldiSet, viewCamera.pos, lookAtDepth,
+                                                    freezeSelection);
+            }
+            break;
+        default:
+            drawLdi = nullptr;
+            break;
+    }
+}
+
+void AppView::DrawMono() {
+    if (ldiLoaded == 0 || targetImage == nullptr || targetImage->empty()) {
+        return;
+    }
+    ChooseObject();
+    if (displayMode == ModeVoxel) {
+        ldi::DrawFrameVoxels(voxelModel.get(), CurrentFrameSettings(), warpMatrix, viewCamera,
+                             *targetImage);
+        return;
+    }
+    ldi::DrawFrameObject(drawLdi, CurrentFrameSettings(), ldi::HandOver::frameSwitches, warpMatrix,
+                         viewCamera, *targetImage);
+}
+
+void AppView::DrawFrame() {
+    if (drawThreads > 0) {
+        platform::setDrawThreads(drawThreads);
+    } else if (!platform::drawThreadsAutomatic()) {
+        platform::setDrawThreadsAutomatic();
+    }
+    {
+        const platform::FpModeGuard modes(useTrunc, useSinglePrecision);
+        if (stereoMode != 0) {
+            DrawStereo();
+        } else {
+            DrawMono();
+        }
+    }
+    Blit();
+}
+
+void AppView::Blit() {
+    if (onBlit) {
+        onBlit();
+    }
+}
+
+void AppView::RenderFrame() {
+    frameStopwatch.start = platform::steadyNanoseconds();
+    if (!instrument) {
+        DrawFrame();
+    } else {
+        CountedPasses();
+        Blit();
+    }
+    frameStopwatch.stop = platform::steadyNanoseconds();
+    const double hz = frameStopwatch.rate();
+    messageBuffer = platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>", hz, navPosition.x,
+                                           navPosition.y, navPosition.z);
+    if (!statusNote.empty()) {
+        messageBuffer += "\t" + statusNote;
+    }
+    SetStatus(messageBuffer);
+}
+
+// ---- Spin and dump --------------------------------------------------------------------------
+
+void AppView::SpinFrame() {
+    // Turn the scene about the navigation frame's z axis through the origin, seen from the
+    // navigation position; the navigation state itself stays.
+    const float c = std::cos(spinAngle);
+    const float s = std::sin(spinAngle);
+    Matrix4 spin = Matrix4::identity();
+    spin(0, 0) = c;
+    spin(0, 1) = -s;
+    spin(1, 0) = s;
+    spin(1, 1) = c;
+    const Matrix4 turned = geometry::product(navRotation, spin);
+    const Vector3 offset = -turnDirection(navRotation, navPosition);
+    RebuildFromViewMatrix(
+        geometry::product(geometry::translation(offset.x, offset.y, offset.z), turned));
+    if (displayMode == ModeLdiSet && ldiSet) {
+        // The spin reselects the member about the look-at centre on the other side.
+        const std::int32_t before = ldiSet->currentMember;
+        ldi::ChooseMemberAndLevel(*ldiSet, viewCamera.pos, -lookAtDepth, freezeSelection);
+        if (ldiSet->currentMember != before) {
+            platform::debugPrintf("switched from %d to %d\t", before, ldiSet->currentMember);
+            platform::debugPrintf("%f %f %f\n", static_cast<double>(viewCamera.dir.x),
+                                  static_cast<double>(viewCamera.dir.y),
+                                  static_cast<double>(viewCamera.dir.z));
+        }
+    }
+    frameStopwatch.start = platform::steadyNanoseconds();
+    DrawFrame();
+    frameStopwatch.stop = platform::steadyNanoseconds();
+    const double hz = frameStopwatch.rate();
+    SetStatus(platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>", hz, navPosition.x,
+                                     navPosition.y, navPosition.z));
+}
+
+}  // namespace strata::app

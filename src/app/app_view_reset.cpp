@@ -1,0 +1,167 @@
+// The view reset: the starting camera, matrices and movement box for the loaded object.
+#include "app/app_view.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/app_view_support.h"
+#include "geometry/frame_tangents.h"
+
+namespace strata::app {
+
+using geometry::Matrix4;
+using geometry::Vector3;
+using geometry::Vector4;
+using namespace detail;
+
+namespace {
+
+// The box of the header when it holds one (finite, min below max on every axis).
+bool headerBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
+    const Vector3& a = object.header.boundsMin;
+    const Vector3& b = object.header.boundsMax;
+    const bool finite = std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z) &&
+                        std::isfinite(b.x) && std::isfinite(b.y) && std::isfinite(b.z);
+    if (!finite || !(a.x < b.x) || !(a.y < b.y) || !(a.z < b.z)) {
+        return false;
+    }
+    min = a;
+    max = b;
+    return true;
+}
+
+// The box of every depth pixel's nearest and farthest sample, carried back through the LDI's
+// reference camera. False when the LDI holds no samples.
+bool sampleBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
+    const Matrix4 worldFromLdi = geometry::inverse(object.header.view.fullTransform());
+    bool any = false;
+    const auto grow = [&](float x, float y, float z) {
+        const Vector4 p = geometry::transform(worldFromLdi, {x, y, z, 1.0f});
+        if (!(p.w != 0.0f)) {
+            return;
+        }
+        const Vector3 q{p.x / p.w, p.y / p.w, p.z / p.w};
+        if (!std::isfinite(q.x) || !std::isfinite(q.y) || !std::isfinite(q.z)) {
+            return;
+        }
+        if (!any) {
+            min = q;
+            max = q;
+            any = true;
+            return;
+        }
+        min = {std::min(min.x, q.x), std::min(min.y, q.y), std::min(min.z, q.z)};
+        max = {std::max(max.x, q.x), std::max(max.y, q.y), std::max(max.z, q.z)};
+    };
+    for (std::int32_t row = 0; row < object.height(); ++row) {
+        for (std::int32_t col = 0; col < object.width(); ++col) {
+            float lo = 0.0f;
+            float hi = 0.0f;
+            if (object.NormalisedDepthRange(row, col, lo, hi) != 0) {
+                grow(static_cast<float>(col), static_cast<float>(row), lo);
+                grow(static_cast<float>(col), static_cast<float>(row), hi);
+            }
+        }
+    }
+    return any && min.x < max.x && min.y < max.y && min.z < max.z;
+}
+
+}  // namespace
+
+// ---- View reset -----------------------------------------------------------------------------
+
+ldi::LdiBase* AppView::ResetLevel() const {
+    if (displayMode == ModeLdiPyramid && pyramid) {
+        ldi::LdiBase* level = pyramid->CurrentLdi();
+        return level != nullptr ? level : pyramid->FirstLoadedLdi();
+    }
+    if (displayMode == ModeLdiSet && ldiSet) {
+        return firstSetLevel(*ldiSet);
+    }
+    return nullptr;
+}
+
+void AppView::ResetView(std::int32_t width, std::int32_t height) {
+    keyMotion = Vector3{};
+    navPosition = Vector3{};
+    navExtra0 = Vector3{};
+    navExtra1 = Vector3{};
+    navCounter0 = 0;
+    navCounter1 = 0;
+    // RESET starts over: the accumulated trackball angles go too.
+    trackball = Trackball{};
+    trackball.setSize(width, height, 0.8f);
+    trackball.setGain(0.5f);
+    orientation = trackball.orientation;
+
+    viewCamera.near = 0.1f;
+    viewCamera.far = 10000.0f;
+    viewCamera.fov = 0.7853982f;
+    const geometry::FrameTangents t = geometry::frameTangents(viewCamera.fov, width, height);
+    warpProjection = geometry::frustum(-t.x, t.x, -t.y, t.y, 1.0f, -1.0f);
+    clipProjection =
+        geometry::frustum(0.1f * -t.x, 0.1f * t.x, 0.1f * -t.y, 0.1f * t.y, 0.1f, 10000.0f);
+    viewportMatrix = geometry::viewport(0, width, 0, height);
+    warpMatrix = geometry::product(viewportMatrix, warpProjection);
+    clipMatrix = geometry::product(viewportMatrix, clipProjection);
+    viewCamera.viewport = viewportMatrix;
+    viewCamera.projection = warpProjection;
+
+    const bool single =
+        displayMode == ModeLdiQp || displayMode == ModeLdiCp || displayMode == ModeLdiMrqp;
+    const bool layered = displayMode == ModeLdiPyramid || displayMode == ModeLdiSet;
+    const ldi::LdiBase* source = nullptr;
+    if (single) {
+        source = ldi;
+    } else if (layered) {
+        ldi::LdiBase* level = ResetLevel();
+        if (level != nullptr) {
+            ldi = level;
+            source = level;
+        }
+    }
+    if (source != nullptr) {
+        const geometry::ViewCamera& ref = source->header.view;
+        refPosition = ref.pos;
+        refDirection = ref.dir;
+        refUp = ref.up;
+        if (!headerBox(*source, boundsMin, boundsMax) &&
+            !sampleBox(*source, boundsMin, boundsMax)) {
+            // No box in the file and none from the samples: a cube of side 2 about the
+            // reference camera.
+            boundsMin = refPosition - Vector3{1.0f, 1.0f, 1.0f};
+            boundsMax = refPosition + Vector3{1.0f, 1.0f, 1.0f};
+        }
+    } else {
+        refPosition = {0.0f, 0.0f, 0.0f};
+        refDirection = {0.0f, 0.0f, -1.0f};
+        refUp = {0.0f, 1.0f, 0.0f};
+        boundsMin = {-1.0f, -1.0f, -1.0f};
+        boundsMax = {1.0f, 1.0f, 1.0f};
+    }
+    if (source != nullptr && layered) {
+        // Pyramids and sets choose their level by the distance from (0, 0, lookAtDepth).
+        lookAtDepth = boundsMax.z - boundsMin.z;
+    }
+    // The camera starts at the reference camera: for pyramids and sets that of the level the
+    // reset picks. (A start looking along +y with +z up would see the maker's y-up scenes
+    // edge-on from below.)
+    navPosition = refPosition;
+    navRotation = geometry::lookAtRotation(refDirection, refUp);
+    refSide = geometry::cross(refDirection, refUp);
+
+    const float d = boundsMax.z - boundsMin.z;
+    lookAtCentre = refPosition + refDirection * (0.5f * d);
+    const float diagonal = (boundsMax - boundsMin).length();
+    moveScale = 2.0f * diagonal;
+    keyStep = 0.0033333334f * diagonal;
+
+    // With keyMotion zero these only rebuild the camera and the warp matrix; the reset is taken
+    // even where Restrict Movement would refuse the starting position.
+    MoveBy(keyMotion, false);
+    currentMouseX = lastMouseX;
+    currentMouseY = lastMouseY;
+    TurnCamera();
+}
+
+}  // namespace strata::app
