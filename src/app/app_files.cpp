@@ -165,22 +165,8 @@ bool AppView::LoadView(const std::string& path, std::string& error) {
     if (!render::loadCameraFile(path, record, error)) {
         return false;
     }
-    const Vector3 dir = geometry::normalized(record.direction);
-    const Vector3 up = geometry::normalized(geometry::cross(geometry::cross(dir, record.up), dir));
     const float fov =
         std::clamp(record.fovDegrees * (3.14159265f / 180.0f), kZoomFloor, kZoomCeiling);
-    // The record's frame becomes the navigation rotation, with no trackball turn over it.
-    keyMotion = Vector3{};
-    const Trackball fresh = [&] {
-        Trackball t;
-        t.setSize(clientWidth, clientHeight, 0.8f);
-        t.setGain(0.5f);
-        return t;
-    }();
-    trackball = fresh;
-    orientation = trackball.orientation;
-    navRotation = geometry::lookAtRotation(dir, up);
-    navPosition = record.position;
     // fov spans the frame's smaller side; pixels stay square in a wide or tall frame.
     const geometry::FrameTangents t = geometry::frameTangents(fov, clientWidth, clientHeight);
     warpProjection = geometry::frustum(-t.x, t.x, -t.y, t.y, 1.0f, -1.0f);
@@ -190,11 +176,25 @@ bool AppView::LoadView(const std::string& path, std::string& error) {
     viewCamera.near = record.near;
     viewCamera.far = record.far;
     viewCamera.projection = warpProjection;
-    RebuildFromViewMatrix(geometry::product(
-        navRotation,
-        geometry::translation(-record.position.x, -record.position.y, -record.position.z)));
+    PlaceCamera(record.position, record.direction, record.up);
     needsRedraw = true;
     return true;
+}
+
+void AppView::PlaceCamera(const Vector3& position, const Vector3& direction, const Vector3& up) {
+    const Vector3 dir = geometry::normalized(direction);
+    const Vector3 square = geometry::normalized(geometry::cross(geometry::cross(dir, up), dir));
+    // The camera's frame becomes the navigation rotation, with no trackball turn over it.
+    keyMotion = Vector3{};
+    trackball = Trackball{};
+    trackball.setSize(clientWidth, clientHeight, 0.8f);
+    trackball.setGain(0.5f);
+    orientation = trackball.orientation;
+    navRotation = geometry::lookAtRotation(dir, square);
+    navPosition = position;
+    RebuildFromViewMatrix(geometry::product(
+        navRotation, geometry::translation(-position.x, -position.y, -position.z)));
+    needsRedraw = true;
 }
 
 void AppView::ChooseViewFile(int id, bool save) {

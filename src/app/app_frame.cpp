@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "app/app_view_support.h"
+#include "geometry/quaternion.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"
 #include "platform/fp_mode.h"
@@ -38,6 +39,7 @@ ldi::FrameSettings AppView::CurrentFrameSettings() const {
     s.useSinglePrecision = useSinglePrecision;
     s.background = backgroundColor;
     s.horizonBackground = horizonBackground;
+    s.worldUp = worldUp;
     s.groundColor = groundColor;
     return s;
 }
@@ -130,19 +132,20 @@ void AppView::RenderFrame() {
 // ---- Spin and dump --------------------------------------------------------------------------
 
 void AppView::SpinFrame() {
-    // Turn the scene about the navigation frame's z axis through the origin, seen from the
-    // navigation position; the navigation state itself stays.
-    const float c = std::cos(spinAngle);
-    const float s = std::sin(spinAngle);
-    Matrix4 spin = Matrix4::identity();
-    spin(0, 0) = c;
-    spin(0, 1) = -s;
-    spin(1, 0) = s;
-    spin(1, 1) = c;
-    const Matrix4 turned = geometry::product(navRotation, spin);
-    const Vector3 offset = -turnDirection(navRotation, navPosition);
-    RebuildFromViewMatrix(
-        geometry::product(geometry::translation(offset.x, offset.y, offset.z), turned));
+    // A turntable: the scene turns by spinAngle about the world's up axis through the centre of
+    // its box, seen from the current navigation view; the navigation state itself stays.
+    const Vector3 centre = (boundsMin + boundsMax) * 0.5f;
+    const Vector3 w = geometry::normalized(worldUp);
+    const double half = 0.5 * static_cast<double>(spinAngle);
+    const Matrix4 spin = geometry::rotationMatrix(
+        {w.x * std::sin(half), w.y * std::sin(half), w.z * std::sin(half), std::cos(half)});
+    const Matrix4 aboutCentre = geometry::product(
+        geometry::product(geometry::translation(centre.x, centre.y, centre.z), spin),
+        geometry::translation(-centre.x, -centre.y, -centre.z));
+    const Matrix4 rotation = NavigationRotation();
+    const Matrix4 view = geometry::product(
+        rotation, geometry::translation(-navPosition.x, -navPosition.y, -navPosition.z));
+    RebuildFromViewMatrix(geometry::product(view, aboutCentre));
     if (displayMode == ModeLdiSet && ldiSet) {
         // The spin reselects the member about the look-at centre on the other side.
         const std::int32_t before = ldiSet->currentMember;

@@ -170,13 +170,15 @@ void AppView::OnMouseMove(int x, int y) {
         case MouseTranslate: {
             Vector3 step;
             if (len > 0.0f) {
-                // Mostly horizontal drags move sideways, mostly vertical ones up and down;
-                // diagonal drags (both cosines at least 0.3) move nothing.
+                // Drags within about 17 degrees of the horizontal (or the vertical) keep to it, so
+                // that a hand's wobble does not drift the camera; any other drag moves both ways.
                 const float k = 1.0f / len;
                 if (std::fabs(dy * k) < 0.3f) {
                     step = {dx * keyStep, 0.0f, 0.0f};
                 } else if (std::fabs(dx * k) < 0.3f) {
                     step = {0.0f, dy * keyStep, 0.0f};
+                } else {
+                    step = {dx * keyStep, dy * keyStep, 0.0f};
                 }
             }
             keyMotion = -step;
@@ -239,8 +241,8 @@ bool AppView::InsideMovementBox(const Vector3& p) const {
     if (!restrictMovement) {
         return true;
     }
-    return boundsMin.x < p.x && p.x < boundsMax.x && boundsMin.y < p.y && p.y < boundsMax.y &&
-           boundsMin.z < p.z && p.z < boundsMax.z;
+    return movementMin.x < p.x && p.x < movementMax.x && movementMin.y < p.y &&
+           p.y < movementMax.y && movementMin.z < p.z && p.z < movementMax.z;
 }
 
 void AppView::RebuildFromViewMatrix(const Matrix4& view) {
@@ -255,30 +257,22 @@ void AppView::RebuildFromViewMatrix(const Matrix4& view) {
     clipMatrix = geometry::product(geometry::product(viewportMatrix, clipProjection), view);
 }
 
+Matrix4 AppView::NavigationRotation() const {
+    return geometry::product(geometry::rotationMatrix(trackball.orientation), navRotation);
+}
+
 bool AppView::MoveTo(const Vector3& position, const Matrix4& rotation, bool checkBox) {
-    Matrix4 view;
-    const Matrix4 toPosition = geometry::translation(-position.x, -position.y, -position.z);
-    if (orbitAboutPivot != 0) {
-        view = geometry::product(
-            geometry::product(geometry::translation(0.0f, 0.0f, -kPivotDistance),
-                              geometry::transpose(rotation)),
-            geometry::product(geometry::translation(0.0f, 0.0f, kPivotDistance), toPosition));
-    } else {
-        view = geometry::product(rotation, toPosition);
-    }
-    const Vector4 eye = geometry::transform(geometry::inverse(view), {0.0f, 0.0f, 0.0f, 1.0f});
-    const float w = eye.w != 0.0f ? eye.w : 1.0f;
-    if (checkBox && !InsideMovementBox({eye.x / w, eye.y / w, eye.z / w})) {
+    if (checkBox && !InsideMovementBox(position)) {
         return false;
     }
     navPosition = position;
-    RebuildFromViewMatrix(view);
+    RebuildFromViewMatrix(
+        geometry::product(rotation, geometry::translation(-position.x, -position.y, -position.z)));
     return true;
 }
 
 bool AppView::MoveBy(const Vector3& motion, bool checkBox) {
-    const Matrix4 rotation =
-        geometry::product(geometry::rotationMatrix(trackball.orientation), navRotation);
+    const Matrix4 rotation = NavigationRotation();
     const Vector3 step = turnDirection(geometry::transpose(rotation), motion);
     return MoveTo(navPosition + step, rotation, checkBox);
 }
@@ -295,16 +289,24 @@ bool AppView::TurnCamera() {
         turned.drag(0, 0, static_cast<std::int32_t>(100.0f * panRateX),
                     static_cast<std::int32_t>(100.0f * panRateY), turnGain);
     }
+    const Matrix4 before = NavigationRotation();
     const Matrix4 rotation =
         geometry::product(geometry::rotationMatrix(turned.orientation), navRotation);
+    // The centre of the turn, on the viewing axis in the camera's own axes: the eye itself for
+    // a pan; the pivot 0.7 in front of the eye (key T) in every drag; for an orbit the point
+    // moveScale in front of (or behind) it. The centre keeps its place in the world, so the eye
+    // moves on a sphere about it.
+    float along = 0.0f;
+    if (orbitAboutPivot != 0) {
+        along = -kPivotDistance;
+    } else if (mouseMode == MouseOrbit) {
+        along = orbitBehind != 0 ? moveScale : -moveScale;
+    }
     Vector3 position = navPosition;
-    if (orbitAboutPivot == 0 && mouseMode == MouseOrbit) {
-        // Orbit about the point moveScale in front of (or behind) the camera.
-        const Vector3 centre{0.0f, 0.0f, orbitBehind != 0 ? moveScale : -moveScale};
-        const Matrix4 before = geometry::rotationMatrix(trackball.orientation);
-        const Matrix4 delta = geometry::rotationMatrix(
-            geometry::product(turned.orientation, geometry::inverse(trackball.orientation)));
-        position = position + turnDirection(before, turnDirection(delta, centre) - centre);
+    if (along != 0.0f) {
+        const Vector3 centre{0.0f, 0.0f, along};
+        position = position + turnDirection(geometry::transpose(before), centre) -
+                   turnDirection(geometry::transpose(rotation), centre);
     }
     if (!MoveTo(position, rotation, true)) {
         return false;

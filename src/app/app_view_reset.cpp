@@ -66,6 +66,24 @@ bool sampleBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
     return any && min.x < max.x && min.y < max.y && min.z < max.z;
 }
 
+// The coordinate axis (+-x, +-y, +-z) nearest to v: the world's up for a reference camera that
+// is level or tilted by less than 45 degrees.
+Vector3 nearestAxis(const Vector3& v) {
+    const float ax = std::fabs(v.x);
+    const float ay = std::fabs(v.y);
+    const float az = std::fabs(v.z);
+    if (!(ax > 0.0f || ay > 0.0f || az > 0.0f)) {
+        return {0.0f, 1.0f, 0.0f};
+    }
+    if (ax > ay && ax > az) {
+        return {v.x > 0.0f ? 1.0f : -1.0f, 0.0f, 0.0f};
+    }
+    if (az > ay) {
+        return {0.0f, 0.0f, v.z > 0.0f ? 1.0f : -1.0f};
+    }
+    return {0.0f, v.y > 0.0f ? 1.0f : -1.0f, 0.0f};
+}
+
 }  // namespace
 
 // ---- View reset -----------------------------------------------------------------------------
@@ -120,6 +138,15 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
             source = level;
         }
     }
+    // World up: from level 0 of a pyramid, the first member of a set, the single LDI; the
+    // voxel frame's +y.
+    const ldi::LdiBase* upSource = source;
+    if (displayMode == ModeLdiPyramid && pyramid && !pyramid->levels.empty() &&
+        pyramid->levels.front()) {
+        upSource = pyramid->levels.front().get();
+    }
+    worldUp =
+        upSource != nullptr ? nearestAxis(upSource->header.view.up) : Vector3{0.0f, 1.0f, 0.0f};
     if (source != nullptr) {
         const geometry::ViewCamera& ref = source->header.view;
         refPosition = ref.pos;
@@ -153,6 +180,21 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
     const float d = boundsMax.z - boundsMin.z;
     lookAtCentre = refPosition + refDirection * (0.5f * d);
     const float diagonal = (boundsMax - boundsMin).length();
+    movementMin = boundsMin;
+    movementMax = boundsMax;
+    const Vector3& start = refPosition;
+    const bool startInside = boundsMin.x < start.x && start.x < boundsMax.x &&
+                             boundsMin.y < start.y && start.y < boundsMax.y &&
+                             boundsMin.z < start.z && start.z < boundsMax.z;
+    if (!startInside) {
+        const Vector3 margin = Vector3{1.0f, 1.0f, 1.0f} * (0.1f * diagonal);
+        movementMin = Vector3{std::min(boundsMin.x, start.x), std::min(boundsMin.y, start.y),
+                              std::min(boundsMin.z, start.z)} -
+                      margin;
+        movementMax = Vector3{std::max(boundsMax.x, start.x), std::max(boundsMax.y, start.y),
+                              std::max(boundsMax.z, start.z)} +
+                      margin;
+    }
     moveScale = 2.0f * diagonal;
     keyStep = 0.0033333334f * diagonal;
 

@@ -58,16 +58,20 @@ TEST(FrameBackground, HorizonSplitsAtTheUpVector) {
     ldi::FrameSettings s;
     s.background = 0x7F9FEFu;
     s.horizonBackground = true;
+    s.worldUp = {0, 0, 1};
     geometry::ViewCamera camera;
     camera.fov = 0.7853982f;
+    camera.dir = {0, 1, 0};
     camera.up = {0, 0, 1};  // up.y = 0: level view
     ldi::FillBackground(frame, s, camera);
     EXPECT_EQ(frame.at(10, 167), 0x0A3C0Au);
     EXPECT_EQ(frame.at(10, 168), 0x7F9FEFu);
     EXPECT_EQ(frame.at(349, 0), 0x0A3C0Au);
-    camera.up = {0, 1.0000001f, 0};  // rounding beyond 1: all ground, no undefined conversion
+    camera.dir = {0, 0, -1.0000001f};  // straight down, rounded beyond 1: all ground
+    camera.up = {0, 1.0000001f, 0};
     ldi::FillBackground(frame, s, camera);
     EXPECT_EQ(frame.at(0, 349), 0x0A3C0Au);
+    camera.dir = {0, 0, 1};  // straight up
     camera.up = {0, -1, 0};
     ldi::FillBackground(frame, s, camera);
     EXPECT_EQ(frame.at(0, 0), 0x7F9FEFu);
@@ -194,13 +198,13 @@ TEST(SpinFrame, TurnsTheViewAndLeavesTheNavigationAlone) {
     expectNear(v.viewCamera.pos, reference.pos, 1e-4f, "pos");
     expectNear(v.viewCamera.dir, reference.dir, 1e-5f, "dir");
     EXPECT_EQ(t.statusLines.back().rfind("hz: ", 0), 0u);
-    // A quarter turn: the scene turns about the navigation frame's z axis (the viewing axis of
-    // the reference camera through the origin).
+    // A quarter turn: the scene turns about the world's up axis (+y here) like a turntable, so
+    // the level reference camera (looking along -z) now looks along +x, still upright.
     v.spinAngle = 1.5707964f;
     v.SpinFrame();
     EXPECT_EQ(v.navPosition, reference.navPosition);
-    expectNear(v.viewCamera.dir, reference.dir, 1e-5f, "dir stays on the turned axis");
-    EXPECT_NEAR(geometry::dot(v.viewCamera.up, reference.up), 0.0f, 1e-5f);
+    expectNear(v.viewCamera.dir, {1, 0, 0}, 1e-5f, "dir turned about +y");
+    expectNear(v.viewCamera.up, reference.up, 1e-5f, "up stays");
     // The next ordinary step starts from the navigation view again.
     v.OnKeyDown(vk::kUp);
     v.OnKeyDown(vk::kDown);
