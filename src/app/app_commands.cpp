@@ -19,11 +19,8 @@ void handFalseColor(AppView& v) {
 
 void setFalseColorMode(AppView& v, std::int32_t mode) {
     v.falseColorMode = mode;
-    if (mode == 5) {
-        v.sizeAccurate = 0;
-    } else if (mode == 6) {
-        v.sizeAccurate = 1;
-    }
+    // Accurate sizes go with mode 6 alone: no other choice keeps them from an earlier one.
+    v.sizeAccurate = mode == 6 ? 1 : 0;
     handFalseColor(v);
 }
 

@@ -131,7 +131,7 @@ void AppView::CountedPasses() {
 void AppView::RunTest() {
     benchFlag = !benchFlag;
     if (ldi != nullptr) {
-        ldi->options.benchFlag = benchFlag ? 1 : 0;
+        ldi->options.benchFlag = benchFlag && DrawsHalvesAndBenchRows(*ldi) ? 1 : 0;
     }
     CountedPasses();
     Blit();

@@ -140,7 +140,7 @@ void AppView::HandSettingsToLdi() {
     o.useFalseColor = useFalseColor ? 1 : 0;
     o.falseColorMode = falseColorMode;
     o.sizeAccurate = sizeAccurate;
-    o.benchFlag = benchFlag ? 1 : 0;
+    o.benchFlag = benchFlag && DrawsHalvesAndBenchRows(*ldi) ? 1 : 0;
 }
 
 bool AppView::SaveView(const std::string& path, std::string& error) const {

@@ -84,8 +84,16 @@ void AppView::DrawMono() {
                              *targetImage);
         return;
     }
-    ldi::DrawFrameObject(drawLdi, CurrentFrameSettings(), ldi::HandOver::frameSwitches, warpMatrix,
-                         viewCamera, *targetImage);
+    // Every setting goes to whatever level or member this frame draws, not only to the current
+    // LDI the commands hand theirs to.
+    ldi::FrameSettings settings = CurrentFrameSettings();
+    if (drawLdi != nullptr && !DrawsHalvesAndBenchRows(*drawLdi)) {
+        settings.lowerHalfOnly = false;
+        settings.upperHalfOnly = false;
+        settings.benchFlag = false;
+    }
+    ldi::DrawFrameObject(drawLdi, settings, ldi::HandOver::all, warpMatrix, viewCamera,
+                         *targetImage);
 }
 
 void AppView::DrawFrame() {

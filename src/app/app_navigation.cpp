@@ -268,6 +268,11 @@ bool AppView::MoveTo(const Vector3& position, const Matrix4& rotation, bool chec
     navPosition = position;
     RebuildFromViewMatrix(
         geometry::product(rotation, geometry::translation(-position.x, -position.y, -position.z)));
+    if (!animate) {
+        // The navigation view is back on screen: a stopped spin is over, and a later spin frame
+        // starts from this view instead of jumping to the old angle.
+        spinAngle = 0.0f;
+    }
     return true;
 }
 

@@ -100,6 +100,13 @@ ldi::LdiBase* AppView::ResetLevel() const {
 }
 
 void AppView::ResetView(std::int32_t width, std::int32_t height) {
+    // RESET starts over: beyond the toggles, the frozen selection, the orbit selector and the
+    // animation, nothing of earlier choices stays: no spin angle, no bench rows.
+    spinAngle = 0.0f;
+    benchFlag = false;
+    if (ldi != nullptr) {
+        ldi->options.benchFlag = 0;
+    }
     keyMotion = Vector3{};
     navPosition = Vector3{};
     navExtra0 = Vector3{};

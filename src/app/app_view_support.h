@@ -6,6 +6,7 @@
 #include "geometry/vector.h"
 #include "ldi/ldi_base.h"
 #include "ldi/ldi_set.h"
+#include "ldi/ldi_types.h"
 
 namespace strata::app::detail {
 
@@ -19,6 +20,12 @@ inline geometry::Vector3 xyz(const geometry::Vector4& v) {
 
 inline geometry::Vector3 turnDirection(const geometry::Matrix4& m, const geometry::Vector3& d) {
     return xyz(geometry::transform(m, geometry::direction(d)));
+}
+
+// Whether the object draws the half restrictions (keys L and U) and the bench rows of Run test:
+// the QP kinds only; CP and MRQP pictures are drawn whole.
+inline bool DrawsHalvesAndBenchRows(const ldi::LdiBase& object) {
+    return object.KindDptType() == ldi::toInt(ldi::DptType::QP);
 }
 
 // The first level that loaded in the set's first member pyramid that has one.
