@@ -11,6 +11,7 @@
 #include "ldi/ldi_factory.h"
 #include "ldi/ldi_types.h"
 #include "platform/debug_output.h"
+#include "platform/file_io.h"
 #include "render/camera_file.h"
 
 namespace strata::app {
@@ -60,7 +61,7 @@ void AppView::OpenDispatch() {
     // Every row keeps the previous object of its kind (and the display mode) unless the new one
     // loads, and says why in the status line when it does not.
     std::string error;
-    if (fileExt == "vox") {
+    if (platform::hasExtension(fileTitle, "vox")) {
         auto model = std::make_unique<ldi::VoxelModel>();
         if (model->Open(fullPath) != 0 && model->loaded()) {
             displayMode = ModeVoxel;
@@ -69,7 +70,7 @@ void AppView::OpenDispatch() {
         } else {
             error = model->loadError();
         }
-    } else if (fileExt == "ldiset") {
+    } else if (platform::hasExtension(fileTitle, "ldiset")) {
         auto set = std::make_unique<ldi::LdiSet>();
         if (set->OpenSet(fullPath) == 0) {
             error = set->openError();
@@ -81,7 +82,7 @@ void AppView::OpenDispatch() {
             ldiSet = std::move(set);
             ldiLoaded = 1;
         }
-    } else if (fileExt == "ldipyr") {
+    } else if (platform::hasExtension(fileTitle, "ldipyr")) {
         auto levels = std::make_unique<ldi::LdiPyramid>();
         if (levels->OpenPyramid(fullPath) == 0) {
             error = levels->openError();

@@ -185,12 +185,23 @@ TEST(AppView, FailedOpensKeepThePreviousDataAndSayWhy) {
         EXPECT_EQ(v.drawLdi, opened);  // the previous data is still drawn
         EXPECT_NE(t.statusLines.back().find(name), std::string::npos);
     }
-    // An extension differing in case goes to the LDI loader, which reads the header.
-    const std::string upper = demo.folder + "/copy.LDIPYR";
-    std::filesystem::copy_file(demo.file("ldibrtcp"), upper,
-                               std::filesystem::copy_options::overwrite_existing);
-    EXPECT_TRUE(v.OpenFile(upper));
-    EXPECT_EQ(v.displayMode, ModeLdiCp);
+    // Extensions are matched ignoring case, as on the command line.
+    const std::pair<const char*, std::int32_t> upperCase[] = {{"ldipyr", ModeLdiPyramid},
+                                                              {"ldiset", ModeLdiSet},
+                                                              {"vox", ModeVoxel},
+                                                              {"ldiquad", ModeLdiQp},
+                                                              {"ldibrtcp", ModeLdiCp}};
+    for (const auto& [extension, mode] : upperCase) {
+        std::string shouted = extension;
+        for (char& c : shouted) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        const std::string upper = demo.folder + "/Copy." + shouted;
+        std::filesystem::copy_file(demo.file(extension), upper,
+                                   std::filesystem::copy_options::overwrite_existing);
+        EXPECT_TRUE(v.OpenFile(upper)) << upper << ": " << v.statusNote;
+        EXPECT_EQ(v.displayMode, mode) << upper;
+    }
 }
 
 // ---- The command table ----------------------------------------------------------------------
