@@ -41,15 +41,25 @@ ldi::LdiBase* detail::firstSetLevel(const ldi::LdiSet& set) {
 // ---- Files ----------------------------------------------------------------------------------
 
 bool AppView::OpenFile(const std::string& path) {
+    // The names of what is shown, kept when the new file does not open.
+    const std::string shownPath = fullPath;
+    const std::string shownTitle = fileTitle;
+    const std::string shownExt = fileExt;
     fullPath = path;
     platform::debugPrintf("Loading: %s\n", fullPath.c_str());
     const std::filesystem::path p(path);
     fileTitle = p.filename().string();
     const std::size_t dot = fileTitle.rfind('.');
     fileExt = dot == std::string::npos ? std::string() : fileTitle.substr(dot + 1);
-    OpenDispatch();
+    const bool opened = OpenDispatch();
+    if (!opened) {
+        fullPath = shownPath;
+        fileTitle = shownTitle;
+        fileExt = shownExt;
+    }
     HandSettingsToLdi();
-    return statusNote.empty();
+    needsRedraw = true;
+    return opened;
 }
 
 void AppView::ForgetBorrowedLdi() {
@@ -57,16 +67,19 @@ void AppView::ForgetBorrowedLdi() {
     ldi = singleLdi.get();
 }
 
-void AppView::OpenDispatch() {
+bool AppView::OpenDispatch() {
     // Every row keeps the previous object of its kind (and the display mode) unless the new one
-    // loads, and says why in the status line when it does not.
+    // loads, and says why in the status line when it does not; the title and the camera then
+    // stay those of what is shown.
     std::string error;
+    bool loaded = false;
     if (platform::hasExtension(fileTitle, "vox")) {
         auto model = std::make_unique<ldi::VoxelModel>();
         if (model->Open(fullPath) != 0 && model->loaded()) {
             displayMode = ModeVoxel;
             voxelModel = std::move(model);
             ldiLoaded = 1;
+            loaded = true;
         } else {
             error = model->loadError();
         }
@@ -81,6 +94,7 @@ void AppView::OpenDispatch() {
             displayMode = ModeLdiSet;
             ldiSet = std::move(set);
             ldiLoaded = 1;
+            loaded = true;
         }
     } else if (platform::hasExtension(fileTitle, "ldipyr")) {
         auto levels = std::make_unique<ldi::LdiPyramid>();
@@ -93,11 +107,12 @@ void AppView::OpenDispatch() {
             displayMode = ModeLdiPyramid;
             pyramid = std::move(levels);
             ldiLoaded = 1;
+            loaded = true;
         }
     } else {
-        std::unique_ptr<ldi::LdiBase> loaded = ldi::LoadLdi(fullPath, &error);
-        if (loaded) {
-            switch (static_cast<ldi::DptType>(loaded->KindDptType())) {
+        std::unique_ptr<ldi::LdiBase> object = ldi::LoadLdi(fullPath, &error);
+        if (object) {
+            switch (static_cast<ldi::DptType>(object->KindDptType())) {
                 case ldi::DptType::CP:
                     displayMode = ModeLdiCp;
                     break;
@@ -112,16 +127,20 @@ void AppView::OpenDispatch() {
             }
             // In modes 10 and 11 the reset below makes a level current again.
             drawLdi = nullptr;
-            singleLdi = std::move(loaded);
+            singleLdi = std::move(object);
             ldi = singleLdi.get();
             ldiLoaded = 1;
-        } else if (error.empty()) {
-            error = fullPath + ": cannot be loaded";
+            loaded = true;
         }
     }
-    statusNote = error;
+    if (!loaded) {
+        statusNote = error.empty() ? fullPath + ": cannot be loaded" : error;
+        return false;
+    }
+    statusNote.clear();
     UpdateTitle();
     OnCommand(kIdReset);
+    return true;
 }
 
 void AppView::UpdateTitle() {

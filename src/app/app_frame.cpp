@@ -75,7 +75,14 @@ void AppView::ChooseObject() {
 }
 
 void AppView::DrawMono() {
-    if (ldiLoaded == 0 || targetImage == nullptr || targetImage->empty()) {
+    if (targetImage == nullptr || targetImage->empty()) {
+        return;
+    }
+    if (ldiLoaded == 0) {
+        // Nothing open (or the first file failed): the background alone.
+        drawLdi = nullptr;
+        ldi::DrawFrameObject(nullptr, CurrentFrameSettings(), ldi::HandOver::all, warpMatrix,
+                             viewCamera, *targetImage);
         return;
     }
     ChooseObject();

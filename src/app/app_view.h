@@ -117,8 +117,9 @@ class AppView {
     void OnInitialUpdate();
     // Paint: a frame at once, then one more from the idle routine.
     void OnDraw();
-    // Opens a file as File Open does after its dialog. False when nothing new was loaded (the
-    // status line then says why and the previous data stays).
+    // Opens a file as File Open does after its dialog. False when nothing new was loaded: the
+    // status line then says why (statusNote), and the picture, the title and the camera stay
+    // those of what was shown.
     bool OpenFile(const std::string& path);
     // Any command of the command table, or File Open (ignored here: the shell asks for a path).
     void OnCommand(int id);
@@ -169,7 +170,8 @@ class AppView {
     bool TurnCamera();
     bool InsideMovementBox(const geometry::Vector3& p) const;
     void RebuildFromViewMatrix(const geometry::Matrix4& view);
-    void OpenDispatch();
+    // Opens fullPath by its extension; false (statusNote says why) when nothing new loaded.
+    bool OpenDispatch();
     void UpdateTitle();
     // Hands the open-time settings (depth correction, backface, scanline, false colour, its
     // mode, size accuracy, bench flag) to ldi.
