@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 
 #include "app/app_view_support.h"
 #include "platform/debug_output.h"
@@ -138,28 +139,44 @@ void AppView::RunTest() {
 }
 
 void AppView::DumpViews() {
-    const float h = 0.5f * (boundsMax.x - boundsMin.x);
+    // Nine views about the scene's centre c, placed in the current camera's axes (side, up and
+    // the viewing direction, forward): view i stands at h d_i + (0, 0, -h) and looks at
+    // (0, 0, -3h), with that target on c. So every view looks back across the scene toward the
+    // current eye from beyond it, view 4 straight back, from 2.3 h to 3 h away; h is half the
+    // box's largest side, which keeps every eye outside the scene.
+    const Vector3 centre = (boundsMin + boundsMax) * 0.5f;
+    const Vector3 extent = boundsMax - boundsMin;
+    const float h = 0.5f * std::max({extent.x, extent.y, extent.z});
+    const Vector3 forward = geometry::normalized(viewCamera.dir);
+    const Vector3 side = geometry::normalized(geometry::cross(viewCamera.dir, viewCamera.up));
+    const Vector3 up = geometry::cross(side, forward);
+    const auto toWorld = [&](const Vector3& v) { return side * v.x + up * v.y + forward * v.z; };
+    const Vector3 target{0.0f, 0.0f, -3.0f * h};
+    std::string failed;
     for (std::size_t i = 0; i < kDumpDirections.size(); ++i) {
-        const Vector3 eye = kDumpDirections[i] * h + Vector3{0.0f, 0.0f, -h};
-        const Vector3 look = geometry::normalized(Vector3{0.0f, 0.0f, -3.0f * h} - eye);
-        const Vector3 eyeTurned = turnDirection(navRotation, eye);
-        const Vector3 lookTurned = geometry::normalized(turnDirection(navRotation, look));
-        // An up vector along the viewing direction has no side: take another.
-        Vector3 up = geometry::normalized(refUp);
-        if (geometry::cross(lookTurned, up).length() < 1e-4f) {
-            up = std::fabs(lookTurned.z) < 0.9f ? Vector3{0.0f, 0.0f, 1.0f}
-                                                : Vector3{0.0f, 1.0f, 0.0f};
+        const Vector3 local = kDumpDirections[i] * h + Vector3{0.0f, 0.0f, -h};
+        const Vector3 eye = centre + toWorld(local - target);
+        const Vector3 look = geometry::normalized(centre - eye);
+        // Upright in the world where the world's up is not along the view.
+        Vector3 viewUp = worldUp;
+        if (geometry::cross(look, viewUp).length() < 1e-3f) {
+            viewUp = up;
         }
-        RebuildFromViewMatrix(
-            geometry::product(geometry::lookAtRotation(lookTurned, up),
-                              geometry::translation(-eyeTurned.x, -eyeTurned.y, -eyeTurned.z)));
+        RebuildFromViewMatrix(geometry::product(geometry::lookAtRotation(look, viewUp),
+                                                geometry::translation(-eye.x, -eye.y, -eye.z)));
         DrawFrame();
         const std::string name = platform::formatString("ldi_dump%zu.bmp", i);
         const std::string path = dumpFolder.empty() ? name : platform::joinPath(dumpFolder, name);
-        if (targetImage != nullptr) {
-            targetImage->writeBMP(path);
+        if (targetImage == nullptr || targetImage->writeBMP(path) == 0) {
+            failed = path;
         }
     }
+    std::error_code ignored;
+    const std::filesystem::path folder =
+        std::filesystem::absolute(dumpFolder.empty() ? "." : dumpFolder, ignored);
+    SetStatus(failed.empty() ? "view dump: ldi_dump0.bmp .. ldi_dump8.bmp in " +
+                                   folder.lexically_normal().string()
+                             : "view dump: could not write " + failed);
 }
 
 }  // namespace strata::app

@@ -211,6 +211,64 @@ TEST(SpinFrame, TurnsTheViewAndLeavesTheNavigationAlone) {
     expectNear(v.viewCamera.up, reference.up, 1e-5f, "up back");
 }
 
+// Every dump view sees the scene, from around it: view 4 from beyond it, looking straight back
+// toward the current eye. The status line says where the files went.
+TEST(ViewDump, EveryViewSeesTheSceneAndViewFourLooksBackAtTheEye) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    for (const char* extension : {"ldibrtqp", "ldipyr", "vox"}) {
+        SCOPED_TRACE(extension);
+        TestView t(200, 100);
+        AppView& v = t.view;
+        const platform::DebugCapture quiet;
+        ASSERT_TRUE(v.OpenFile(demo.file(extension)));
+        // From a view of the user's: moved and turned.
+        v.OnKeyDown(vk::kLeft);
+        v.OnLButtonDown(100, 50, false, false);
+        v.OnMouseMove(106, 47);
+        v.OnLButtonUp(106, 47);
+        const geometry::ViewCamera current = v.viewCamera;
+        const std::filesystem::path folder =
+            std::filesystem::path(demo.folder) / (std::string("dump_") + extension);
+        std::filesystem::create_directories(folder);
+        v.dumpFolder = folder.string();
+        std::vector<geometry::ViewCamera> cameras;
+        v.onBlit = [&] { cameras.push_back(v.viewCamera); };
+        v.OnKeyDown(vk::kH);
+        ASSERT_EQ(cameras.size(), 9u);
+        for (int i = 0; i < 9; ++i) {
+            SCOPED_TRACE(i);
+            imageutil::RgbImage image;
+            ASSERT_TRUE(image.load((folder / ("ldi_dump" + std::to_string(i) + ".bmp")).string()));
+            ASSERT_EQ(image.width, 200);
+            ASSERT_EQ(image.height, 100);
+            std::size_t scene = 0;
+            for (std::size_t p = 0; p < image.pixelCount(); ++p) {
+                scene += (image.pixels[p] & 0xFFFFFFu) != v.backgroundColor ? 1 : 0;
+            }
+            EXPECT_GT(scene, image.pixelCount() / 20);
+            // Each looks at the scene's centre from outside its box.
+            const Vector3 centre = (v.boundsMin + v.boundsMax) * 0.5f;
+            const Vector3 toCentre = geometry::normalized(centre - cameras[i].pos);
+            EXPECT_GT(geometry::dot(toCentre, geometry::normalized(cameras[i].dir)), 0.999f);
+            const Vector3& p = cameras[i].pos;
+            EXPECT_FALSE(v.boundsMin.x < p.x && p.x < v.boundsMax.x && v.boundsMin.y < p.y &&
+                         p.y < v.boundsMax.y && v.boundsMin.z < p.z && p.z < v.boundsMax.z);
+        }
+        // View 4: along the current view, looking back toward the current eye.
+        const Vector3 back = geometry::normalized(current.pos - cameras[4].pos);
+        EXPECT_GT(geometry::dot(geometry::normalized(cameras[4].dir), back), 0.99f);
+        EXPECT_LT(
+            geometry::dot(geometry::normalized(cameras[4].dir), geometry::normalized(current.dir)),
+            -0.999f);
+        ASSERT_FALSE(t.statusLines.empty());
+        EXPECT_NE(t.statusLines.back().find("ldi_dump0.bmp"), std::string::npos);
+        EXPECT_NE(t.statusLines.back().find(std::filesystem::absolute(folder).string()),
+                  std::string::npos)
+            << t.statusLines.back();
+    }
+}
+
 TEST(ViewDump, NineValidBitmapsNumberedZeroToEight) {
     OpenedView t("ldibrtqp");
     ASSERT_TRUE(t.opened) << t.view.statusNote;
