@@ -86,17 +86,18 @@ void MergeStereo(std::int32_t stereoMode, imageutil::RgbImage& left,
 
 void AppView::DrawStereo() {
     DrawMono();
-    // The second eye: shifted sideways in the camera's own axes by two near-plane pixels,
-    // always taken (never refused by the movement box) and always undone exactly.
-    const Vector3 savedPosition = navPosition;
+    // The second eye: shifted sideways in the camera's own axes by the stereo separation of
+    // the view reset, always taken (never refused by the movement box) and always undone
+    // exactly.
     const Matrix4 savedView = navViewMatrix;
     const Matrix4 savedWarp = warpMatrix;
     const Matrix4 savedClip = clipMatrix;
     const geometry::ViewCamera savedCamera = viewCamera;
-    const float width = static_cast<float>(frameWidth > 0 ? frameWidth : kDefaultFrameSide);
-    const Vector3 eyeShift{2.0f * viewCamera.near / width, 0.0f, 0.0f};
+    const Vector3 eyeShift{stereoSeparation, 0.0f, 0.0f};
+    // Moved in the camera's own axes from the view on screen (a spin or dump view too).
     keyMotion = eyeShift;
-    MoveBy(keyMotion, false);
+    RebuildFromViewMatrix(
+        geometry::product(geometry::translation(-eyeShift.x, -eyeShift.y, -eyeShift.z), savedView));
     targetImage = &stereoImage;
     const bool savedEnvironment = environmentMap;
     environmentMap = false;
@@ -104,7 +105,6 @@ void AppView::DrawStereo() {
     environmentMap = savedEnvironment;
     MergeStereo(stereoMode, frameImage, stereoImage);
     keyMotion = -eyeShift;
-    navPosition = savedPosition;
     navViewMatrix = savedView;
     warpMatrix = savedWarp;
     clipMatrix = savedClip;

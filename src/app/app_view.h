@@ -72,6 +72,8 @@ inline constexpr int kIdFileOpen = 57601;
 inline constexpr int kSpinTimerId = 1;
 inline constexpr int kSpinTimerMs = 50;
 inline constexpr int kDefaultFrameSide = 350;
+// Pixels of disparity the stereo eyes give the nearest surfaces of the start view.
+inline constexpr float kStereoDisparity = 4.0f;
 
 // The frame timer: steady-clock nanoseconds around a frame, 64-bit throughout.
 struct Stopwatch {
@@ -245,6 +247,8 @@ class AppView {
     float keyStep = 0.005f;
     float lookAtDepth = 0.0f;
     float spinAngle = 0.0f;
+    // How far apart the stereo eyes stand (set by the view reset; see kStereoDisparity).
+    float stereoSeparation = 0.0f;
     float panRateY = 0.0f;
     float panRateX = 0.0f;
     bool freezeSelection = false;

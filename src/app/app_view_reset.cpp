@@ -30,20 +30,39 @@ bool headerBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
     return true;
 }
 
-// The box of every depth pixel's nearest and farthest sample, carried back through the LDI's
-// reference camera. False when the LDI holds no samples.
-bool sampleBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
+// Calls visit(point, nearest) with the world point of every depth pixel's nearest and
+// farthest sample, carried back through the LDI's reference camera (non-finite points skipped).
+template <typename Visit>
+void forEachDepthRangePoint(const ldi::LdiBase& object, Visit&& visit) {
     const Matrix4 worldFromLdi = geometry::inverse(object.header.view.fullTransform());
-    bool any = false;
-    const auto grow = [&](float x, float y, float z) {
-        const Vector4 p = geometry::transform(worldFromLdi, {x, y, z, 1.0f});
+    const auto carry = [&](std::int32_t col, std::int32_t row, float z, bool nearest) {
+        const Vector4 p = geometry::transform(
+            worldFromLdi, {static_cast<float>(col), static_cast<float>(row), z, 1.0f});
         if (!(p.w != 0.0f)) {
             return;
         }
         const Vector3 q{p.x / p.w, p.y / p.w, p.z / p.w};
-        if (!std::isfinite(q.x) || !std::isfinite(q.y) || !std::isfinite(q.z)) {
-            return;
+        if (std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z)) {
+            visit(q, nearest);
         }
+    };
+    for (std::int32_t row = 0; row < object.height(); ++row) {
+        for (std::int32_t col = 0; col < object.width(); ++col) {
+            float lo = 0.0f;
+            float hi = 0.0f;
+            if (object.NormalisedDepthRange(row, col, lo, hi) != 0) {
+                carry(col, row, lo, true);
+                carry(col, row, hi, false);
+            }
+        }
+    }
+}
+
+// The box of every depth pixel's nearest and farthest sample. False when the LDI holds no
+// samples.
+bool sampleBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
+    bool any = false;
+    forEachDepthRangePoint(object, [&](const Vector3& q, bool) {
         if (!any) {
             min = q;
             max = q;
@@ -52,18 +71,29 @@ bool sampleBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
         }
         min = {std::min(min.x, q.x), std::min(min.y, q.y), std::min(min.z, q.z)};
         max = {std::max(max.x, q.x), std::max(max.y, q.y), std::max(max.z, q.z)};
-    };
-    for (std::int32_t row = 0; row < object.height(); ++row) {
-        for (std::int32_t col = 0; col < object.width(); ++col) {
-            float lo = 0.0f;
-            float hi = 0.0f;
-            if (object.NormalisedDepthRange(row, col, lo, hi) != 0) {
-                grow(static_cast<float>(col), static_cast<float>(row), lo);
-                grow(static_cast<float>(col), static_cast<float>(row), hi);
-            }
-        }
-    }
+    });
     return any && min.x < max.x && min.y < max.y && min.z < max.z;
+}
+
+// How far in front of the reference camera the LDI's nearest sample lies; 0 with none.
+float nearestSampleDepth(const ldi::LdiBase& object) {
+    const geometry::ViewCamera& ref = object.header.view;
+    const Vector3 dir = geometry::normalized(ref.dir);
+    float nearest = 0.0f;
+    forEachDepthRangePoint(object, [&](const Vector3& q, bool isNearest) {
+        const float depth = geometry::dot(q - ref.pos, dir);
+        if (isNearest && depth > 0.0f && (nearest == 0.0f || depth < nearest)) {
+            nearest = depth;
+        }
+    });
+    return nearest;
+}
+
+// The distance from p to the box (0 inside it).
+float distanceToBox(const Vector3& p, const Vector3& min, const Vector3& max) {
+    const Vector3 inside{std::clamp(p.x, min.x, max.x), std::clamp(p.y, min.y, max.y),
+                         std::clamp(p.z, min.z, max.z)};
+    return (p - inside).length();
 }
 
 // The coordinate axis (+-x, +-y, +-z) nearest to v: the world's up for a reference camera that
@@ -203,6 +233,18 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
                       margin;
     }
     moveScale = 2.0f * diagonal;
+    // The stereo eyes stand so far apart that the nearest surfaces seen from the start show
+    // kStereoDisparity pixels of disparity in the default frame (350 pixels across 45 degrees):
+    // separation = disparity x nearest depth / focal length in pixels. The nearest depth is that
+    // of the nearest sample the start's LDI holds; for voxel files (and LDIs without samples)
+    // the distance from the start to the scene's box, and never less than a tenth of the box's
+    // diagonal.
+    float nearest = source != nullptr ? nearestSampleDepth(*source) : 0.0f;
+    if (!(nearest > 0.0f)) {
+        nearest = std::max(distanceToBox(refPosition, boundsMin, boundsMax), 0.1f * diagonal);
+    }
+    const float focal = 0.5f * static_cast<float>(kDefaultFrameSide) / std::tan(0.5f * 0.7853982f);
+    stereoSeparation = kStereoDisparity * nearest / focal;
     keyStep = 0.0033333334f * diagonal;
 
     // With keyMotion zero these only rebuild the camera and the warp matrix; the reset is taken

@@ -125,7 +125,7 @@ TEST(StereoFrame, TheSecondEyeIsShiftedSidewaysAndTheCameraComesBack) {
         before.expectSame(v);
         EXPECT_EQ(v.targetImage, &v.frameImage);
         EXPECT_TRUE(v.environmentMap);
-        const float e = 2.0f * 0.1f / 350.0f;
+        const float e = v.stereoSeparation;
         expectNear(v.keyMotion, {-e, 0, 0}, 0.0f, "keyMotion");
         // Green and blue are the unshifted picture; red comes from the shifted one.
         for (std::size_t i = 0; i < mono.pixelCount(); ++i) {
@@ -133,6 +133,76 @@ TEST(StereoFrame, TheSecondEyeIsShiftedSidewaysAndTheCameraComesBack) {
             ASSERT_EQ(v.frameImage.pixels[i] & 0x00FF0000u, v.stereoImage.pixels[i] & 0x00FF0000u)
                 << i;
         }
+    }
+}
+
+// The horizontal shift (0..maxShift pixels) that best maps row y of `left` onto `right`
+// (right(x - s) = left(x)), over the row's scene pixels; -1 where the row holds too few.
+int rowShift(const imageutil::RgbImage& left, const imageutil::RgbImage& right, int y,
+             std::uint32_t background, int maxShift) {
+    int best = -1;
+    double bestCost = 0.0;
+    for (int s = 0; s <= maxShift; ++s) {
+        double cost = 0.0;
+        int n = 0;
+        for (int x = maxShift; x < left.width; ++x) {
+            const std::uint32_t l = left.at(x, y) & 0xFFFFFFu;
+            if (l == background) {
+                continue;
+            }
+            const std::uint32_t r = right.at(x - s, y) & 0xFFFFFFu;
+            for (int shift = 0; shift < 24; shift += 8) {
+                cost += std::abs(static_cast<int>((l >> shift) & 0xFFu) -
+                                 static_cast<int>((r >> shift) & 0xFFu));
+            }
+            ++n;
+        }
+        if (n < left.width / 4) {
+            return -1;
+        }
+        cost /= n;
+        if (best < 0 || cost < bestCost) {
+            best = s;
+            bestCost = cost;
+        }
+    }
+    return best;
+}
+
+// The eyes stand apart so that the nearest surfaces of the start view show a few pixels of
+// disparity: the second eye's picture matches the first one shifted left by up to about four
+// pixels, least far away.
+TEST(StereoFrame, NearestSurfacesShowAFewPixelsOfDisparity) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    for (const auto& [width, height] : {std::pair{350, 350}, std::pair{350, 175}}) {
+        TestView t(width, height);
+        AppView& v = t.view;
+        const platform::DebugCapture quiet;
+        ASSERT_TRUE(v.OpenFile(demo.file("ldibrtcp")));
+        // Looking down on the floor, so that rows run from near (bottom) to far (top).
+        v.OnKeyDown(vk::kA);
+        v.OnLButtonDown(175, height / 2, false, false);
+        v.OnMouseMove(175, height / 2 + 60);
+        v.OnLButtonUp(175, height / 2 + 60);
+        v.OnCommand(38002);
+        v.OnIdle();
+        const imageutil::RgbImage& right = v.stereoImage;
+        v.OnCommand(38000);
+        v.OnIdle();
+        const imageutil::RgbImage& left = v.frameImage;
+        int nearest = 0;
+        int farthest = 99;
+        for (int y = 0; y < height; y += 4) {
+            const int s = rowShift(left, right, y, v.backgroundColor, 12);
+            if (s >= 0) {
+                nearest = std::max(nearest, s);
+                farthest = std::min(farthest, s);
+            }
+        }
+        EXPECT_GE(nearest, 2) << width << "x" << height;
+        EXPECT_LE(nearest, 6) << width << "x" << height;
+        EXPECT_LT(farthest, nearest);
     }
 }
 
@@ -147,7 +217,7 @@ TEST(StereoFrame, EyeShiftIsAlongTheCameraSide) {
     const Vector3 side = geometry::normalized(geometry::cross(v.viewCamera.dir, v.viewCamera.up));
     const Vector3 start = v.viewCamera.pos;
     // The eye shift of the stereo frame, step by step.
-    const float e = 2.0f * 0.1f / 350.0f;
+    const float e = v.stereoSeparation;
     v.keyMotion = {e, 0, 0};
     ASSERT_TRUE(v.MoveCamera());
     expectNear(v.viewCamera.pos - start, side * e, 1e-6f, "shift");
