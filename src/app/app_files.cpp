@@ -16,11 +16,6 @@
 
 namespace strata::app {
 
-using geometry::Matrix4;
-using geometry::Vector3;
-using geometry::Vector4;
-using namespace detail;
-
 // The first level that loaded in the set's first member pyramid that has one.
 ldi::LdiBase* detail::firstSetLevel(const ldi::LdiSet& set) {
     for (const auto& member : set.members) {

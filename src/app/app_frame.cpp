@@ -14,11 +14,6 @@
 
 namespace strata::app {
 
-using geometry::Matrix4;
-using geometry::Vector3;
-using geometry::Vector4;
-using namespace detail;
-
 // ---- Frames ---------------------------------------------------------------------------------
 
 ldi::FrameSettings AppView::CurrentFrameSettings() const {

@@ -11,11 +11,6 @@
 
 namespace strata::app {
 
-using geometry::Matrix4;
-using geometry::Vector3;
-using geometry::Vector4;
-using namespace detail;
-
 namespace {
 
 constexpr float kPivotDistance = 0.7f;

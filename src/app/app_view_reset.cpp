@@ -9,11 +9,6 @@
 
 namespace strata::app {
 
-using geometry::Matrix4;
-using geometry::Vector3;
-using geometry::Vector4;
-using namespace detail;
-
 namespace {
 
 // The box of the header when it holds one (finite, min below max on every axis).

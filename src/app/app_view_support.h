@@ -32,3 +32,11 @@ inline bool DrawsHalvesAndBenchRows(const ldi::LdiBase& object) {
 ldi::LdiBase* firstSetLevel(const ldi::LdiSet& set);
 
 }  // namespace strata::app::detail
+
+// The files of AppView use these names as their own.
+namespace strata::app {
+using geometry::Matrix4;
+using geometry::Vector3;
+using geometry::Vector4;
+using namespace detail;
+}  // namespace strata::app
