@@ -193,11 +193,14 @@ TEST(AppSettings, NoStateLeftOverFromAnEarlierChoiceOrBeforeReset) {
     }
     v.OnKeyDown(vk::kT);
     v.OnKeyDown(vk::kS);
+    v.OnKeyDown(vk::kR);  // spinning: the spin goes on from the reset view
     v.OnCommand(kIdReset);
     EXPECT_EQ(v.spinAngle, 0.0f);
     EXPECT_FALSE(v.benchFlag);
     EXPECT_EQ(v.orbitAboutPivot, 1);
     EXPECT_TRUE(v.freezeSelection);
+    EXPECT_TRUE(v.animate);
+    v.OnKeyDown(vk::kR);
     Opened fresh("ldibrtqp");
     fresh.view.OnCommand(kIdReset);
     v.timerTick = true;
