@@ -72,6 +72,11 @@ struct LdiDrawStats {
     void reset() { *this = LdiDrawStats{}; }
 };
 
+// Whether a reference view can place samples: position within kMaxCameraCoordinate of the
+// origin, a non-zero direction not parallel to up, 0 < near < far, an angle in (0, pi), and an
+// invertible projection and viewport. "" when usable, else the problem.
+std::string ReferenceViewProblem(const geometry::ViewCamera& view);
+
 class LdiBase {
   public:
     // Largest accepted width and height of an LDI grid.

@@ -98,20 +98,45 @@ TEST(LdiHardening, NonFiniteReferenceCamerasAreRefused) {
     }
 }
 
+// Writes the halves of one camera's grid: top rows on top of bottom rows.
+void saveHalves(const TempDir& dir, const std::string& top, const std::string& bottom,
+                std::int32_t width, std::int32_t topRows, std::int32_t bottomRows) {
+    auto t = makeSample(1, 2, width, topRows, 7);
+    auto b = makeSample(1, 2, width, bottomRows, 8);
+    testing::frameAsQuadHalves(*t, *b);
+    ASSERT_EQ(t->Save(dir.file(top)), 1);
+    ASSERT_EQ(b->Save(dir.file(bottom)), 1);
+}
+
 TEST(LdiHardening, QuadHalvesMustFitTogether) {
     TempDir dir;
-    writeBytes(dir.file("a.ldibrtqp"), savedBytes(dir, 1, 2, 5, 3));
-    writeBytes(dir.file("b.ldibrtqp"), savedBytes(dir, 1, 2, 5, 2));
-    writeBytes(dir.file("wide.ldibrtqp"), savedBytes(dir, 1, 2, 6, 3));
+    saveHalves(dir, "a.ldibrtqp", "b.ldibrtqp", 5, 3, 2);
+    saveHalves(dir, "wide.ldibrtqp", "narrow.ldibrtqp", 6, 3, 3);
+    // Whole views of the same camera, and a half whose rows are taller than its partner's.
+    writeBytes(dir.file("full1.ldibrtqp"), savedBytes(dir, 1, 2, 5, 3));
+    writeBytes(dir.file("full2.ldibrtqp"), savedBytes(dir, 1, 2, 5, 2));
+    {
+        auto t = makeSample(1, 2, 5, 3, 7);
+        auto b = makeSample(1, 2, 5, 2, 8);
+        testing::frameAsQuadHalves(*t, *b);
+        auto tallBottom = makeSample(1, 2, 5, 3, 9);
+        tallBottom->header.view = b->header.view;  // the window of 2 rows holding 3
+        ASSERT_EQ(tallBottom->Save(dir.file("tall.ldibrtqp")), 1);
+    }
+    std::filesystem::copy_file(dir.file("a.ldibrtqp"), dir.file("acopy.ldibrtqp"));
     struct Case {
         const char* list;
         const char* expected;
     };
     const Case cases[] = {
-        {"a.ldibrtqp\nb.ldibrtqp\n 1 2 3 4 5 6\n", "<loaded>"},  // heights may differ
+        {"a.ldibrtqp\nb.ldibrtqp\n 1 2 3 4 5 6\n", "<loaded>"},  // heights may differ by a row
         {"a.ldibrtqp\nwide.ldibrtqp\n 1 2 3 4 5 6\n", "do not fit together"},
         {"a.ldibrtqp\na.ldibrtqp\n 1 2 3 4 5 6\n", "the same file"},
         {"a.ldibrtqp\n./a.ldibrtqp\n 1 2 3 4 5 6\n", "the same file"},
+        {"a.ldibrtqp\nacopy.ldibrtqp\n 1 2 3 4 5 6\n", "not the lower and upper parts"},
+        {"b.ldibrtqp\na.ldibrtqp\n 1 2 3 4 5 6\n", "the halves are swapped"},
+        {"full1.ldibrtqp\nfull2.ldibrtqp\n 1 2 3 4 5 6\n", "not the lower and upper parts"},
+        {"a.ldibrtqp\ntall.ldibrtqp\n 1 2 3 4 5 6\n", "not of one height"},
         {"a.ldibrtqp\nb.ldibrtqp\n 1 2 nan 4 5 6\n", "is not a number"},
         {"a.ldibrtqp\nb.ldibrtqp\n 1 2 3 4 5 inf\n", "is not a number"},
     };
@@ -121,6 +146,20 @@ TEST(LdiHardening, QuadHalvesMustFitTogether) {
         EXPECT_NE(refusal(dir.file("q.ldiquad")).find(c.expected), std::string::npos)
             << refusal(dir.file("q.ldiquad"));
     }
+}
+
+// The halves must share one eye: a bottom half moved aside is not part of the same view.
+TEST(LdiHardening, QuadHalvesOfTwoCamerasAreRefused) {
+    TempDir dir;
+    auto t = makeSample(1, 2, 4, 2, 7);
+    auto b = makeSample(1, 2, 4, 2, 8);
+    testing::frameAsQuadHalves(*t, *b);
+    b->header.view.pos.x += 0.5f;
+    ASSERT_EQ(t->Save(dir.file("t.ldibrtqp")), 1);
+    ASSERT_EQ(b->Save(dir.file("b.ldibrtqp")), 1);
+    writeText(dir.file("q.ldiquad"), "t.ldibrtqp\nb.ldibrtqp\n 1 2 3 4 5 6\n");
+    EXPECT_NE(refusal(dir.file("q.ldiquad")).find("not views of one camera"), std::string::npos)
+        << refusal(dir.file("q.ldiquad"));
 }
 
 // A quad list names its halves by file name, so a copied folder uses its own halves.
