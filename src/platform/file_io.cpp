@@ -9,14 +9,17 @@
 
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <random>
+#include <set>
 
 #include "platform/folder_fence.h"
 #include "platform/number_parse.h"
@@ -302,8 +305,8 @@ int createRegisteredTemporary(std::string& pattern, int& slot) {
     return -1;
 }
 
-// The file a save to path replaces: path itself, or for a symbolic link the file it leads to
-// (saves write through links and keep them).
+}  // namespace
+
 std::string saveTargetOf(const std::string& path) {
     struct stat info {};
     if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
@@ -314,6 +317,8 @@ std::string saveTargetOf(const std::string& path) {
     }
     return path;
 }
+
+namespace {
 
 // Gives a new file the permission bits of the file it will replace, or of an ordinary create.
 void takePermissions(int fd, const std::string& target) {
@@ -329,40 +334,69 @@ void takePermissions(int fd, const std::string& target) {
 
 }  // namespace
 
-int removeLeftovers(const std::string& target) {
-    const std::string folder = directoryOf(target);
-    const std::string base = target.substr(folder.empty() ? 0 : target.find_last_of('/') + 1);
-    std::error_code code;
-    int removed = 0;
-    std::filesystem::directory_iterator it(folder.empty() ? "." : folder, code);
-    if (code) {
-        return 0;
+bool moveIntoPlace(const std::string& file, const std::string& given, std::string& error) {
+    const std::string target = saveTargetOf(given);
+    if (!checkSaveTarget(target, error)) {
+        return false;
     }
-    for (const auto& entry : it) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() <= base.size() + 4 || name.compare(0, base.size(), base) != 0) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        takePermissions(fd, target);
+        ::close(fd);
+    }
+    if (::rename(file.c_str(), target.c_str()) != 0) {
+        error = target + ": cannot rename into place: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+int removeLeftovers(const std::vector<std::string>& targets) {
+    // Each folder is read once, whatever the number of targets in it.
+    std::map<std::string, std::set<std::string>> byFolder;
+    for (const std::string& target : targets) {
+        const std::string folder = directoryOf(target);
+        byFolder[folder.empty() ? "." : folder].insert(
+            target.substr(folder.empty() ? 0 : target.find_last_of('/') + 1));
+    }
+    int removed = 0;
+    for (const auto& [folder, bases] : byFolder) {
+        std::error_code code;
+        std::filesystem::directory_iterator it(folder, code);
+        if (code) {
             continue;
         }
-        const std::string kind = name.substr(base.size(), 4);
-        if (kind != ".tmp" && kind != ".old") {
-            continue;
-        }
-        // ".tmp<pid>.XXXXXX" of a process that no longer runs.
-        const std::string rest = name.substr(base.size() + 4);
-        const std::size_t dot = rest.find('.');
-        if (dot == std::string::npos || dot == 0 || rest.size() - dot - 1 != 6 ||
-            rest.find_first_not_of("0123456789") != dot) {
-            continue;
-        }
-        const long pid = std::strtol(rest.substr(0, dot).c_str(), nullptr, 10);
-        if (pid <= 0 || pid > INT_MAX || pid == ::getpid() ||
-            !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
-            continue;
-        }
-        struct stat info {};
-        if (::lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            ::unlink(entry.path().c_str()) == 0) {
-            ++removed;
+        for (const auto& entry : it) {
+            // "<base>.tmp<pid>.XXXXXX" or "<base>.old<pid>.XXXXXX" of a process that no longer
+            // runs.
+            const std::string name = entry.path().filename().string();
+            if (name.size() < 12 || name[name.size() - 7] != '.') {
+                continue;
+            }
+            const std::size_t dot = name.size() - 7;
+            std::size_t digits = dot;
+            while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1])) != 0) {
+                --digits;
+            }
+            if (digits == dot || digits < 4) {
+                continue;
+            }
+            const std::string kind = name.substr(digits - 4, 4);
+            if ((kind != ".tmp" && kind != ".old") ||
+                bases.count(name.substr(0, digits - 4)) == 0) {
+                continue;
+            }
+            const std::string pidText = name.substr(digits, dot - digits);
+            const long pid = std::strtol(pidText.c_str(), nullptr, 10);
+            if (pid <= 0 || pid > INT_MAX || pid == ::getpid() ||
+                !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
+                continue;
+            }
+            struct stat info {};
+            if (::lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+                ::unlink(entry.path().c_str()) == 0) {
+                ++removed;
+            }
         }
     }
     return removed;
@@ -429,7 +463,7 @@ AtomicFileWriter::AtomicFileWriter(std::string targetPath) : target_(saveTargetO
         fail(refusal);
         return;
     }
-    removeLeftovers(target_);
+    removeLeftovers({target_});
     std::string pattern = leftoverPattern(target_, ".tmp");
     const int fd = createRegisteredTemporary(pattern, tempSlot_);
     if (fd < 0) {
@@ -532,7 +566,6 @@ std::string FileSetTransaction::stage(const std::string& given) {
     if (!checkSaveTarget(target, error_)) {
         return {};
     }
-    removeLeftovers(target);
     std::string pattern = leftoverPattern(target, ".tmp");
     int slot = -1;
     const int fd = createRegisteredTemporary(pattern, slot);
@@ -615,6 +648,12 @@ bool FileSetTransaction::commit() {
         error_ = "the set was already saved or abandoned";
         return false;
     }
+    // Leftovers of earlier saves of these targets that were stopped outright go first.
+    std::vector<std::string> targets;
+    for (const Member& member : members_) {
+        targets.push_back(member.target);
+    }
+    removeLeftovers(targets);
     // A stop signal now waits until every member is in place (or the old set is back).
     const StopSignalsDeferred deferred;
     // Every existing member is kept under a backup name before anything is renamed: a hard link
@@ -644,6 +683,12 @@ bool FileSetTransaction::commit() {
             dropBackups();
             abort();
             return false;
+        }
+        // The new file takes the old one's permission bits (or an ordinary create's).
+        const int written = ::open(member.temp.c_str(), O_RDONLY | O_CLOEXEC);
+        if (written >= 0) {
+            takePermissions(written, member.target);
+            ::close(written);
         }
         if (fileSize(member.target)) {
             std::string pattern = leftoverPattern(member.target, ".old");

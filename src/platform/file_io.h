@@ -60,9 +60,19 @@ class StopSignalsDeferred {
 };
 
 // Temporaries and backups are named "<target>.tmp<pid>.XXXXXX" and "<target>.old<pid>.XXXXXX".
-// Removes those of target left by processes that no longer run (a save stopped by SIGKILL or a
-// crash); returns how many went. Every save calls it for its targets.
-int removeLeftovers(const std::string& target);
+// Removes those of the targets left by processes that no longer run (a save stopped by SIGKILL or
+// a crash), reading each folder once; returns how many went. Every save calls it for its targets.
+int removeLeftovers(const std::vector<std::string>& targets);
+
+// The file a save to path replaces: path itself, or for a symbolic link the file it leads to
+// (saves write through links and keep them).
+std::string saveTargetOf(const std::string& path);
+
+// Puts a finished file (written beside the target, on the same file system) in place of target
+// with a rename: the target is checked as every save checks it (not a device, FIFO, socket or
+// folder; a symbolic link written through), and a replaced file's permission bits are kept.
+// False with error set when refused or the rename fails; file is then left where it is.
+bool moveIntoPlace(const std::string& file, const std::string& target, std::string& error);
 
 // Reads the whole file into bytes. Fails (returns false, error set) when the file cannot be
 // opened or read, or is larger than maxBytes.
