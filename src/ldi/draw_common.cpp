@@ -148,7 +148,9 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
     imageutil::RgbImage& padded = scratch.padded;
     if ((padded.width != width || padded.height != height || padded.pixels == nullptr) &&
         !padded.resize(width, height)) {
-        return LdiDrawStats{};
+        LdiDrawStats failed;
+        failed.frameFailed = true;
+        return failed;
     }
     // Background, with the ground rows (counted from the picture's bottom) below the sky.
     std::int32_t groundEnd = 0;

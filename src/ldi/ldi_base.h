@@ -68,6 +68,8 @@ struct LdiDrawStats {
     float sizeSum = 0.0f;
     float sizeMin = 100.0f;
     float sizeMax = 0.0f;
+    // The frame buffer (with its margin) could not be made: nothing was drawn.
+    bool frameFailed = false;
 
     void reset() { *this = LdiDrawStats{}; }
 };

@@ -230,6 +230,12 @@ int LdiRtQuad::Save(const std::string& path) {
     }
     const std::string topPath = base + "_top.ldibrtqp";
     const std::string bottomPath = base + "_bot.ldibrtqp";
+    // The list names the halves by file name: a name its reader would split is refused.
+    const std::string nameProblem = listNameProblem(fileNameOf(topPath));
+    if (!nameProblem.empty()) {
+        return Fail(listPath, "not saved: the list would name its halves \"" + fileNameOf(topPath) +
+                                  "\", " + nameProblem);
+    }
     // The three files are one set: the halves and the list are written to temporary names and
     // renamed into place together, so an old quad is either kept whole or replaced whole.
     platform::FileSetTransaction set;
