@@ -1,0 +1,274 @@
+// The files a mesh names: materials, buffers and textures that are FIFOs, lie outside the model's
+// folder or are too large; and the pre-check of list lengths, cut lines and file sizes.
+#include "maker/side_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "maker/mesh_import.h"
+#include "maker/mesh_precheck.h"
+#include "maker_test_util.h"
+#include "mesh_files.h"
+#include "platform/folder_fence.h"
+
+namespace strata::maker {
+namespace {
+
+const std::string kTriangleObj =
+    "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nf 1/1 2/2 3/3\n";
+
+// A one-triangle glTF whose buffer is the file `uri`; writes the buffer as good.bin.
+std::string gltfNaming(const std::string& uri) {
+    return R"({"asset": {"version": "2.0"}, "scenes": [{"nodes": [0]}], "scene": 0,
+        "nodes": [{"mesh": 0}], "meshes": [{"primitives": [{"attributes": {"POSITION": 0}}]}],
+        "buffers": [{"uri": ")" +
+           uri + R"(", "byteLength": 36}],
+        "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 36}],
+        "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+                       "min": [0, 0, 0], "max": [1, 1, 0]}]})";
+}
+
+std::string triangleBuffer() {
+    const float v[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    return std::string(reinterpret_cast<const char*>(v), sizeof v);
+}
+
+class SideFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::setOutsidePathsAllowed(false);
+        std::filesystem::create_directories(scratch_.path + "/model/textures");
+        std::filesystem::create_directories(scratch_.path + "/elsewhere");
+    }
+    void TearDown() override { platform::setOutsidePathsAllowed(false); }
+    std::string at(const std::string& name) const { return scratch_.path + "/" + name; }
+
+    testing::ScratchFolder scratch_{"side_files"};
+};
+
+// Every file a model names goes through the same open as the model: a FIFO never blocks (the
+// alarm would stop a run that waits), and is named in one line.
+TEST_F(SideFiles, FifosNamedByAModelDoNotBlock) {
+    ASSERT_EQ(::mkfifo(at("model/fifo.mtl").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(at("model/fifo.bin").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(at("model/fifo.png").c_str(), 0600), 0);
+    testing::writeFile(at("model/a.obj"), "mtllib fifo.mtl\n" + kTriangleObj);
+    testing::writeFile(at("model/t.mtl"), "newmtl m\nKd 0 1 0\nmap_Kd fifo.png\n");
+    testing::writeFile(at("model/t.obj"), "mtllib t.mtl\nusemtl m\n" + kTriangleObj);
+    testing::writeFile(at("model/b.gltf"), gltfNaming("fifo.bin"));
+    EXPECT_EXIT(
+        {
+            ::alarm(10);
+            Scene scene;
+            std::string error;
+            std::vector<std::string> warnings;
+            const bool obj = loadMeshScene(at("model/a.obj"), scene, error, 1 << 20, &warnings) &&
+                             warnings.size() == 1 &&
+                             warnings[0].find("fifo.mtl: not a regular file") != std::string::npos;
+            warnings.clear();
+            const bool texture =
+                loadMeshScene(at("model/t.obj"), scene, error, 1 << 20, &warnings) &&
+                warnings.size() == 1 &&
+                warnings[0].find("texture \"fifo.png\" cannot be read") != std::string::npos;
+            const bool gltf = !loadMeshScene(at("model/b.gltf"), scene, error) &&
+                              error.find("fifo.bin: not a regular file") != std::string::npos;
+            std::exit(obj && texture && gltf ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// Names leading outside the model's folder are refused (the model loads with the material
+// colour); subfolders are fine; --allow-outside-paths lifts the rule.
+TEST_F(SideFiles, FilesOutsideTheModelsFolderAreRefused) {
+    testing::writeFile(at("elsewhere/o.mtl"), "newmtl m\nKd 1 0 0\n");
+    testing::writeFile(at("elsewhere/good.bin"), triangleBuffer());
+    testing::writeFile(at("model/good.bin"), triangleBuffer());
+    testing::writeFile(
+        at("model/textures/t.png"),
+        testing::pngBytes(at("model/p.png"), 2, {{0xFF0000u, 0x00FF00u}, {0x0000FFu, 0xFFFFFFu}}));
+    testing::writeFile(at("elsewhere/t.png"),
+                       testing::pngBytes(at("elsewhere/p.png"), 2,
+                                         {{0xFF0000u, 0x00FF00u}, {0x0000FFu, 0xFFFFFFu}}));
+    testing::writeFile(at("model/in.mtl"), "newmtl m\nKd 0 1 0\nmap_Kd textures/t.png\n");
+    testing::writeFile(at("model/out.mtl"), "newmtl m\nKd 0 1 0\nmap_Kd ../elsewhere/t.png\n");
+    testing::writeFile(at("model/abs.mtl"),
+                       "newmtl m\nKd 0 1 0\nmap_Kd " + at("elsewhere/t.png") + "\n");
+    std::filesystem::create_symlink("../elsewhere/t.png", at("model/link.png"));
+    testing::writeFile(at("model/link.mtl"), "newmtl m\nKd 0 1 0\nmap_Kd link.png\n");
+    for (const char* name : {"in", "out", "abs", "link"}) {
+        testing::writeFile(at("model/") + name + ".obj",
+                           std::string("mtllib ") + name + ".mtl\nusemtl m\n" + kTriangleObj);
+    }
+    testing::writeFile(at("model/mtl.obj"), "mtllib ../elsewhere/o.mtl\nusemtl m\n" + kTriangleObj);
+    testing::writeFile(at("model/in.gltf"), gltfNaming("good.bin"));
+    testing::writeFile(at("model/out.gltf"), gltfNaming("../elsewhere/good.bin"));
+    struct Case {
+        const char* model;
+        bool loads;
+        const char* warning;  // "" for none
+        bool textured;
+    };
+    const Case cases[] = {
+        {"in.obj", true, "", true},
+        {"out.obj", true, "\"../elsewhere/t.png\" lies outside", false},
+        {"abs.obj", true, "elsewhere/t.png\" lies outside", false},
+        {"link.obj", true, "\"link.png\" lies outside", false},
+        {"mtl.obj", true, "o.mtl\" lies outside", false},
+        {"in.gltf", true, "", false},
+        {"out.gltf", false, "good.bin\" lies outside", false},
+    };
+    for (bool allowed : {false, true}) {
+        platform::setOutsidePathsAllowed(allowed);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.model) + (allowed ? " allowed" : ""));
+            Scene scene;
+            std::string error;
+            std::vector<std::string> warnings;
+            const bool loaded =
+                loadMeshScene(at("model/") + c.model, scene, error, 1 << 20, &warnings);
+            EXPECT_EQ(loaded, c.loads || allowed) << error;
+            const std::string said = loaded ? (warnings.empty() ? "" : warnings.front()) : error;
+            if (*c.warning == '\0' || allowed) {
+                EXPECT_EQ(said.find("lies outside"), std::string::npos) << said;
+            } else {
+                EXPECT_NE(said.find(c.warning), std::string::npos) << said;
+                EXPECT_LE(warnings.size(), 1u);
+            }
+            if (loaded && std::string(c.model).ends_with(".obj")) {
+                EXPECT_EQ(scene.textures.size(),
+                          c.textured || (allowed && c.model[0] != 'm') ? 1u : 0u);
+            }
+        }
+    }
+}
+
+TEST_F(SideFiles, FindSideFileLooksOnlyInsideTheFence) {
+    testing::writeFile(at("model/textures/t.png"), "x");
+    testing::writeFile(at("elsewhere/t.png"), "x");
+    std::string refusal;
+    EXPECT_EQ(findSideFile(at("model/m.obj"), "textures/t.png", refusal),
+              at("model/textures/t.png"));
+    EXPECT_EQ(findSideFile(at("model/m.obj"), "textures\\t.png", refusal),
+              at("model/textures/t.png"));
+    // An absolute name from another machine: its file name beside the model.
+    EXPECT_EQ(findSideFile(at("model/m.obj"), "C:\\work\\textures\\t.png", refusal), "");
+    testing::writeFile(at("model/t.png"), "x");
+    EXPECT_EQ(findSideFile(at("model/m.obj"), at("elsewhere/t.png"), refusal), at("model/t.png"));
+    std::filesystem::remove(at("model/t.png"));
+    refusal.clear();
+    EXPECT_EQ(findSideFile(at("model/m.obj"), "../elsewhere/t.png", refusal), "");
+    EXPECT_NE(refusal.find("lies outside"), std::string::npos);
+    const std::string there = refusal;
+    std::filesystem::remove(at("elsewhere/t.png"));
+    refusal.clear();
+    findSideFile(at("model/m.obj"), "../elsewhere/t.png", refusal);
+    EXPECT_EQ(refusal, there) << "the refusal tells whether the outside file exists";
+}
+
+std::string checked(const std::string& name, const std::string& text) {
+    const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    return precheckMeshBytes(name, bytes);
+}
+
+std::string le32(std::uint32_t v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        s.push_back(static_cast<char>(v >> (8 * i)));
+    }
+    return s;
+}
+
+// PLY list lengths must fit in the bytes after them, every ASCII element line must hold all of
+// its values, and binary files must not hold much more than they declare.
+TEST(MeshPrecheckLists, ListLengthsAndCutLinesAreRefused) {
+    const std::string binary =
+        "ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty float x\nproperty "
+        "float y\nproperty float z\nelement face 1\nproperty list uint int vertex_indices\n"
+        "end_header\n";
+    const std::string vertices = std::string(36, '\0');
+    const std::string face = le32(3) + le32(0) + le32(1) + le32(2);
+    const std::string ascii =
+        "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty "
+        "float z\nelement face 2\nproperty list uchar int vertex_indices\nend_header\n"
+        "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+    struct Case {
+        const char* what;
+        std::string name;
+        std::string text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"binary, exact", "m.ply", binary + vertices + face, ""},
+        {"binary, a list of 0x18000000 in 220 bytes", "m.ply",
+         binary + vertices + le32(0x18000000u) + std::string(8, '\0'),
+         "face element 0 has a list of 402653184 entries"},
+        {"binary, list one entry past the end", "m.ply",
+         binary + vertices + le32(4) + le32(0) + le32(1) + le32(2),
+         "has a list of 4 entries (16 bytes) but the file holds only 12"},
+        {"binary, signed length negative", "m.ply",
+         "ply\nformat binary_little_endian 1.0\nelement face 1\nproperty list char int v\n"
+         "end_header\n\xff",
+         "a list of negative length"},
+        {"binary big endian length", "m.ply",
+         "ply\nformat binary_big_endian 1.0\nelement face 1\nproperty list ushort uchar v\n"
+         "end_header\n" +
+             std::string("\x00\x03", 2) + "abc",
+         ""},
+        {"binary, float length type", "m.ply",
+         "ply\nformat binary_little_endian 1.0\nelement face 1\nproperty list float int v\n"
+         "end_header\n" +
+             std::string(4, '\0'),
+         "is not a whole number"},
+        {"binary, 1 MB of trailing bytes", "m.ply",
+         binary + vertices + face + std::string(1 << 20, 'x'), ""},
+        {"binary, 1 MB and a byte of trailing bytes", "m.ply",
+         binary + vertices + face + std::string((1 << 20) + 1, 'x'), "after the elements it"},
+        {"ascii, complete", "m.ply", ascii + "3 0 2 1\n", ""},
+        {"ascii, cut inside the last face line", "m.ply", ascii + "3 0 2\n",
+         "face element 1 is cut short: its line holds 3 of its 4 values"},
+        {"ascii, a vertex line short", "m.ply",
+         ascii.substr(0, ascii.find("1 0 0\n")) + "1 0\n0 1 0\n3 0 1 2\n3 0 2 1\n",
+         "vertex element 1 is cut short"},
+        {"ascii, list length not a count", "m.ply", ascii + "x 0 2 1\n", "is not a count"},
+        {"ascii, negative list length", "m.ply", ascii + "-1\n", "is not a count"},
+        {"stl, 1 MB trailing", "m.stl",
+         std::string(80, ' ') + le32(1) + std::string(50 + (1 << 20), '\0'), ""},
+        {"stl, 1 MB and a byte trailing", "m.stl",
+         std::string(80, ' ') + le32(1) + std::string(50 + (1 << 20) + 1, '\0'),
+         "declares 1 triangles (134 bytes) but the file holds 1.00 MB more"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string problem = checked(c.name, c.text);
+        if (*c.expected == '\0') {
+            EXPECT_EQ(problem, "");
+        } else {
+            EXPECT_NE(problem.find(c.expected), std::string::npos) << problem;
+        }
+    }
+}
+
+// A 4 GB sparse STL is refused from its size before the importer would read it whole.
+TEST(MeshPrecheckLists, HugeFilesAreRefusedBeforeTheImporterReadsThem) {
+    const testing::ScratchFolder scratch("precheck_huge");
+    for (const std::string& head : {std::string("solid big\n"), std::string(80, ' ') + le32(1)}) {
+        const std::string path = scratch.path + "/big.stl";
+        testing::writeFile(path, head);
+        std::filesystem::resize_file(path, std::uint64_t{4} << 30);
+        std::string error;
+        EXPECT_FALSE(precheckMeshFile(path, error));
+        EXPECT_TRUE(error.find("4.00 GB is more than the 2.00 GB") != std::string::npos ||
+                    error.find("but the file holds 4.00 GB more") != std::string::npos)
+            << error;
+    }
+}
+
+}  // namespace
+}  // namespace strata::maker
