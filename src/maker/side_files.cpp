@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <assimp/IOStream.hpp>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "maker/mesh_precheck.h"
@@ -46,6 +48,48 @@ class SideFileStream : public Assimp::IOStream {
     std::FILE* file_;
     std::uint64_t size_;
 };
+
+// A read-only stream over bytes already read.
+class MemoryStream : public Assimp::IOStream {
+  public:
+    explicit MemoryStream(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+    size_t Read(void* buffer, size_t size, size_t count) override {
+        if (size == 0 || at_ >= bytes_.size()) {
+            return 0;
+        }
+        const size_t whole = std::min(count, (bytes_.size() - at_) / size);
+        std::memcpy(buffer, bytes_.data() + at_, whole * size);
+        at_ += whole * size;
+        return whole;
+    }
+    size_t Write(const void*, size_t, size_t) override { return 0; }
+    aiReturn Seek(size_t offset, aiOrigin origin) override {
+        const size_t base = origin == aiOrigin_CUR   ? at_
+                            : origin == aiOrigin_END ? bytes_.size()
+                                                     : 0;
+        if (offset > bytes_.size() - std::min(base, bytes_.size()) && origin != aiOrigin_END) {
+            return aiReturn_FAILURE;
+        }
+        at_ = origin == aiOrigin_END ? bytes_.size() - std::min(offset, bytes_.size())
+                                     : base + offset;
+        return aiReturn_SUCCESS;
+    }
+    size_t Tell() const override { return at_; }
+    size_t FileSize() const override { return bytes_.size(); }
+    void Flush() override {}
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+    size_t at_ = 0;
+};
+
+bool endsWithNoCase(const std::string& name, std::string_view suffix) {
+    return name.size() >= suffix.size() &&
+           std::equal(
+               suffix.begin(), suffix.end(), name.end() - static_cast<long>(suffix.size()),
+               [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
 
 bool isRegularFile(const std::string& path) {
     struct stat info {};
@@ -118,6 +162,28 @@ Assimp::IOStream* SideFileSystem::Open(const char* file, const char* mode) {
         return nullptr;
     }
     const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (endsWithNoCase(file, ".mtl")) {
+        // Material files are small: read whole and checked before the importer sees them.
+        std::vector<std::uint8_t> bytes;
+        if (size > kMaxMaterialFileBytes) {
+            problem = platform::formatByteCount(size) + " is more than the " +
+                      platform::formatByteCount(kMaxMaterialFileBytes) + " a material file may be";
+        } else {
+            bytes.resize(static_cast<std::size_t>(size));
+            if (!bytes.empty() &&
+                std::fread(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
+                problem = "cannot read";
+            } else {
+                problem = materialFileProblem(bytes);
+            }
+        }
+        std::fclose(stream);
+        if (!problem.empty()) {
+            note(file, std::string(file) + ": " + problem);
+            return nullptr;
+        }
+        return new MemoryStream(std::move(bytes));
+    }
     // The mesh file itself was sized by the pre-check; files it names are held to the cap.
     if (size > kMaxMeshFileBytes &&
         platform::resolvedPath(file) != platform::resolvedPath(meshPath_)) {
@@ -144,6 +210,36 @@ bool SideFileSystem::ChangeDirectory(const std::string&) {
 
 bool SideFileSystem::DeleteFile(const std::string&) {
     return false;
+}
+
+std::string materialFileProblem(std::span<const std::uint8_t> bytes) {
+    // The importer reads a line by its first character and sets the current material's
+    // properties without looking for one: any property before the first "newmtl" would be set
+    // on no material.
+    std::size_t line = 1;
+    bool atStart = true;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = static_cast<char>(bytes[i]);
+        if (c == '\n') {
+            ++line;
+            atStart = true;
+            continue;
+        }
+        if (!atStart) {
+            continue;
+        }
+        atStart = false;
+        const std::string_view rest(reinterpret_cast<const char*>(bytes.data()) + i,
+                                    std::min<std::size_t>(6, bytes.size() - i));
+        if (rest == "newmtl") {
+            return {};  // from here on there is a material
+        }
+        if (std::isalpha(static_cast<unsigned char>(c)) != 0) {
+            return "line " + std::to_string(line) +
+                   " sets a material property before the first newmtl names a material";
+        }
+    }
+    return {};
 }
 
 std::string findSideFile(const std::string& meshPath, const std::string& name,

@@ -1,17 +1,27 @@
 // The files a mesh file names (OBJ materials, glTF buffers and images, textures) are opened as the
 // mesh file itself is: without waiting on a FIFO or device, regular files only, no larger than
 // kMaxMeshFileBytes, and only inside the mesh file's folder unless outside paths are allowed
-// (platform::FolderFence). The importer reads every file through SideFileSystem; the notes say
+// (platform::FolderFence). Material files are read whole and checked before the importer sees
+// them. The importer reads every file through SideFileSystem; the notes say
 // which names were refused and why, one line each.
 #pragma once
 
 #include <assimp/IOSystem.hpp>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/folder_fence.h"
 
 namespace strata::maker {
+
+// Largest material file (.mtl) read.
+inline constexpr std::uint64_t kMaxMaterialFileBytes = std::uint64_t{64} << 20;
+
+// "" when the importer may read these material file (.mtl) contents, else the problem: a
+// property line before the first "newmtl" (the importer would set it on no material).
+std::string materialFileProblem(std::span<const std::uint8_t> bytes);
 
 class SideFileSystem : public Assimp::IOSystem {
   public:

@@ -149,6 +149,31 @@ TEST_F(SideFiles, FilesOutsideTheModelsFolderAreRefused) {
     }
 }
 
+// A material property before the first "newmtl" crashed the importer (it sets it on no
+// material): such a material file is refused in one line and the model loads without it.
+TEST_F(SideFiles, MaterialFilesAreCheckedBeforeTheImporterReadsThem) {
+    const auto problem = [](const std::string& text) {
+        return materialFileProblem(
+            std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    };
+    EXPECT_EQ(problem(""), "");
+    EXPECT_EQ(problem("# comment\n\n  Kd 1 0 0\nnewmtl a\nKd 1 0 0\nmap_Kd t.png\n"), "");
+    EXPECT_EQ(problem("\\\\ 1\nnewmtl"), "");
+    EXPECT_NE(problem("map_Kd t\n").find("line 1 sets a material property before the first newmtl"),
+              std::string::npos);
+    EXPECT_NE(problem("# a\r\nKd 1 1 1\r\nnewmtl a\n").find("line 2"), std::string::npos);
+    EXPECT_NE(problem("newmt\nNs 1\n").find("line 1"), std::string::npos);
+    testing::writeFile(at("model/bad.mtl"), "map_Kd t\n");
+    testing::writeFile(at("model/bad.obj"), "mtllib bad.mtl\n" + kTriangleObj);
+    Scene scene;
+    std::string error;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(loadMeshScene(at("model/bad.obj"), scene, error, 1 << 20, &warnings)) << error;
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("bad.mtl: line 1 sets a material property"), std::string::npos)
+        << warnings[0];
+}
+
 TEST_F(SideFiles, FindSideFileLooksOnlyInsideTheFence) {
     testing::writeFile(at("model/textures/t.png"), "x");
     testing::writeFile(at("elsewhere/t.png"), "x");
