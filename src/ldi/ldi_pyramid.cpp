@@ -309,6 +309,14 @@ float LookAtDepth(const LdiPyramid& pyramid) {
     return level->header.boundsMax.z - level->header.boundsMin.z;
 }
 
+std::string ChosenLevelFailure(const LdiPyramid& pyramid) {
+    if (pyramid.levelCount <= 0 || pyramid.CurrentLdi() != nullptr) {
+        return {};
+    }
+    return platform::formatString("level %d of the pyramid did not load: %s", pyramid.currentLevel,
+                                  pyramid.levelError(pyramid.currentLevel).c_str());
+}
+
 float LookAtDistance(const geometry::Vector3& pos, float lookAtDepth) {
     const geometry::Vector3 v{0.0f - pos.x, 0.0f - pos.y, lookAtDepth - pos.z};
     return v.length();

@@ -129,6 +129,10 @@ float LookAtDepth(const LdiPyramid& pyramid);
 // (0, 0, lookAtDepth) to pos.
 float LookAtDistance(const geometry::Vector3& pos, float lookAtDepth);
 
+// "" when the pyramid's current level is loaded (or it has no levels), else "level N of the
+// pyramid did not load: <reason>".
+std::string ChosenLevelFailure(const LdiPyramid& pyramid);
+
 // The frame driver's level choice: unless frozen, the pyramid selects the level for the
 // camera's distance from (0, 0, lookAtDepth). Returns the level to draw (none when empty).
 LdiBase* ChooseLevel(LdiPyramid& pyramid, const geometry::Vector3& cameraPos, float lookAtDepth,

@@ -162,6 +162,24 @@ std::int32_t ChooseMemberByDirection(const geometry::Vector3& v,
     return best;
 }
 
+std::string ChosenMemberFailure(const LdiSet& set) {
+    if (set.memberCount <= 0) {
+        return {};
+    }
+    const LdiPyramid* member = set.CurrentPyramid();
+    if (member == nullptr || member->levelCount == 0) {
+        return platform::formatString(
+            "member %d of the set did not load: %s", set.currentMember,
+            member != nullptr ? member->openError().c_str() : "no such member");
+    }
+    const std::string level = ChosenLevelFailure(*member);
+    return level.empty() ? level
+                         : platform::formatString("%s of member %d of the set did not load: %s",
+                                                  level.substr(0, level.find(" of the")).c_str(),
+                                                  set.currentMember,
+                                                  member->levelError(member->currentLevel).c_str());
+}
+
 float LookAtDepth(const LdiSet& set) {
     for (const auto& member : set.members) {
         if (member && member->FirstLoadedLdi() != nullptr) {

@@ -97,23 +97,11 @@ std::string drawFailure(const ViewerFile& file, const ViewerDraw& drawn) {
     if (drawn.stats.frameFailed) {
         return "no frame buffer could be made";
     }
-    if (file.kind == ViewerFileKind::pyramid && drawn.level >= 0 &&
-        file.pyramid->CurrentLdi() == nullptr) {
-        return platform::formatString("level %d of the pyramid did not load: %s", drawn.level,
-                                      file.pyramid->levelError(drawn.level).c_str());
+    if (file.kind == ViewerFileKind::pyramid) {
+        return ldi::ChosenLevelFailure(*file.pyramid);
     }
-    if (file.kind == ViewerFileKind::set && drawn.member >= 0) {
-        const ldi::LdiPyramid* member = file.set->CurrentPyramid();
-        if (member == nullptr || member->levelCount == 0) {
-            return platform::formatString(
-                "member %d of the set did not load: %s", drawn.member,
-                member != nullptr ? member->openError().c_str() : "no such member");
-        }
-        if (member->CurrentLdi() == nullptr) {
-            return platform::formatString("level %d of member %d of the set did not load: %s",
-                                          drawn.level, drawn.member,
-                                          member->levelError(drawn.level).c_str());
-        }
+    if (file.kind == ViewerFileKind::set) {
+        return ldi::ChosenMemberFailure(*file.set);
     }
     return {};
 }
