@@ -97,12 +97,15 @@ std::string outOfMemoryMessage() {
 #ifndef STRATA_KEEP_LIBRARY_NEW
 namespace {
 
-void* allocate(std::size_t size) {
+// The loop of every throwing operator new: try, call the new handler, try again; without a
+// handler, note the failure and throw.
+template <typename Try>
+void* allocateWith(std::size_t size, Try attempt) {
     if (size == 0) {
         size = 1;
     }
     for (;;) {
-        if (void* p = std::malloc(size)) {
+        if (void* p = attempt(size)) {
             return p;
         }
         const std::new_handler handler = std::get_new_handler();
@@ -114,23 +117,16 @@ void* allocate(std::size_t size) {
     }
 }
 
+void* allocate(std::size_t size) {
+    return allocateWith(size, [](std::size_t bytes) { return std::malloc(bytes); });
+}
+
 void* allocateAligned(std::size_t size, std::align_val_t alignment) {
     const auto align = std::max<std::size_t>(static_cast<std::size_t>(alignment), sizeof(void*));
-    if (size == 0) {
-        size = 1;
-    }
-    for (;;) {
+    return allocateWith(size, [align](std::size_t bytes) {
         void* p = nullptr;
-        if (::posix_memalign(&p, align, size) == 0) {
-            return p;
-        }
-        const std::new_handler handler = std::get_new_handler();
-        if (handler == nullptr) {
-            noteFailedAllocation(size);
-            throw std::bad_alloc();
-        }
-        handler();
-    }
+        return ::posix_memalign(&p, align, bytes) == 0 ? p : nullptr;
+    });
 }
 
 }  // namespace

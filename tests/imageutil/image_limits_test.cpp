@@ -16,14 +16,7 @@
 #include "imageutil/png_file.h"
 #include "imageutil/rgb_image.h"
 #include "platform/debug_output.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define STRATA_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define STRATA_SANITIZED 1
-#endif
-#endif
+#include "sanitized_build.h"
 
 namespace strata::imageutil {
 namespace {

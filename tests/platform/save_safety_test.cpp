@@ -18,24 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "file_test_support.h"
 #include "platform/file_io.h"
 
 namespace strata::platform {
 namespace {
 
-std::string tempDir() {
-    char pattern[] = "/tmp/strata-save-XXXXXX";
-    return ::mkdtemp(pattern);
-}
-
-std::string slurp(const std::string& path) {
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-    if (!readWholeFile(path, bytes, error)) {
-        return "<" + error + ">";
-    }
-    return {bytes.begin(), bytes.end()};
-}
+using testing::slurp;
+using testing::tempDir;
 
 void put(const std::string& path, const std::string& text) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -95,6 +85,21 @@ void writeGenerationZero(const std::string& dir) {
     }
 }
 
+// Starts a child saving generation after generation of a fresh set in dir, and returns once its
+// first save is in.
+pid_t startSaving(const std::string& dir) {
+    writeGenerationZero(dir);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        saveForever(dir);
+    }
+    for (int wait = 0; child > 0 && wait < 20000 && slurp(member(dir, kMembers - 1)) == "0";
+         ++wait) {
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return child;
+}
+
 // SIGINT and SIGTERM at random moments of a child saving a set over and over: the set left is
 // always one generation, and nothing but its members is left beside it.
 TEST(SaveSafety, StopSignalsNeverLeaveAMixedSet) {
@@ -102,17 +107,10 @@ TEST(SaveSafety, StopSignalsNeverLeaveAMixedSet) {
     int stoppedLate = 0;
     for (int round = 0; round < 40; ++round) {
         const std::string dir = tempDir();
-        writeGenerationZero(dir);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            saveForever(dir);
-        }
-        // Once the first save is in: half the rounds stop the child at a random moment, the
-        // other half as soon as the first member of a save is renamed and the last not yet.
-        for (int wait = 0; wait < 20000 && slurp(member(dir, kMembers - 1)) == "0"; ++wait) {
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
+        const pid_t child = startSaving(dir);
+        ASSERT_GT(child, 0);
+        // Half the rounds stop the child at a random moment, the other half as soon as the first
+        // member of a save is renamed and the last not yet.
         if (round % 4 < 2) {
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 100000));
         } else {
@@ -148,15 +146,8 @@ TEST(SaveSafety, LeftoversOfAKilledSaveGoWithTheNextSave) {
     for (int attempt = 0; attempt < 40 && !leftovers; ++attempt) {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directory(dir);
-        writeGenerationZero(dir);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            saveForever(dir);
-        }
-        for (int wait = 0; wait < 20000 && slurp(member(dir, kMembers - 1)) == "0"; ++wait) {
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
+        const pid_t child = startSaving(dir);
+        ASSERT_GT(child, 0);
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 100000));
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);

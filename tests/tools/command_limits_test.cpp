@@ -19,14 +19,7 @@
 
 #include "command_run.h"
 #include "ldi/ldi_samples.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define STRATA_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define STRATA_SANITIZED 1
-#endif
-#endif
+#include "sanitized_build.h"
 
 namespace {
 
