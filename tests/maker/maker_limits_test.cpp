@@ -9,6 +9,7 @@
 #include "maker/layered_image.h"
 #include "maker/ldi_encoding.h"
 #include "maker/maker_kind.h"
+#include "maker/pinhole_camera.h"
 
 namespace strata::maker {
 namespace {
@@ -61,6 +62,45 @@ TEST(MakerLimits, TheTopHalfOfAnOddQuadTakesTheExtraRow) {
     std::string error;
     EXPECT_EQ(encodeQuad(oneRow(3, 1), error), nullptr);
     EXPECT_NE(error.find("at least 2 rows"), std::string::npos) << error;
+}
+
+// A camera reaches 1e6 scene radii from the scene's centre and 1e12 from the origin, and views at
+// least 0.01 degrees: one value on each side of each.
+TEST(MakerLimits, CameraReachAndAngle) {
+    struct Case {
+        geometry::Vector3 pos;
+        float radius;
+        bool reached;
+    };
+    const Case cases[] = {
+        {{1e6f, 0.0f, 0.0f}, 1.0f, true},   {{1.0001e6f, 0.0f, 0.0f}, 1.0f, false},
+        {{0.0f, -2e6f, 0.0f}, 2.0f, true},  {{0.0f, 0.0f, 2.0002e6f}, 2.0f, false},
+        {{1e-3f, 0.0f, 0.0f}, 0.0f, true},  // no radius: 1e-6 of the origin distance, or 1e-6
+        {{1.01f, 0.0f, 0.0f}, 0.0f, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.pos.x << " " << c.pos.y << " " << c.pos.z);
+        PinholeCamera camera;
+        camera.pos = c.pos;
+        const std::string problem = cameraReachProblem(camera, {0.0f, 0.0f, 0.0f}, c.radius);
+        EXPECT_EQ(problem.empty(), c.reached) << problem;
+    }
+    const struct {
+        float x;
+        float fovDegrees;
+        bool ok;
+    } views[] = {
+        {1e12f, 45.0f, true},   {-1.0001e12f, 45.0f, false}, {0.0f, 0.01f, true},
+        {0.0f, 0.0099f, false}, {0.0f, 179.0f, true},        {0.0f, 179.01f, false},
+    };
+    for (const auto& v : views) {
+        SCOPED_TRACE(::testing::Message() << v.x << " " << v.fovDegrees);
+        PinholeCamera camera;
+        camera.pos = {v.x, 0.0f, 0.0f};
+        camera.fov = v.fovDegrees * 3.14159265f / 180.0f;
+        std::string error;
+        EXPECT_EQ(normalizeCamera(camera, error), v.ok) << error;
+    }
 }
 
 }  // namespace
