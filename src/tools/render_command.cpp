@@ -67,11 +67,11 @@ struct RenderArgs {
     std::string coverage;
 };
 
-// The largest picture side: the frame is drawn into a buffer with a margin on every side, and
-// that buffer may hold at most 16384 x 16384 pixels.
 // Most timed repetitions of one draw (--frames without a sequence).
 constexpr std::int32_t kMaxTimedFrames = 1000000;
 
+// The largest picture side: the frame is drawn into a buffer with a margin on every side, and
+// that buffer may hold at most 16384 x 16384 pixels.
 constexpr std::int32_t kMaxRenderSide = render::kMaxRecordSide - 2 * render::kFrameMargin;
 
 bool parseSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
