@@ -101,7 +101,7 @@ ListBudget listMemoryBudget() {
         const std::lock_guard lock(gBudgetMutex);
         if (gBudgetOverride) {
             budget.bytes = *gBudgetOverride;
-            budget.source = "set";
+            budget.source = "the budget set by the program";
             return budget;
         }
     }
@@ -141,11 +141,13 @@ std::string CheckListBudget(const std::vector<std::string>& paths) {
     if (total <= budget.bytes) {
         return {};
     }
+    const std::string source = budget.source == "STRATA_MEMORY_BUDGET"
+                                   ? "from STRATA_MEMORY_BUDGET"
+                                   : budget.source + "; STRATA_MEMORY_BUDGET sets another";
     return platform::formatString(
-        "its %zu distinct LDI files would take %s of memory, more than the budget of %s (%s; "
-        "set STRATA_MEMORY_BUDGET to change it)",
+        "its %zu distinct LDI files would take %s of memory, more than the budget of %s (%s)",
         files, platform::formatByteCount(total).c_str(),
-        platform::formatByteCount(budget.bytes).c_str(), budget.source.c_str());
+        platform::formatByteCount(budget.bytes).c_str(), source.c_str());
 }
 
 std::shared_ptr<LdiBase> LdiLoadCache::load(const std::string& path, std::string& error) {
