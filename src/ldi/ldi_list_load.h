@@ -20,9 +20,9 @@ namespace strata::ldi {
 // set, else half the physical memory; setListMemoryBudget overrides both (nullopt goes back).
 struct ListBudget {
     std::uint64_t bytes = 0;
-    std::string source;  // "STRATA_MEMORY_BUDGET", "half the physical memory" or "the budget set by
-                         // the program"
-    std::string error;   // a STRATA_MEMORY_BUDGET that is not a byte count
+    // "STRATA_MEMORY_BUDGET", "half the physical memory" or "the budget set by the program".
+    std::string source;
+    std::string error;  // a STRATA_MEMORY_BUDGET that is not a byte count
 };
 ListBudget listMemoryBudget();
 void setListMemoryBudget(std::optional<std::uint64_t> bytes);
