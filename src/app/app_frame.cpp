@@ -94,6 +94,17 @@ void AppView::DrawMono() {
         settings.upperHalfOnly = false;
         settings.benchFlag = false;
     }
+    // A chosen level or member that did not load: the last picture stays, and the status line
+    // gives the reason.
+    choiceFailure.clear();
+    if (displayMode == ModeLdiPyramid && pyramid) {
+        choiceFailure = ldi::ChosenLevelFailure(*pyramid);
+    } else if (displayMode == ModeLdiSet && ldiSet) {
+        choiceFailure = ldi::ChosenMemberFailure(*ldiSet);
+    }
+    if (!choiceFailure.empty()) {
+        return;
+    }
     ldi::DrawFrameObject(drawLdi, settings, ldi::HandOver::all, warpMatrix, viewCamera,
                          *targetImage);
 }
@@ -135,6 +146,9 @@ void AppView::RenderFrame() {
                                            navPosition.y, navPosition.z);
     if (!statusNote.empty()) {
         messageBuffer += "\t" + statusNote;
+    }
+    if (!choiceFailure.empty()) {
+        messageBuffer += "\t" + choiceFailure;
     }
     SetStatus(messageBuffer);
 }

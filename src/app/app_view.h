@@ -202,6 +202,9 @@ class AppView {
     // The current LDI: the single LDI, or a pyramid level or set member level (never owned).
     ldi::LdiBase* ldi = nullptr;
     ldi::LdiBase* drawLdi = nullptr;  // drawn by the last frame (not owned)
+    // Why the chosen pyramid level or set member cannot be drawn ("" when it can): the frame
+    // then keeps the last picture and the status line gives the reason.
+    std::string choiceFailure;
     Stopwatch frameStopwatch;
     std::string dumpFolder;  // where the view dump writes ("" = the current folder)
 

@@ -10,6 +10,10 @@
 
 namespace strata::geometry {
 
+// Largest magnitude of a camera position coordinate anything accepts: beyond it the products of
+// the view and warp matrices leave the float range (and ray casters refuse the rays).
+inline constexpr float kMaxCameraCoordinate = 1e12f;
+
 struct ViewCamera {
     Matrix4 projection = Matrix4::identity();
     Matrix4 viewport = Matrix4::identity();

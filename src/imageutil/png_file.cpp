@@ -234,6 +234,35 @@ bool endsWithBmp(const std::string& path) {
     return platform::hasExtension(path, "bmp");
 }
 
+// The largest file a PNG with the header of the file at path can need: every row of its image
+// stored uncompressed at 16 bits a channel with four channels and a filter byte (interlaced:
+// a filter byte a row of each of seven passes), twice over for the deflate and chunk framing,
+// and 16 MB of other chunks. False with error set when the file cannot be opened.
+bool pngSizeAllowed(const std::string& path, std::uint64_t& allowed, std::string& error) {
+    std::FILE* file = platform::openRegularStream(path, error);
+    if (file == nullptr) {
+        return false;
+    }
+    std::uint8_t head[33] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    constexpr std::uint64_t kOtherChunks = std::uint64_t{16} << 20;
+    if (got < sizeof head || png_sig_cmp(head, 0, 8) != 0 ||
+        std::memcmp(head + 12, "IHDR", 4) != 0) {
+        allowed = kOtherChunks;  // not a PNG: the decoder says so from the first bytes
+        return true;
+    }
+    const std::uint64_t width = bigEndian32(head + 16);
+    const std::uint64_t height = bigEndian32(head + 20);
+    if (width == 0 || height == 0 || width > kPngMaxSide || height > kPngMaxSide) {
+        allowed = kOtherChunks;  // refused from its header by the decoder
+        return true;
+    }
+    const std::uint64_t raw = height * (width * 8 + 1) + 7 * height;
+    allowed = 2 * raw + kOtherChunks;
+    return true;
+}
+
 }  // namespace
 
 bool writePng(const std::string& path, const RgbImage& image, std::string* error) {
@@ -276,9 +305,15 @@ bool writePng(const std::string& path, const RgbImage& image, std::string* error
 
 bool readPng(const std::string& path, RgbImage& image, std::string* error,
              std::int32_t expectedWidth, std::int32_t expectedHeight) {
-    std::vector<std::uint8_t> bytes;
+    // The size the header allows is known from its first 33 bytes: a file much larger than any
+    // PNG of its size could be is refused before it is read.
     std::string readError;
-    if (!platform::readWholeFile(path, bytes, readError)) {
+    std::uint64_t allowed = 0;
+    if (!pngSizeAllowed(path, allowed, readError)) {
+        return report(error, "cannot read " + path + ": " + readError);
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!platform::readWholeFile(path, bytes, readError, allowed)) {
         return report(error, "cannot read " + path + ": " + readError);
     }
     return decodePngBytes(path, bytes, image, error, expectedWidth, expectedHeight);

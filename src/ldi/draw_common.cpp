@@ -244,7 +244,9 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
     imageutil::RgbImage& padded = scratch.padded;
     if ((padded.width != width || padded.height != height || padded.pixels == nullptr) &&
         !padded.resize(width, height)) {
-        return LdiDrawStats{};
+        LdiDrawStats failed;
+        failed.frameFailed = true;
+        return failed;
     }
     if (settings.horizonBackground) {
         HorizonBackground(padded, m, frame.width, frame.height, settings, view.camera);

@@ -166,7 +166,62 @@ int firstNonFiniteWord(const std::vector<std::uint8_t>& bytes, std::size_t float
     return -1;
 }
 
+double determinant4(const geometry::Matrix4& m) {
+    // Laplace expansion along the first row, in double precision.
+    const auto at = [&m](int r, int c) { return double{m(r, c)}; };
+    const auto minor3 = [&at](int skip) {
+        int cols[3];
+        for (int c = 0, k = 0; c < 4; ++c) {
+            if (c != skip) {
+                cols[k++] = c;
+            }
+        }
+        return at(1, cols[0]) *
+                   (at(2, cols[1]) * at(3, cols[2]) - at(2, cols[2]) * at(3, cols[1])) -
+               at(1, cols[1]) *
+                   (at(2, cols[0]) * at(3, cols[2]) - at(2, cols[2]) * at(3, cols[0])) +
+               at(1, cols[2]) * (at(2, cols[0]) * at(3, cols[1]) - at(2, cols[1]) * at(3, cols[0]));
+    };
+    return at(0, 0) * minor3(0) - at(0, 1) * minor3(1) + at(0, 2) * minor3(2) -
+           at(0, 3) * minor3(3);
+}
+
 }  // namespace
+
+std::string ReferenceViewProblem(const geometry::ViewCamera& view) {
+    const geometry::Vector3& p = view.pos;
+    if (std::fabs(p.x) > geometry::kMaxCameraCoordinate ||
+        std::fabs(p.y) > geometry::kMaxCameraCoordinate ||
+        std::fabs(p.z) > geometry::kMaxCameraCoordinate) {
+        return platform::formatString(
+            "the reference view's position (%g, %g, %g) lies beyond %g of the origin", p.x, p.y,
+            p.z, static_cast<double>(geometry::kMaxCameraCoordinate));
+    }
+    const double dirLength = view.dir.length();
+    const double upLength = view.up.length();
+    const double sideLength = geometry::cross(view.dir, view.up).length();
+    if (!(dirLength > 0.0) || !(sideLength > 1e-6 * dirLength * upLength)) {
+        return "the reference view's direction is zero or parallel to its up vector";
+    }
+    if (!(view.near > 0.0f) || !(view.far > view.near)) {
+        return platform::formatString(
+            "the reference view's depth range %g to %g is not 0 < near "
+            "< far",
+            view.near, view.far);
+    }
+    if (!(view.fov > 0.0f) || !(view.fov < 3.14159265f)) {
+        return platform::formatString("the reference view's angle %g is not in (0, pi)", view.fov);
+    }
+    const double projection = determinant4(view.projection);
+    if (!(std::fabs(projection) > 0.0) || !std::isfinite(projection)) {
+        return "the reference view's projection cannot be inverted";
+    }
+    const double viewport = determinant4(view.viewport);
+    if (!(std::fabs(viewport) > 0.0) || !std::isfinite(viewport)) {
+        return "the reference view's viewport cannot be inverted";
+    }
+    return {};
+}
 
 std::string LdiBase::CheckHeader() const {
     if (header.ldiType != KindLdiType() || header.dptType != KindDptType()) {
@@ -202,7 +257,7 @@ std::string LdiBase::CheckHeader() const {
         return platform::formatString("the reference camera holds a non-finite value (word %d)",
                                       cameraWord);
     }
-    return {};
+    return ReferenceViewProblem(header.view);
 }
 
 int LdiBase::NormalisedDepthRange(std::int32_t row, std::int32_t col, float& min,

@@ -68,9 +68,16 @@ struct LdiDrawStats {
     float sizeSum = 0.0f;
     float sizeMin = 100.0f;
     float sizeMax = 0.0f;
+    // The frame buffer (with its margin) could not be made: nothing was drawn.
+    bool frameFailed = false;
 
     void reset() { *this = LdiDrawStats{}; }
 };
+
+// Whether a reference view can place samples: position within kMaxCameraCoordinate of the
+// origin, a non-zero direction not parallel to up, 0 < near < far, an angle in (0, pi), and an
+// invertible projection and viewport. "" when usable, else the problem.
+std::string ReferenceViewProblem(const geometry::ViewCamera& view);
 
 class LdiBase {
   public:

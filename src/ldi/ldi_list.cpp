@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "platform/file_io.h"
+#include "platform/folder_fence.h"
 
 namespace strata::ldi {
 
@@ -98,21 +99,40 @@ bool parseListInt(const std::string& token, std::int32_t& value) {
     return true;
 }
 
-std::string resolveListMember(const std::string& listPath, std::string name) {
+std::string resolveListMember(const std::string& listPath, std::string name, std::string* refusal) {
     std::replace(name.begin(), name.end(), '\\', '/');
+    const platform::FolderFence& fence = platform::currentFence();
     const std::string folder = platform::directoryOf(listPath);
     const std::string beside = platform::joinPath(folder, name);
-    if (exists(beside)) {
-        return beside;
-    }
-    if (exists(name)) {
-        return name;
-    }
     const std::string moved = platform::joinPath(folder, fileNameOf(name));
-    if (exists(moved)) {
-        return moved;
+    // A candidate outside the fence is not even looked at, so what the answer says cannot
+    // depend on what lies outside.
+    for (const std::string& candidate : {beside, name, moved}) {
+        if (fence.admits(candidate) && exists(candidate)) {
+            return candidate;
+        }
+    }
+    if (refusal != nullptr && !fence.admits(beside)) {
+        *refusal = platform::outsideRefusal(name, fence);
     }
     return name;
+}
+
+std::string listNameProblem(const std::string& name) {
+    if (name.empty()) {
+        return "an empty name";
+    }
+    if (name.size() > kMaxListNameLength) {
+        return "a name longer than " + std::to_string(kMaxListNameLength) + " bytes";
+    }
+    for (const char c : name) {
+        const auto b = static_cast<unsigned char>(c);
+        if (std::isspace(b) != 0 || b < 0x20 || b == 0x7F || c == '\\') {
+            return "a name with white space, control characters or '\\' (lists separate names "
+                   "by white space)";
+        }
+    }
+    return {};
 }
 
 }  // namespace strata::ldi

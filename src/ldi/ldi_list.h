@@ -35,7 +35,15 @@ bool parseListInt(const std::string& token, std::int32_t& value);
 // A member name as written in a list: '\' separators read as '/'; looked up beside the list
 // first, then as written (relative to the current directory), then by its file name alone
 // beside the list (a list moved together with its members). A name found nowhere is returned
-// as written (with '/' separators).
-std::string resolveListMember(const std::string& listPath, std::string name);
+// as written (with '/' separators). Only candidates the fence of the file being opened admits
+// (platform::currentFence()) are looked at; when none of them exists and the name itself leads
+// outside the fence, `refusal` (when given) receives the one-line refusal, the same whether an
+// outside file of that name exists or not.
+std::string resolveListMember(const std::string& listPath, std::string name,
+                              std::string* refusal = nullptr);
+
+// Refuses a member name the list readers would not read back as written: empty, longer than
+// kMaxListNameLength, or holding white space, control bytes or '\'. "" when the name is fine.
+std::string listNameProblem(const std::string& name);
 
 }  // namespace strata::ldi

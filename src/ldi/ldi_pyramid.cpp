@@ -6,8 +6,10 @@
 
 #include "ldi/ldi_factory.h"
 #include "ldi/ldi_list.h"
+#include "ldi/ldi_list_load.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
+#include "platform/folder_fence.h"
 
 namespace strata::ldi {
 
@@ -66,6 +68,43 @@ int LdiPyramid::OpenPyramid(const std::string& path) {
 }
 
 int LdiPyramid::OpenPyramidIn(const std::string& directory, const std::string& path) {
+    const platform::OpenedFileScope fenceScope(path);
+    if (ReadLevelList(directory, path) == 0) {
+        return 0;
+    }
+    const std::string overBudget = CheckListBudget(LevelFiles());
+    if (!overBudget.empty()) {
+        return Refuse(listPath_ + ": " + overBudget);
+    }
+    LdiLoadCache cache;
+    LoadLevels(cache);
+    return 1;
+}
+
+std::vector<std::string> LdiPyramid::LevelFiles() const {
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < levelPaths_.size(); ++i) {
+        if (levelErrors_[i].empty()) {
+            files.push_back(levelPaths_[i]);
+        }
+    }
+    return files;
+}
+
+void LdiPyramid::LoadLevels(LdiLoadCache& cache) {
+    for (std::size_t i = 0; i < levelPaths_.size(); ++i) {
+        if (!levelErrors_[i].empty()) {
+            continue;
+        }
+        std::string levelProblem;
+        levels[i] = cache.load(levelPaths_[i], levelProblem);
+        if (!levels[i]) {
+            levelErrors_[i] = levelProblem.empty() ? levelPaths_[i] + ": not loaded" : levelProblem;
+        }
+    }
+}
+
+int LdiPyramid::ReadLevelList(const std::string& directory, const std::string& path) {
     Clear();
     openError_.clear();
     listPath_ = path;
@@ -79,6 +118,10 @@ int LdiPyramid::OpenPyramidIn(const std::string& directory, const std::string& p
         }
         listPath_ = fallback;
         error.clear();
+        if (!platform::currentFence().admits(fallback)) {
+            return Refuse(platform::formatString("Can't open file %s .", path.c_str()) + " " +
+                          platform::outsideRefusal(fallback, platform::currentFence()));
+        }
         if (!readListTokens(fallback, tokens, error, opened) && !opened) {
             return Refuse(platform::formatString("Can't open file %s (nor %s).", path.c_str(),
                                                  fallback.c_str()));
@@ -138,24 +181,22 @@ int LdiPyramid::OpenPyramidIn(const std::string& directory, const std::string& p
     levels.resize(static_cast<std::size_t>(count));
     levelErrors_.resize(static_cast<std::size_t>(count));
     levelPaths_.resize(static_cast<std::size_t>(count));
+    const platform::FolderFence& fence = platform::currentFence();
     for (std::size_t i = 0; i < names.size(); ++i) {
         std::string file;
+        std::string refusal;
         const std::string inDirectory = platform::joinPath(directory, names[i]);
-        if (!directory.empty() && platform::fileSize(inDirectory)) {
+        if (!directory.empty() && fence.admits(inDirectory) && platform::fileSize(inDirectory)) {
             file = inDirectory;
         } else {
-            file = resolveListMember(list, names[i]);
+            file = resolveListMember(list, names[i], &refusal);
         }
         levelPaths_[i] = file;
-        // Only plain files are read: a name may point anywhere, devices included.
-        if (!platform::fileSize(file)) {
+        if (!refusal.empty()) {
+            levelErrors_[i] = list + ", level " + std::to_string(i) + ": " + refusal;
+        } else if (!platform::fileSize(file)) {
+            // Only plain files are read: a name may point anywhere, devices included.
             levelErrors_[i] = file + ": no such file (or not a regular file)";
-            continue;
-        }
-        std::string levelProblem;
-        levels[i] = LoadLdi(file, &levelProblem);
-        if (!levels[i]) {
-            levelErrors_[i] = levelProblem.empty() ? file + ": not loaded" : levelProblem;
         }
     }
     return 1;
@@ -266,6 +307,14 @@ float LookAtDepth(const LdiPyramid& pyramid) {
         return 0.0f;
     }
     return level->header.boundsMax.z - level->header.boundsMin.z;
+}
+
+std::string ChosenLevelFailure(const LdiPyramid& pyramid) {
+    if (pyramid.levelCount <= 0 || pyramid.CurrentLdi() != nullptr) {
+        return {};
+    }
+    return platform::formatString("level %d of the pyramid did not load: %s", pyramid.currentLevel,
+                                  pyramid.levelError(pyramid.currentLevel).c_str());
 }
 
 float LookAtDistance(const geometry::Vector3& pos, float lookAtDepth) {

@@ -22,6 +22,8 @@ class RgbImage;
 
 namespace strata::ldi {
 
+class LdiLoadCache;
+
 class LdiPyramid {
   public:
     // Largest level count a list may give.
@@ -42,7 +44,22 @@ class LdiPyramid {
     // fails to load leaves that level empty, with its reason in levelError); 0 when no list
     // opens or the list is short or malformed (one line naming the list and the line), and the
     // pyramid is then left empty. Any previous content is dropped first.
+    // Level names that lead outside the folder of the file opened are refused (levelError) unless
+    // outside paths are allowed (platform::FolderFence). Before any level is loaded the distinct
+    // level files are sized from their headers: a pyramid that would take more than the list
+    // memory budget (listMemoryBudget) is refused whole. Levels naming the same file share one
+    // loaded LDI.
     int OpenPyramidIn(const std::string& directory, const std::string& path);
+
+    // The two steps of OpenPyramidIn, for a set that budgets and loads all its pyramids at once:
+    // ReadLevelList reads and checks the list and finds every level's file (1, or 0 with the
+    // pyramid refused and empty); LoadLevels then loads them through the cache.
+    int ReadLevelList(const std::string& directory, const std::string& path);
+    void LoadLevels(LdiLoadCache& cache);
+    // The files of the levels found by ReadLevelList (refused and missing names left out).
+    std::vector<std::string> LevelFiles() const;
+    // Refuses the pyramid as OpenPyramidIn refuses a list (empty, openError set, one line).
+    int RefuseWhole(const std::string& message) { return Refuse(message); }
 
     // The current level, or none when there are no levels or the current one is empty.
     LdiBase* CurrentLdi() const;
@@ -83,9 +100,9 @@ class LdiPyramid {
     std::int32_t currentLevel = 0;
     std::array<float, 12> spare{};     // carried, not used
     std::vector<float> levelDistance;  // levelCount entries, file order
-    // levelCount entries, file order; an entry is empty when its file did not load. The
-    // pyramid owns its levels.
-    std::vector<std::unique_ptr<LdiBase>> levels;
+    // levelCount entries, file order; an entry is empty when its file did not load. Levels
+    // naming one file share it (with each other and with other pyramids of a set).
+    std::vector<std::shared_ptr<LdiBase>> levels;
     // When false, failures are kept (openError, levelError) but not printed.
     bool reportErrors = true;
 
@@ -111,6 +128,10 @@ float LookAtDepth(const LdiPyramid& pyramid);
 // The camera's distance as the frame driver measures it: from the look-at centre
 // (0, 0, lookAtDepth) to pos.
 float LookAtDistance(const geometry::Vector3& pos, float lookAtDepth);
+
+// "" when the pyramid's current level is loaded (or it has no levels), else "level N of the
+// pyramid did not load: <reason>".
+std::string ChosenLevelFailure(const LdiPyramid& pyramid);
 
 // The frame driver's level choice: unless frozen, the pyramid selects the level for the
 // camera's distance from (0, 0, lookAtDepth). Returns the level to draw (none when empty).

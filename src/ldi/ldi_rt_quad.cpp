@@ -3,12 +3,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "ldi/ldi_list.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
+#include "platform/folder_fence.h"
 
 namespace strata::ldi {
 
@@ -24,6 +27,71 @@ bool sameFile(const std::string& a, const std::string& b) {
 std::string fileNameOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The window of a reference camera on its image plane at unit distance, from the frustum of its
+// projection: x from left to right, y from bottom to top.
+struct Window {
+    double left = 0.0;
+    double right = 0.0;
+    double bottom = 0.0;
+    double top = 0.0;
+};
+
+Window windowOf(const LdiHeader& header) {
+    const geometry::Matrix4& p = header.view.projection;
+    Window w;
+    w.left = (double{p(0, 2)} - 1.0) / double{p(0, 0)};
+    w.right = (double{p(0, 2)} + 1.0) / double{p(0, 0)};
+    w.bottom = (double{p(1, 2)} - 1.0) / double{p(1, 1)};
+    w.top = (double{p(1, 2)} + 1.0) / double{p(1, 1)};
+    return w;
+}
+
+bool close(double a, double b, double scale) {
+    return std::fabs(a - b) <= 1e-4 * scale;
+}
+
+bool sameVector(const geometry::Vector3& a, const geometry::Vector3& b, float scale) {
+    return (a - b).length() <= 1e-5f * scale;
+}
+
+// Whether bottom and top are the lower and upper rows of one camera's grid: one eye, direction,
+// up vector and depth range, the same columns, and windows that meet where the bottom half's
+// rows end, with rows of one height in both. "" when they are, else the problem.
+std::string halvesProblem(const LdiRtQp& top, const LdiRtQp& bottom) {
+    const geometry::ViewCamera& t = top.header.view;
+    const geometry::ViewCamera& b = bottom.header.view;
+    const float reach = std::max({1.0f, t.pos.length(), t.far});
+    if (!sameVector(t.pos, b.pos, reach) || !sameVector(t.dir, b.dir, 1.0f) ||
+        !sameVector(t.up, b.up, 1.0f) || !close(t.near, b.near, t.far) ||
+        !close(t.far, b.far, t.far)) {
+        return "the halves are not views of one camera (their eye, direction, up or depth range "
+               "differ)";
+    }
+    const Window wt = windowOf(top.header);
+    const Window wb = windowOf(bottom.header);
+    const double span = std::max(wt.right - wt.left, 1e-30);
+    if (!close(wt.left, wb.left, span) || !close(wt.right, wb.right, span)) {
+        return "the halves' windows do not cover the same columns";
+    }
+    const double rowTop = (wt.top - wt.bottom) / top.height();
+    const double rowBottom = (wb.top - wb.bottom) / bottom.height();
+    const bool meets = close(wb.top, wt.bottom, span) && wb.bottom < wb.top && wt.bottom < wt.top;
+    if (!meets) {
+        if (close(wt.top, wb.bottom, span) && wt.bottom < wt.top && wb.bottom < wb.top) {
+            return "the halves are swapped: the first name is the bottom half, the second the top";
+        }
+        return "the halves' windows are not the lower and upper parts of one view (is one of "
+               "them a whole view, or the same half twice?)";
+    }
+    if (!close(rowTop, rowBottom, rowTop)) {
+        return platform::formatString(
+            "the halves' rows are not of one height (top half %d rows, bottom half %d rows for "
+            "their windows)",
+            top.height(), bottom.height());
+    }
+    return {};
 }
 
 }  // namespace
@@ -75,6 +143,7 @@ void LdiRtQuad::AdoptTopHeader() {
 }
 
 int LdiRtQuad::Load(const std::string& path) {
+    const platform::OpenedFileScope fenceScope(path);
     loadError_.clear();
     const auto refuse = [this, &path](const std::string& problem) {
         ResetAfterFailure();
@@ -97,6 +166,7 @@ int LdiRtQuad::Load(const std::string& path) {
     if (tokens[0].size() > kMaxListNameLength || tokens[1].size() > kMaxListNameLength) {
         return refuse("quad list member name too long");
     }
+    const char* const halfNames[2] = {"top half", "bottom half"};
     float v[6] = {};
     if (tokens.size() < 8) {
         return refuse("quad list lacks its six vector values");
@@ -109,9 +179,14 @@ int LdiRtQuad::Load(const std::string& path) {
         }
     }
     std::unique_ptr<LdiRtQp> halves[2];
-    const char* const halfNames[2] = {"top half", "bottom half"};
-    const std::string memberPaths[2] = {resolveListMember(path, tokens[0]),
-                                        resolveListMember(path, tokens[1])};
+    std::string refusals[2];
+    const std::string memberPaths[2] = {resolveListMember(path, tokens[0], &refusals[0]),
+                                        resolveListMember(path, tokens[1], &refusals[1])};
+    for (int i = 0; i < 2; ++i) {
+        if (!refusals[i].empty()) {
+            return refuse(std::string(halfNames[i]) + " refused: " + refusals[i]);
+        }
+    }
     if (sameFile(memberPaths[0], memberPaths[1])) {
         return refuse("quad list names the same file " + memberPaths[0] + " for both halves");
     }
@@ -129,6 +204,10 @@ int LdiRtQuad::Load(const std::string& path) {
             platform::formatString("quad halves do not fit together: the top half is %d "
                                    "columns wide, the bottom half %d",
                                    halves[0]->width(), halves[1]->width()));
+    }
+    const std::string fit = halvesProblem(*halves[0], *halves[1]);
+    if (!fit.empty()) {
+        return refuse("quad halves do not fit together: " + fit);
     }
     Release();
     MarkHeaderRead();
@@ -151,6 +230,12 @@ int LdiRtQuad::Save(const std::string& path) {
     }
     const std::string topPath = base + "_top.ldibrtqp";
     const std::string bottomPath = base + "_bot.ldibrtqp";
+    // The list names the halves by file name: a name its reader would split is refused.
+    const std::string nameProblem = listNameProblem(fileNameOf(topPath));
+    if (!nameProblem.empty()) {
+        return Fail(listPath, "not saved: the list would name its halves \"" + fileNameOf(topPath) +
+                                  "\", " + nameProblem);
+    }
     // The three files are one set: the halves and the list are written to temporary names and
     // renamed into place together, so an old quad is either kept whole or replaced whole.
     platform::FileSetTransaction set;

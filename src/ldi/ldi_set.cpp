@@ -4,8 +4,10 @@
 #include <cstdio>
 
 #include "ldi/ldi_list.h"
+#include "ldi/ldi_list_load.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
+#include "platform/folder_fence.h"
 
 namespace strata::ldi {
 
@@ -34,6 +36,7 @@ int LdiSet::OpenSet(const std::string& path) {
 }
 
 int LdiSet::OpenSetIn(const std::string& directory, const std::string& path) {
+    const platform::OpenedFileScope fenceScope(path);
     Clear();
     openError_.clear();
     std::vector<ListToken> tokens;
@@ -92,18 +95,40 @@ int LdiSet::OpenSetIn(const std::string& directory, const std::string& path) {
             platform::formatString("text after the %d members the list counts (\"%s\")", count,
                                    tokens[next].text.substr(0, 64).c_str()));
     }
+    // Every member list is read first, then the levels of all of them are sized against the
+    // budget together, and only then loaded (members naming one file share it).
+    const platform::FolderFence& fence = platform::currentFence();
+    std::vector<std::unique_ptr<LdiPyramid>> pyramids(names.size());
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::string refusal;
+        const std::string inDirectory = platform::joinPath(directory, names[i]);
+        const std::string file =
+            !directory.empty() && fence.admits(inDirectory) && platform::fileSize(inDirectory)
+                ? inDirectory
+                : resolveListMember(path, names[i], &refusal);
+        pyramids[i] = std::make_unique<LdiPyramid>();
+        pyramids[i]->reportErrors = reportErrors;
+        if (!refusal.empty()) {
+            pyramids[i]->RefuseWhole(path + ", member " + std::to_string(i) + ": " + refusal);
+            continue;
+        }
+        if (pyramids[i]->ReadLevelList(directory, file) != 0) {
+            const std::vector<std::string> levelFiles = pyramids[i]->LevelFiles();
+            files.insert(files.end(), levelFiles.begin(), levelFiles.end());
+        }
+    }
+    const std::string overBudget = CheckListBudget(files);
+    if (!overBudget.empty()) {
+        return Refuse(path + ": " + overBudget);
+    }
+    LdiLoadCache cache;
+    for (auto& member : pyramids) {
+        member->LoadLevels(cache);
+    }
     memberCount = count;
     memberDirection = directions;
-    members.resize(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string inDirectory = platform::joinPath(directory, names[i]);
-        const std::string file = !directory.empty() && platform::fileSize(inDirectory)
-                                     ? inDirectory
-                                     : resolveListMember(path, names[i]);
-        members[i] = std::make_unique<LdiPyramid>();
-        members[i]->reportErrors = reportErrors;
-        members[i]->OpenPyramidIn(directory, file);
-    }
+    members = std::move(pyramids);
     return 1;
 }
 
@@ -135,6 +160,24 @@ std::int32_t ChooseMemberByDirection(const geometry::Vector3& v,
         }
     }
     return best;
+}
+
+std::string ChosenMemberFailure(const LdiSet& set) {
+    if (set.memberCount <= 0) {
+        return {};
+    }
+    const LdiPyramid* member = set.CurrentPyramid();
+    if (member == nullptr || member->levelCount == 0) {
+        return platform::formatString(
+            "member %d of the set did not load: %s", set.currentMember,
+            member != nullptr ? member->openError().c_str() : "no such member");
+    }
+    const std::string level = ChosenLevelFailure(*member);
+    return level.empty() ? level
+                         : platform::formatString("%s of member %d of the set did not load: %s",
+                                                  level.substr(0, level.find(" of the")).c_str(),
+                                                  set.currentMember,
+                                                  member->levelError(member->currentLevel).c_str());
 }
 
 float LookAtDepth(const LdiSet& set) {

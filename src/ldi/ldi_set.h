@@ -69,6 +69,11 @@ std::int32_t ChooseMemberByDirection(const geometry::Vector3& v,
 // loaded level; 0 when none has.
 float LookAtDepth(const LdiSet& set);
 
+// "" when the set's current member has its current level loaded (or the set is empty), else
+// "member M of the set did not load: <reason>" or "level N of member M of the set did not load:
+// <reason>".
+std::string ChosenMemberFailure(const LdiSet& set);
+
 // The frame driver's choice for a set: the member by direction of v = (0, 0, lookAtDepth) - pos
 // (always, frozen or not), then, unless frozen, its level by |v|. Returns the level to draw
 // (none when the member or its level is empty).

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "ldi/ldi_base.h"
+#include "ldi/ldi_list.h"
 #include "ldi/voxel_model.h"
 #include "maker/ldi_encoding.h"
 #include "maker/voxel_encoding.h"
@@ -345,8 +346,33 @@ float pyramidLevelDistance(const PinholeCamera& camera, const Bounds& sceneBound
     return (eye - geometry::Vector3{0.0f, 0.0f, lookAtDepth}).length();
 }
 
+std::string outputNameProblem(MakerKind kind, const std::string& output) {
+    std::string member;
+    if (kind == MakerKind::pyramid) {
+        member = baseName(stemOf(output, makerKindInfo(kind).extension)) + "_l0." +
+                 std::string(makerKindInfo(MakerKind::rtQp).extension);
+    } else if (kind == MakerKind::set) {
+        member = baseName(stemOf(output, makerKindInfo(kind).extension)) + "_m0." +
+                 std::string(makerKindInfo(MakerKind::pyramid).extension);
+    } else if (kind == MakerKind::quad) {
+        member = baseName(stemOf(output, makerKindInfo(kind).extension)) + "_top.ldibrtqp";
+    } else {
+        return {};
+    }
+    const std::string problem = ldi::listNameProblem(member);
+    if (problem.empty()) {
+        return {};
+    }
+    return output + ": its list would name a member \"" + member + "\", " + problem +
+           "; choose an output name without them";
+}
+
 bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::string& output,
              std::vector<MadeFile>& made, std::string& error) {
+    error = outputNameProblem(request.kind, output);
+    if (!error.empty()) {
+        return false;
+    }
     if (request.kind == MakerKind::pyramid || request.kind == MakerKind::set) {
         return writeListKind(caster, request, request.kind, output, made, error);
     }
@@ -363,6 +389,13 @@ bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::str
 
 bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std::string& directory,
                   const std::string& stem, std::vector<MadeFile>& made, std::string& error) {
+    for (const MakerKindInfo& info : makerKinds()) {
+        error = outputNameProblem(info.kind,
+                                  platform::joinPath(directory, fileNameFor(info.kind, stem)));
+        if (!error.empty()) {
+            return false;
+        }
+    }
     std::error_code code;
     std::filesystem::create_directories(directory, code);
     if (code) {

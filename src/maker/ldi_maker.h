@@ -60,6 +60,11 @@ struct MadeFile {
 // <R> rays/s".
 std::string summaryLine(const MadeFile& made);
 
+// "" when the files of `kind` written to output can be named in the lists that hold them
+// (pyramid levels, set members and quad halves are named by file name, and list readers split
+// names at white space), else one line naming the member name and the problem.
+std::string outputNameProblem(MakerKind kind, const std::string& output);
+
 // Makes request.kind at `output`: a file path (single kinds; for quad, pyramid and set the list
 // file, with members named after its stem beside it and named by file name in the list).
 // Returns false with one message on failure. A quad, pyramid or set is replaced as a whole or

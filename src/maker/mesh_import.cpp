@@ -15,6 +15,7 @@
 #include "maker/demo_scene.h"
 #include "maker/mesh_precheck.h"
 #include "maker/ply_face_colours.h"
+#include "maker/side_files.h"
 #include "maker/texture.h"
 #include "platform/debug_output.h"
 
@@ -93,7 +94,8 @@ bool decodeEmbedded(const aiTexture& embedded, const std::string& name, Texture&
 }
 
 // Reads the texture a material names, beside the mesh file (or where the name says, or by its
-// file name beside the mesh file), or embedded in it.
+// file name beside the mesh file), or embedded in it. Names leading outside the mesh file's
+// folder are refused unless outside paths are allowed.
 bool readMaterialTexture(const aiScene& source, const std::string& meshPath,
                          const std::string& name, Texture& texture, std::string& error) {
     if (const aiTexture* embedded = source.GetEmbeddedTexture(name.c_str())) {
@@ -103,18 +105,12 @@ bool readMaterialTexture(const aiScene& source, const std::string& meshPath,
         error = name + ": no such embedded texture";
         return false;
     }
-    std::string relative = name;
-    std::replace(relative.begin(), relative.end(), '\\', '/');
-    const std::filesystem::path folder = std::filesystem::path(meshPath).parent_path();
-    const std::filesystem::path given(relative);
-    std::error_code code;
-    for (const std::filesystem::path& candidate :
-         {given.is_absolute() ? given : folder / given, folder / given.filename()}) {
-        if (std::filesystem::is_regular_file(candidate, code)) {
-            return readTextureFile(candidate.string(), texture, error);
-        }
+    std::string refusal;
+    const std::string file = findSideFile(meshPath, name, refusal);
+    if (!file.empty()) {
+        return readTextureFile(file, texture, error);
     }
-    error = name + ": the file is not there";
+    error = refusal.empty() ? name + ": the file is not there" : refusal;
     return false;
 }
 
@@ -153,6 +149,9 @@ bool loadMeshScene(const std::string& path, Scene& scene, std::string& error,
             break;
     }
     Assimp::Importer importer;
+    // Every file the importer opens goes through the side-file rules; the importer owns it.
+    auto* files = new SideFileSystem(path);
+    importer.SetIOHandler(files);
     // No joining of identical vertices: the importer's joining merges vertices at one position
     // even when their colours differ, and a colour must stay on the face corner it was given to.
     const aiScene* source = importer.ReadFile(
@@ -160,6 +159,9 @@ bool loadMeshScene(const std::string& path, Scene& scene, std::string& error,
     if (source == nullptr || source->mRootNode == nullptr) {
         error = platform::formatString("%s: cannot read the mesh file (%s)", path.c_str(),
                                        importer.GetErrorString());
+        if (!files->notes().empty()) {
+            error += "; " + files->notes().front();
+        }
         return false;
     }
     Scene result;
@@ -172,6 +174,9 @@ bool loadMeshScene(const std::string& path, Scene& scene, std::string& error,
             std::fprintf(stderr, "strata: warning: %s\n", line.c_str());
         }
     };
+    for (const std::string& line : files->notes()) {
+        warn(path + ": " + line);
+    }
     // One material per source material: its base colour (which tints its texture) or diffuse
     // colour, and its base-colour or diffuse texture, when it has them.
     std::vector<int> materialOf(source->mNumMaterials, -1);

@@ -5,11 +5,13 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
+#include "platform/number_parse.h"
 
 namespace strata::maker {
 
@@ -19,6 +21,8 @@ using platform::formatString;
 
 constexpr std::size_t kMaxPlyHeader = 1 << 20;
 constexpr std::size_t kChunk = 1 << 16;
+// Bytes a binary PLY or STL may carry after what its header declares.
+constexpr std::uint64_t kMaxTrailingBytes = std::uint64_t{1} << 20;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -64,51 +68,227 @@ std::vector<std::string_view> words(std::string_view line) {
     return out;
 }
 
-// Bytes of one value of a PLY scalar type, 0 for an unknown type.
-std::uint64_t plyTypeSize(std::string_view type) {
+// Bytes of one value of a PLY scalar type (0 for an unknown type), and whether it is a whole
+// number and signed.
+struct PlyType {
+    std::uint64_t size = 0;
+    bool whole = false;
+    bool isSigned = false;
+};
+
+PlyType plyType(std::string_view type) {
     static constexpr struct {
         std::string_view name;
-        std::uint64_t size;
-    } kTypes[] = {{"char", 1},  {"int8", 1},    {"uchar", 1},  {"uint8", 1},
-                  {"short", 2}, {"int16", 2},   {"ushort", 2}, {"uint16", 2},
-                  {"int", 4},   {"int32", 4},   {"uint", 4},   {"uint32", 4},
-                  {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
+        PlyType type;
+    } kTypes[] = {
+        {"char", {1, true, true}},    {"int8", {1, true, true}},     {"uchar", {1, true, false}},
+        {"uint8", {1, true, false}},  {"short", {2, true, true}},    {"int16", {2, true, true}},
+        {"ushort", {2, true, false}}, {"uint16", {2, true, false}},  {"int", {4, true, true}},
+        {"int32", {4, true, true}},   {"uint", {4, true, false}},    {"uint32", {4, true, false}},
+        {"float", {4, false, true}},  {"float32", {4, false, true}}, {"double", {8, false, true}},
+        {"float64", {8, false, true}}};
     for (const auto& t : kTypes) {
         if (t.name == type) {
-            return t.size;
+            return t.type;
         }
     }
-    return 0;
+    return {};
 }
+
+struct PlyProperty {
+    bool list = false;
+    PlyType value;  // the scalar, or a list's entries
+    PlyType count;  // a list's length
+};
 
 struct PlyElement {
     std::string name;
     std::uint64_t count = 0;
-    std::uint64_t minBytes = 0;  // binary: fixed properties plus the count of each list
-    int properties = 0;
+    std::uint64_t minBytes = 0;  // binary: fixed properties plus the length of each list
+    std::vector<PlyProperty> properties;
+    bool hasList = false;
 };
 
-// Counts the lines holding anything but white space from the current position to the end.
-std::uint64_t countTextLines(std::FILE* in) {
-    std::vector<char> chunk(kChunk);
-    std::uint64_t lines = 0;
-    bool filled = false;
-    for (;;) {
-        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), in);
-        if (got == 0) {
-            break;
+// The body after the header, read in chunks: bytes taken or skipped, never past its end.
+class BodyReader {
+  public:
+    BodyReader(std::FILE* in, std::uint64_t bytes) : in_(in), left_(bytes), chunk_(kChunk) {}
+
+    std::uint64_t left() const { return left_; }
+
+    // Copies the next n (at most 8) bytes to out; false at the end of the body.
+    bool take(std::size_t n, std::uint8_t* out) {
+        if (n > left_ || !fill(n)) {
+            return false;
         }
-        for (std::size_t i = 0; i < got; ++i) {
-            const char c = chunk[i];
+        std::memcpy(out, chunk_.data() + at_, n);
+        at_ += n;
+        left_ -= n;
+        return true;
+    }
+
+    bool skip(std::uint64_t n) {
+        if (n > left_) {
+            return false;
+        }
+        const std::uint64_t buffered = held();
+        if (n <= buffered) {
+            at_ += static_cast<std::size_t>(n);
+        } else {
+            if (::fseeko(in_, static_cast<off_t>(n - buffered), SEEK_CUR) != 0) {
+                return false;
+            }
+            at_ = end_ = 0;
+        }
+        left_ -= n;
+        return true;
+    }
+
+    // The next line without its line end (and CR); false at the end of the body.
+    bool line(std::string& text) {
+        text.clear();
+        if (left_ == 0) {
+            return false;
+        }
+        while (left_ > 0) {
+            if (held() == 0 && !fill(1)) {
+                break;
+            }
+            const char c = static_cast<char>(chunk_[at_++]);
+            --left_;
             if (c == '\n') {
-                lines += filled ? 1 : 0;
-                filled = false;
-            } else if (std::isspace(static_cast<unsigned char>(c)) == 0) {
-                filled = true;
+                break;
+            }
+            text.push_back(c);
+        }
+        return true;
+    }
+
+  private:
+    std::uint64_t held() const { return end_ - at_; }
+
+    bool fill(std::size_t n) {
+        if (held() >= n) {
+            return true;
+        }
+        const std::size_t kept = static_cast<std::size_t>(held());
+        std::memmove(chunk_.data(), chunk_.data() + at_, kept);
+        at_ = 0;
+        end_ = kept + std::fread(chunk_.data() + kept, 1, chunk_.size() - kept, in_);
+        return held() >= n;
+    }
+
+    std::FILE* in_;
+    std::uint64_t left_;
+    std::vector<std::uint8_t> chunk_;
+    std::size_t at_ = 0;
+    std::size_t end_ = 0;
+};
+
+// A list length stored in `type.size` bytes; false for a negative one.
+bool decodeCount(const std::uint8_t* bytes, const PlyType& type, bool bigEndian,
+                 std::uint64_t& count) {
+    std::uint64_t raw = 0;
+    for (std::uint64_t i = 0; i < type.size; ++i) {
+        raw = raw << 8 | bytes[bigEndian ? i : type.size - 1 - i];
+    }
+    if (type.isSigned && (raw >> (8 * type.size - 1)) != 0) {
+        return false;
+    }
+    count = raw;
+    return true;
+}
+
+// Walks every element of a binary body: each list's length must fit in the bytes left, so the
+// importer never reserves more than the file holds. `trailing` receives the bytes after the last
+// element. Returns "" or the problem.
+std::string walkBinaryBody(BodyReader& body, const std::vector<PlyElement>& elements,
+                           bool bigEndian, std::uint64_t& trailing) {
+    for (const PlyElement& e : elements) {
+        if (!e.hasList) {
+            if (!body.skip(e.count * e.minBytes)) {
+                return formatString("PLY body ends inside its %s elements", e.name.c_str());
+            }
+            continue;
+        }
+        for (std::uint64_t i = 0; i < e.count; ++i) {
+            for (const PlyProperty& p : e.properties) {
+                if (!p.list) {
+                    if (!body.skip(p.value.size)) {
+                        return formatString("PLY body ends inside %s element %" PRIu64,
+                                            e.name.c_str(), i);
+                    }
+                    continue;
+                }
+                std::uint8_t bytes[8] = {};
+                std::uint64_t length = 0;
+                if (!body.take(static_cast<std::size_t>(p.count.size), bytes)) {
+                    return formatString("PLY body ends inside %s element %" PRIu64, e.name.c_str(),
+                                        i);
+                }
+                if (!decodeCount(bytes, p.count, bigEndian, length)) {
+                    return formatString("PLY %s element %" PRIu64 " has a list of negative length",
+                                        e.name.c_str(), i);
+                }
+                if (length > body.left() / p.value.size) {
+                    return formatString(
+                        "PLY %s element %" PRIu64 " has a list of %" PRIu64 " entries (%" PRIu64
+                        " bytes) but the file holds only %" PRIu64 " bytes after it",
+                        e.name.c_str(), i, length, length * p.value.size, body.left());
+                }
+                body.skip(length * p.value.size);
             }
         }
     }
-    return lines + (filled ? 1 : 0);
+    trailing = body.left();
+    return {};
+}
+
+// Walks every element line of an ASCII body: each must hold all of its values, a list's length
+// followed by that many entries. Returns "" or the problem.
+std::string walkAsciiBody(BodyReader& body, const std::vector<PlyElement>& elements,
+                          std::uint64_t declaredLines) {
+    std::string text;
+    std::uint64_t lines = 0;
+    for (const PlyElement& e : elements) {
+        for (std::uint64_t i = 0; i < e.count; ++i) {
+            std::vector<std::string_view> tokens;
+            do {
+                if (!body.line(text)) {
+                    return formatString("PLY declares %" PRIu64
+                                        " element lines but its body holds %" PRIu64,
+                                        declaredLines, lines);
+                }
+                tokens = words(text);
+            } while (tokens.empty());
+            ++lines;
+            std::uint64_t needed = 0;  // values the line must hold so far
+            for (const PlyProperty& p : e.properties) {
+                const std::uint64_t at = needed++;
+                if (!p.list || at >= tokens.size()) {
+                    continue;
+                }
+                std::int64_t length = 0;
+                const std::string_view token = tokens[static_cast<std::size_t>(at)];
+                const auto result =
+                    std::from_chars(token.data(), token.data() + token.size(), length);
+                if (result.ec != std::errc() || result.ptr != token.data() + token.size() ||
+                    length < 0) {
+                    return formatString(
+                        "PLY %s element %" PRIu64 " has a list length \"%.*s\" that is not a count",
+                        e.name.c_str(), i,
+                        static_cast<int>(std::min<std::size_t>(token.size(), 40)), token.data());
+                }
+                needed += static_cast<std::uint64_t>(length);
+            }
+            if (needed > tokens.size()) {
+                return formatString("PLY %s element %" PRIu64
+                                    " is cut short: its line holds %zu of its %" PRIu64 " values",
+                                    e.name.c_str(), i, tokens.size(), needed);
+            }
+        }
+    }
+    return {};
 }
 
 std::string checkPly(std::FILE* in, std::uint64_t size) {
@@ -135,12 +315,13 @@ std::string checkPly(std::FILE* in, std::uint64_t size) {
             format = std::string(w[1]);
         } else if (w[0] == "element" && w.size() == 3) {
             PlyElement element;
-            element.name = std::string(w[1]);
+            element.name = std::string(w[1]).substr(0, 64);
             const auto result =
                 std::from_chars(w[2].data(), w[2].data() + w[2].size(), element.count);
             if (result.ec != std::errc() || result.ptr != w[2].data() + w[2].size()) {
                 return formatString("PLY element %s has a count \"%.*s\" that is not a number",
-                                    element.name.c_str(), static_cast<int>(w[2].size()),
+                                    element.name.c_str(),
+                                    static_cast<int>(std::min<std::size_t>(w[2].size(), 40)),
                                     w[2].data());
             }
             elements.push_back(element);
@@ -149,17 +330,27 @@ std::string checkPly(std::FILE* in, std::uint64_t size) {
             if (!list && w.size() != 3) {
                 return "malformed PLY property line";
             }
-            const std::uint64_t bytes = plyTypeSize(w[list ? 2 : 1]);
-            if (bytes == 0 || (list && plyTypeSize(w[3]) == 0)) {
+            PlyProperty property;
+            property.list = list;
+            property.value = plyType(w[list ? 3 : 1]);
+            property.count = list ? plyType(w[2]) : PlyType{};
+            if (property.value.size == 0 || (list && property.count.size == 0)) {
                 return "unknown PLY property type in \"" + line.substr(0, 80) + "\"";
             }
-            elements.back().minBytes += bytes;
-            ++elements.back().properties;
+            if (list && !property.count.whole) {
+                return "PLY list length type in \"" + line.substr(0, 80) +
+                       "\" is not a whole number";
+            }
+            PlyElement& element = elements.back();
+            element.minBytes += list ? property.count.size : property.value.size;
+            element.hasList = element.hasList || list;
+            element.properties.push_back(property);
         } else {
             return "unexpected PLY header line \"" + line.substr(0, 80) + "\"";
         }
     }
     const std::uint64_t body = size > consumed ? size - consumed : 0;
+    BodyReader reader(in, body);
     if (format == "ascii") {
         // Every element takes one line of its own.
         std::uint64_t total = 0;
@@ -172,12 +363,7 @@ std::string checkPly(std::FILE* in, std::uint64_t size) {
             }
             total += e.count;
         }
-        const std::uint64_t lines = countTextLines(in);
-        if (lines < total) {
-            return formatString(
-                "PLY declares %" PRIu64 " element lines but its body holds %" PRIu64, total, lines);
-        }
-        return {};
+        return walkAsciiBody(reader, elements, total);
     }
     if (format != "binary_little_endian" && format != "binary_big_endian") {
         return "PLY format \"" + format.substr(0, 40) + "\" is not ascii or binary";
@@ -193,6 +379,16 @@ std::string checkPly(std::FILE* in, std::uint64_t size) {
         }
         need += e.count * each;
     }
+    std::uint64_t trailing = 0;
+    const std::string problem =
+        walkBinaryBody(reader, elements, format == "binary_big_endian", trailing);
+    if (!problem.empty()) {
+        return problem;
+    }
+    if (trailing > kMaxTrailingBytes) {
+        return formatString("PLY holds %s after the elements it declares",
+                            platform::formatByteCount(trailing).c_str());
+    }
     return {};
 }
 
@@ -205,7 +401,8 @@ bool endsWithNoCase(std::string_view name, std::string_view suffix) {
                       });
 }
 
-std::string checkStl(std::FILE* in, std::uint64_t size) {
+// "" for a sound STL; `sized` says whether its header accounts for its size (binary).
+std::string checkStl(std::FILE* in, std::uint64_t size, bool& sized) {
     std::uint8_t head[84] = {};
     const std::size_t got = std::fread(head, 1, sizeof(head), in);
     std::size_t first = 0;
@@ -221,26 +418,47 @@ std::string checkStl(std::FILE* in, std::uint64_t size) {
     const std::uint64_t need = 84 + 50 * triangles;
     // A text STL begins with "solid" and carries no count; a binary one may too, and is then
     // known by its exact size.
-    if (size >= need || solid) {
+    if (solid && size != need) {
         return {};
     }
-    return formatString("binary STL declares %" PRIu64 " triangles (%" PRIu64
-                        " bytes) but the file holds %" PRIu64 " bytes",
-                        triangles, need, size);
+    if (size < need) {
+        return formatString("binary STL declares %" PRIu64 " triangles (%" PRIu64
+                            " bytes) but the file holds %" PRIu64 " bytes",
+                            triangles, need, size);
+    }
+    if (size - need > kMaxTrailingBytes) {
+        return formatString("binary STL declares %" PRIu64 " triangles (%" PRIu64
+                            " bytes) but the file holds %s more",
+                            triangles, need, platform::formatByteCount(size - need).c_str());
+    }
+    sized = true;
+    return {};
 }
 
-std::string checkStream(std::string_view name, std::FILE* in, std::uint64_t size) {
+bool isPly(std::FILE* in) {
     char magic[4] = {};
     const std::size_t got = std::fread(magic, 1, sizeof(magic), in);
     std::rewind(in);
-    if (got >= 4 && magic[0] == 'p' && magic[1] == 'l' && magic[2] == 'y' &&
-        (magic[3] == '\n' || magic[3] == '\r')) {
-        return checkPly(in, size);
+    return got >= 4 && magic[0] == 'p' && magic[1] == 'l' && magic[2] == 'y' &&
+           (magic[3] == '\n' || magic[3] == '\r');
+}
+
+std::string checkStream(std::string_view name, std::FILE* in, std::uint64_t size) {
+    // A binary PLY or STL is sized by its header; anything else is held to the size cap.
+    bool sized = false;
+    std::string problem;
+    if (isPly(in)) {
+        problem = checkPly(in, size);
+        sized = problem.empty();
+    } else if (endsWithNoCase(name, ".stl")) {
+        problem = checkStl(in, size, sized);
     }
-    if (endsWithNoCase(name, ".stl")) {
-        return checkStl(in, size);
+    if (problem.empty() && !sized && size > kMaxMeshFileBytes) {
+        problem = formatString("%s is more than the %s a mesh file of this format may be",
+                               platform::formatByteCount(size).c_str(),
+                               platform::formatByteCount(kMaxMeshFileBytes).c_str());
     }
-    return {};
+    return problem;
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "geometry/frame_tangents.h"
 #include "geometry/matrix.h"
+#include "render/camera_file.h"
 
 namespace strata::maker {
 
@@ -28,9 +30,17 @@ bool normalizeCamera(PinholeCamera& camera, std::string& error) {
         return false;
     }
     camera.up = geometry::normalized(geometry::cross(geometry::normalized(side), camera.dir));
-    constexpr float kMaxFov = 179.0f * 3.14159265f / 180.0f;
-    if (!(camera.fov > 0.0f && camera.fov <= kMaxFov)) {
-        error = "the field of view must lie in (0, 179] degrees";
+    constexpr float kMinFov = render::kMinFovDegrees * 3.14159265f / 180.0f;
+    constexpr float kMaxFov = kMaxFovDegrees * 3.14159265f / 180.0f;
+    if (!(camera.fov >= kMinFov && camera.fov <= kMaxFov)) {
+        error = "the field of view must lie in [0.01, 179] degrees";
+        return false;
+    }
+    const Vector3& p = camera.pos;
+    if (!(std::fabs(p.x) <= geometry::kMaxCameraCoordinate &&
+          std::fabs(p.y) <= geometry::kMaxCameraCoordinate &&
+          std::fabs(p.z) <= geometry::kMaxCameraCoordinate)) {
+        error = "the camera position must lie within 1e12 of the origin on every axis";
         return false;
     }
     const bool nearGiven = camera.near != 0.0f;
@@ -42,6 +52,25 @@ bool normalizeCamera(PinholeCamera& camera, std::string& error) {
         return false;
     }
     return true;
+}
+
+std::string cameraReachProblem(const PinholeCamera& camera, const geometry::Vector3& centre,
+                               float radius) {
+    const double scale =
+        std::max<double>({radius > 0.0f && std::isfinite(radius) ? double{radius} : 0.0,
+                          1e-6 * geometry::Vector3(centre).length(), 1e-6});
+    const geometry::Vector3 arm = camera.pos - centre;
+    const double distance =
+        std::sqrt(double{arm.x} * arm.x + double{arm.y} * arm.y + double{arm.z} * arm.z);
+    if (distance <= double{kMaxCameraDistanceRadii} * scale) {
+        return {};
+    }
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "the camera at (%g, %g, %g) is %g from the scene's centre, more than 1e6 times "
+                  "its radius %g: the scene would be lost in the float precision",
+                  camera.pos.x, camera.pos.y, camera.pos.z, distance, scale);
+    return text;
 }
 
 PinholeCamera defaultCamera(const Bounds& bounds, float fovRadians, float elevationRadians) {

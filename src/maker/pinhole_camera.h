@@ -25,11 +25,23 @@ struct PinholeCamera {
 };
 
 inline constexpr float kDefaultFovDegrees = 45.0f;
+// Widest field of view accepted, in degrees (the narrowest is render::kMinFovDegrees).
+inline constexpr float kMaxFovDegrees = 179.0f;
+// Farthest a camera may be from a scene's centre, in scene radii: beyond it the whole scene is
+// smaller than the float precision of the camera's own position.
+inline constexpr float kMaxCameraDistanceRadii = 1e6f;
 
 // Makes dir unit and up unit and perpendicular to it (up keeps its side of dir). False, with a
-// message, when dir is zero or parallel to up, fov is not in (0, 179] degrees, or near/far are
-// given but not 0 < near < far.
+// message, when dir is zero or parallel to up, fov is not in [0.01, 179] degrees, a position
+// coordinate lies beyond geometry::kMaxCameraCoordinate, or near/far are given but not
+// 0 < near < far.
 bool normalizeCamera(PinholeCamera& camera, std::string& error);
+
+// "" when the camera lies within kMaxCameraDistanceRadii radii of a scene with this centre and
+// radius (a radius of 0 or less counts as 1e-6 of the centre's distance from the origin, at the
+// least 1e-6), else one line saying how far it is and what is allowed.
+std::string cameraReachProblem(const PinholeCamera& camera, const geometry::Vector3& centre,
+                               float radius);
 
 // The default view of a scene: its bounding sphere framed from +z at the distance where the
 // sphere just fits the field of view, looking at its centre. With elevation 0 the camera looks

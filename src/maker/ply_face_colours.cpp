@@ -430,7 +430,8 @@ PlyFaceColours readPlyFaceColours(const std::string& path, TriangleMesh& mesh,
     // this reader does not follow is left to the general importer too.
     std::vector<std::uint8_t> bytes(kMaxPlyHeaderBytes);
     {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
+        std::string openProblem;
+        std::FILE* file = platform::openRegularStream(path, openProblem);
         if (file == nullptr) {
             return PlyFaceColours::absent;
         }

@@ -3,6 +3,9 @@
 // target, renamed into place only after every write succeeded).
 #pragma once
 
+#include <signal.h>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -31,11 +34,46 @@ bool checkSaveTarget(const std::string& path, std::string& error);
 
 // Temporary files removed if the process is stopped by SIGINT or SIGTERM. The handler is
 // installed with the first registration (only where the signal still has its default action);
-// it unlinks every registered path and then ends the process with the default action.
-// registerTemporary returns a slot, or -1 when the path is too long or the table is full (the
-// file is then simply not cleaned up on a signal).
+// it ends a registered helper program, unlinks every registered path (a registered folder with
+// every file in it) and then ends the process with the default action. registerTemporary
+// returns a slot, or -1 when the path is too long or the table is full (the file is then simply
+// not cleaned up on a signal).
 int registerTemporary(const std::string& path);
+int registerTemporaryFolder(const std::string& path);
 void unregisterTemporary(int slot);
+// A child program working on registered temporaries (0 for none): a stop signal ends it (SIGTERM,
+// then waits for it) before the temporaries go.
+void setHelperChild(pid_t child);
+
+// While one lives, SIGINT and SIGTERM wait: they are blocked on this thread, and on any other
+// thread the handler only notes them. The last one to end stops the process as the signal
+// would have (temporaries removed) if one came meanwhile. For the renames of a file set, so a
+// signal leaves the whole old set or the whole new one.
+class StopSignalsDeferred {
+  public:
+    StopSignalsDeferred();
+    ~StopSignalsDeferred();
+    StopSignalsDeferred(const StopSignalsDeferred&) = delete;
+    StopSignalsDeferred& operator=(const StopSignalsDeferred&) = delete;
+
+  private:
+    sigset_t previous_{};
+};
+
+// Temporaries and backups are named "<target>.tmp<pid>.XXXXXX" and "<target>.old<pid>.XXXXXX".
+// Removes those of the targets left by processes that no longer run (a save stopped by SIGKILL or
+// a crash), reading each folder once; returns how many went. Every save calls it for its targets.
+int removeLeftovers(const std::vector<std::string>& targets);
+
+// The file a save to path replaces: path itself, or for a symbolic link the file it leads to
+// (saves write through links and keep them).
+std::string saveTargetOf(const std::string& path);
+
+// Puts a finished file (written beside the target, on the same file system) in place of target
+// with a rename: the target is checked as every save checks it (not a device, FIFO, socket or
+// folder; a symbolic link written through), and a replaced file's permission bits are kept.
+// False with error set when refused or the rename fails; file is then left where it is.
+bool moveIntoPlace(const std::string& file, const std::string& target, std::string& error);
 
 // Reads the whole file into bytes. Fails (returns false, error set) when the file cannot be
 // opened or read, or is larger than maxBytes.
@@ -56,7 +94,8 @@ std::string joinPath(const std::string& directory, const std::string& name);
 // Destroying an uncommitted writer removes the temporary file, so the target is untouched. A
 // target that exists and is not a regular file is refused before anything is created (the
 // writer is then not open and error() names the target); the temporary is registered for
-// removal on SIGINT and SIGTERM.
+// removal on SIGINT and SIGTERM. A target that is a symbolic link is written through: the file
+// it leads to is replaced and the link stays. A replaced file keeps its permission bits.
 class AtomicFileWriter {
   public:
     explicit AtomicFileWriter(std::string targetPath);
@@ -89,9 +128,12 @@ class AtomicFileWriter {
 
 // Saves several files as one set (an LDI quad, a pyramid and its levels, a set of pyramids):
 // each member is written to a temporary name first; commit() then renames them all over their
-// targets in the order they were staged (stage the list that names the others last). If
-// anything fails before or during the renames, every temporary is removed and the targets
-// already replaced are put back, so the old set stays exactly as it was.
+// targets in the order they were staged (stage the list that names the others last). Before the
+// first rename every existing member is kept under a backup name (a hard link, or a copy where
+// links cannot be made; when neither works the save stops with nothing changed). If anything
+// fails during the renames, every temporary is removed and the targets already replaced are put
+// back, so the old set stays exactly as it was. SIGINT and SIGTERM wait for the renames to end
+// (StopSignalsDeferred). Members write through symbolic links as AtomicFileWriter does.
 class FileSetTransaction {
   public:
     FileSetTransaction() = default;

@@ -112,8 +112,14 @@ bool readRecord(const json& object, CameraRecord& camera, std::string& error) {
         !readSide(object, "height", c.height, error)) {
         return false;
     }
-    if (!(c.fovDegrees > 0.0f && c.fovDegrees <= 179.0f)) {
-        error = "field \"fovDegrees\" wants degrees in (0, 179]";
+    if (!(c.fovDegrees >= kMinFovDegrees && c.fovDegrees <= 179.0f)) {
+        error = "field \"fovDegrees\" wants degrees in [0.01, 179]";
+        return false;
+    }
+    if (std::fabs(c.position.x) > geometry::kMaxCameraCoordinate ||
+        std::fabs(c.position.y) > geometry::kMaxCameraCoordinate ||
+        std::fabs(c.position.z) > geometry::kMaxCameraCoordinate) {
+        error = "field \"position\" lies beyond 1e12 of the origin";
         return false;
     }
     if (!(c.near > 0.0f)) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "geometry/vector.h"
+#include "geometry/view_camera.h"
 
 namespace strata::render {
 
@@ -24,6 +25,9 @@ struct CameraRecord {
 
 // Largest accepted frame side of a record.
 inline constexpr std::int32_t kMaxRecordSide = 16384;
+// The narrowest field of view a camera may have (degrees): narrower ones place the eye so far
+// away (or the pixels so close together) that rays and matrices leave the float range.
+inline constexpr float kMinFovDegrees = 0.01f;
 
 // The record as JSON text (one object, keys in the order of the record, numbers with enough
 // digits to read back the same floats), ending in a newline.
@@ -31,9 +35,10 @@ std::string cameraToJson(const CameraRecord& camera);
 
 // Reads one record from JSON text. Every field is required: a missing field, a value of the
 // wrong kind or a non-finite number is refused with one line naming the field; so is a camera
-// that cannot view (direction zero or parallel to up, fov outside (0, 179] degrees, not
-// 0 < near < far, sides outside 1..16384). The vectors are kept as stored (the user of the
-// record makes them unit and perpendicular). `where` prefixes the message.
+// that cannot view (direction zero or parallel to up, fov outside [0.01, 179] degrees, not
+// 0 < near < far, sides outside 1..16384, a position coordinate beyond kMaxCameraCoordinate). The
+// vectors are kept as stored (the user of the record makes them unit and perpendicular). `where`
+// prefixes the message.
 bool cameraFromJson(const std::string& text, const std::string& where, CameraRecord& camera,
                     std::string& error);
 

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/number_parse.h"
+#include "tools/checked_options.h"
+
 namespace strata::tools {
 
 void addCameraOptions(CLI::App& command, CameraOptions& options) {
@@ -23,16 +26,7 @@ void addCameraOptions(CLI::App& command, CameraOptions& options) {
 }
 
 bool parseFloat(const std::string& text, float& value) {
-    if (text.empty()) {
-        return false;
-    }
-    char* end = nullptr;
-    const float v = std::strtof(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !std::isfinite(v)) {
-        return false;
-    }
-    value = v;
-    return true;
+    return platform::parseFiniteFloat(text, value);
 }
 
 bool parseVector3(const std::string& text, geometry::Vector3& v) {
@@ -120,6 +114,7 @@ void addThreadsOption(CLI::App& command, int& threads) {
         .add_option(
             "--threads", threads,
             "ray-casting threads 0.." + std::to_string(kMaxThreads) + " (default 0: all cores)")
+        ->transform(wholeNumber(INT32_MIN, INT32_MAX))
         ->check(CLI::Range(0, kMaxThreads));
 }
 
@@ -163,7 +158,12 @@ bool sceneCamera(const CameraOptions& options, const maker::Scene& scene,
             }
         }
     }
-    return applyCameraOptions(options, camera, error);
+    if (!applyCameraOptions(options, camera, error)) {
+        return false;
+    }
+    error =
+        maker::cameraReachProblem(camera, bounds.centre(), bounds.empty() ? 0.0f : bounds.radius());
+    return error.empty();
 }
 
 TerminalProgress::TerminalProgress()
@@ -205,16 +205,9 @@ void TerminalProgress::finish() {
 }
 
 bool parseThreads(const std::string& text, int& threads) {
-    if (text.empty() || text.size() > 3 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    const int value = std::stoi(text);
-    if (value < 1 || value > kMaxThreads) {
-        return false;
-    }
-    threads = value;
-    return true;
+    // Digits only: no sign.
+    return !text.empty() && text.front() >= '0' && text.front() <= '9' &&
+           platform::parseWholeNumber(text, 1, kMaxThreads, threads);
 }
 
 }  // namespace strata::tools

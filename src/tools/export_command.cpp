@@ -19,6 +19,8 @@
 #include "platform/byte_io.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
+#include "platform/number_parse.h"
+#include "tools/checked_options.h"
 #include "tools/commands.h"
 
 namespace strata::tools {
@@ -252,21 +254,8 @@ int mostLayers(const ldi::LdiBase& ldi) {
 
 // A whole number 0..most and nothing else (no sign, space or fraction).
 bool parseIndex(const std::string& text, int most, int& index) {
-    if (text.empty() || text.size() > 9) {
-        return false;
-    }
-    int value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = 10 * value + (c - '0');
-    }
-    if (value > most) {
-        return false;
-    }
-    index = value;
-    return true;
+    return !text.empty() && text.front() >= '0' && text.front() <= '9' &&
+           platform::parseWholeNumber(text, 0, most, index);
 }
 
 bool endsWith(const std::string& text, std::string_view suffix) {
@@ -411,6 +400,7 @@ void addExportCommand(CLI::App& app, int& status) {
         "--layer", args->layer, "keep only layer K of every pixel (0 = the front layer)");
     CLI::Option* level = command->add_option("--level", args->level,
                                              "the level N of a pyramid (default 0, the finest)");
+    addAllowOutsidePathsFlag(*command);
     command->callback([args, layer, level, &status] {
         args->layerGiven = layer->count() > 0;
         args->levelGiven = level->count() > 0;

@@ -14,6 +14,7 @@
 #include "ldi/ldi_rt_quad.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
+#include "tools/checked_options.h"
 #include "tools/commands.h"
 #include "tools/viewer_file.h"
 
@@ -22,6 +23,12 @@ namespace strata::tools {
 namespace {
 
 using nlohmann::ordered_json;
+
+// File names are bytes: a name that is not valid UTF-8 is written with each invalid byte
+// replaced by U+FFFD, so the output is always valid JSON.
+std::string jsonText(const ordered_json& value) {
+    return value.dump(2, ' ', false, ordered_json::error_handler_t::replace);
+}
 
 struct InfoArguments {
     std::string file;
@@ -391,7 +398,7 @@ int runViewerFileInfo(const InfoArguments& args, ViewerFileKind kind) {
         out["reason"] = reason;
     }
     if (args.json) {
-        std::printf("%s\n", out.dump(2).c_str());
+        std::printf("%s\n", jsonText(out).c_str());
     } else {
         std::printf("file: %s\n", args.file.c_str());
         std::printf("kind: %s\n", out["kind"].get<std::string>().c_str());
@@ -465,7 +472,7 @@ int runInfo(const InfoArguments& args) {
         description = {{"file", args.file}, {"verdict", "refused"}, {"reason", error}};
     }
     if (args.json) {
-        std::printf("%s\n", description.dump(2).c_str());
+        std::printf("%s\n", jsonText(description).c_str());
     } else {
         printText(description, header.has_value());
     }
@@ -484,6 +491,7 @@ void addInfoCommand(CLI::App& app, int& status) {
     command->add_option("file", args->file, "LDI file, .ldiquad, .ldipyr, .ldiset or .vox")
         ->required();
     command->add_flag("--json", args->json, "print one JSON object instead of text");
+    addAllowOutsidePathsFlag(*command);
     command->callback([args, &status] { status = runInfo(*args); });
 }
 

@@ -1,6 +1,8 @@
 // strata: the command line over the core library (make, trace, render, info, bench, export).
 #include <CLI/CLI.hpp>
+#include <new>
 
+#include "tools/checked_options.h"
 #include "tools/commands.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +22,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         app.exit(e);
         return 2;
+    } catch (const std::bad_alloc&) {
+        // Memory ran out in a command: one line, and the saves it had begun were undone as the
+        // stack unwound (temporaries removed, targets untouched).
+        const auto commands = app.get_subcommands();
+        return strata::tools::reportOutOfMemory(
+            commands.empty() ? std::string("strata") : "strata " + commands.front()->get_name());
     }
     if (app.get_subcommands().empty()) {
         std::fputs(app.help().c_str(), stdout);

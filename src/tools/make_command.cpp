@@ -11,6 +11,7 @@
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "tools/camera_options.h"
+#include "tools/checked_options.h"
 #include "tools/commands.h"
 
 namespace strata::tools {
@@ -83,6 +84,14 @@ int runMake(const MakeArguments& args) {
             return fail(problem);
         }
     }
+    if (!args.kind.empty()) {
+        // Members are named in their lists by file name: a name the lists cannot hold is
+        // refused before anything is cast or written.
+        const std::string problem = maker::outputNameProblem(request.kind, args.output);
+        if (!problem.empty()) {
+            return fail(problem);
+        }
+    }
     maker::Scene scene;
     std::string error;
     const std::int64_t loadStart = platform::steadyNanoseconds();
@@ -147,20 +156,26 @@ void addMakeCommand(CLI::App& app, int& status) {
         ->add_option("-o,--output", args->output, "output file (with --kind) or folder (without)")
         ->required();
     command->add_option("--kind", args->kind, kindHelp());
-    command->add_option("--size", args->size, "grid side N (N x N pixels)")->capture_default_str();
+    command->add_option("--size", args->size, "grid side N (N x N pixels)")
+        ->capture_default_str()
+        ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     command->add_option("--layers", args->layers, "most layers per pixel (1..255)")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     addThreadsOption(*command, args->threads);
     addShadingOptions(*command, args->shading);
     command
         ->add_option("--levels", args->levels,
                      "levels of a pyramid (1.., halving the side down to 8 at least)")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     command
         ->add_option("--members", args->members,
                      "directions of a set (1.." + std::to_string(maker::kMaxSetMembers) + ")")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     addCameraOptions(*command, args->camera);
+    addAllowOutsidePathsFlag(*command);
     command->callback([args, command, &status] {
         args->levelsGiven = command->count("--levels") > 0;
         status = runMake(*args);

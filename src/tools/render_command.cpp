@@ -13,14 +13,19 @@
 #include "imageutil/png_file.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
+#include "platform/allocation_report.h"
 #include "platform/clock.h"
+#include "platform/debug_output.h"
+#include "platform/number_parse.h"
 #include "platform/worker_pool.h"
 #include "render/camera_file.h"
 #include "render/camera_path.h"
+#include "render/frame_margin.h"
 #include "render/inspection.h"
 #include "render/output_view.h"
 #include "tools/camera_options.h"
 #include "tools/camera_record.h"
+#include "tools/checked_options.h"
 #include "tools/commands.h"
 #include "tools/sequence.h"
 #include "tools/viewer_file.h"
@@ -62,17 +67,43 @@ struct RenderArgs {
     std::string coverage;
 };
 
+// Most timed repetitions of one draw (--frames without a sequence).
+constexpr std::int32_t kMaxTimedFrames = 1000000;
+
+// The largest picture side: the frame is drawn into a buffer with a margin on every side, and
+// that buffer may hold at most 16384 x 16384 pixels.
+constexpr std::int32_t kMaxRenderSide = render::kMaxRecordSide - 2 * render::kFrameMargin;
+
 bool parseSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
-    int w = 0;
-    int h = 0;
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 16 || h < 16 || w > 16384 ||
-        h > 16384) {
-        return false;
+    return platform::parseSizeText(text, 16, kMaxRenderSide, width, height);
+}
+
+// The scene a camera must keep in reach: the file's bounding box when it has one, else the
+// reference camera's eye and depth range.
+std::string reachProblem(const ViewerFile& file, const maker::PinholeCamera& camera) {
+    const geometry::Vector3 lo = file.boundsMin;
+    const geometry::Vector3 hi = file.boundsMax;
+    const geometry::Vector3 centre = (lo + hi) * 0.5f;
+    const float radius = (hi - lo).length() * 0.5f;
+    if (lo.x <= hi.x && lo.y <= hi.y && lo.z <= hi.z && std::isfinite(radius) && radius > 0.0f) {
+        return maker::cameraReachProblem(camera, centre, radius);
     }
-    width = w;
-    height = h;
-    return true;
+    return maker::cameraReachProblem(camera, file.reference.pos, file.reference.far);
+}
+
+// Why a draw drew nothing of the file: the pyramid level or set member it chose did not load,
+// or no frame buffer could be made. "" when it drew.
+std::string drawFailure(const ViewerFile& file, const ViewerDraw& drawn) {
+    if (drawn.stats.frameFailed) {
+        return "no frame buffer could be made";
+    }
+    if (file.kind == ViewerFileKind::pyramid) {
+        return ldi::ChosenLevelFailure(*file.pyramid);
+    }
+    if (file.kind == ViewerFileKind::set) {
+        return ldi::ChosenMemberFailure(*file.set);
+    }
+    return {};
 }
 
 constexpr float kRadiansPerDegree = 0.017453292f;
@@ -148,7 +179,8 @@ bool resolveCamera(const RenderArgs& args, const ViewerFile& file, maker::Pinhol
             return false;
         }
     }
-    return true;
+    error = reachProblem(file, camera);
+    return error.empty();
 }
 
 // The centre an orbit turns about: the centre of the file's bounding box, or without a usable box
@@ -191,8 +223,13 @@ int runRender(const RenderArgs& args) {
     std::int32_t width = 0;
     std::int32_t height = 0;
     if (!parseSize(args.size, width, height)) {
-        std::fprintf(stderr, "strata render: --size wants WxH with sides 16..16384, got \"%s\"\n",
-                     args.size.c_str());
+        std::fprintf(stderr, "strata render: --size wants WxH with sides 16..%d, got \"%s\"\n",
+                     kMaxRenderSide, args.size.c_str());
+        return 2;
+    }
+    if (args.frames < 0 || (!args.sequence.requested() && args.frames > kMaxTimedFrames)) {
+        std::fprintf(stderr, "strata render: --frames wants 0..%d (with --orbit or --path 1..%d)\n",
+                     kMaxTimedFrames, render::kMaxSequenceFrames);
         return 2;
     }
     if (args.round != "trunc" && args.round != "nearest") {
@@ -257,6 +294,13 @@ int runRender(const RenderArgs& args) {
     if (!args.cameraFile.empty() && !args.sizeGiven) {
         render::CameraRecord record;
         render::loadCameraFile(args.cameraFile, record, error);
+        if (record.width > kMaxRenderSide || record.height > kMaxRenderSide) {
+            std::fprintf(stderr,
+                         "strata render: %s asks for a %dx%d frame; pictures have sides "
+                         "16..%d (give --size)\n",
+                         args.cameraFile.c_str(), record.width, record.height, kMaxRenderSide);
+            return 2;
+        }
         width = record.width;
         height = record.height;
     }
@@ -319,15 +363,26 @@ int runRender(const RenderArgs& args) {
                 if (!pinholeFromRecord(record, c, why)) {
                     return false;
                 }
+                if (out.width > kMaxRenderSide || out.height > kMaxRenderSide) {
+                    why = platform::formatString("a %dx%d frame; pictures have sides 16..%d",
+                                                 out.width, out.height, kMaxRenderSide);
+                    return false;
+                }
+                why = reachProblem(file, c);
+                if (!why.empty()) {
+                    return false;
+                }
                 render::OutputView v =
                     render::makeOutputView(c.pos, c.dir, c.up, c.fov, out.width, out.height);
                 v.camera.near = record.near;
                 v.camera.far = record.far;
-                drawViewerFile(file, settings, v, out);
-                return true;
+                why = drawFailure(file, drawViewerFile(file, settings, v, out));
+                return why.empty();
             });
     }
 
+    const platform::MemoryTask task(
+        platform::formatString("drawing the %dx%d frame", width, height));
     imageutil::RgbImage frame = imageutil::RgbImage::createOwned(width, height);
     if (frame.pixels == nullptr) {
         std::fprintf(stderr, "strata render: cannot make a %dx%d frame\n", width, height);
@@ -341,6 +396,12 @@ int runRender(const RenderArgs& args) {
     }
     ViewerDraw drawn = drawViewerFile(file, settings, view, frame);
     ldi::LdiDrawStats stats = drawn.stats;
+    // Nothing is written after a failed step.
+    const std::string failure = drawFailure(file, drawn);
+    if (!failure.empty()) {
+        std::fprintf(stderr, "strata render: %s: %s\n", args.input.c_str(), failure.c_str());
+        return 1;
+    }
     if (drawn.member >= 0) {
         std::printf("member=%d level=%d\n", drawn.member, drawn.level);
     } else if (drawn.level >= 0) {
@@ -369,6 +430,7 @@ int runRender(const RenderArgs& args) {
         return 1;
     }
     if (!args.compare.empty()) {
+        const platform::MemoryTask reading("reading " + args.compare);
         imageutil::RgbImage reference;
         if (!imageutil::readPng(args.compare, reference, &error, frame.width, frame.height)) {
             std::fprintf(stderr, "strata render: %s\n", error.c_str());
@@ -416,11 +478,16 @@ void addRenderCommand(CLI::App& app, int& status) {
     addCameraOptions(*command, args->camera);
     command->add_option("--offset", args->offset,
                         "move the camera by dx,dy,dz in its own axes (x right, y up, z forward)");
-    command->add_option("--yaw", args->yawDegrees,
-                        "turn the camera by DEGREES about its up axis through the point half the "
-                        "scene depth in front of it (positive: counter-clockwise seen from above)");
-    command->add_option("--pitch", args->pitchDegrees,
-                        "then by DEGREES about its side axis through the same point");
+    addAllowOutsidePathsFlag(*command);
+    command
+        ->add_option("--yaw", args->yawDegrees,
+                     "turn the camera by DEGREES about its up axis through the point half the "
+                     "scene depth in front of it (positive: counter-clockwise seen from above)")
+        ->transform(finiteNumber());
+    command
+        ->add_option("--pitch", args->pitchDegrees,
+                     "then by DEGREES about its side axis through the same point")
+        ->transform(finiteNumber());
     command->add_flag("--print-camera", args->printCamera,
                       "print the camera used as --pos/--dir/--up/--fov flags");
     command->add_flag("--json", args->json,
@@ -429,8 +496,10 @@ void addRenderCommand(CLI::App& app, int& status) {
                         "camera file (JSON: position, direction, up, fovDegrees, near, far, "
                         "width, height); camera flags and --size override it");
     addSequenceOptions(*command, args->sequence, false);
-    command->add_option("--layer", args->layer,
-                        "draw only layer K of every pixel, counted from the front (0 the front)");
+    command
+        ->add_option("--layer", args->layer,
+                     "draw only layer K of every pixel, counted from the front (0 the front)")
+        ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     command->add_option("--coverage", args->coverage,
                         "write the pixels no sample reached (white inside the picture, grey "
                         "around it) and print their share of the picture as uncovered=");
@@ -448,6 +517,7 @@ void addRenderCommand(CLI::App& app, int& status) {
                      "false-colour mode 1..9 (1, 2 depth, 3 backface, 4 normal, 5, 6 size, 7 "
                      "anisotropy, 8 layer: " +
                          render::layerColourKey() + ", 9 uncovered pixels magenta; 0 true colour)")
+        ->transform(wholeNumber(INT32_MIN, INT32_MAX))
         ->check(CLI::Range(0, render::kLastFalseColorMode));
     command->add_flag("--size-accurate", args->sizeAccurate,
                       "splat size from the normal and distance instead of the size table");
@@ -461,9 +531,11 @@ void addRenderCommand(CLI::App& app, int& status) {
                                     "draw only pixels with column + row < W");
     command->add_flag("--upper-half", args->upperHalf, "draw only pixels with column + row >= W")
         ->excludes(lower);
-    command->add_option("--frames", args->frames,
-                        "repeat the draw N times and print the timing; with --orbit or --path "
-                        "the number of pictures");
+    command
+        ->add_option("--frames", args->frames,
+                     "repeat the draw N times and print the timing; with --orbit or --path "
+                     "the number of pictures")
+        ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     command->add_option("--threads", args->threads,
                         "threads that draw (default: every core); "
                         "the picture is the same");

@@ -14,11 +14,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 
 #include "imageutil/png_file.h"
+#include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "render/camera_path.h"
 #include "tools/camera_options.h"
+#include "tools/checked_options.h"
 
 extern char** environ;
 
@@ -80,13 +83,45 @@ int runProgram(const std::vector<std::string>& argv) {
     if (posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, args.data(), environ) != 0) {
         return -1;
     }
+    // A stop signal ends the encoder before the frames it reads are removed.
+    platform::setHelperChild(pid);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
+    int waited = 0;
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    platform::setHelperChild(0);
+    if (waited < 0) {
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Frame folders "<folder>/.strata-frames-<pid>-XXXXXX" of runs that no longer run (stopped by
+// SIGKILL) are removed when a video is made in the same folder again.
+void removeLeftoverFrameFolders(const std::string& folder) {
+    std::error_code code;
+    std::filesystem::directory_iterator it(folder, code);
+    if (code) {
+        return;
+    }
+    const std::string prefix = ".strata-frames-";
+    for (const auto& entry : it) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) != 0 || !entry.is_directory(code) || entry.is_symlink(code)) {
+            continue;
+        }
+        const std::string rest = name.substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == std::string::npos || dash == 0 ||
+            rest.find_first_not_of("0123456789") != dash) {
+            continue;
+        }
+        const long pid = std::strtol(rest.substr(0, dash).c_str(), nullptr, 10);
+        if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 &&
+            errno == ESRCH) {
+            std::filesystem::remove_all(entry.path(), code);
+        }
+    }
 }
 
 }  // namespace
@@ -100,9 +135,11 @@ void addSequenceOptions(CLI::App& command, SequenceOptions& options, bool withFr
                        "a JSON array of camera records to fly through smoothly over --frames "
                        "pictures (-o as for --orbit)");
     if (withFrames) {
-        command.add_option("--frames", options.frames, "pictures of --orbit or --path");
+        command.add_option("--frames", options.frames, "pictures of --orbit or --path")
+            ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     }
-    command.add_option("--fps", options.fps, "frames per second of a video (default 30)");
+    command.add_option("--fps", options.fps, "frames per second of a video (default 30)")
+        ->transform(wholeNumber(INT32_MIN, INT32_MAX));
 }
 
 bool checkSequence(const SequenceOptions& options, const std::string& output,
@@ -132,9 +169,19 @@ bool checkSequence(const SequenceOptions& options, const std::string& output,
     const std::string ext = lowerExtension(output);
     for (const char* video : kVideoExtensions) {
         if (ext == video) {
+            // The same check as every save, before anything is drawn.
+            if (!platform::checkSaveTarget(platform::saveTargetOf(output), error)) {
+                return false;
+            }
             target.video = output;
             return true;
         }
+    }
+    // The number goes in the file name only: a folder is made before the first frame, and a
+    // pattern there would make a folder literally named "d%d".
+    if (platform::directoryOf(output).find('%') != std::string::npos) {
+        error = "-o takes the frame number in the file name, not in a folder: \"" + output + "\"";
+        return false;
     }
     if (!isFramePattern(output) || (ext != ".png" && ext != ".bmp")) {
         error =
@@ -188,6 +235,7 @@ int runSequence(const std::string& tool, const std::vector<render::CameraRecord>
     std::string ffmpeg;
     std::string pattern = target.pattern;
     std::string frameDir;
+    int frameSlot = -1;
     if (!target.video.empty()) {
         ffmpeg = findProgram("ffmpeg");
         if (ffmpeg.empty()) {
@@ -195,14 +243,32 @@ int runSequence(const std::string& tool, const std::vector<render::CameraRecord>
                 "ffmpeg is not installed, so no video; write the frames with -o "
                 "frames/%04d.png instead");
         }
-        // The frames go to a folder beside the video, removed afterwards.
-        const std::string parent = platform::directoryOf(target.video);
-        std::string folder =
-            (parent.empty() ? std::string(".") : parent) + "/.strata-frames-XXXXXX";
-        if (::mkdtemp(folder.data()) == nullptr) {
+        // The frames go to a folder beside the video (beside the file a link leads to, so the
+        // finished video renames into place), removed afterwards or when a signal stops the run.
+        const std::string parent = platform::directoryOf(platform::saveTargetOf(target.video));
+        const std::string place = parent.empty() ? std::string(".") : parent;
+        removeLeftoverFrameFolders(place);
+        // Registered before it exists, so a signal at any moment leaves no folder behind.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && frameDir.empty(); ++attempt) {
+            const std::string folder = platform::formatString(
+                "%s/.strata-frames-%d-%08x", place.c_str(), static_cast<int>(::getpid()),
+                static_cast<unsigned>(random()));
+            frameSlot = platform::registerTemporaryFolder(folder);
+            if (::mkdir(folder.c_str(), 0700) == 0) {
+                frameDir = folder;
+            } else {
+                const int failure = errno;
+                platform::unregisterTemporary(frameSlot);
+                frameSlot = -1;
+                if (failure != EEXIST) {
+                    break;
+                }
+            }
+        }
+        if (frameDir.empty()) {
             return fail("cannot make a folder for the frames beside " + target.video);
         }
-        frameDir = folder;
         if (frameDir.find('%') != std::string::npos) {
             std::error_code ec;
             std::filesystem::remove(frameDir, ec);
@@ -219,13 +285,15 @@ int runSequence(const std::string& tool, const std::vector<render::CameraRecord>
     }
     struct FolderRemover {
         std::string folder;
+        int slot;
         ~FolderRemover() {
             if (!folder.empty()) {
                 std::error_code ec;
                 std::filesystem::remove_all(folder, ec);
             }
+            platform::unregisterTemporary(slot);
         }
-    } remover{frameDir};
+    } remover{frameDir, frameSlot};
 
     TerminalProgress progress;
     const std::string label = target.video.empty() ? target.pattern : target.video;
@@ -266,10 +334,9 @@ int runSequence(const std::string& tool, const std::vector<render::CameraRecord>
         return fail("ffmpeg could not encode " + target.video + " (status " +
                     std::to_string(status) + ")");
     }
-    std::error_code ec;
-    std::filesystem::rename(encoded, target.video, ec);
-    if (ec) {
-        return fail("cannot move the video into place: " + ec.message());
+    std::string moveError;
+    if (!platform::moveIntoPlace(encoded, target.video, moveError)) {
+        return fail("cannot move the video into place: " + moveError);
     }
     std::printf("wrote %s: %d frames at %d fps\n", target.video.c_str(), count, fps);
     return 0;

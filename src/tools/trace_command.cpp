@@ -11,11 +11,14 @@
 #include "imageutil/rgb_image.h"
 #include "maker/mesh_import.h"
 #include "maker/trace_image.h"
+#include "platform/allocation_report.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"
+#include "platform/number_parse.h"
 #include "render/camera_path.h"
 #include "tools/camera_options.h"
 #include "tools/camera_record.h"
+#include "tools/checked_options.h"
 #include "tools/commands.h"
 #include "tools/sequence.h"
 
@@ -36,42 +39,43 @@ struct TraceArguments {
     SequenceOptions sequence;
 };
 
-// "WxH" or "N" (square).
+// "WxH" or "N" (square), sides 1..16384.
 bool parseSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
-    const std::size_t x = text.find('x');
-    char* end = nullptr;
-    const long w = std::strtol(text.c_str(), &end, 10);
-    long h = w;
-    if (x == std::string::npos) {
-        if (end == text.c_str() || *end != '\0') {
-            return false;
-        }
-    } else {
-        if (end != text.c_str() + x) {
-            return false;
-        }
-        const char* start = text.c_str() + x + 1;
-        h = std::strtol(start, &end, 10);
-        if (end == start || *end != '\0') {
-            return false;
-        }
+    if (text.find('x') != std::string::npos) {
+        return platform::parseSizeText(text, 1, render::kMaxRecordSide, width, height);
     }
-    if (w < 1 || h < 1 || w > 16384 || h > 16384) {
+    std::int32_t side = 0;
+    if (text.empty() || text.front() < '0' || text.front() > '9' ||
+        !platform::parseWholeNumber(text, 1, render::kMaxRecordSide, side)) {
         return false;
     }
-    width = static_cast<std::int32_t>(w);
-    height = static_cast<std::int32_t>(h);
+    width = height = side;
     return true;
 }
 
+// "0xRRGGBB" (or the hex digits alone).
 bool parseColour(const std::string& text, std::uint32_t& colour) {
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text.c_str(), &end, 16);
-    if (end == text.c_str() || *end != '\0' || value > 0xFFFFFFul) {
+    const std::string digits =
+        text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? text.substr(2)
+                                                                                : text;
+    if (digits.empty() || digits.size() > 6 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
         return false;
     }
-    colour = static_cast<std::uint32_t>(value);
+    colour = static_cast<std::uint32_t>(std::strtoul(digits.c_str(), nullptr, 16));
     return true;
+}
+
+// The camera of a record, or of a sequence frame, with the scene in reach.
+bool sceneRecordCamera(const render::CameraRecord& record, const maker::Scene& scene,
+                       maker::PinholeCamera& camera, std::string& error) {
+    if (!pinholeFromRecord(record, camera, error)) {
+        return false;
+    }
+    const maker::Bounds bounds = scene.bounds();
+    error =
+        maker::cameraReachProblem(camera, bounds.centre(), bounds.empty() ? 0.0f : bounds.radius());
+    return error.empty();
 }
 
 int runTrace(const TraceArguments& args) {
@@ -81,7 +85,7 @@ int runTrace(const TraceArguments& args) {
     };
     maker::TraceOptions options;
     if (!parseSize(args.size, options.width, options.height)) {
-        return fail("--size wants WxH (or N), each 1..16384");
+        return fail("--size wants WxH (or N), each 1..16384, not \"" + args.size + "\"");
     }
     if (!parseColour(args.background, options.background)) {
         return fail("--bg wants a colour 0xRRGGBB");
@@ -100,6 +104,12 @@ int runTrace(const TraceArguments& args) {
         if (!render::loadCameraFile(args.cameraFile, record, error) ||
             !pinholeFromRecord(record, camera, error) ||
             (args.camera.any() && !applyCameraOptions(args.camera, camera, error))) {
+            return fail(error);
+        }
+        const maker::Bounds bounds = scene.bounds();
+        error = maker::cameraReachProblem(camera, bounds.centre(),
+                                          bounds.empty() ? 0.0f : bounds.radius());
+        if (!error.empty()) {
             return fail(error);
         }
         if (!args.sizeGiven) {
@@ -130,6 +140,12 @@ int runTrace(const TraceArguments& args) {
             if (!render::loadCameraListFile(args.sequence.path, keys, error)) {
                 return fail(error);
             }
+            for (const render::CameraRecord& key : keys) {
+                maker::PinholeCamera keyCamera;
+                if (!sceneRecordCamera(key, scene, keyCamera, error)) {
+                    return fail(args.sequence.path + ": " + error);
+                }
+            }
             cameras = render::pathSequence(keys, args.sequence.frames);
         } else {
             cameras = render::orbitSequence(
@@ -146,7 +162,7 @@ int runTrace(const TraceArguments& args) {
             "strata trace", cameras, target, args.sequence.fps,
             [&](const render::CameraRecord& record, imageutil::RgbImage& out, std::string& why) {
                 maker::PinholeCamera c;
-                if (!pinholeFromRecord(record, c, why)) {
+                if (!sceneRecordCamera(record, scene, c, why)) {
                     return false;
                 }
                 if (!keepRange) {
@@ -164,6 +180,8 @@ int runTrace(const TraceArguments& args) {
                 return true;
             });
     }
+    const platform::MemoryTask task(
+        platform::formatString("tracing the %dx%d picture", options.width, options.height));
     const std::int64_t start = platform::steadyNanoseconds();
     std::vector<std::uint32_t> pixels;
     if (!maker::traceImage(*caster, camera, options, pixels, error)) {
@@ -201,6 +219,7 @@ void addTraceCommand(CLI::App& app, int& status) {
     addShadingOptions(*command, args->shading);
     addThreadsOption(*command, args->threads);
     addCameraOptions(*command, args->camera);
+    addAllowOutsidePathsFlag(*command);
     command->add_option("--camera", args->cameraFile,
                         "camera file as written by strata render --print-camera --json (its "
                         "frame size unless --size is given); camera flags override it");

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "platform/folder_fence.h"
 #include "viewer/main_window.h"
 #include "viewer/view_widget.h"
 #include "viewer/viewer_options.h"
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
     if (options.probeDisplay) {
         return 0;
     }
+    strata::platform::setOutsidePathsAllowed(options.allowOutsidePaths);
 
     std::unique_ptr<AppMainFrame> frame = strata::viewer::createMainFrame(options);
     if (!options.screenshot.empty()) {

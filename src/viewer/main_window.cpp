@@ -14,10 +14,13 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
+#include <new>
 #include <string_view>
 
 #include "app/app_commands.h"
 #include "imageutil/png_file.h"
+#include "platform/allocation_report.h"
 #include "viewer/view_widget.h"
 
 namespace strata::viewer {
@@ -226,14 +229,34 @@ void AppMainFrame::requestIdle() {
 }
 
 void AppMainFrame::runIdle() {
-    view_.OnIdle();
+    try {
+        view_.OnIdle();
+    } catch (const std::bad_alloc&) {
+        // The frame keeps the last picture; the status bar says what did not fit.
+        view_.needsRedraw = false;
+        reportOutOfMemory();
+    }
     if (!view_.needsRedraw && !view_.timerTick) {
         idleTimer_.stop();
     }
 }
 
+void AppMainFrame::reportOutOfMemory() {
+    const std::string line = "Strata Viewer: " + platform::outOfMemoryMessage();
+    std::fprintf(stderr, "%s\n", line.c_str());
+    statusBar()->showMessage(QString::fromStdString(line));
+    platform::clearFailedAllocation();
+}
+
 bool AppMainFrame::openFile(const QString& path) {
-    const bool opened = view_.OpenFile(toLocalPath(path));
+    bool opened = false;
+    try {
+        const platform::MemoryTask task("opening " + toLocalPath(path));
+        opened = view_.OpenFile(toLocalPath(path));
+    } catch (const std::bad_alloc&) {
+        reportOutOfMemory();
+        return false;
+    }
     requestIdle();
     if (!opened) {
         // The whole reason, which the status bar would cut off; the window keeps what it shows.

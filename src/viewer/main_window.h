@@ -71,6 +71,8 @@ class AppMainFrame : public QMainWindow {
     void fileOpen();
     void saveFrameAs();
     void about();
+    // One line on the status bar and stderr for memory that ran out in an open or a draw.
+    void reportOutOfMemory();
 
     app::AppView view_;
     ViewWidget* widget_ = nullptr;

@@ -48,6 +48,8 @@ bool parseViewerArguments(const std::vector<std::string>& arguments, ViewerOptio
             parsed.help = true;
         } else if (a == "--probe-display") {
             parsed.probeDisplay = true;
+        } else if (a == "--allow-outside-paths") {
+            parsed.allowOutsidePaths = true;
         } else if (a == "--frame-size") {
             if (!hasValue ||
                 !parseFrameSize(arguments[i + 1], parsed.frameWidth, parsed.frameHeight)) {
@@ -104,12 +106,15 @@ std::vector<std::string> withoutToolkitOptions(int argc, const char* const* argv
 }
 
 std::string viewerUsage() {
-    return "usage: strata-viewer [--frame-size WxH] [--screenshot FILE] [FILE]\n"
+    return "usage: strata-viewer [--frame-size WxH] [--screenshot FILE] [--allow-outside-paths] "
+           "[FILE]\n"
            "  FILE                 an LDI, .ldipyr, .ldiset or .vox file to open at start\n"
            "  --frame-size WxH     frame size in pixels (default 350x350, sides 16..8192)\n"
            "  --screenshot FILE    after the first frame, save the screen to FILE (PNG) and the\n"
            "                       view's part of it to FILE with \"-view\" before the extension,\n"
            "                       then quit\n"
+           "  --allow-outside-paths  also read files a list names outside the list's own folder\n"
+           "                       (by default only that folder and its subfolders are read)\n"
            "  --probe-display      exit 0 when a display can be opened\n";
 }
 

@@ -18,6 +18,8 @@ struct ViewerOptions {
     std::string screenshot;  // --screenshot: grab the screen after the first frame, then quit
     bool probeDisplay = false;
     bool help = false;
+    // --allow-outside-paths: lists and models may name files outside their own folder.
+    bool allowOutsidePaths = false;
 };
 
 // Parses "WxH": two decimal numbers of kMinFrameSide..kMaxFrameSide joined by a lower-case x,

@@ -2,6 +2,7 @@
 // hand-over, the spin frame, the view dump, and one frame against the `strata render` command.
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include "app/app_commands.h"
 #include "app/app_view.h"
@@ -224,6 +225,21 @@ TEST(StereoFrame, EyeShiftIsAlongTheCameraSide) {
     v.keyMotion = {-e, 0, 0};
     ASSERT_TRUE(v.MoveCamera());
     expectNear(v.viewCamera.pos, start, 1e-6f, "back");
+}
+
+// The second eye of a wide or tall frame is shifted by two near-plane pixels of its width.
+TEST(StereoFrame, EyeShiftOfANonSquareFrameUsesItsWidth) {
+    for (const auto& [w, h] : {std::pair{500, 200}, std::pair{200, 500}}) {
+        SCOPED_TRACE(::testing::Message() << w << " x " << h);
+        AppView v;
+        v.frameWidth = w;
+        v.frameHeight = h;
+        v.OnInitialUpdate();
+        v.OnCommand(38002);
+        v.OnIdle();
+        const float e = 2.0f * v.viewCamera.near / static_cast<float>(w);
+        expectNear(v.keyMotion, {-e, 0, 0}, 1e-9f, "keyMotion");
+    }
 }
 
 TEST(FrameDriver, PerFrameSwitchesReachTheDrawnObject) {

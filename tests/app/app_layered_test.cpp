@@ -1,5 +1,6 @@
 // Pyramids, sets and voxel files in the viewer: the dispatch by extension, the reset of modes 10
 // and 11, the level keys, ownership across opens, and frames equal to `strata render`.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -50,6 +51,48 @@ TEST(AppLayered, PyramidOpensAtTheReferenceCameraOfItsLevel) {
     EXPECT_EQ(v.drawLdi, v.pyramid->levels[1].get());  // frozen: the level stays
     v.OnKeyDown(0x60);
     EXPECT_EQ(v.ldi, v.pyramid->levels[0].get());
+}
+
+// A level the frame driver chooses but that did not load: the frame keeps the last picture and
+// the status line says which level and why; a loaded level draws again.
+TEST(AppLayered, AChosenLevelThatDidNotLoadKeepsTheLastPicture) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    ldi::LdiPyramid source;
+    source.reportErrors = false;
+    ASSERT_EQ(source.OpenPyramid(demo.file("ldipyr")), 1);
+    const std::string list = demo.folder + "/with_gone_level.ldipyr";
+    {
+        std::FILE* file = std::fopen(list.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fprintf(file, "2 %s 1 gone_level.ldi 1\n",
+                     std::filesystem::path(source.levelPath(0)).filename().c_str());
+        std::fclose(file);
+    }
+    TestView t;
+    AppView& v = t.view;
+    const platform::DebugCapture quiet;
+    ASSERT_TRUE(v.OpenFile(list)) << v.statusNote;
+    v.pyramid->levelDistance = {1.0f, 1e30f};  // level 0 for every camera
+    v.needsRedraw = true;
+    v.OnIdle();
+    ASSERT_EQ(v.pyramid->currentLevel, 0);
+    const std::vector<std::uint32_t> drawn(
+        v.frameImage.pixels, v.frameImage.pixels + v.frameImage.width * v.frameImage.height);
+    v.pyramid->levelDistance = {-2.0f, -1.0f};  // level 1 for every camera
+    v.needsRedraw = true;
+    v.OnIdle();
+    EXPECT_EQ(v.pyramid->currentLevel, 1);
+    EXPECT_NE(v.choiceFailure.find("level 1 of the pyramid did not load: "), std::string::npos)
+        << v.choiceFailure;
+    EXPECT_NE(t.statusLines.back().find("level 1 of the pyramid did not load"), std::string::npos)
+        << t.statusLines.back();
+    EXPECT_TRUE(std::equal(drawn.begin(), drawn.end(), v.frameImage.pixels));
+    v.pyramid->levelDistance = {1.0f, 1e30f};
+    v.needsRedraw = true;
+    v.OnIdle();
+    EXPECT_EQ(v.choiceFailure, "");
+    std::filesystem::remove(list);
 }
 
 TEST(AppLayered, ObjectsOfEveryKindStayOwnedAcrossOpens) {

@@ -297,6 +297,35 @@ TEST(AppNavigation, PanTurnsAboutTheCameraPosition) {
     EXPECT_FLOAT_EQ(v.panRateY, 0.0f);
 }
 
+// Pan rates in a wide window: x against half the width, y against half the height, each clamped
+// to its own half.
+TEST(AppNavigation, PanRatesOfANonSquareWindow) {
+    struct Case {
+        int x;
+        int y;
+        float rateX;
+        float rateY;
+    };
+    const Case cases[] = {
+        {300, 40, 50.0f / 250.0f, 60.0f / 100.0f},
+        {250, 100, 0.0f, 0.0f},
+        {600, -50, 1.0f, 1.0f},  // clamped to each half
+        {-20, 260, -1.0f, -1.0f},
+        {0, 200, -1.0f, -1.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.x << ", " << c.y);
+        TestView t;
+        AppView& v = t.view;
+        v.clientWidth = 500;
+        v.clientHeight = 200;
+        v.OnLButtonDown(c.x, c.y, false, false);
+        EXPECT_FLOAT_EQ(v.panRateX, c.rateX);
+        EXPECT_FLOAT_EQ(v.panRateY, c.rateY);
+        EXPECT_EQ(v.lastMouseY, 200 - c.y);
+    }
+}
+
 TEST(AppNavigation, OrbitKeepsThePointAtMoveScale) {
     for (const int behind : {0, 1}) {
         SCOPED_TRACE(behind);

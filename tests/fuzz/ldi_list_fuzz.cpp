@@ -20,9 +20,8 @@
 
 namespace {
 
-std::string scratchFolder() {
-    const std::string folder = "/tmp/strata_list_fuzz_" + std::to_string(::getpid());
-    std::filesystem::create_directories(folder);
+std::string listFolder() {
+    const std::string& folder = strata::fuzz::scratchFolder();
     using strata::ldi::DptType;
     using strata::ldi::LdiType;
     using strata::ldi::toInt;
@@ -47,7 +46,7 @@ void drawFrom(strata::ldi::LdiBase* ldi, const strata::render::OutputView& view,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string folder = [] {
         strata::platform::setDebugSink([](std::string_view) {});
-        return scratchFolder();
+        return listFolder();
     }();
     static strata::imageutil::RgbImage frame = strata::imageutil::RgbImage::createOwned(32, 32);
     static const strata::render::OutputView view = strata::render::makeOutputView(

@@ -14,6 +14,10 @@ namespace {
 
 const std::string kData = STRATA_TEST_DATA_DIR;
 
+const std::string kCamera =
+    "{\"position\": [0, 0, 5], \"direction\": [0, 0, -1], \"up\": [0, 1, 0], "
+    "\"fovDegrees\": 45, \"near\": 0.1, \"far\": 100, \"width\": 350, \"height\": 350}";
+
 bool writeText(const std::string& path, const std::string& text) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
@@ -99,6 +103,26 @@ int main(int argc, char** argv) {
                        "solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\n"
                        "vertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\n"
                        "endsolid t\n");
+    } else if (target == "camera_file_fuzz") {
+        ok = writeText(folder + "/a.json", kCamera) &&
+             writeText(folder + "/b.json",
+                       "{\"position\": [1e12, -3.5, 0.25], \"direction\": [1, 0, 0], \"up\": "
+                       "[0, 0, 1], \"fovDegrees\": 0.01, \"near\": 1e-6, \"far\": 1e30, "
+                       "\"width\": 16384, \"height\": 1}");
+    } else if (target == "camera_path_fuzz") {
+        std::string turned = kCamera;
+        turned.replace(turned.find("[0, 0, -1]"), 10, "[1, 0, 0.5]");
+        ok =
+            writeText(folder + "/one.json", "[" + kCamera + "]") &&
+            writeText(folder + "/three.json", "[" + kCamera + ", " + turned + ", " + kCamera + "]");
+    } else if (target == "mtl_fuzz") {
+        ok = writeText(folder + "/a.mtl",
+                       "newmtl a\nKd 1 0.5 0\nmap_Kd t.png\n\nnewmtl b\nKd 0 0 1\n") &&
+             writeText(folder + "/b.mtl",
+                       "newmtl a\nKa 0 0 0\nKd 0.2 0.4 0.6\nKs 1 1 1\nNs 10\nd 0.5\nillum 2\n"
+                       "map_Kd -clamp on -s 2 2 1 t.png\nnewmtl b\nmap_Kd ../outside.png\n") &&
+             writeText(folder + "/c.mtl",
+                       "newmtl a\nmap_Kd fifo.png\nnewmtl b\nmap_Kd /etc/hostname\n");
     } else {
         std::fprintf(stderr, "reader_fuzz_seeds: no seeds for %s\n", target.c_str());
         return 2;

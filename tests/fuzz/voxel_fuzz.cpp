@@ -15,7 +15,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = [] {
         strata::platform::setDebugSink([](std::string_view) {});
-        return "/tmp/strata_voxel_fuzz_" + std::to_string(::getpid()) + ".vox";
+        return strata::fuzz::scratchFolder() + "/input.vox";
     }();
     static strata::imageutil::RgbImage frame = strata::imageutil::RgbImage::createOwned(48, 48);
     if (!strata::fuzz::writeFuzzInput(path, data, size)) {

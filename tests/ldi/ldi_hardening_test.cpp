@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
 
 #include "ldi/ldi_factory.h"
+#include "ldi/ldi_pyramid.h"
 #include "ldi/ldi_rt_quad.h"
 #include "ldi/ldi_rtff.h"
 #include "ldi/ldi_samples.h"
@@ -98,20 +100,45 @@ TEST(LdiHardening, NonFiniteReferenceCamerasAreRefused) {
     }
 }
 
+// Writes the halves of one camera's grid: top rows on top of bottom rows.
+void saveHalves(const TempDir& dir, const std::string& top, const std::string& bottom,
+                std::int32_t width, std::int32_t topRows, std::int32_t bottomRows) {
+    auto t = makeSample(1, 2, width, topRows, 7);
+    auto b = makeSample(1, 2, width, bottomRows, 8);
+    testing::frameAsQuadHalves(*t, *b);
+    ASSERT_EQ(t->Save(dir.file(top)), 1);
+    ASSERT_EQ(b->Save(dir.file(bottom)), 1);
+}
+
 TEST(LdiHardening, QuadHalvesMustFitTogether) {
     TempDir dir;
-    writeBytes(dir.file("a.ldibrtqp"), savedBytes(dir, 1, 2, 5, 3));
-    writeBytes(dir.file("b.ldibrtqp"), savedBytes(dir, 1, 2, 5, 2));
-    writeBytes(dir.file("wide.ldibrtqp"), savedBytes(dir, 1, 2, 6, 3));
+    saveHalves(dir, "a.ldibrtqp", "b.ldibrtqp", 5, 3, 2);
+    saveHalves(dir, "wide.ldibrtqp", "narrow.ldibrtqp", 6, 3, 3);
+    // Whole views of the same camera, and a half whose rows are taller than its partner's.
+    writeBytes(dir.file("full1.ldibrtqp"), savedBytes(dir, 1, 2, 5, 3));
+    writeBytes(dir.file("full2.ldibrtqp"), savedBytes(dir, 1, 2, 5, 2));
+    {
+        auto t = makeSample(1, 2, 5, 3, 7);
+        auto b = makeSample(1, 2, 5, 2, 8);
+        testing::frameAsQuadHalves(*t, *b);
+        auto tallBottom = makeSample(1, 2, 5, 3, 9);
+        tallBottom->header.view = b->header.view;  // the window of 2 rows holding 3
+        ASSERT_EQ(tallBottom->Save(dir.file("tall.ldibrtqp")), 1);
+    }
+    std::filesystem::copy_file(dir.file("a.ldibrtqp"), dir.file("acopy.ldibrtqp"));
     struct Case {
         const char* list;
         const char* expected;
     };
     const Case cases[] = {
-        {"a.ldibrtqp\nb.ldibrtqp\n 1 2 3 4 5 6\n", "<loaded>"},  // heights may differ
+        {"a.ldibrtqp\nb.ldibrtqp\n 1 2 3 4 5 6\n", "<loaded>"},  // heights may differ by a row
         {"a.ldibrtqp\nwide.ldibrtqp\n 1 2 3 4 5 6\n", "do not fit together"},
         {"a.ldibrtqp\na.ldibrtqp\n 1 2 3 4 5 6\n", "the same file"},
         {"a.ldibrtqp\n./a.ldibrtqp\n 1 2 3 4 5 6\n", "the same file"},
+        {"a.ldibrtqp\nacopy.ldibrtqp\n 1 2 3 4 5 6\n", "not the lower and upper parts"},
+        {"b.ldibrtqp\na.ldibrtqp\n 1 2 3 4 5 6\n", "the halves are swapped"},
+        {"full1.ldibrtqp\nfull2.ldibrtqp\n 1 2 3 4 5 6\n", "not the lower and upper parts"},
+        {"a.ldibrtqp\ntall.ldibrtqp\n 1 2 3 4 5 6\n", "not of one height"},
         {"a.ldibrtqp\nb.ldibrtqp\n 1 2 nan 4 5 6\n", "is not a number"},
         {"a.ldibrtqp\nb.ldibrtqp\n 1 2 3 4 5 inf\n", "is not a number"},
     };
@@ -121,6 +148,127 @@ TEST(LdiHardening, QuadHalvesMustFitTogether) {
         EXPECT_NE(refusal(dir.file("q.ldiquad")).find(c.expected), std::string::npos)
             << refusal(dir.file("q.ldiquad"));
     }
+}
+
+// A negative element count is refused with the same message by every kind, stream and block.
+TEST(LdiHardening, NegativePixelCountsAreRefusedByEveryKind) {
+    TempDir dir;
+    struct Case {
+        int ldiType;
+        int dptType;
+        std::size_t offset;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {1, 3, 20, "negative pixelCount -5"},
+        {2, 3, 20, "negative pixelCount -5"},
+        {1, 2, 20, "negative pixelCount -5"},
+        {2, 2, 20, "negative pixelCount -5"},
+        {1, 6, LdiHeader::kOffsetExtra, "negative mrqpCounts[0] -5"},
+        {2, 6, LdiHeader::kOffsetExtra + 8, "negative mrqpCounts[2] -5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.ldiType << "/" << c.dptType << " at " << c.offset);
+        auto bytes = savedBytes(dir, c.ldiType, c.dptType);
+        putU32(bytes, c.offset, static_cast<std::uint32_t>(-5));
+        writeBytes(dir.file("n.ldi"), bytes);
+        const std::string error = refusal(dir.file("n.ldi"));
+        EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+    }
+}
+
+// Reference views that cannot place a sample are refused: a zero projection word that leaves it
+// singular, a position far beyond any scene, a depth range or angle that is no range.
+TEST(LdiHardening, UnusableReferenceViewsAreRefused) {
+    TempDir dir;
+    const auto floatBits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+    const std::size_t view = LdiHeader::kOffsetView;
+    struct Case {
+        std::vector<std::pair<std::size_t, float>> words;
+        const char* expected;  // "" when the file loads
+    };
+    const Case cases[] = {
+        {{}, ""},
+        // A frustum's first row holds one word: zero, it leaves the projection singular.
+        {{{view + 0, 0.0f}, {view + 4, 0.0f}, {view + 8, 0.0f}, {view + 12, 0.0f}},
+         "projection cannot be inverted"},
+        {{{view + 128, 1e38f}}, "lies beyond 1e+12 of the origin"},
+        {{{view + 128, 1e12f}}, ""},
+        {{{view + 128, -1.01e12f}}, "lies beyond 1e+12 of the origin"},
+        {{{view + 164, 0.0f}}, "is not 0 < near < far"},
+        {{{view + 164, 200.0f}}, "is not 0 < near < far"},
+        {{{view + 172, 0.0f}}, "is not in (0, pi)"},
+        {{{view + 172, 3.1416f}}, "is not in (0, pi)"},
+        {{{view + 140, 0.0f}, {view + 144, 0.0f}, {view + 148, 0.0f}}, "direction is zero"},
+        {{{view + 152, 0.0f}, {view + 156, 0.0f}, {view + 160, -1.0f}}, "parallel to its up"},
+        {{{view + 64, 0.0f}}, "viewport cannot be inverted"},
+    };
+    for (int ldiType : {1, 2}) {
+        const auto good = savedBytes(dir, ldiType, 2);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::Message() << "ldiType " << ldiType << " case " << c.expected);
+            auto bytes = good;
+            for (const auto& [offset, value] : c.words) {
+                putU32(bytes, offset, floatBits(value));
+            }
+            writeBytes(dir.file("v.ldi"), bytes);
+            const std::string error = refusal(dir.file("v.ldi"));
+            if (*c.expected == '\0') {
+                EXPECT_EQ(error, "<loaded>");
+            } else {
+                EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+            }
+        }
+    }
+}
+
+// List files are text: a control byte below 0x20 other than white space makes one some other
+// file; 0x20 and the white-space controls separate names.
+TEST(LdiHardening, ListControlBytesAtTheirBoundary) {
+    TempDir dir;
+    writeBytes(dir.file("a.ldi"), savedBytes(dir, 1, 2));
+    struct Case {
+        std::string text;
+        bool read;
+    };
+    const Case cases[] = {
+        {"1 a.ldi 1\n", true},
+        {"1\x20"
+         "a.ldi\x20"
+         "1",
+         true},
+        {"1\ta.ldi\v1\f\r\n", true},
+        {"1 a.ldi 1\x1f\n", false},
+        {"1 a.ldi 1\x01", false},
+        {std::string("1 a.ldi 1\0", 10), false},
+        {"1 a.ldi 1\x7f", false},  // read, but a distance with a DEL after it is no number
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.text));
+        writeText(dir.file("p.ldipyr"), c.text);
+        LdiPyramid pyramid;
+        pyramid.reportErrors = false;
+        const bool read = pyramid.OpenPyramid(dir.file("p.ldipyr")) == 1;
+        EXPECT_EQ(read, c.read) << pyramid.openError();
+        if (!c.read && c.text.find('\x7f') == std::string::npos) {
+            EXPECT_NE(pyramid.openError().find("is not a text list"), std::string::npos)
+                << pyramid.openError();
+        }
+    }
+}
+
+// The halves must share one eye: a bottom half moved aside is not part of the same view.
+TEST(LdiHardening, QuadHalvesOfTwoCamerasAreRefused) {
+    TempDir dir;
+    auto t = makeSample(1, 2, 4, 2, 7);
+    auto b = makeSample(1, 2, 4, 2, 8);
+    testing::frameAsQuadHalves(*t, *b);
+    b->header.view.pos.x += 0.5f;
+    ASSERT_EQ(t->Save(dir.file("t.ldibrtqp")), 1);
+    ASSERT_EQ(b->Save(dir.file("b.ldibrtqp")), 1);
+    writeText(dir.file("q.ldiquad"), "t.ldibrtqp\nb.ldibrtqp\n 1 2 3 4 5 6\n");
+    EXPECT_NE(refusal(dir.file("q.ldiquad")).find("not views of one camera"), std::string::npos)
+        << refusal(dir.file("q.ldiquad"));
 }
 
 // A quad list names its halves by file name, so a copied folder uses its own halves.

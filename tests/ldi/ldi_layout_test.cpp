@@ -23,7 +23,8 @@ using testing::readBytes;
 using testing::TempDir;
 using testing::writeBytes;
 
-// A 12988-byte header with only the type and size words set (everything else zero).
+// A 12988-byte header with the type and size words and a usable reference view set (everything
+// else zero).
 std::vector<std::uint8_t> handHeader(std::uint32_t ldiType, std::uint32_t dptType,
                                      std::uint32_t width, std::uint32_t height,
                                      std::uint32_t pixelCount) {
@@ -35,6 +36,7 @@ std::vector<std::uint8_t> handHeader(std::uint32_t ldiType, std::uint32_t dptTyp
     appendU32(b, height);
     appendU32(b, pixelCount);
     b.resize(12988, 0);
+    testing::putUsableView(b, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
     return b;
 }
 
@@ -189,6 +191,7 @@ TEST(LdiLayout, SavedRtffFilesHaveWholeBlockSizes) {
         const std::int32_t total = ones ? c.w * c.h - 1 + c.layersOfLastPixel : 0;
         const std::int32_t counts[1] = {total};
         ASSERT_EQ(ldi->Create(c.w, c.h, 1, counts), 1);
+        ldi->header.view = testing::usableView(c.w, c.h);
         // One layer per pixel, the last pixel holding layersOfLastPixel.
         for (std::int32_t r = 0; r < c.h && ones; ++r) {
             for (std::int32_t col = 0; col <= c.w; ++col) {

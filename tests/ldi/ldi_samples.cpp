@@ -2,18 +2,22 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "geometry/matrix.h"
 #include "ldi/ldi_factory.h"
 #include "ldi/ldi_rt_cp.h"
 #include "ldi/ldi_rt_mrqp.h"
 #include "ldi/ldi_rt_qp.h"
 #include "ldi/ldi_rt_quad.h"
+#include "platform/byte_io.h"
 
 namespace strata::ldi::testing {
 
@@ -50,7 +54,9 @@ void fillHeader(LdiHeader& h, Random& rnd) {
     h.view.far = 100.0f;
     h.view.fov = 0.9f;
     for (int i = 0; i < 16; ++i) {
-        h.view.projection.m[static_cast<std::size_t>(i)] = static_cast<float>(i) * 0.5f;
+        // Arbitrary words that still make an invertible projection (a diagonal that dominates).
+        h.view.projection.m[static_cast<std::size_t>(i)] =
+            static_cast<float>(i) * 0.5f + (i % 5 == 0 ? 20.0f : 0.0f);
         h.camera.affine.m[static_cast<std::size_t>(i)] = static_cast<float>(i) - 3.0f;
     }
     h.camera.fov = 0.9f;
@@ -129,6 +135,42 @@ const std::vector<SampleKind>& allSampleKinds() {
     return kinds;
 }
 
+void frameAsQuadHalves(LdiBase& top, LdiBase& bottom) {
+    const geometry::ViewCamera& view = top.header.view;
+    const float t = std::tan(view.fov * 0.5f);
+    const float n = view.near;
+    const float rows = static_cast<float>(top.height() + bottom.height());
+    const float split = -1.0f + 2.0f * static_cast<float>(bottom.height()) / rows;
+    bottom.header.view = view;
+    bottom.header.view.projection =
+        geometry::frustum(-n * t, n * t, -n * t, n * t * split, n, view.far);
+    top.header.view.projection =
+        geometry::frustum(-n * t, n * t, n * t * split, n * t, n, view.far);
+}
+
+geometry::ViewCamera usableView(std::int32_t width, std::int32_t height) {
+    geometry::ViewCamera view;
+    view.projection = geometry::frustum(-1.0f, 1.0f, -1.0f, 1.0f, 1.0f, 100.0f);
+    view.viewport = geometry::Matrix4::identity();
+    view.viewport(0, 0) = view.viewport(0, 3) = static_cast<float>(width) * 0.5f;
+    view.viewport(1, 1) = view.viewport(1, 3) = static_cast<float>(height) * 0.5f;
+    view.pos = {0.0f, 0.0f, 5.0f};
+    view.dir = {0.0f, 0.0f, -1.0f};
+    view.up = {0.0f, 1.0f, 0.0f};
+    view.near = 1.0f;
+    view.far = 100.0f;
+    view.fov = 1.5707964f;
+    return view;
+}
+
+void putUsableView(std::vector<std::uint8_t>& header, std::int32_t width, std::int32_t height) {
+    const geometry::ViewCamera view = usableView(width, height);
+    platform::ByteWriter bytes;
+    view.serializeInMemoryOrder(bytes);
+    std::copy(bytes.bytes().begin(), bytes.bytes().end(),
+              header.begin() + static_cast<std::ptrdiff_t>(LdiHeader::kOffsetView));
+}
+
 std::unique_ptr<LdiBase> makeSample(int ldiType, int dptType, std::int32_t width,
                                     std::int32_t height, std::uint32_t seed, int maxLayers) {
     Random rnd{seed * 2654435761u + 17u};
@@ -136,6 +178,7 @@ std::unique_ptr<LdiBase> makeSample(int ldiType, int dptType, std::int32_t width
         auto quad = std::make_unique<LdiRtQuad>();
         auto top = makeSample(1, 2, width, height, seed + 1, maxLayers);
         auto bottom = makeSample(1, 2, width, height, seed + 2, maxLayers);
+        frameAsQuadHalves(*top, *bottom);
         quad->setHalves(std::unique_ptr<LdiRtQp>(static_cast<LdiRtQp*>(top.release())),
                         std::unique_ptr<LdiRtQp>(static_cast<LdiRtQp*>(bottom.release())));
         quad->firstVector = {1.5f, -2.25f, 3.0f};

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/view_camera.h"
 #include "ldi/ldi_base.h"
 
 namespace strata::ldi::testing {
@@ -23,6 +24,17 @@ const std::vector<SampleKind>& allSampleKinds();
 // A loaded-equivalent LDI of the given kind and grid (maxLayers layers per pixel at most).
 std::unique_ptr<LdiBase> makeSample(int ldiType, int dptType, std::int32_t width,
                                     std::int32_t height, std::uint32_t seed, int maxLayers = 3);
+
+// Frames two samples of one reference camera as the halves of a quad: the bottom half's window
+// takes the lower bottom.height() rows of a grid of top.height() + bottom.height() rows, the top
+// half's the rest (both keep their eye, direction and depth range, which samples share).
+void frameAsQuadHalves(LdiBase& top, LdiBase& bottom);
+
+// A usable reference view: the eye at (0, 0, 5) looking down -z with +y up, near 1, far 100, a
+// 90-degree square frustum and a viewport onto width x height pixels. putUsableView puts it into
+// the bytes of a hand-laid header (12988 bytes or more).
+geometry::ViewCamera usableView(std::int32_t width, std::int32_t height);
+void putUsableView(std::vector<std::uint8_t>& header, std::int32_t width, std::int32_t height);
 
 // A fresh empty directory under the system temp folder, removed by the destructor.
 class TempDir {

@@ -98,6 +98,34 @@ TEST(LayeredImage, TwoParallelQuadsGiveTwoLayersFarthestFirst) {
     EXPECT_LT(image.camera.far, 4.01f);
 }
 
+// The fitted range: a margin of 1e-3 of the depth span or 1e-4 of the far depth, whichever is
+// larger, and near never below half the nearest depth. One configuration for each branch.
+TEST(LayeredImage, FittedNearAndFarMargins) {
+    struct Case {
+        float eyeZ;  // the eye on the z axis, looking down -z at the squares at 0 and -1
+        float near;  // expected
+        float far;   // expected
+    };
+    const Case cases[] = {
+        // Depths 3 and 4: the span's margin 1e-3 beats 4e-4.
+        {3.0f, 3.0f - 1e-3f, 4.0f + 1e-3f},
+        // Depths 30 and 31: 1e-4 of 31 (3.1e-3) beats 1e-3 of the span.
+        {30.0f, 30.0f - 3.1e-3f, 31.0f + 3.1e-3f},
+        // Depths 1e-3 and 1.001: near would fall below zero, so half the nearest depth.
+        {1e-3f, 0.5e-3f, 1.001f + 1e-3f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.eyeZ);
+        PinholeCamera camera = quadsCamera();
+        camera.pos = {0.0f, 0.0f, c.eyeZ};
+        camera.fov = c.eyeZ < 0.1f ? 0.01f : 0.001f;  // every ray meets both squares
+        const LayeredImage image = sampleScene(twoParallelQuads(), camera, 4, false);
+        ASSERT_EQ(image.stats.maxLayers, 2);
+        EXPECT_NEAR(image.camera.near, c.near, 2e-6f * c.far);
+        EXPECT_NEAR(image.camera.far, c.far, 2e-6f * c.far);
+    }
+}
+
 TEST(LayeredImage, GivenNearAndFarClipTheLayers) {
     PinholeCamera camera = quadsCamera();
     camera.near = 3.5f;

@@ -13,24 +13,14 @@
 #include <filesystem>
 #include <string>
 
+#include "file_test_support.h"
 #include "platform/debug_output.h"
 
 namespace strata::platform {
 namespace {
 
-std::string tempDir() {
-    char pattern[] = "/tmp/strata-file-io-XXXXXX";
-    return ::mkdtemp(pattern);
-}
-
-std::string slurp(const std::string& path) {
-    std::vector<std::uint8_t> bytes;
-    std::string error;
-    if (!readWholeFile(path, bytes, error)) {
-        return "<" + error + ">";
-    }
-    return {bytes.begin(), bytes.end()};
-}
+using testing::slurp;
+using testing::tempDir;
 
 TEST(AtomicFileWriter, CommitReplacesTarget) {
     const std::string dir = tempDir();

@@ -63,10 +63,23 @@ TEST(ViewerOptions, ArgumentsAndOneLineRefusals) {
     EXPECT_EQ(o.frameHeight, 480);
     EXPECT_EQ(o.file, "scene.ldi");
     EXPECT_EQ(o.screenshot, "shot.png");
+    EXPECT_FALSE(o.allowOutsidePaths);
+    ASSERT_TRUE(parseViewerArguments({"--allow-outside-paths", "list.ldiset"}, o, error));
+    EXPECT_TRUE(o.allowOutsidePaths);
+    EXPECT_EQ(o.file, "list.ldiset");
+    // The shortest screenshot name is one character.
+    ASSERT_TRUE(parseViewerArguments({"--screenshot", "s"}, o, error));
+    EXPECT_EQ(o.screenshot, "s");
 
     const std::vector<std::vector<std::string>> refused = {
-        {"--frame-size", "0x0"}, {"--frame-size"}, {"--frame-size", "350x350junk"},
-        {"--screenshot"},        {"--colour"},     {"a.ldi", "b.ldi"},
+        {"--frame-size", "0x0"},
+        {"--frame-size"},
+        {"--frame-size", "350x350junk"},
+        {"--screenshot"},
+        {"--colour"},
+        {"a.ldi", "b.ldi"},
+        {"--screenshot", ""},
+        {"--allow-outside-paths=1"},
     };
     for (const auto& arguments : refused) {
         ViewerOptions kept;

@@ -128,6 +128,20 @@ TEST(ViewerMenus, TreeItemByItemWithTheResourceChecks) {
     EXPECT_EQ(frame->action(app::kIdFileOpen)->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
 }
 
+// The menu bar holds exactly these menus: an extra (even an empty) one is a fault the item list
+// above cannot see.
+TEST(ViewerMenus, TheMenuBarsTopLevelTitles) {
+    auto frame = openWindow();
+    std::vector<std::string> titles;
+    for (const QAction* top : frame->menuBar()->actions()) {
+        titles.push_back(top->text().toStdString());
+        ASSERT_NE(top->menu(), nullptr) << titles.back();
+        EXPECT_FALSE(top->menu()->actions().isEmpty()) << titles.back();
+    }
+    EXPECT_EQ(titles, (std::vector<std::string>{"&File", "Options", "Control", "LDIs", "View",
+                                                "Bench", "&Help"}));
+}
+
 TEST(ViewerMenus, ChecksAreTheFieldsOnceAMenuOpens) {
     auto frame = openWindow();
     QAction* back = frame->action(36006);
