@@ -88,22 +88,24 @@ int checkMakeArgs(const MakeArguments& args, maker::MakerKind& kind, std::string
     return 0;
 }
 
-// The maker's request for the scene, of the checked flags.
-bool makeRequestFor(const MakeArguments& args, maker::MakerKind kind, const maker::Scene& scene,
-                    maker::MakeRequest& request, std::string& error) {
+// The kind, sizes and threads of the request, of the checked flags.
+void requestSizes(const MakeArguments& args, maker::MakerKind kind, maker::MakeRequest& request) {
     request.kind = kind;
-    if (!applyShadingOptions(args.shading, scene, request.shading, error)) {
-        return false;
-    }
-    if (!sceneCamera(args.camera, scene, request.camera, error)) {
-        return false;
-    }
     request.size = args.size;
     request.layers = args.layers;
     request.threads = threadCount(args.threads);
     request.pyramidLevels = std::min(args.levels, maker::pyramidLevelsFor(args.size));
     request.setMembers = args.members;
-    return true;
+}
+
+// The maker's request for the scene, of the checked flags.
+bool makeRequestFor(const MakeArguments& args, maker::MakerKind kind, const maker::Scene& scene,
+                    maker::MakeRequest& request, std::string& error) {
+    requestSizes(args, kind, request);
+    if (!applyShadingOptions(args.shading, scene, request.shading, error)) {
+        return false;
+    }
+    return sceneCamera(args.camera, scene, request.camera, error);
 }
 
 // The file a kind is written to: -o, or within it when it names a folder (made here) the file
@@ -265,6 +267,10 @@ bool MakeJob::kindGiven() const {
 
 std::string MakeJob::kindOutput() const {
     return kindOutputPath(*args_, kind_);
+}
+
+void MakeJob::sizes(maker::MakeRequest& request) const {
+    requestSizes(*args_, kind_, request);
 }
 
 bool MakeJob::request(const maker::Scene& scene, maker::MakeRequest& request,

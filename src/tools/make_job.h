@@ -56,6 +56,8 @@ class MakeJob {
     // here) the file named after the scene.
     std::string kindOutput() const;
 
+    // The kind, sizes and threads of the maker's request (what needs no scene).
+    void sizes(maker::MakeRequest& request) const;
     // The maker's request for the scene: the kind and sizes, the shading and camera flags over
     // the scene's defaults, the threads. False with a message.
     bool request(const maker::Scene& scene, maker::MakeRequest& request, std::string& error) const;
