@@ -1,7 +1,10 @@
 // strata.Camera: the camera record of the JSON camera files (`strata render --camera`,
 // `--print-camera --json`, the viewer's Save View), and the camera paths of the command line.
+#include <pybind11/stl/filesystem.h>
+
 #include <array>
 #include <cctype>
+#include <filesystem>
 
 #include "py_common.h"
 #include "render/camera_path.h"
@@ -32,10 +35,19 @@ std::string text(const render::CameraRecord& r) {
 }
 
 bool same(const render::CameraRecord& a, const render::CameraRecord& b) {
-    return render::cameraToJson(a) == render::cameraToJson(b);
+    const auto equal = [](const geometry::Vector3& u, const geometry::Vector3& v) {
+        return u.x == v.x && u.y == v.y && u.z == v.z;
+    };
+    return equal(a.position, b.position) && equal(a.direction, b.direction) && equal(a.up, b.up) &&
+           a.fovDegrees == b.fovDegrees && a.near == b.near && a.far == b.far &&
+           a.width == b.width && a.height == b.height;
 }
 
-render::CameraRecord fromJson(const std::string& textOrPath) {
+render::CameraRecord fromJson(const py::object& source) {
+    const std::string textOrPath =
+        py::hasattr(source, "__fspath__")
+            ? py::module_::import("os").attr("fspath")(source).cast<std::string>()
+            : source.cast<std::string>();
     std::size_t first = 0;
     while (first < textOrPath.size() &&
            std::isspace(static_cast<unsigned char>(textOrPath[first])) != 0) {
@@ -147,9 +159,9 @@ the frame size in pixels. The same record as `strata render --camera FILE`, `str
             "The camera as the JSON text of a camera file (reads back bit for bit).")
         .def(
             "save",
-            [](const render::CameraRecord& r, const std::string& path) {
+            [](const render::CameraRecord& r, const std::filesystem::path& path) {
                 std::string error;
-                if (!render::saveCameraFile(path, checkedRecord(r), error)) {
+                if (!render::saveCameraFile(path.string(), checkedRecord(r), error)) {
                     throw Error(error);
                 }
             },

@@ -120,7 +120,12 @@ _scenes_lock = threading.Lock()
 
 
 def _stamp(path):
-    info = os.stat(path)
+    """The path with its change time and size (a file that cannot be read is left to the
+    opening, which says why)."""
+    try:
+        info = os.stat(path)
+    except OSError:
+        return (path, None, None)
     return (path, info.st_mtime_ns, info.st_size)
 
 

@@ -1,0 +1,210 @@
+"""strata.distributed on a real Dask cluster: a scheduler and worker processes started here with
+Dask's own commands on free ports of this machine, the frames and sets they make compared with
+the command line's."""
+
+import glob
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import numpy as np
+import pytest
+
+import strata
+import strata.distributed as sd
+from conftest import DEMO_FILES, run
+from test_package import same_ldi_bytes
+
+distributed = pytest.importorskip("distributed")
+
+_ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+
+
+def _start(arguments, log):
+    return subprocess.Popen(
+        [sys.executable, "-m"] + arguments,
+        stdout=log,
+        stderr=subprocess.STDOUT,
+        env=_ENV,
+        start_new_session=True,
+    )
+
+
+def _stop(process):
+    if process.poll() is None:
+        os.killpg(process.pid, signal.SIGKILL)
+    process.wait(30)
+
+
+class Cluster:
+    """A scheduler on a free port and worker processes without nannies (a killed worker stays
+    dead), all stopped by close()."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.log = open(os.path.join(folder, "cluster.log"), "w")
+        self.processes = []
+        scheduler_file = os.path.join(folder, "scheduler.json")
+        self.processes.append(
+            _start(
+                ["distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", "0",
+                 "--no-dashboard", "--scheduler-file", scheduler_file],
+                self.log,
+            )
+        )
+        deadline = time.monotonic() + 60
+        while not os.path.exists(scheduler_file):
+            if time.monotonic() > deadline or self.processes[0].poll() is not None:
+                raise RuntimeError("the scheduler did not start: " + self.read_log())
+            time.sleep(0.1)
+        self.address = json.load(open(scheduler_file))["address"]
+        self.client = distributed.Client(self.address, timeout=60)
+
+    def add_workers(self, count):
+        """Starts count workers and waits until the scheduler has them; their processes."""
+        started = []
+        for i in range(count):
+            folder = os.path.join(self.folder, "worker%d" % len(self.processes))
+            started.append(
+                _start(
+                    ["distributed.cli.dask_worker", self.address, "--no-nanny", "--nthreads",
+                     "1", "--no-dashboard", "--host", "127.0.0.1", "--local-directory", folder],
+                    self.log,
+                )
+            )
+        self.processes += started
+        self.client.wait_for_workers(self.workers() + count, timeout=90)
+        return started
+
+    def workers(self):
+        return len(self.client.scheduler_info()["workers"])
+
+    def read_log(self):
+        self.log.flush()
+        return open(self.log.name).read()[-4000:]
+
+    def close(self):
+        try:
+            self.client.close()
+        finally:
+            for process in reversed(self.processes):
+                _stop(process)
+            self.log.close()
+
+
+@pytest.fixture(scope="module")
+def cluster(tmp_path_factory):
+    c = Cluster(str(tmp_path_factory.mktemp("cluster")))
+    try:
+        c.add_workers(2)
+        yield c
+    finally:
+        c.close()
+
+
+def _files(folder, pattern="*"):
+    return sorted(os.path.basename(p) for p in glob.glob(os.path.join(folder, pattern)))
+
+
+def test_orbit_frames_equal_strata_render(cluster, demo, tmp_path):
+    path = os.path.join(demo, DEMO_FILES["rt-mrqp"])
+    flags = ["--orbit", "360", "--frames", "24", "--size", "160x120", "--quality", "high"]
+    run("render", path, *flags, "-o", tmp_path / "cli" / "%03d.png")
+    done = subprocess.run(
+        [sys.executable, "-m", "strata.distributed", "render", path, *flags, "-o",
+         str(tmp_path / "dask" / "%03d.png"), "--scheduler", cluster.address],
+        capture_output=True, text=True, env=_ENV, timeout=300,
+    )
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "wrote 24 frames: %s" % (tmp_path / "dask" / "%03d.png")
+    names = _files(tmp_path / "cli")
+    assert len(names) == 24 and _files(tmp_path / "dask") == names
+    for name in names:
+        assert open(tmp_path / "cli" / name, "rb").read() == open(
+            tmp_path / "dask" / name, "rb").read(), name
+    # Each frame is `strata render --camera` of its camera.
+    cameras = strata.orbit(path, 360, 24, size=(160, 120))
+    for i in (5, 17):
+        cameras[i].save(tmp_path / "cam.json")
+        run("render", path, "--camera", tmp_path / "cam.json", "--quality", "high", "-o",
+            tmp_path / "one.png")
+        assert open(tmp_path / "one.png", "rb").read() == open(
+            tmp_path / "dask" / ("%03d.png" % i), "rb").read()
+
+
+def test_a_worker_killed_mid_run_leaves_every_frame_once_and_right(cluster, demo, tmp_path):
+    path = os.path.join(demo, DEMO_FILES["rt-qp"])
+    cameras = strata.orbit(path, 180, 40, size=(900, 700))
+    settings = {"quality": "high", "threads": 1}
+    # The frames the command draws for the same cameras.
+    run("render", path, "--orbit", "180", "--frames", "40", "--size", "900x700", "--quality",
+        "high", "--threads", "1", "-o", tmp_path / "cli" / "%02d.png")
+    victim, = cluster.add_workers(1)
+    pid = victim.pid
+    pattern = str(tmp_path / "dask" / "%02d.png")
+    client = cluster.client
+    futures = [
+        client.submit(sd._frame_task, path, sd._frame_job(path, settings, "frame.png"), camera,
+                      strata._strata.frame_name(pattern, i), pure=False)
+        for i, camera in enumerate(cameras)
+    ]
+    os.makedirs(tmp_path / "dask")
+    # Kill the extra worker once it is drawing and some frames are written.
+    deadline = time.monotonic() + 120
+    killed = False
+    while time.monotonic() < deadline and not killed:
+        busy = {w for w, keys in client.processing().items() if keys}
+        pids = client.run(os.getpid, workers=list(busy)) if busy else {}
+        if len(_files(tmp_path / "dask", "*.png")) >= 2 and pid in pids.values():
+            victim.send_signal(signal.SIGKILL)
+            killed = True
+        time.sleep(0.02)
+    assert killed, "the extra worker never drew"
+    assert not all(f.done() for f in futures), "the run was over before the kill"
+    sd._run(client, futures, pattern)
+    sd._remove_stale_temporaries([f.result() for f in futures])
+    assert victim.wait(30) == -signal.SIGKILL
+    names = _files(tmp_path / "cli")
+    assert len(names) == 40
+    assert sorted(os.listdir(tmp_path / "dask")) == names  # once each, no temporaries left
+    for name in names:
+        assert open(tmp_path / "cli" / name, "rb").read() == open(
+            tmp_path / "dask" / name, "rb").read(), name
+
+
+def test_make_set_equals_strata_make(cluster, tmp_path):
+    os.makedirs(tmp_path / "cli")
+    run("make", "demo", "--kind", "set", "--members", "5", "--size", "48", "--levels", "2",
+        "-o", tmp_path / "cli" / "demo.ldiset")
+    made = sd.make_set("demo", tmp_path / "dask" / "demo.ldiset", members=5,
+                       client=cluster.client, size=48, levels=2)
+    names = _files(tmp_path / "cli")
+    assert len(names) == 1 + 5 * 3
+    assert _files(tmp_path / "dask") == names  # no parts folder left
+    assert sorted(os.path.basename(m["path"]) for m in made) == names
+    for name in names:
+        cli, dask = tmp_path / "cli" / name, tmp_path / "dask" / name
+        if name.endswith(".ldibrtqp"):
+            assert same_ldi_bytes(cli, dask), name
+        else:
+            assert open(cli, "rb").read() == open(dask, "rb").read(), name
+    # Members that fail on the workers leave the existing set as it was, and no parts.
+    before = {n: open(tmp_path / "dask" / n, "rb").read() for n in names}
+    with pytest.raises(strata.Error, match="missing.obj"):
+        sd.make_set(tmp_path / "missing.obj", tmp_path / "dask" / "demo.ldiset", members=5,
+                    client=cluster.client, size=48, levels=2)
+    assert _files(tmp_path / "dask") == names
+    assert {n: open(tmp_path / "dask" / n, "rb").read() for n in names} == before
+
+
+def test_coverage_grid_equals_coverage(cluster, demo):
+    path = os.path.join(demo, DEMO_FILES["rt-cp"])
+    f = strata.open(path)
+    cameras = strata.orbit(f, 90, 6, size=(120, 90), offset=(0.0, 0.0, 3.0))
+    shares = sd.coverage_grid(path, cameras, client=cluster.address)
+    assert shares.dtype == np.float64 and shares.shape == (6,)
+    assert list(shares) == [strata.coverage(f, c)[1] for c in cameras]
+    assert shares.max() > 0.0
