@@ -153,6 +153,11 @@ def test_camera_json_from_python_reads_back_in_strata_render(qp, tmp_path):
     expected = cli_render(qp, "--camera", tmp_path / "cam.json", tmp=tmp_path)
     assert expected.shape == (180, 240, 3)
     assert np.array_equal(strata.render(f, camera), expected)
+    # Flags over the camera, as over a camera file: the size, a turn.
+    assert np.array_equal(
+        strata.render(f, camera, size=(100, 90)),
+        cli_render(qp, "--camera", tmp_path / "cam.json", "--size", "100x90", tmp=tmp_path),
+    )
     for quality in ["default", "high"]:
         assert np.array_equal(
             strata.render(f, camera, quality=quality, yaw=10.0),
