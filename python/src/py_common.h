@@ -35,6 +35,17 @@ py::array_t<T> ownedArray(std::vector<T>&& values, const std::vector<py::ssize_t
     return py::array_t<T>(shape, owned->data(), release);
 }
 
+// A command's job of the arguments that follow the command's name; Error with its message.
+template <typename Job>
+Job parsedJob(const std::vector<std::string>& arguments) {
+    Job job;
+    std::string error;
+    if (!job.parse(arguments, error)) {
+        throw Error(error);
+    }
+    return job;
+}
+
 // Pixel words 0x00RRGGBB, rows bottom first, as the H x W x 3 bytes of a picture top row first.
 std::vector<std::uint8_t> pictureBytes(const std::uint32_t* pixels, std::int32_t width,
                                        std::int32_t height);

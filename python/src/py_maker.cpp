@@ -33,24 +33,6 @@ SharedScene sceneOf(const py::object& scene) {
     return loadScene(py::str(scene));
 }
 
-tools::TraceJob parsedTrace(const std::vector<std::string>& arguments) {
-    tools::TraceJob job;
-    std::string error;
-    if (!job.parse(arguments, error)) {
-        throw Error(error);
-    }
-    return job;
-}
-
-tools::MakeJob parsedMake(const std::vector<std::string>& arguments) {
-    tools::MakeJob job;
-    std::string error;
-    if (!job.parse(arguments, error)) {
-        throw Error(error);
-    }
-    return job;
-}
-
 py::array_t<std::uint8_t> trace(const py::object& sceneArg,
                                 const std::optional<render::CameraRecord>& camera,
                                 const tools::TraceJob& job) {
@@ -203,10 +185,10 @@ void addMaker(py::module_& module) {
             "((x, y, z) min, (x, y, z) max) of the scene.");
 
     py::class_<tools::TraceJob>(module, "TraceJob", "The flags of one `strata trace` run.")
-        .def(py::init(&parsedTrace), py::arg("arguments"))
+        .def(py::init(&parsedJob<tools::TraceJob>), py::arg("arguments"))
         .def_static("flag_names", &tools::TraceJob::flagNames);
     py::class_<tools::MakeJob>(module, "MakeJob", "The flags of one `strata make` run.")
-        .def(py::init(&parsedMake), py::arg("arguments"))
+        .def(py::init(&parsedJob<tools::MakeJob>), py::arg("arguments"))
         .def_property_readonly("kind_given", &tools::MakeJob::kindGiven)
         .def_property_readonly("kind_output", &tools::MakeJob::kindOutput)
         .def_property_readonly("output", &tools::MakeJob::output)

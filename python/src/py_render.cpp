@@ -20,15 +20,6 @@ std::shared_mutex& drawThreadsLock() {
     return lock;
 }
 
-tools::RenderJob parsedJob(const std::vector<std::string>& arguments) {
-    tools::RenderJob job;
-    std::string error;
-    if (!job.parse(arguments, error)) {
-        throw Error(error);
-    }
-    return job;
-}
-
 // Flags that write or time something besides the one frame a call returns.
 void refuseNonFrameFlags(const tools::RenderJob& job) {
     if (job.sequence()) {
@@ -190,7 +181,7 @@ void writeFrame(OpenedFile& opened, const render::CameraRecord& camera, const to
 void addRender(py::module_& module) {
     py::class_<tools::RenderJob>(module, "RenderJob",
                                  "The flags of one `strata render` run, parsed and checked.")
-        .def(py::init(&parsedJob), py::arg("arguments"),
+        .def(py::init(&parsedJob<tools::RenderJob>), py::arg("arguments"),
              "Parses what follows `strata render` on a command line; strata.Error with the "
              "command's message.")
         .def_property_readonly("given", &tools::RenderJob::given, "The long flags given.")

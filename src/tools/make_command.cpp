@@ -11,6 +11,7 @@
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "tools/camera_options.h"
+#include "tools/command_parse.h"
 #include "tools/commands.h"
 #include "tools/make_job.h"
 
@@ -232,21 +233,19 @@ MakeJob::MakeJob(MakeJob&&) noexcept = default;
 MakeJob& MakeJob::operator=(MakeJob&&) noexcept = default;
 
 bool MakeJob::parse(const std::vector<std::string>& arguments, std::string& error) {
-    auto args = std::make_shared<MakeArguments>();
-    CLI::App command{"make"};
-    addMakeOptions(&command, args);
-    if (!parseArguments(command, arguments, error)) {
+    const auto args = parseCommand(&addMakeOptions, arguments, error,
+                                   [](const CLI::App& command, MakeArguments& parsed) {
+                                       parsed.levelsGiven = command.count("--levels") > 0;
+                                   });
+    if (!args) {
         return false;
     }
-    args->levelsGiven = command.count("--levels") > 0;
     *args_ = *args;
     return check(error) == 0;
 }
 
 std::vector<std::string> MakeJob::flagNames() {
-    CLI::App command{"make"};
-    addMakeOptions(&command, std::make_shared<MakeArguments>());
-    return longFlagNames(command, false);
+    return commandFlagNames(&addMakeOptions);
 }
 
 int MakeJob::check(std::string& error) {

@@ -22,6 +22,7 @@
 #include "render/output_view.h"
 #include "tools/camera_options.h"
 #include "tools/camera_record.h"
+#include "tools/command_parse.h"
 #include "tools/commands.h"
 #include "tools/render_job.h"
 #include "tools/sequence.h"
@@ -500,22 +501,20 @@ RenderJob::RenderJob(RenderJob&&) noexcept = default;
 RenderJob& RenderJob::operator=(RenderJob&&) noexcept = default;
 
 bool RenderJob::parse(const std::vector<std::string>& arguments, std::string& error) {
-    auto args = std::make_shared<RenderArgs>();
-    CLI::App command{"render"};
-    addRenderOptions(&command, args);
-    if (!parseArguments(command, arguments, error)) {
+    const auto args = parseCommand(&addRenderOptions, arguments, error,
+                                   [this](const CLI::App& command, RenderArgs& parsed) {
+                                       parsed.sizeGiven = command.count("--size") > 0;
+                                       given_ = longFlagNames(command, true);
+                                   });
+    if (!args) {
         return false;
     }
-    args->sizeGiven = command.count("--size") > 0;
     *args_ = *args;
-    given_ = longFlagNames(command, true);
     return check(error);
 }
 
 std::vector<std::string> RenderJob::flagNames() {
-    CLI::App command{"render"};
-    addRenderOptions(&command, std::make_shared<RenderArgs>());
-    return longFlagNames(command, false);
+    return commandFlagNames(&addRenderOptions);
 }
 
 bool RenderJob::check(std::string& error) {

@@ -16,6 +16,7 @@
 #include "render/camera_path.h"
 #include "tools/camera_options.h"
 #include "tools/camera_record.h"
+#include "tools/command_parse.h"
 #include "tools/commands.h"
 #include "tools/make_job.h"
 #include "tools/sequence.h"
@@ -249,21 +250,19 @@ TraceJob::TraceJob(TraceJob&&) noexcept = default;
 TraceJob& TraceJob::operator=(TraceJob&&) noexcept = default;
 
 bool TraceJob::parse(const std::vector<std::string>& arguments, std::string& error) {
-    auto args = std::make_shared<TraceArguments>();
-    CLI::App command{"trace"};
-    addTraceOptions(&command, args);
-    if (!parseArguments(command, arguments, error)) {
+    const auto args = parseCommand(&addTraceOptions, arguments, error,
+                                   [](const CLI::App& command, TraceArguments& parsed) {
+                                       parsed.sizeGiven = command.count("--size") > 0;
+                                   });
+    if (!args) {
         return false;
     }
-    args->sizeGiven = command.count("--size") > 0;
     *args_ = *args;
     return check(error);
 }
 
 std::vector<std::string> TraceJob::flagNames() {
-    CLI::App command{"trace"};
-    addTraceOptions(&command, std::make_shared<TraceArguments>());
-    return longFlagNames(command, false);
+    return commandFlagNames(&addTraceOptions);
 }
 
 bool TraceJob::check(std::string& error) {
