@@ -208,3 +208,13 @@ def test_coverage_grid_equals_coverage(cluster, demo):
     assert shares.dtype == np.float64 and shares.shape == (6,)
     assert list(shares) == [strata.coverage(f, c)[1] for c in cameras]
     assert shares.max() > 0.0
+
+
+def test_stale_temporaries_of_the_frames_alone_are_removed(tmp_path):
+    names = [str(tmp_path / "f00.png"), str(tmp_path / "f01.png")]
+    for name in ["f00.png", "f00.png.tmpAb3xYz", "f01.png.tmp000000", "f02.png.tmpAb3xYz",
+                 "f00.png.tmp12", "f00.png.old0Ab3xY"]:
+        (tmp_path / name).write_bytes(b"x")
+    sd._remove_stale_temporaries(names)
+    assert sorted(os.listdir(tmp_path)) == ["f00.png", "f00.png.old0Ab3xY", "f00.png.tmp12",
+                                            "f02.png.tmpAb3xYz"]

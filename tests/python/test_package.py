@@ -27,6 +27,14 @@ def test_every_demo_kind_opens(demo, kind):
     keys = s["row"].astype(np.int64) * width + s["column"]
     assert np.array_equal(np.bincount(keys, minlength=width * height), counts.ravel())
     assert s["layer"].min() == 0 and s["layer"].max() == counts.max() - 1
+    # Layer 0 is the front: the nearest sample of every pixel, stored last.
+    front = f.ldi.samples(layer=0)
+    assert np.all(front["layer"] == 0) and len(front["row"]) == int((counts > 0).sum())
+    assert np.array_equal(front["position"], s["position"][s["layer"] == 0])
+    last = np.r_[keys[1:] != keys[:-1], True]
+    assert np.array_equal(s["layer"][last], np.zeros(int(last.sum())))
+    nearest = np.minimum.reduceat(s["distance"], np.r_[0, np.flatnonzero(keys[1:] != keys[:-1]) + 1])
+    assert np.allclose(front["distance"], nearest)
     assert (s["normal"] is None) == (kind in ("rt-cp", "rtff-cp", "voxel"))
     assert (s["mask4"] is None) == ("mrqp" not in kind)
     lo, hi = f.bounds
@@ -154,8 +162,10 @@ def test_camera_json_from_python_reads_back_in_strata_render(qp, tmp_path):
     assert expected.shape == (180, 240, 3)
     assert np.array_equal(strata.render(f, camera), expected)
     # Flags over the camera, as over a camera file: the size, a turn.
+    resized = strata.render(f, camera, size=(100, 90))
+    assert resized.shape == (90, 100, 3)
     assert np.array_equal(
-        strata.render(f, camera, size=(100, 90)),
+        resized,
         cli_render(qp, "--camera", tmp_path / "cam.json", "--size", "100x90", tmp=tmp_path),
     )
     for quality in ["default", "high"]:
