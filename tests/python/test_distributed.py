@@ -8,6 +8,7 @@ import os
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 import numpy as np
@@ -137,38 +138,40 @@ def test_orbit_frames_equal_strata_render(cluster, demo, tmp_path):
 
 def test_a_worker_killed_mid_run_leaves_every_frame_once_and_right(cluster, demo, tmp_path):
     path = os.path.join(demo, DEMO_FILES["rt-qp"])
-    cameras = strata.orbit(path, 180, 40, size=(900, 700))
-    settings = {"quality": "high", "threads": 1}
+    cameras = strata.orbit(path, 180, 32, size=(640, 480))
     # The frames the command draws for the same cameras.
-    run("render", path, "--orbit", "180", "--frames", "40", "--size", "900x700", "--quality",
+    run("render", path, "--orbit", "180", "--frames", "32", "--size", "640x480", "--quality",
         "high", "--threads", "1", "-o", tmp_path / "cli" / "%02d.png")
     victim, = cluster.add_workers(1)
-    pid = victim.pid
-    pattern = str(tmp_path / "dask" / "%02d.png")
     client = cluster.client
-    futures = [
-        client.submit(sd._frame_task, path, sd._frame_job(path, settings, "frame.png"), camera,
-                      strata._strata.frame_name(pattern, i), pure=False)
-        for i, camera in enumerate(cameras)
-    ]
-    os.makedirs(tmp_path / "dask")
-    # Kill the extra worker once it is drawing and some frames are written.
+    outcome = {}
+
+    def render():
+        try:
+            outcome["names"] = sd.render_frames(path, cameras, tmp_path / "dask" / "%02d.png",
+                                                client=client, quality="high", threads=1)
+        except BaseException as e:  # handed to the test below
+            outcome["error"] = e
+
+    runner = threading.Thread(target=render)
+    runner.start()
+    # Kill the extra worker as soon as it is drawing a frame.
     deadline = time.monotonic() + 120
     killed = False
-    while time.monotonic() < deadline and not killed:
-        busy = {w for w, keys in client.processing().items() if keys}
-        pids = client.run(os.getpid, workers=list(busy)) if busy else {}
-        if len(_files(tmp_path / "dask", "*.png")) >= 2 and pid in pids.values():
+    while time.monotonic() < deadline and runner.is_alive() and not killed:
+        busy = [w for w, keys in client.processing().items() if keys]
+        pids = client.run(os.getpid, workers=busy) if busy else {}
+        if victim.pid in pids.values():
             victim.send_signal(signal.SIGKILL)
-            killed = True
+            killed = runner.is_alive()
         time.sleep(0.02)
-    assert killed, "the extra worker never drew"
-    assert not all(f.done() for f in futures), "the run was over before the kill"
-    sd._run(client, futures, pattern)
-    sd._remove_stale_temporaries([f.result() for f in futures])
+    assert killed, "the extra worker was never killed mid-run"
+    runner.join(300)
+    assert not runner.is_alive() and "error" not in outcome, outcome.get("error")
     assert victim.wait(30) == -signal.SIGKILL
     names = _files(tmp_path / "cli")
-    assert len(names) == 40
+    assert len(names) == 32
+    assert [os.path.basename(n) for n in outcome["names"]] == names
     assert sorted(os.listdir(tmp_path / "dask")) == names  # once each, no temporaries left
     for name in names:
         assert open(tmp_path / "cli" / name, "rb").read() == open(
