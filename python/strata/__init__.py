@@ -93,6 +93,13 @@ def _opened(file):
     return file if isinstance(file, File) else open(file)
 
 
+def _camera(camera):
+    """A Camera, None, or a camera file's path read into a Camera."""
+    if camera is None or isinstance(camera, Camera):
+        return camera
+    return Camera.from_json(_os.fspath(camera))
+
+
 def open(path):
     """Opens any file the viewer opens (an LDI of any kind, .ldiquad, .ldipyr, .ldiset, .vox).
 
@@ -143,8 +150,8 @@ File.__repr__ = lambda self: "<strata.File %s %r>" % (self.kind, self.path)
 def render(file, camera=None, *, quality=None, threads=None, **flags):
     """Draws a file as `strata render` does; returns an H x W x 3 uint8 array, top row first.
 
-    file: an opened File or a path. camera: a Camera (drawn as `strata render --camera` of a
-    file holding it), or None for the command's default (the file's reference camera with the
+    file: an opened File or a path. camera: a Camera or a camera file (drawn as `strata render
+    --camera` of it), or None for the command's default (the file's reference camera with the
     viewer's field of view). quality ("default" or "high"), threads (1..256, the picture is
     the same) and the other flags are `strata render`'s (splat=False, false_color=4, yaw=15,
     size=(640, 480), ...); left out, they take the command's defaults. The GIL is released
@@ -152,7 +159,7 @@ def render(file, camera=None, *, quality=None, threads=None, **flags):
     """
     file = _opened(file)
     flags.update(quality=quality, threads=threads)
-    return _strata.render(file, camera, _render_job(file, _UNUSED_OUTPUT, flags))
+    return _strata.render(file, _camera(camera), _render_job(file, _UNUSED_OUTPUT, flags))
 
 
 def coverage(file, camera=None, **flags):
@@ -163,7 +170,7 @@ def coverage(file, camera=None, **flags):
     sample reached, the command's uncovered= figure. Arguments as for render().
     """
     file = _opened(file)
-    return _strata.coverage(file, camera, _render_job(file, _UNUSED_OUTPUT, flags))
+    return _strata.coverage(file, _camera(camera), _render_job(file, _UNUSED_OUTPUT, flags))
 
 
 def orbit(file, degrees=360.0, frames=2, camera=None, **flags):
@@ -175,7 +182,9 @@ def orbit(file, degrees=360.0, frames=2, camera=None, **flags):
     """
     file = _opened(file)
     flags.update(orbit=degrees, frames=frames)
-    return _strata.sequence_cameras(file, camera, _render_job(file, "frame%d.png", flags))
+    return _strata.sequence_cameras(
+        file, _camera(camera), _render_job(file, "frame%d.png", flags)
+    )
 
 
 def _scene(scene):
@@ -197,11 +206,12 @@ def trace(scene, camera=None, **flags):
     job = _strata.TraceJob(
         [_scene_name(scene), "-o", _UNUSED_OUTPUT] + _arguments(_flags("trace"), flags)
     )
-    return _strata.trace(_scene(scene), camera, job)
+    return _strata.trace(_scene(scene), _camera(camera), job)
 
 
 def _camera_flags(camera):
     """A Camera as the maker's camera flags (its near and far are left to the maker)."""
+    camera = _camera(camera)
     if camera is None:
         return {}
     return {

@@ -161,6 +161,7 @@ def test_camera_json_from_python_reads_back_in_strata_render(qp, tmp_path):
     expected = cli_render(qp, "--camera", tmp_path / "cam.json", tmp=tmp_path)
     assert expected.shape == (180, 240, 3)
     assert np.array_equal(strata.render(f, camera), expected)
+    assert np.array_equal(strata.render(f, tmp_path / "cam.json"), expected)
     # Flags over the camera, as over a camera file: the size, a turn.
     resized = strata.render(f, camera, size=(100, 90))
     assert resized.shape == (90, 100, 3)
