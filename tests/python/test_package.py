@@ -299,6 +299,20 @@ def test_bad_settings_raise_the_command_lines_message(qp, tmp_path, settings, fl
     assert str(refused.value) == message(done, "render")
 
 
+# The other side of each limit above: taken, and drawn as the command draws it.
+EDGE_SETTINGS = [
+    ({"threads": 256}, ["--threads", "256"]),
+    ({"size": (16, 17)}, ["--size", "16x17"]),
+    ({"false_color": 9}, ["--false-color", "9"]),
+    ({"layer": 65535}, ["--layer", "65535"]),
+]
+
+
+@pytest.mark.parametrize("settings,flags", EDGE_SETTINGS)
+def test_settings_at_their_limits_are_taken(qp, tmp_path, settings, flags):
+    assert np.array_equal(strata.render(qp, **settings), cli_render(qp, *flags, tmp=tmp_path))
+
+
 def test_settings_that_are_not_one_frame_are_refused(qp):
     for settings in ({"orbit": 90, "frames": 3}, {"stats": True}, {"coverage": "m.png"}):
         with pytest.raises(strata.Error):
