@@ -116,25 +116,18 @@ int runTrace(const TraceArguments& args) {
         std::fprintf(stderr, "strata trace: %s\n", message.c_str());
         return 1;
     };
-    maker::TraceOptions options;
+    TraceJob job(args);
     std::string error;
-    if (!checkTraceArgs(args, options, error)) {
+    if (!job.check(error)) {
         return fail(error);
     }
     maker::Scene scene;
     if (!maker::loadNamedScene(args.scene, scene, error)) {
         return fail(error);
     }
-    if (!applyShadingOptions(args.shading, scene, options.shading, error)) {
-        return fail(error);
-    }
+    maker::TraceOptions options;
     maker::PinholeCamera camera;
-    render::CameraRecord stored;
-    if (!args.cameraFile.empty() && !render::loadCameraFile(args.cameraFile, stored, error)) {
-        return fail(error);
-    }
-    if (!traceCamera(args, scene, args.cameraFile.empty() ? nullptr : &stored, options, camera,
-                     error)) {
+    if (!job.prepare(scene, nullptr, options, camera, error)) {
         return fail(error);
     }
     TerminalProgress progress;
