@@ -35,6 +35,20 @@ py::array_t<T> ownedArray(std::vector<T>&& values, const std::vector<py::ssize_t
     return py::array_t<T>(shape, owned->data(), release);
 }
 
+// Runs work(error), which returns false with error set, without the GIL; Error with its message.
+template <typename Work>
+void withoutGil(Work&& work) {
+    std::string error;
+    bool ok = false;
+    {
+        py::gil_scoped_release release;
+        ok = work(error);
+    }
+    if (!ok) {
+        throw Error(error);
+    }
+}
+
 // A command's job of the arguments that follow the command's name; Error with its message.
 template <typename Job>
 Job parsedJob(const std::vector<std::string>& arguments) {

@@ -322,15 +322,8 @@ std::string fileKind(const OpenedFile& opened) {
 std::shared_ptr<OpenedFile> openFile(const std::string& path) {
     auto opened = std::make_shared<OpenedFile>();
     opened->path = path;
-    std::string error;
-    bool ok = false;
-    {
-        py::gil_scoped_release release;
-        ok = tools::openViewerFile(path, opened->file, error, true);
-    }
-    if (!ok) {
-        throw Error(error);
-    }
+    withoutGil(
+        [&](std::string& error) { return tools::openViewerFile(path, opened->file, error, true); });
     return opened;
 }
 

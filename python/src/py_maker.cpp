@@ -13,15 +13,7 @@ using SharedScene = std::shared_ptr<tools::LoadedScene>;
 
 SharedScene loadScene(const std::string& name) {
     auto loaded = std::make_shared<tools::LoadedScene>();
-    std::string error;
-    bool ok = false;
-    {
-        py::gil_scoped_release release;
-        ok = tools::loadScene(name, *loaded, error);
-    }
-    if (!ok) {
-        throw Error(error);
-    }
+    withoutGil([&](std::string& error) { return tools::loadScene(name, *loaded, error); });
     return loaded;
 }
 
@@ -42,23 +34,18 @@ py::array_t<std::uint8_t> trace(const py::object& sceneArg,
     const std::optional<render::CameraRecord> record =
         camera ? std::optional(checkedRecord(*camera)) : std::nullopt;
     const SharedScene scene = sceneOf(sceneArg);
-    std::string error;
     maker::TraceOptions options;
-    maker::PinholeCamera pinhole;
-    std::vector<std::uint32_t> pixels;
     std::vector<std::uint8_t> picture;
-    bool ok = false;
-    {
-        py::gil_scoped_release release;
-        ok = job.prepare(scene->scene, record ? &*record : nullptr, options, pinhole, error) &&
-             maker::traceImage(*scene->caster, pinhole, options, pixels, error);
-        if (ok) {
-            picture = pictureBytes(pixels.data(), options.width, options.height);
+    withoutGil([&](std::string& error) {
+        maker::PinholeCamera pinhole;
+        std::vector<std::uint32_t> pixels;
+        if (!job.prepare(scene->scene, record ? &*record : nullptr, options, pinhole, error) ||
+            !maker::traceImage(*scene->caster, pinhole, options, pixels, error)) {
+            return false;
         }
-    }
-    if (!ok) {
-        throw Error(error);
-    }
+        picture = pictureBytes(pixels.data(), options.width, options.height);
+        return true;
+    });
     return pictureArray(std::move(picture), options.width, options.height);
 }
 
@@ -109,15 +96,7 @@ py::list make(const py::object& sceneArg, const tools::MakeJob& job) {
     const SharedScene scene = sceneOf(sceneArg);
     const maker::MakeRequest request = requestOf(job, *scene);
     std::vector<maker::MadeFile> made;
-    std::string error;
-    bool ok = false;
-    {
-        py::gil_scoped_release release;
-        ok = job.make(*scene->caster, request, made, error);
-    }
-    if (!ok) {
-        throw Error(error);
-    }
+    withoutGil([&](std::string& error) { return job.make(*scene->caster, request, made, error); });
     return madeList(made);
 }
 
@@ -135,16 +114,10 @@ py::list makeSetMember(const py::object& sceneArg, const tools::MakeJob& job, in
     const SharedScene scene = sceneOf(sceneArg);
     const maker::MakeRequest request = requestOf(job, *scene);
     std::vector<maker::MadeFile> made;
-    std::string error;
-    bool ok = false;
-    {
-        py::gil_scoped_release release;
-        ok = maker::makeSetMember(*scene->caster, request, job.kindOutput(), member, directory,
-                                  made, error);
-    }
-    if (!ok) {
-        throw Error(error);
-    }
+    withoutGil([&](std::string& error) {
+        return maker::makeSetMember(*scene->caster, request, job.kindOutput(), member, directory,
+                                    made, error);
+    });
     return madeList(made);
 }
 
@@ -152,15 +125,9 @@ void commitSet(const tools::MakeJob& job, const std::string& directory) {
     requireSet(job);
     maker::MakeRequest request;
     job.sizes(request);
-    std::string error;
-    bool ok = false;
-    {
-        py::gil_scoped_release release;
-        ok = maker::commitSet(request, job.kindOutput(), directory, error);
-    }
-    if (!ok) {
-        throw Error(error);
-    }
+    withoutGil([&](std::string& error) {
+        return maker::commitSet(request, job.kindOutput(), directory, error);
+    });
 }
 
 }  // namespace

@@ -37,68 +37,72 @@ void refuseNonFrameFlags(const tools::RenderJob& job) {
     }
 }
 
+// Runs draw() with the job's drawing threads, its turn on the file taken.
+template <typename Draw>
+void drawing(OpenedFile& opened, const tools::RenderJob& job, Draw&& draw) {
+    {
+        const std::unique_lock change(drawThreadsLock());
+        tools::useDrawThreads(job.threads());
+    }
+    const std::shared_lock share(drawThreadsLock());
+    const std::lock_guard turn(opened.drawing);
+    draw();
+}
+
 struct Drawn {
-    std::vector<std::uint8_t> picture;
-    std::vector<std::uint8_t> mask;
+    std::vector<std::uint8_t> picture;  // H x W x 3, top row first
+    std::vector<std::uint8_t> mask;     // H x W of 0 and 1, top row first
     std::int32_t width = 0;
     std::int32_t height = 0;
     double share = 0.0;
 };
 
-// One frame as `strata render FILE [--camera RECORD] FLAGS` draws it.
+// One frame as `strata render FILE [--camera RECORD] FLAGS` draws it: the picture, or the
+// coverage mask and its uncovered share.
 Drawn drawFrame(OpenedFile& opened, const std::optional<render::CameraRecord>& camera,
                 const tools::RenderJob& job, bool coverage) {
     const std::optional<render::CameraRecord> record =
         camera ? std::optional(checkedRecord(*camera)) : std::nullopt;
-    py::gil_scoped_release release;
     Drawn drawn;
-    std::string error;
-    tools::FrameCamera frameCamera;
-    if (!job.camera(opened.file, record ? &*record : nullptr, frameCamera, error)) {
-        py::gil_scoped_acquire acquire;
-        throw Error(error);
-    }
-    imageutil::RgbImage frame =
-        imageutil::RgbImage::createOwned(frameCamera.width, frameCamera.height);
-    if (frame.empty()) {
-        py::gil_scoped_acquire acquire;
-        throw Error(py::str("cannot make a {}x{} frame")
-                        .format(frameCamera.width, frameCamera.height)
-                        .cast<std::string>());
-    }
-    ldi::FrameSettings settings = job.settings();
-    if (coverage) {
-        drawn.mask.resize(static_cast<std::size_t>(frame.width) * frame.height);
-        settings.coverage = drawn.mask.data();
-    }
-    {
-        const std::unique_lock change(drawThreadsLock());
-        tools::useDrawThreads(job.threads());
-    }
-    {
-        const std::shared_lock share(drawThreadsLock());
-        const std::lock_guard turn(opened.drawing);
-        tools::drawViewerFile(opened.file, settings, tools::frameView(frameCamera), frame);
-    }
-    drawn.width = frame.width;
-    drawn.height = frame.height;
-    if (coverage) {
-        drawn.share = render::measureCoverage(drawn.mask, frame.width, frame.height).share();
+    withoutGil([&](std::string& error) {
+        tools::FrameCamera frameCamera;
+        if (!job.camera(opened.file, record ? &*record : nullptr, frameCamera, error)) {
+            return false;
+        }
+        imageutil::RgbImage frame =
+            imageutil::RgbImage::createOwned(frameCamera.width, frameCamera.height);
+        if (frame.empty()) {
+            error = "no memory for a frame";
+            return false;
+        }
+        ldi::FrameSettings settings = job.settings();
+        std::vector<std::uint8_t> reached;
+        if (coverage) {
+            reached.resize(static_cast<std::size_t>(frame.width) * frame.height);
+            settings.coverage = reached.data();
+        }
+        drawing(opened, job, [&] {
+            tools::drawViewerFile(opened.file, settings, tools::frameView(frameCamera), frame);
+        });
+        drawn.width = frame.width;
+        drawn.height = frame.height;
+        if (!coverage) {
+            drawn.picture = pictureBytes(frame.pixels, frame.width, frame.height);
+            return true;
+        }
+        drawn.share = render::measureCoverage(reached, frame.width, frame.height).share();
         // Top row first, as the picture.
-        std::vector<std::uint8_t> flipped(drawn.mask.size());
+        drawn.mask.resize(reached.size());
         for (std::int32_t row = 0; row < frame.height; ++row) {
-            std::copy_n(drawn.mask.begin() + static_cast<std::ptrdiff_t>(row) * frame.width,
-                        frame.width,
-                        flipped.begin() +
-                            static_cast<std::ptrdiff_t>(frame.height - 1 - row) * frame.width);
+            const std::uint8_t* in = reached.data() + static_cast<std::size_t>(row) * frame.width;
+            std::uint8_t* out =
+                drawn.mask.data() + static_cast<std::size_t>(frame.height - 1 - row) * frame.width;
+            for (std::int32_t column = 0; column < frame.width; ++column) {
+                out[column] = in[column] != 0 ? 1 : 0;
+            }
         }
-        for (std::uint8_t& m : flipped) {
-            m = m != 0 ? 1 : 0;
-        }
-        drawn.mask = std::move(flipped);
-    } else {
-        drawn.picture = pictureBytes(frame.pixels, frame.width, frame.height);
-    }
+        return true;
+    });
     return drawn;
 }
 
@@ -114,9 +118,9 @@ py::tuple coverageOf(OpenedFile& opened, const std::optional<render::CameraRecor
                      const tools::RenderJob& job) {
     refuseNonFrameFlags(job);
     Drawn drawn = drawFrame(opened, camera, job, true);
-    const py::array_t<std::uint8_t> mask =
-        ownedArray(std::move(drawn.mask), {drawn.height, drawn.width});
-    return py::make_tuple(mask.attr("astype")("bool"), drawn.share);
+    // The bytes are 0 and 1: NumPy's booleans as they are.
+    py::array mask = ownedArray(std::move(drawn.mask), {drawn.height, drawn.width});
+    return py::make_tuple(mask.view("bool"), drawn.share);
 }
 
 render::CameraRecord renderCamera(OpenedFile& opened, const tools::RenderJob& job) {
@@ -151,29 +155,21 @@ std::vector<render::CameraRecord> sequenceCameras(OpenedFile& opened,
 void writeFrame(OpenedFile& opened, const render::CameraRecord& camera, const tools::RenderJob& job,
                 const std::string& name) {
     const render::CameraRecord record = checkedRecord(camera);
-    py::gil_scoped_release release;
-    std::string error;
-    imageutil::RgbImage frame = imageutil::RgbImage::createOwned(record.width, record.height);
-    bool ok = !frame.empty();
-    if (ok) {
-        {
-            const std::unique_lock change(drawThreadsLock());
-            tools::useDrawThreads(job.threads());
+    withoutGil([&](std::string& error) {
+        imageutil::RgbImage frame = imageutil::RgbImage::createOwned(record.width, record.height);
+        if (frame.empty()) {
+            error = "no memory for a frame";
+            return false;
         }
-        const std::shared_lock share(drawThreadsLock());
-        const std::lock_guard turn(opened.drawing);
-        ok = tools::drawRecord(opened.file, job.settings(), record, frame, error);
-    } else {
-        error = "no memory for a frame";
-    }
-    if (ok && !imageutil::writeImageFile(name, frame, &error)) {
-        error = name + ": " + error;
-        ok = false;
-    }
-    if (!ok) {
-        py::gil_scoped_acquire acquire;
-        throw Error(error);
-    }
+        bool ok = false;
+        drawing(opened, job,
+                [&] { ok = tools::drawRecord(opened.file, job.settings(), record, frame, error); });
+        if (ok && !imageutil::writeImageFile(name, frame, &error)) {
+            error = name + ": " + error;
+            return false;
+        }
+        return ok;
+    });
 }
 
 }  // namespace
