@@ -11,6 +11,7 @@ PACKAGES=(
   libcli11-dev nlohmann-json3-dev libpng-dev libstb-dev
   qt6-base-dev xvfb xauth
   ffmpeg
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed
 )
 
 missing=()

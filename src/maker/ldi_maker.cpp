@@ -166,6 +166,23 @@ bool writeVoxel(const RayCaster& caster, const MakeRequest& request, const std::
     return true;
 }
 
+std::string pyramidLevelName(const std::string& stem, int level) {
+    return platform::formatString("%s_l%d.%s", baseName(stem).c_str(), level,
+                                  std::string(makerKindInfo(MakerKind::rtQp).extension).c_str());
+}
+
+// Levels a pyramid of the request gets.
+int pyramidLevelCount(const MakeRequest& request) {
+    int levels = 0;
+    for (int level = 0; level < std::max(request.pyramidLevels, 1); ++level) {
+        if (level > 0 && (request.size >> level) < kMinLevelSide) {
+            break;
+        }
+        ++levels;
+    }
+    return levels;
+}
+
 // Pyramids and sets are written as one file set: every level, member and list goes to a
 // temporary name staged in `set`, and the caller commits the set once all are written.
 bool writePyramid(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
@@ -185,9 +202,7 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
         if (level > 0 && size < kMinLevelSide) {
             break;
         }
-        const std::string levelName =
-            platform::formatString("%s_l%d.%s", baseName(stem).c_str(), level,
-                                   std::string(makerKindInfo(MakerKind::rtQp).extension).c_str());
+        const std::string levelName = pyramidLevelName(stem, level);
         const std::string levelPath = platform::joinPath(directory, levelName);
         const std::string levelTemp = set.stage(levelPath);
         if (levelTemp.empty()) {
@@ -225,44 +240,55 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
     return true;
 }
 
+// The direction of member m of a set of `members`: from the scene centre toward the member's
+// camera, evenly around the vertical axis.
+geometry::Vector3 memberDirection(int m, int members) {
+    const float angle = 2.0f * kPi * static_cast<float>(m) / static_cast<float>(members);
+    return {std::sin(angle), 0.0f, std::cos(angle)};
+}
+
+std::string memberName(const std::string& setPath, int m) {
+    const std::string stem = stemOf(setPath, makerKindInfo(MakerKind::set).extension);
+    return platform::formatString("%s_m%d.%s", baseName(stem).c_str(), m,
+                                  std::string(makerKindInfo(MakerKind::pyramid).extension).c_str());
+}
+
+// Writes member m of the set at path (its pyramid) into `directory`, staged in `set`.
+bool writeSetMember(const RayCaster& caster, const MakeRequest& request,
+                    const PinholeCamera& camera, const std::string& path, int m,
+                    const std::string& directory, platform::FileSetTransaction& set,
+                    std::vector<MadeFile>& made, std::string& error) {
+    const geometry::Vector3 centre = caster.scene().bounds().centre();
+    const float distance = distanceToCentre(caster, camera);
+    const geometry::Vector3 toward = memberDirection(m, std::max(request.setMembers, 1));
+    PinholeCamera member = camera;
+    member.pos = centre + distance * toward;
+    member.dir = -toward;
+    member.up = {0.0f, 1.0f, 0.0f};
+    std::string problem;
+    if (!normalizeCamera(member, problem)) {
+        error = path + ": " + problem;
+        return false;
+    }
+    return writePyramid(caster, request, member, platform::joinPath(directory, memberName(path, m)),
+                        set, made, error);
+}
+
 bool writeSet(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
               const std::string& path, platform::FileSetTransaction& set,
               std::vector<MadeFile>& made, std::string& error) {
-    const std::string stem = stemOf(path, makerKindInfo(MakerKind::set).extension);
     const std::string directory = platform::directoryOf(path);
-    const geometry::Vector3 centre = caster.scene().bounds().centre();
-    const float distance = distanceToCentre(caster, camera);
     const int members = std::max(request.setMembers, 1);
-    std::string entries;
     const std::size_t firstFile = made.size();
     std::int64_t depthPixels = 0;
     for (int m = 0; m < members; ++m) {
-        const float angle = 2.0f * kPi * static_cast<float>(m) / static_cast<float>(members);
-        // The member direction points from the scene centre toward the member's camera.
-        const geometry::Vector3 toward{std::sin(angle), 0.0f, std::cos(angle)};
-        PinholeCamera member = camera;
-        member.pos = centre + distance * toward;
-        member.dir = -toward;
-        member.up = {0.0f, 1.0f, 0.0f};
-        std::string problem;
-        if (!normalizeCamera(member, problem)) {
-            error = path + ": " + problem;
-            return false;
-        }
-        const std::string memberName = platform::formatString(
-            "%s_m%d.%s", baseName(stem).c_str(), m,
-            std::string(makerKindInfo(MakerKind::pyramid).extension).c_str());
-        if (!writePyramid(caster, request, member, platform::joinPath(directory, memberName), set,
-                          made, error)) {
+        if (!writeSetMember(caster, request, camera, path, m, directory, set, made, error)) {
             return false;
         }
         made.back().kindName = "member";
         depthPixels += made.back().depthPixels;
-        entries += platform::formatString(
-            "%s %f %f %f\n", memberName.c_str(), static_cast<double>(toward.x),
-            static_cast<double>(toward.y), static_cast<double>(toward.z));
     }
-    if (!writeList(set, path, platform::formatString("%d\n", members) + entries, error)) {
+    if (!writeList(set, path, setListText(request, path), error)) {
         return false;
     }
     MadeFile listFile = made[firstFile];
@@ -385,6 +411,89 @@ bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::str
         return false;
     }
     return writeKind(image, request.kind, output, made, error);
+}
+
+std::string setListText(const MakeRequest& request, const std::string& setPath) {
+    const int members = std::max(request.setMembers, 1);
+    std::string text = platform::formatString("%d\n", members);
+    for (int m = 0; m < members; ++m) {
+        const geometry::Vector3 toward = memberDirection(m, members);
+        text += platform::formatString("%s %f %f %f\n", memberName(setPath, m).c_str(),
+                                       static_cast<double>(toward.x), static_cast<double>(toward.y),
+                                       static_cast<double>(toward.z));
+    }
+    return text;
+}
+
+std::vector<std::string> setMemberFiles(const MakeRequest& request, const std::string& setPath,
+                                        int member) {
+    const std::string name = memberName(setPath, member);
+    const std::string stem = stemOf(name, makerKindInfo(MakerKind::pyramid).extension);
+    std::vector<std::string> files;
+    for (int level = 0; level < pyramidLevelCount(request); ++level) {
+        files.push_back(pyramidLevelName(stem, level));
+    }
+    files.push_back(name);
+    return files;
+}
+
+bool makeSetMember(const RayCaster& caster, const MakeRequest& request, const std::string& setPath,
+                   int member, const std::string& directory, std::vector<MadeFile>& made,
+                   std::string& error) {
+    if (member < 0 || member >= std::max(request.setMembers, 1)) {
+        error = platform::formatString("%s: no member %d in a set of %d", setPath.c_str(), member,
+                                       std::max(request.setMembers, 1));
+        return false;
+    }
+    const std::size_t before = made.size();
+    platform::FileSetTransaction set;
+    if (!writeSetMember(caster, request, request.camera, setPath, member, directory, set, made,
+                        error) ||
+        !set.commit()) {
+        if (error.empty()) {
+            error = set.error();
+        }
+        set.abort();
+        made.resize(before);
+        return false;
+    }
+    made.back().kindName = "member";
+    return true;
+}
+
+bool commitSet(const MakeRequest& request, const std::string& setPath, const std::string& directory,
+               std::string& error) {
+    platform::FileSetTransaction set;
+    const std::string target = platform::directoryOf(setPath);
+    const auto fail = [&set, &error](const std::string& message) {
+        error = message;
+        set.abort();
+        return false;
+    };
+    for (int m = 0; m < std::max(request.setMembers, 1); ++m) {
+        for (const std::string& name : setMemberFiles(request, setPath, m)) {
+            const std::string part = platform::joinPath(directory, name);
+            const std::string temp = set.stage(platform::joinPath(target, name));
+            if (temp.empty()) {
+                return fail(set.error());
+            }
+            std::error_code code;
+            std::filesystem::rename(part, temp, code);
+            if (code) {
+                return fail(platform::formatString("%s: member %d is missing its file %s (%s)",
+                                                   setPath.c_str(), m, part.c_str(),
+                                                   code.message().c_str()));
+            }
+        }
+    }
+    if (!writeList(set, setPath, setListText(request, setPath), error)) {
+        set.abort();
+        return false;
+    }
+    if (!set.commit()) {
+        return fail(set.error());
+    }
+    return true;
 }
 
 bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std::string& directory,

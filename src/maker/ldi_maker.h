@@ -77,6 +77,26 @@ bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::str
 bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std::string& directory,
                   const std::string& stem, std::vector<MadeFile>& made, std::string& error);
 
+// A set made member by member (on several machines): each member's pyramid written by
+// makeSetMember into a folder of parts, then the whole set put in place by commitSet. The files
+// are those makeLdi writes for the set, byte for byte.
+//
+// The set list for request.setMembers members of the set at setPath.
+std::string setListText(const MakeRequest& request, const std::string& setPath);
+// The file names of member m of the set at setPath: its levels, then its pyramid list.
+std::vector<std::string> setMemberFiles(const MakeRequest& request, const std::string& setPath,
+                                        int member);
+// Writes member m's pyramid (its levels, then its list) into `directory`, named as beside
+// setPath, replacing them as a whole or not at all. False with one message.
+bool makeSetMember(const RayCaster& caster, const MakeRequest& request, const std::string& setPath,
+                   int member, const std::string& directory, std::vector<MadeFile>& made,
+                   std::string& error);
+// Moves every member file from `directory` beside setPath and writes the list last, as one file
+// set: on failure (a member file missing included) the old set is left as it was. False with one
+// message.
+bool commitSet(const MakeRequest& request, const std::string& setPath, const std::string& directory,
+               std::string& error);
+
 // The frame the viewer draws (side in pixels) and its default field of view.
 inline constexpr std::int32_t kViewerFrameSide = 350;
 

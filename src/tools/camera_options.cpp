@@ -204,6 +204,32 @@ void TerminalProgress::finish() {
     }
 }
 
+bool parseArguments(CLI::App& command, const std::vector<std::string>& arguments,
+                    std::string& error) {
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    try {
+        command.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> longFlagNames(const CLI::App& command, bool givenOnly) {
+    std::vector<std::string> names;
+    for (const CLI::Option* option : command.get_options()) {
+        if (givenOnly && option->count() == 0) {
+            continue;
+        }
+        for (const std::string& name : option->get_lnames()) {
+            names.push_back("--" + name);
+        }
+    }
+    return names;
+}
+
 bool parseThreads(const std::string& text, int& threads) {
     // Digits only: no sign.
     return !text.empty() && text.front() >= '0' && text.front() <= '9' &&

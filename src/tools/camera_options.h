@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "geometry/vector.h"
 #include "maker/pinhole_camera.h"
@@ -96,6 +97,13 @@ class TerminalProgress {
     int lastPercent_ = -1;
     std::string lastLabel_;
 };
+
+// Parses arguments as they follow the command's name on a command line with the command's option
+// table. False with the parser's message.
+bool parseArguments(CLI::App& command, const std::vector<std::string>& arguments,
+                    std::string& error);
+// The long flag names ("--size") of the command, or only of those given.
+std::vector<std::string> longFlagNames(const CLI::App& command, bool givenOnly);
 
 // The drawing thread count of `strata render` and `strata bench`: a whole number 1..kMaxThreads,
 // nothing else. False when malformed or out of range.

@@ -22,6 +22,7 @@
 #include "platform/number_parse.h"
 #include "tools/checked_options.h"
 #include "tools/commands.h"
+#include "tools/ldi_samples.h"
 
 namespace strata::tools {
 
@@ -39,11 +40,7 @@ struct ExportArguments {
     bool levelGiven = false;  // else level 0 of a pyramid
 };
 
-struct Point {
-    geometry::Vector3 position;
-    std::uint32_t colour = 0;  // 0x00RRGGBB
-    geometry::Vector3 normal;
-};
+using Point = LdiSample;
 
 using Matrix = std::array<double, 16>;
 
@@ -95,61 +92,54 @@ bool invert(Matrix m, Matrix& out) {
     return true;
 }
 
-// Device coordinates of a pixel centre and a normalised depth back to the world, through the
-// inverse of projection * lookAtRotation(dir, up) * translation(-pos) of a reference camera
-// (in double precision).
-class Unprojector {
-  public:
-    bool prepare(const ldi::LdiHeader& header, std::string& error) {
-        const geometry::ViewCamera& view = header.view;
-        const double dx = view.dir.x, dy = view.dir.y, dz = view.dir.z;
-        const double ux = view.up.x, uy = view.up.y, uz = view.up.z;
-        const double cosine = dx * ux + dy * uy + dz * uz;
-        const double sine = std::sqrt(std::max(0.0, 1.0 - cosine * cosine));
-        if (!(sine > 1e-9)) {
-            error = "the reference camera's direction and up are parallel";
-            return false;
-        }
-        const double sx = (dy * uz - dz * uy) / sine;
-        const double sy = (dz * ux - dx * uz) / sine;
-        const double sz = (dx * uy - dy * ux) / sine;
-        const double vx = sy * dz - sz * dy;
-        const double vy = sz * dx - sx * dz;
-        const double vz = sx * dy - sy * dx;
-        const Matrix rotation{sx, sy, sz, 0, vx, vy, vz, 0, -dx, -dy, -dz, 0, 0, 0, 0, 1};
-        const Matrix move{1, 0, 0, -double{view.pos.x}, 0, 1, 0, -double{view.pos.y},
-                          0, 0, 1, -double{view.pos.z}, 0, 0, 0, 1};
-        Matrix projection{};
-        for (std::size_t i = 0; i < 16; ++i) {
-            projection[i] = view.projection.m[i];
-        }
-        if (!invert(multiply(projection, multiply(rotation, move)), inverse_)) {
-            error = "the reference camera cannot be inverted";
-            return false;
-        }
-        width_ = header.width;
-        height_ = header.height;
-        return true;
-    }
+}  // namespace
 
-    geometry::Vector3 at(std::int32_t row, std::int32_t column, float zNdc) const {
-        const double p[4] = {2.0 * (column + 0.5) / width_ - 1.0, 2.0 * (row + 0.5) / height_ - 1.0,
-                             zNdc, 1.0};
-        double q[4] = {0, 0, 0, 0};
-        for (int r = 0; r < 4; ++r) {
-            for (int c = 0; c < 4; ++c) {
-                q[r] += inverse_[static_cast<std::size_t>(4 * r + c)] * p[c];
-            }
-        }
-        return {static_cast<float>(q[0] / q[3]), static_cast<float>(q[1] / q[3]),
-                static_cast<float>(q[2] / q[3])};
+bool Unprojector::prepare(const geometry::ViewCamera& view, std::int32_t width, std::int32_t height,
+                          std::string& error) {
+    const double dx = view.dir.x, dy = view.dir.y, dz = view.dir.z;
+    const double ux = view.up.x, uy = view.up.y, uz = view.up.z;
+    const double cosine = dx * ux + dy * uy + dz * uz;
+    const double sine = std::sqrt(std::max(0.0, 1.0 - cosine * cosine));
+    if (!(sine > 1e-9)) {
+        error = "the reference camera's direction and up are parallel";
+        return false;
     }
+    const double sx = (dy * uz - dz * uy) / sine;
+    const double sy = (dz * ux - dx * uz) / sine;
+    const double sz = (dx * uy - dy * ux) / sine;
+    const double vx = sy * dz - sz * dy;
+    const double vy = sz * dx - sx * dz;
+    const double vz = sx * dy - sy * dx;
+    const Matrix rotation{sx, sy, sz, 0, vx, vy, vz, 0, -dx, -dy, -dz, 0, 0, 0, 0, 1};
+    const Matrix move{1, 0, 0, -double{view.pos.x}, 0, 1, 0, -double{view.pos.y},
+                      0, 0, 1, -double{view.pos.z}, 0, 0, 0, 1};
+    Matrix projection{};
+    for (std::size_t i = 0; i < 16; ++i) {
+        projection[i] = view.projection.m[i];
+    }
+    if (!invert(multiply(projection, multiply(rotation, move)), inverse_)) {
+        error = "the reference camera cannot be inverted";
+        return false;
+    }
+    width_ = width;
+    height_ = height;
+    return true;
+}
 
-  private:
-    Matrix inverse_{};
-    std::int32_t width_ = 1;
-    std::int32_t height_ = 1;
-};
+geometry::Vector3 Unprojector::at(std::int32_t row, std::int32_t column, float zNdc) const {
+    const double p[4] = {2.0 * (column + 0.5) / width_ - 1.0, 2.0 * (row + 0.5) / height_ - 1.0,
+                         zNdc, 1.0};
+    double q[4] = {0, 0, 0, 0};
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            q[r] += inverse_[static_cast<std::size_t>(4 * r + c)] * p[c];
+        }
+    }
+    return {static_cast<float>(q[0] / q[3]), static_cast<float>(q[1] / q[3]),
+            static_cast<float>(q[2] / q[3])};
+}
+
+namespace {
 
 geometry::Vector3 normalOf(std::uint32_t depthWord) {
     if ((depthWord >> 31) != 0) {
@@ -158,7 +148,7 @@ geometry::Vector3 normalOf(std::uint32_t depthWord) {
     return geometry::normalTable()[(depthWord >> 25) & 63u];
 }
 
-using PointSink = std::function<void(const Point&)>;
+using PointSink = SampleSink;
 
 // The stored index of the wanted layer of a pixel with `count` layers (stored farthest first),
 // or -1 when it has no such layer. layer -1: every layer, visited in storage order.
@@ -173,10 +163,10 @@ void forLayers(int count, int layer, Visit&& visit) {
     }
 }
 
-bool visitSingle(const ldi::LdiBase& ldi, int layer, const PointSink& sink, bool& normals,
-                 std::string& error) {
+bool visitSingle(const ldi::LdiBase& ldi, int layer, std::int32_t rowOffset, const PointSink& sink,
+                 bool& normals, std::string& error) {
     Unprojector unproject;
-    if (!unproject.prepare(ldi.header, error)) {
+    if (!unproject.prepare(ldi.header.view, ldi.header.width, ldi.header.height, error)) {
         return false;
     }
     const std::int32_t width = ldi.header.width;
@@ -185,17 +175,27 @@ bool visitSingle(const ldi::LdiBase& ldi, int layer, const PointSink& sink, bool
         return static_cast<std::size_t>(row) * static_cast<std::size_t>(width + 1) +
                static_cast<std::size_t>(column);
     };
+    Point point;
     for (std::int32_t row = 0; row < height; ++row) {
         for (std::int32_t column = 0; column < width; ++column) {
             const int count = ldi.LayerCount(row, column);
+            point.row = rowOffset + row;
+            point.column = column;
+            // Fills the stored depth, the position and the layer of stored layer k.
+            const auto place = [&](int k, std::uint32_t code, float depth) {
+                point.code = code;
+                point.depth = depth;
+                point.position = unproject.at(row, column, depth);
+                point.layer = count - 1 - k;
+            };
             if (const auto* cp = dynamic_cast<const ldi::LdiRtCp*>(&ldi)) {
                 normals = false;
                 const std::int64_t first = cp->FirstLayer(row, column);
                 forLayers(count, layer, [&](int k) {
                     const std::uint32_t word = cp->pixels[first + k];
-                    sink({unproject.at(row, column, cp->binValue[word >> 24]),
-                          word & 0xFFFFFFu,
-                          {}});
+                    place(k, word >> 24, cp->binValue[word >> 24]);
+                    point.colour = word & 0xFFFFFFu;
+                    sink(point);
                 });
             } else if (const auto* mrqp = dynamic_cast<const ldi::LdiRtMrqp*>(&ldi)) {
                 normals = true;
@@ -203,8 +203,11 @@ bool visitSingle(const ldi::LdiBase& ldi, int layer, const PointSink& sink, bool
                                            mrqp->layerOffset[0][pixelOffset(row, column)];
                 forLayers(count, layer, [&](int k) {
                     const std::uint32_t word = mrqp->pixels[2 * (first + k)];
-                    sink({unproject.at(row, column, geometry::decodeDepth(word & 0xFFFFFu)),
-                          mrqp->fullColours[first + k] & 0xFFFFFFu, normalOf(word)});
+                    place(k, word & 0xFFFFFu, geometry::decodeDepth(word & 0xFFFFFu));
+                    point.colour = mrqp->fullColours[first + k] & 0xFFFFFFu;
+                    point.normal = normalOf(word);
+                    point.masks = mrqp->pixels[2 * (first + k) + 1];
+                    sink(point);
                 });
             } else if (const auto* qp = dynamic_cast<const ldi::LdiRtQp*>(&ldi)) {
                 normals = true;
@@ -212,8 +215,10 @@ bool visitSingle(const ldi::LdiBase& ldi, int layer, const PointSink& sink, bool
                     std::int64_t{qp->rowStart[row]} + qp->layerOffset[pixelOffset(row, column)];
                 forLayers(count, layer, [&](int k) {
                     const std::uint32_t word = qp->pixels[2 * (first + k) + 1];
-                    sink({unproject.at(row, column, geometry::decodeDepth(word & 0xFFFFFu)),
-                          qp->pixels[2 * (first + k)] & 0xFFFFFFu, normalOf(word)});
+                    place(k, word & 0xFFFFFu, geometry::decodeDepth(word & 0xFFFFFu));
+                    point.colour = qp->pixels[2 * (first + k)] & 0xFFFFFFu;
+                    point.normal = normalOf(word);
+                    sink(point);
                 });
             } else {
                 error = "this kind of LDI cannot be exported";
@@ -224,19 +229,25 @@ bool visitSingle(const ldi::LdiBase& ldi, int layer, const PointSink& sink, bool
     return true;
 }
 
+}  // namespace
+
 // Every sample of the LDI (a quad: both halves, each with its own reference camera).
 bool visitSamples(const ldi::LdiBase& ldi, int layer, const PointSink& sink, bool& normals,
                   std::string& error) {
     if (const auto* quad = dynamic_cast<const ldi::LdiRtQuad*>(&ldi)) {
+        std::int32_t rowOffset = 0;
         for (const ldi::LdiRtQp* half : {quad->bottom(), quad->top()}) {
-            if (half == nullptr || !visitSingle(*half, layer, sink, normals, error)) {
+            if (half == nullptr || !visitSingle(*half, layer, rowOffset, sink, normals, error)) {
                 return false;
             }
+            rowOffset += half->header.height;
         }
         return true;
     }
-    return visitSingle(ldi, layer, sink, normals, error);
+    return visitSingle(ldi, layer, 0, sink, normals, error);
 }
+
+namespace {
 
 int mostLayers(const ldi::LdiBase& ldi) {
     if (const auto* quad = dynamic_cast<const ldi::LdiRtQuad*>(&ldi)) {

@@ -12,11 +12,11 @@
 #include "platform/file_io.h"
 #include "tools/camera_options.h"
 #include "tools/checked_options.h"
+#include "tools/command_parse.h"
 #include "tools/commands.h"
+#include "tools/make_job.h"
 
 namespace strata::tools {
-
-namespace {
 
 struct MakeArguments {
     std::string scene;
@@ -32,6 +32,8 @@ struct MakeArguments {
     CameraOptions camera;
 };
 
+namespace {
+
 std::string kindHelp() {
     std::string text = "what to write (default: one file of every kind into the -o folder):";
     for (const maker::MakerKindInfo& info : maker::makerKinds()) {
@@ -46,20 +48,21 @@ std::string stemOfScene(const std::string& scene) {
     return stem.empty() ? std::string("scene") : stem;
 }
 
-int runMake(const MakeArguments& args) {
-    const auto fail = [](const std::string& message) {
-        std::fprintf(stderr, "strata make: %s\n", message.c_str());
-        return 1;
-    };
-    maker::MakeRequest request;
+// The checks of the flags that need no scene, with the kind asked for. 0, or the exit status
+// with the message.
+int checkMakeArgs(const MakeArguments& args, maker::MakerKind& kind, std::string& error) {
     if (!args.kind.empty()) {
-        const auto kind = maker::makerKindFromName(args.kind);
-        if (!kind) {
-            std::fprintf(stderr, "strata make: unknown kind \"%s\"\n", args.kind.c_str());
+        const auto named = maker::makerKindFromName(args.kind);
+        if (!named) {
+            error = "unknown kind \"" + args.kind + "\"";
             return 2;
         }
-        request.kind = *kind;
+        kind = *named;
     }
+    const auto fail = [&error](const std::string& message) {
+        error = message;
+        return 1;
+    };
     if (args.size < 1 || args.size > 16384) {
         return fail("--size wants a grid side in 1..16384");
     }
@@ -77,7 +80,7 @@ int runMake(const MakeArguments& args) {
     }
     // Without --kind every kind is written.
     for (const maker::MakerKindInfo& info : maker::makerKinds()) {
-        const std::string problem = args.kind.empty() || info.kind == request.kind
+        const std::string problem = args.kind.empty() || info.kind == kind
                                         ? maker::sizeProblem(info.kind, args.size)
                                         : std::string();
         if (!problem.empty()) {
@@ -87,28 +90,76 @@ int runMake(const MakeArguments& args) {
     if (!args.kind.empty()) {
         // Members are named in their lists by file name: a name the lists cannot hold is
         // refused before anything is cast or written.
-        const std::string problem = maker::outputNameProblem(request.kind, args.output);
+        const std::string problem = maker::outputNameProblem(kind, args.output);
         if (!problem.empty()) {
             return fail(problem);
         }
     }
-    maker::Scene scene;
+    return 0;
+}
+
+// The kind, sizes and threads of the request, of the checked flags.
+void requestSizes(const MakeArguments& args, maker::MakerKind kind, maker::MakeRequest& request) {
+    request.kind = kind;
+    request.size = args.size;
+    request.layers = args.layers;
+    request.threads = threadCount(args.threads);
+    request.pyramidLevels = std::min(args.levels, maker::pyramidLevelsFor(args.size));
+    request.setMembers = args.members;
+}
+
+// The maker's request for the scene, of the checked flags.
+bool makeRequestFor(const MakeArguments& args, maker::MakerKind kind, const maker::Scene& scene,
+                    maker::MakeRequest& request, std::string& error) {
+    requestSizes(args, kind, request);
+    if (!applyShadingOptions(args.shading, scene, request.shading, error)) {
+        return false;
+    }
+    return sceneCamera(args.camera, scene, request.camera, error);
+}
+
+// The file a kind is written to: -o, or within it when it names a folder (made here) the file
+// named after the scene.
+std::string kindOutputPath(const MakeArguments& args, maker::MakerKind kind) {
+    std::string output = args.output;
+    std::error_code code;
+    if (std::filesystem::is_directory(output, code) || output.ends_with('/')) {
+        std::filesystem::create_directories(output, code);
+        output = platform::joinPath(output, maker::fileNameFor(kind, stemOfScene(args.scene)));
+    }
+    return output;
+}
+
+bool makeFiles(const MakeArguments& args, const maker::RayCaster& caster,
+               const maker::MakeRequest& request, std::vector<maker::MadeFile>& made,
+               std::string& error) {
+    if (args.kind.empty()) {
+        return maker::makeAllKinds(caster, request, args.output, stemOfScene(args.scene), made,
+                                   error);
+    }
+    return maker::makeLdi(caster, request, kindOutputPath(args, request.kind), made, error);
+}
+
+int runMake(const MakeArguments& args) {
+    const auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "strata make: %s\n", message.c_str());
+        return 1;
+    };
+    maker::MakerKind kind = maker::MakerKind::rtQp;
     std::string error;
+    if (const int status = checkMakeArgs(args, kind, error); status != 0) {
+        std::fprintf(stderr, "strata make: %s\n", error.c_str());
+        return status;
+    }
+    maker::Scene scene;
     const std::int64_t loadStart = platform::steadyNanoseconds();
     if (!maker::loadNamedScene(args.scene, scene, error)) {
         return fail(error);
     }
-    if (!applyShadingOptions(args.shading, scene, request.shading, error)) {
+    maker::MakeRequest request;
+    if (!makeRequestFor(args, kind, scene, request, error)) {
         return fail(error);
     }
-    if (!sceneCamera(args.camera, scene, request.camera, error)) {
-        return fail(error);
-    }
-    request.size = args.size;
-    request.layers = args.layers;
-    request.threads = threadCount(args.threads);
-    request.pyramidLevels = std::min(args.levels, maxLevels);
-    request.setMembers = args.members;
     TerminalProgress progress;
     request.progress = [&progress](const std::string& file, double fraction) {
         progress.update(file, fraction);
@@ -121,20 +172,7 @@ int runMake(const MakeArguments& args) {
     request.loadSeconds = static_cast<double>(platform::steadyNanoseconds() - loadStart) /
                           platform::kCounterFrequency;
     std::vector<maker::MadeFile> made;
-    bool ok = false;
-    if (args.kind.empty()) {
-        ok = maker::makeAllKinds(*caster, request, args.output, stemOfScene(args.scene), made,
-                                 error);
-    } else {
-        std::string output = args.output;
-        std::error_code code;
-        if (std::filesystem::is_directory(output, code) || output.ends_with('/')) {
-            std::filesystem::create_directories(output, code);
-            output = platform::joinPath(output,
-                                        maker::fileNameFor(request.kind, stemOfScene(args.scene)));
-        }
-        ok = maker::makeLdi(*caster, request, output, made, error);
-    }
+    const bool ok = makeFiles(args, *caster, request, made, error);
     progress.finish();
     for (const maker::MadeFile& file : made) {
         std::printf("%s\n", maker::summaryLine(file).c_str());
@@ -145,12 +183,8 @@ int runMake(const MakeArguments& args) {
     return 0;
 }
 
-}  // namespace
-
-void addMakeCommand(CLI::App& app, int& status) {
-    auto args = std::make_shared<MakeArguments>();
-    auto* command = app.add_subcommand(
-        "make", "ray-cast the demo scene or a mesh file (OBJ, PLY, glTF, STL, ...) into LDIs");
+// The command's options, filling args.
+void addMakeOptions(CLI::App* command, const std::shared_ptr<MakeArguments>& args) {
     command->add_option("scene", args->scene, "\"demo\" or a mesh file")->required();
     command
         ->add_option("-o,--output", args->output, "output file (with --kind) or folder (without)")
@@ -176,10 +210,91 @@ void addMakeCommand(CLI::App& app, int& status) {
         ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     addCameraOptions(*command, args->camera);
     addAllowOutsidePathsFlag(*command);
+}
+
+}  // namespace
+
+void addMakeCommand(CLI::App& app, int& status) {
+    auto args = std::make_shared<MakeArguments>();
+    auto* command = app.add_subcommand(
+        "make", "ray-cast the demo scene or a mesh file (OBJ, PLY, glTF, STL, ...) into LDIs");
+    addMakeOptions(command, args);
     command->callback([args, command, &status] {
         args->levelsGiven = command->count("--levels") > 0;
         status = runMake(*args);
     });
+}
+
+bool loadScene(const std::string& name, LoadedScene& loaded, std::string& error) {
+    const std::int64_t start = platform::steadyNanoseconds();
+    loaded.name = name;
+    if (!maker::loadNamedScene(name, loaded.scene, error)) {
+        return false;
+    }
+    loaded.caster = maker::RayCaster::create(loaded.scene, error);
+    if (!loaded.caster) {
+        error = name + ": " + error;
+        return false;
+    }
+    loaded.loadSeconds =
+        static_cast<double>(platform::steadyNanoseconds() - start) / platform::kCounterFrequency;
+    return true;
+}
+
+MakeJob::MakeJob() : args_(std::make_unique<MakeArguments>()) {}
+MakeJob::MakeJob(const MakeArguments& args) : args_(std::make_unique<MakeArguments>(args)) {}
+MakeJob::~MakeJob() = default;
+MakeJob::MakeJob(MakeJob&&) noexcept = default;
+MakeJob& MakeJob::operator=(MakeJob&&) noexcept = default;
+
+bool MakeJob::parse(const std::vector<std::string>& arguments, std::string& error) {
+    const auto args = parseCommand(&addMakeOptions, arguments, error,
+                                   [](const CLI::App& command, MakeArguments& parsed) {
+                                       parsed.levelsGiven = command.count("--levels") > 0;
+                                   });
+    if (!args) {
+        return false;
+    }
+    *args_ = *args;
+    return check(error) == 0;
+}
+
+std::vector<std::string> MakeJob::flagNames() {
+    return commandFlagNames(&addMakeOptions);
+}
+
+int MakeJob::check(std::string& error) {
+    return checkMakeArgs(*args_, kind_, error);
+}
+
+const std::string& MakeJob::sceneName() const {
+    return args_->scene;
+}
+
+const std::string& MakeJob::output() const {
+    return args_->output;
+}
+
+bool MakeJob::kindGiven() const {
+    return !args_->kind.empty();
+}
+
+std::string MakeJob::kindOutput() const {
+    return kindOutputPath(*args_, kind_);
+}
+
+void MakeJob::sizes(maker::MakeRequest& request) const {
+    requestSizes(*args_, kind_, request);
+}
+
+bool MakeJob::request(const maker::Scene& scene, maker::MakeRequest& request,
+                      std::string& error) const {
+    return makeRequestFor(*args_, kind_, scene, request, error);
+}
+
+bool MakeJob::make(const maker::RayCaster& caster, const maker::MakeRequest& request,
+                   std::vector<maker::MadeFile>& made, std::string& error) const {
+    return makeFiles(*args_, caster, request, made, error);
 }
 
 }  // namespace strata::tools

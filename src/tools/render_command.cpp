@@ -26,12 +26,13 @@
 #include "tools/camera_options.h"
 #include "tools/camera_record.h"
 #include "tools/checked_options.h"
+#include "tools/command_parse.h"
 #include "tools/commands.h"
+#include "tools/render_job.h"
 #include "tools/sequence.h"
 #include "tools/viewer_file.h"
 
 namespace strata::tools {
-namespace {
 
 struct RenderArgs {
     std::string input;
@@ -74,6 +75,8 @@ constexpr std::int32_t kMaxTimedFrames = 1000000;
 // that buffer may hold at most 16384 x 16384 pixels.
 constexpr std::int32_t kMaxRenderSide = render::kMaxRecordSide - 2 * render::kFrameMargin;
 
+namespace {
+
 bool parseSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
     return platform::parseSizeText(text, 16, kMaxRenderSide, width, height);
 }
@@ -115,15 +118,14 @@ geometry::Vector3 rotated(const geometry::Vector3& v, const geometry::Vector3& a
     return v * c + geometry::cross(a, v) * s + a * (geometry::dot(a, v) * (1.0f - c));
 }
 
-// The output camera: the file's reference camera with the viewer's field of view (pi/4), the
-// camera flags over it, then --offset in its own axes (x right, y up, z forward) and --yaw,
-// --pitch about the point half the scene depth in front of it.
-bool resolveCamera(const RenderArgs& args, const ViewerFile& file, maker::PinholeCamera& camera,
+// The output camera: the camera record (of --camera) or the file's reference camera with the
+// viewer's field of view (pi/4), the camera flags over it, then --offset in its own axes (x right,
+// y up, z forward) and --yaw, --pitch about the point half the scene depth in front of it.
+bool resolveCamera(const RenderArgs& args, const ViewerFile& file,
+                   const render::CameraRecord* record, maker::PinholeCamera& camera,
                    std::string& error) {
-    if (!args.cameraFile.empty()) {
-        render::CameraRecord record;
-        if (!render::loadCameraFile(args.cameraFile, record, error) ||
-            !pinholeFromRecord(record, camera, error)) {
+    if (record != nullptr) {
+        if (!pinholeFromRecord(*record, camera, error)) {
             return false;
         }
     } else {
@@ -208,118 +210,69 @@ imageutil::RgbImage coverageImage(const std::vector<std::uint8_t>& mask,
     return image;
 }
 
-int runRender(const RenderArgs& args) {
-    int threads = 0;  // automatic
+// The checks of the flags that need no file, and the drawing threads, frame size and sequence
+// they ask for. False with the message (a usage error).
+bool checkRenderArgs(const RenderArgs& args, int& threads, std::int32_t& width,
+                     std::int32_t& height, SequenceTarget& target, double& orbitDegrees,
+                     std::string& error) {
+    threads = 0;  // automatic
     if (!args.threads.empty() && !parseThreads(args.threads, threads)) {
-        std::fprintf(stderr, "strata render: --threads wants a whole number 1..%d, got \"%s\"\n",
-                     kMaxThreads, args.threads.c_str());
-        return 2;
+        error = platform::formatString("--threads wants a whole number 1..%d, got \"%s\"",
+                                       kMaxThreads, args.threads.c_str());
+        return false;
     }
-    if (threads > 0) {
-        platform::setDrawThreads(threads);
-    } else {
-        platform::setDrawThreadsAutomatic();
-    }
-    std::int32_t width = 0;
-    std::int32_t height = 0;
     if (!parseSize(args.size, width, height)) {
-        std::fprintf(stderr, "strata render: --size wants WxH with sides 16..%d, got \"%s\"\n",
-                     kMaxRenderSide, args.size.c_str());
-        return 2;
+        error = platform::formatString("--size wants WxH with sides 16..%d, got \"%s\"",
+                                       kMaxRenderSide, args.size.c_str());
+        return false;
     }
     if (args.frames < 0 || (!args.sequence.requested() && args.frames > kMaxTimedFrames)) {
-        std::fprintf(stderr, "strata render: --frames wants 0..%d (with --orbit or --path 1..%d)\n",
-                     kMaxTimedFrames, render::kMaxSequenceFrames);
-        return 2;
+        error = platform::formatString("--frames wants 0..%d (with --orbit or --path 1..%d)",
+                                       kMaxTimedFrames, render::kMaxSequenceFrames);
+        return false;
     }
     if (args.round != "trunc" && args.round != "nearest") {
-        std::fprintf(stderr, "strata render: --round wants trunc or nearest, got \"%s\"\n",
-                     args.round.c_str());
-        return 2;
+        error = platform::formatString("--round wants trunc or nearest, got \"%s\"",
+                                       args.round.c_str());
+        return false;
     }
     if (args.quality != "default" && args.quality != "high") {
-        std::fprintf(stderr, "strata render: --quality wants high or default, got \"%s\"\n",
-                     args.quality.c_str());
-        return 2;
+        error = platform::formatString("--quality wants high or default, got \"%s\"",
+                                       args.quality.c_str());
+        return false;
     }
     if (args.falseColor != -1 &&
         (args.falseColor < 0 || args.falseColor > render::kLastFalseColorMode)) {
-        std::fprintf(stderr, "strata render: --false-color wants 0..%d, got %d\n",
-                     render::kLastFalseColorMode, args.falseColor);
-        return 2;
+        error = platform::formatString("--false-color wants 0..%d, got %d",
+                                       render::kLastFalseColorMode, args.falseColor);
+        return false;
     }
     if (args.layer < -1 || args.layer > 65535) {
-        std::fprintf(stderr, "strata render: --layer wants 0..65535 (0 the front), got %d\n",
-                     args.layer);
-        return 2;
+        error = platform::formatString("--layer wants 0..65535 (0 the front), got %d", args.layer);
+        return false;
     }
-    SequenceTarget target;
-    double orbitDegrees = 0.0;
-    std::string error;
     if (args.sequence.requested()) {
         SequenceOptions options = args.sequence;
         options.frames = args.frames;
         if (!checkSequence(options, args.output, target, orbitDegrees, error)) {
-            std::fprintf(stderr, "strata render: %s\n", error.c_str());
-            return 2;
+            return false;
         }
         if (!args.coverage.empty() || !args.compare.empty() || args.printCamera) {
-            std::fprintf(stderr,
-                         "strata render: --coverage, --compare and --print-camera draw one "
-                         "frame, not a sequence\n");
-            return 2;
+            error = "--coverage, --compare and --print-camera draw one frame, not a sequence";
+            return false;
         }
         if (!args.sequence.path.empty() &&
             (!args.cameraFile.empty() || args.camera.any() || !args.offset.empty() ||
              args.yawDegrees != 0.0f || args.pitchDegrees != 0.0f)) {
-            std::fprintf(stderr,
-                         "strata render: --path brings its own cameras; leave out the other "
-                         "camera flags\n");
-            return 2;
+            error = "--path brings its own cameras; leave out the other camera flags";
+            return false;
         }
     }
-    ViewerFile file;
-    if (!openViewerFile(args.input, file, error, true)) {
-        std::fprintf(stderr, "strata render: %s\n", error.c_str());
-        return 1;
-    }
+    return true;
+}
 
-    maker::PinholeCamera camera;
-    if (!resolveCamera(args, file, camera, error)) {
-        std::fprintf(stderr, "strata render: %s\n", error.c_str());
-        return 2;
-    }
-    float near = camera.near > 0.0f ? camera.near : render::kDefaultNear;
-    float far = camera.far > 0.0f ? camera.far : render::kDefaultFar;
-    if (!args.cameraFile.empty() && !args.sizeGiven) {
-        render::CameraRecord record;
-        render::loadCameraFile(args.cameraFile, record, error);
-        if (record.width > kMaxRenderSide || record.height > kMaxRenderSide) {
-            std::fprintf(stderr,
-                         "strata render: %s asks for a %dx%d frame; pictures have sides "
-                         "16..%d (give --size)\n",
-                         args.cameraFile.c_str(), record.width, record.height, kMaxRenderSide);
-            return 2;
-        }
-        width = record.width;
-        height = record.height;
-    }
-    if (args.printCamera && args.json) {
-        std::fputs(
-            render::cameraToJson(recordFromPinhole(camera, width, height, near, far)).c_str(),
-            stdout);
-    } else if (args.printCamera) {
-        // The same camera for `strata trace` and `strata make`.
-        std::printf("--pos %.9g,%.9g,%.9g --dir %.9g,%.9g,%.9g --up %.9g,%.9g,%.9g --fov %.9g\n",
-                    camera.pos.x, camera.pos.y, camera.pos.z, camera.dir.x, camera.dir.y,
-                    camera.dir.z, camera.up.x, camera.up.y, camera.up.z,
-                    camera.fov / kRadiansPerDegree);
-    }
-    render::OutputView view =
-        render::makeOutputView(camera.pos, camera.dir, camera.up, camera.fov, width, height);
-    view.camera.near = near;
-    view.camera.far = far;
-
+// The switches of every frame.
+ldi::FrameSettings renderSettings(const RenderArgs& args) {
     ldi::FrameSettings settings;
     settings.useSplat = !args.noSplat;
     settings.useDepthCorrection = !args.noDepthCorrection;
@@ -342,42 +295,57 @@ int runRender(const RenderArgs& args) {
     settings.lowerHalfOnly = args.lowerHalf;
     settings.upperHalfOnly = args.upperHalf;
     settings.onlyLayer = args.layer;
+    return settings;
+}
 
-    if (args.sequence.requested()) {
+int runRender(const RenderArgs& args) {
+    RenderJob job(args);
+    std::string error;
+    if (!job.check(error)) {
+        std::fprintf(stderr, "strata render: %s\n", error.c_str());
+        return 2;
+    }
+    useDrawThreads(job.threads());
+    ViewerFile file;
+    if (!openViewerFile(args.input, file, error, true)) {
+        std::fprintf(stderr, "strata render: %s\n", error.c_str());
+        return 1;
+    }
+
+    FrameCamera frameCamera;
+    if (!job.camera(file, nullptr, frameCamera, error)) {
+        std::fprintf(stderr, "strata render: %s\n", error.c_str());
+        return 2;
+    }
+    const maker::PinholeCamera& camera = frameCamera.camera;
+    const std::int32_t width = frameCamera.width;
+    const std::int32_t height = frameCamera.height;
+    const float near = frameCamera.near;
+    const float far = frameCamera.far;
+    if (args.printCamera && args.json) {
+        std::fputs(
+            render::cameraToJson(recordFromPinhole(camera, width, height, near, far)).c_str(),
+            stdout);
+    } else if (args.printCamera) {
+        // The same camera for `strata trace` and `strata make`.
+        std::printf("--pos %.9g,%.9g,%.9g --dir %.9g,%.9g,%.9g --up %.9g,%.9g,%.9g --fov %.9g\n",
+                    camera.pos.x, camera.pos.y, camera.pos.z, camera.dir.x, camera.dir.y,
+                    camera.dir.z, camera.up.x, camera.up.y, camera.up.z,
+                    camera.fov / kRadiansPerDegree);
+    }
+    const render::OutputView view = frameView(frameCamera);
+    ldi::FrameSettings settings = job.settings();
+
+    if (job.sequence()) {
         std::vector<render::CameraRecord> cameras;
-        if (!args.sequence.path.empty()) {
-            std::vector<render::CameraRecord> keys;
-            if (!render::loadCameraListFile(args.sequence.path, keys, error)) {
-                std::fprintf(stderr, "strata render: %s\n", error.c_str());
-                return 1;
-            }
-            cameras = render::pathSequence(keys, args.frames);
-        } else {
-            cameras = render::orbitSequence(recordFromPinhole(camera, width, height, near, far),
-                                            orbitCentre(file, camera), orbitDegrees, args.frames);
+        if (!job.sequenceCameras(file, frameCamera, cameras, error)) {
+            std::fprintf(stderr, "strata render: %s\n", error.c_str());
+            return 1;
         }
         return runSequence(
-            "strata render", cameras, target, args.sequence.fps,
+            "strata render", cameras, job.target(), args.sequence.fps,
             [&](const render::CameraRecord& record, imageutil::RgbImage& out, std::string& why) {
-                maker::PinholeCamera c;
-                if (!pinholeFromRecord(record, c, why)) {
-                    return false;
-                }
-                if (out.width > kMaxRenderSide || out.height > kMaxRenderSide) {
-                    why = platform::formatString("a %dx%d frame; pictures have sides 16..%d",
-                                                 out.width, out.height, kMaxRenderSide);
-                    return false;
-                }
-                why = reachProblem(file, c);
-                if (!why.empty()) {
-                    return false;
-                }
-                render::OutputView v =
-                    render::makeOutputView(c.pos, c.dir, c.up, c.fov, out.width, out.height);
-                v.camera.near = record.near;
-                v.camera.far = record.far;
-                why = drawFailure(file, drawViewerFile(file, settings, v, out));
-                return why.empty();
+                return drawRecord(file, settings, record, out, why);
             });
     }
 
@@ -460,14 +428,8 @@ int runRender(const RenderArgs& args) {
     return 0;
 }
 
-}  // namespace
-
-void addRenderCommand(CLI::App& app, int& status) {
-    auto args = std::make_shared<RenderArgs>();
-    auto* command = app.add_subcommand(
-        "render",
-        "Draw an LDI, pyramid, set or voxel file into a PNG or BMP picture from its reference "
-        "camera or any other (pyramid levels and set members chosen as the viewer chooses them)");
+// The command's options, filling args.
+void addRenderOptions(CLI::App* command, const std::shared_ptr<RenderArgs>& args) {
     command
         ->add_option("file", args->input,
                      "LDI file (any loadable kind, or a .ldiquad list), .ldipyr, .ldiset or .vox")
@@ -542,10 +504,154 @@ void addRenderCommand(CLI::App& app, int& status) {
     command->add_flag("--stats", args->stats, "print the counters of the draw");
     command->add_option("--compare", args->compare,
                         "PNG of the same size to compare with: prints psnr= and differing=");
+}
+
+}  // namespace
+
+void addRenderCommand(CLI::App& app, int& status) {
+    auto args = std::make_shared<RenderArgs>();
+    auto* command = app.add_subcommand(
+        "render",
+        "Draw an LDI, pyramid, set or voxel file into a PNG or BMP picture from its reference "
+        "camera or any other (pyramid levels and set members chosen as the viewer chooses them)");
+    addRenderOptions(command, args);
     command->callback([args, command, &status] {
         args->sizeGiven = command->count("--size") > 0;
         status = runRender(*args);
     });
+}
+
+render::OutputView frameView(const FrameCamera& camera) {
+    const maker::PinholeCamera& c = camera.camera;
+    render::OutputView view =
+        render::makeOutputView(c.pos, c.dir, c.up, c.fov, camera.width, camera.height);
+    view.camera.near = camera.near;
+    view.camera.far = camera.far;
+    return view;
+}
+
+bool drawRecord(ViewerFile& file, const ldi::FrameSettings& settings,
+                const render::CameraRecord& record, imageutil::RgbImage& frame,
+                std::string& error) {
+    FrameCamera camera{{}, frame.width, frame.height, record.near, record.far};
+    if (!pinholeFromRecord(record, camera.camera, error)) {
+        return false;
+    }
+    if (frame.width > kMaxRenderSide || frame.height > kMaxRenderSide) {
+        error = platform::formatString("a %dx%d frame; pictures have sides 16..%d", frame.width,
+                                       frame.height, kMaxRenderSide);
+        return false;
+    }
+    error = reachProblem(file, camera.camera);
+    if (!error.empty()) {
+        return false;
+    }
+    error = drawFailure(file, drawViewerFile(file, settings, frameView(camera), frame));
+    return error.empty();
+}
+
+void useDrawThreads(int threads) {
+    if (threads > 0) {
+        platform::setDrawThreads(threads);
+    } else {
+        platform::setDrawThreadsAutomatic();
+    }
+}
+
+RenderJob::RenderJob() : args_(std::make_unique<RenderArgs>()) {}
+RenderJob::RenderJob(const RenderArgs& args) : args_(std::make_unique<RenderArgs>(args)) {}
+RenderJob::~RenderJob() = default;
+RenderJob::RenderJob(RenderJob&&) noexcept = default;
+RenderJob& RenderJob::operator=(RenderJob&&) noexcept = default;
+
+bool RenderJob::parse(const std::vector<std::string>& arguments, std::string& error) {
+    const auto args = parseCommand(&addRenderOptions, arguments, error,
+                                   [this](const CLI::App& command, RenderArgs& parsed) {
+                                       parsed.sizeGiven = command.count("--size") > 0;
+                                       given_ = longFlagNames(command, true);
+                                   });
+    if (!args) {
+        return false;
+    }
+    *args_ = *args;
+    return check(error);
+}
+
+std::vector<std::string> RenderJob::flagNames() {
+    return commandFlagNames(&addRenderOptions);
+}
+
+bool RenderJob::check(std::string& error) {
+    if (!checkRenderArgs(*args_, threads_, width_, height_, target_, orbitDegrees_, error)) {
+        return false;
+    }
+    settings_ = renderSettings(*args_);
+    return true;
+}
+
+bool RenderJob::movesCamera() const {
+    const RenderArgs& a = *args_;
+    return a.camera.any() || !a.offset.empty() || a.yawDegrees != 0.0f || a.pitchDegrees != 0.0f ||
+           !a.cameraFile.empty() || a.sizeGiven;
+}
+
+const std::string& RenderJob::input() const {
+    return args_->input;
+}
+
+const std::string& RenderJob::output() const {
+    return args_->output;
+}
+
+bool RenderJob::sequence() const {
+    return args_->sequence.requested();
+}
+
+bool RenderJob::camera(const ViewerFile& file, const render::CameraRecord* record,
+                       FrameCamera& camera, std::string& error) const {
+    render::CameraRecord stored;
+    if (record == nullptr && !args_->cameraFile.empty()) {
+        if (!render::loadCameraFile(args_->cameraFile, stored, error)) {
+            return false;
+        }
+        record = &stored;
+    }
+    if (!resolveCamera(*args_, file, record, camera.camera, error)) {
+        return false;
+    }
+    camera.near = camera.camera.near > 0.0f ? camera.camera.near : render::kDefaultNear;
+    camera.far = camera.camera.far > 0.0f ? camera.camera.far : render::kDefaultFar;
+    camera.width = width_;
+    camera.height = height_;
+    if (record != nullptr && !args_->sizeGiven) {
+        if (record->width > kMaxRenderSide || record->height > kMaxRenderSide) {
+            const std::string source = record == &stored ? args_->cameraFile : "the camera";
+            error = platform::formatString(
+                "%s asks for a %dx%d frame; pictures have sides 16..%d (give --size)",
+                source.c_str(), record->width, record->height, kMaxRenderSide);
+            return false;
+        }
+        camera.width = record->width;
+        camera.height = record->height;
+    }
+    return true;
+}
+
+bool RenderJob::sequenceCameras(const ViewerFile& file, const FrameCamera& start,
+                                std::vector<render::CameraRecord>& cameras,
+                                std::string& error) const {
+    if (!args_->sequence.path.empty()) {
+        std::vector<render::CameraRecord> keys;
+        if (!render::loadCameraListFile(args_->sequence.path, keys, error)) {
+            return false;
+        }
+        cameras = render::pathSequence(keys, args_->frames);
+        return true;
+    }
+    cameras = render::orbitSequence(
+        recordFromPinhole(start.camera, start.width, start.height, start.near, start.far),
+        orbitCentre(file, start.camera), orbitDegrees_, args_->frames);
+    return true;
 }
 
 }  // namespace strata::tools

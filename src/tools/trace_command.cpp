@@ -19,12 +19,12 @@
 #include "tools/camera_options.h"
 #include "tools/camera_record.h"
 #include "tools/checked_options.h"
+#include "tools/command_parse.h"
 #include "tools/commands.h"
+#include "tools/make_job.h"
 #include "tools/sequence.h"
 
 namespace strata::tools {
-
-namespace {
 
 struct TraceArguments {
     std::string scene;
@@ -38,6 +38,8 @@ struct TraceArguments {
     bool sizeGiven = false;
     SequenceOptions sequence;
 };
+
+namespace {
 
 // "WxH" or "N" (square), sides 1..16384.
 bool parseSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
@@ -78,48 +80,66 @@ bool sceneRecordCamera(const render::CameraRecord& record, const maker::Scene& s
     return error.empty();
 }
 
-int runTrace(const TraceArguments& args) {
-    const auto fail = [](const std::string& message) {
-        std::fprintf(stderr, "strata trace: %s\n", message.c_str());
-        return 1;
-    };
-    maker::TraceOptions options;
+// The checks of the flags that need no scene: the picture size and background. False with the
+// message.
+bool checkTraceArgs(const TraceArguments& args, maker::TraceOptions& options, std::string& error) {
     if (!parseSize(args.size, options.width, options.height)) {
-        return fail("--size wants WxH (or N), each 1..16384, not \"" + args.size + "\"");
+        error = "--size wants WxH (or N), each 1..16384, not \"" + args.size + "\"";
+        return false;
     }
     if (!parseColour(args.background, options.background)) {
-        return fail("--bg wants a colour 0xRRGGBB");
+        error = "--bg wants a colour 0xRRGGBB";
+        return false;
     }
-    maker::Scene scene;
-    std::string error;
-    if (!maker::loadNamedScene(args.scene, scene, error)) {
-        return fail(error);
-    }
-    if (!applyShadingOptions(args.shading, scene, options.shading, error)) {
-        return fail(error);
-    }
-    maker::PinholeCamera camera;
-    if (!args.cameraFile.empty()) {
-        render::CameraRecord record;
-        if (!render::loadCameraFile(args.cameraFile, record, error) ||
-            !pinholeFromRecord(record, camera, error) ||
+    return true;
+}
+
+// The camera for the scene: the record (of --camera) with the camera flags over it and its
+// picture size unless --size is given, or the scene's camera for the flags; and the threads.
+bool traceCamera(const TraceArguments& args, const maker::Scene& scene,
+                 const render::CameraRecord* record, maker::TraceOptions& options,
+                 maker::PinholeCamera& camera, std::string& error) {
+    if (record != nullptr) {
+        if (!pinholeFromRecord(*record, camera, error) ||
             (args.camera.any() && !applyCameraOptions(args.camera, camera, error))) {
-            return fail(error);
+            return false;
         }
         const maker::Bounds bounds = scene.bounds();
         error = maker::cameraReachProblem(camera, bounds.centre(),
                                           bounds.empty() ? 0.0f : bounds.radius());
         if (!error.empty()) {
-            return fail(error);
+            return false;
         }
         if (!args.sizeGiven) {
-            options.width = record.width;
-            options.height = record.height;
+            options.width = record->width;
+            options.height = record->height;
         }
     } else if (!sceneCamera(args.camera, scene, camera, error)) {
-        return fail(error);
+        return false;
     }
     options.threads = threadCount(args.threads);
+    return true;
+}
+
+int runTrace(const TraceArguments& args) {
+    const auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "strata trace: %s\n", message.c_str());
+        return 1;
+    };
+    TraceJob job(args);
+    std::string error;
+    if (!job.check(error)) {
+        return fail(error);
+    }
+    maker::Scene scene;
+    if (!maker::loadNamedScene(args.scene, scene, error)) {
+        return fail(error);
+    }
+    maker::TraceOptions options;
+    maker::PinholeCamera camera;
+    if (!job.prepare(scene, nullptr, options, camera, error)) {
+        return fail(error);
+    }
     TerminalProgress progress;
     options.progress = [&progress, &args](double fraction) {
         progress.update(args.output, fraction);
@@ -204,12 +224,8 @@ int runTrace(const TraceArguments& args) {
     return 0;
 }
 
-}  // namespace
-
-void addTraceCommand(CLI::App& app, int& status) {
-    auto args = std::make_shared<TraceArguments>();
-    auto* command = app.add_subcommand(
-        "trace", "ray-trace the nearest surfaces of the demo scene or a mesh file into a picture");
+// The command's options, filling args.
+void addTraceOptions(CLI::App* command, const std::shared_ptr<TraceArguments>& args) {
     command->add_option("scene", args->scene, "\"demo\" or a mesh file")->required();
     command->add_option("-o,--output", args->output, "picture file (.bmp for BMP, else PNG)")
         ->required();
@@ -224,10 +240,71 @@ void addTraceCommand(CLI::App& app, int& status) {
                         "camera file as written by strata render --print-camera --json (its "
                         "frame size unless --size is given); camera flags override it");
     addSequenceOptions(*command, args->sequence, true);
+}
+
+}  // namespace
+
+void addTraceCommand(CLI::App& app, int& status) {
+    auto args = std::make_shared<TraceArguments>();
+    auto* command = app.add_subcommand(
+        "trace", "ray-trace the nearest surfaces of the demo scene or a mesh file into a picture");
+    addTraceOptions(command, args);
     command->callback([args, command, &status] {
         args->sizeGiven = command->count("--size") > 0;
         status = runTrace(*args);
     });
+}
+
+TraceJob::TraceJob() : args_(std::make_unique<TraceArguments>()) {}
+TraceJob::TraceJob(const TraceArguments& args) : args_(std::make_unique<TraceArguments>(args)) {}
+TraceJob::~TraceJob() = default;
+TraceJob::TraceJob(TraceJob&&) noexcept = default;
+TraceJob& TraceJob::operator=(TraceJob&&) noexcept = default;
+
+bool TraceJob::parse(const std::vector<std::string>& arguments, std::string& error) {
+    const auto args = parseCommand(&addTraceOptions, arguments, error,
+                                   [](const CLI::App& command, TraceArguments& parsed) {
+                                       parsed.sizeGiven = command.count("--size") > 0;
+                                   });
+    if (!args) {
+        return false;
+    }
+    *args_ = *args;
+    return check(error);
+}
+
+std::vector<std::string> TraceJob::flagNames() {
+    return commandFlagNames(&addTraceOptions);
+}
+
+bool TraceJob::check(std::string& error) {
+    checked_ = maker::TraceOptions{};
+    return checkTraceArgs(*args_, checked_, error);
+}
+
+const std::string& TraceJob::sceneName() const {
+    return args_->scene;
+}
+
+bool TraceJob::sequence() const {
+    return args_->sequence.requested();
+}
+
+bool TraceJob::prepare(const maker::Scene& scene, const render::CameraRecord* record,
+                       maker::TraceOptions& options, maker::PinholeCamera& camera,
+                       std::string& error) const {
+    options = checked_;
+    render::CameraRecord stored;
+    if (!applyShadingOptions(args_->shading, scene, options.shading, error)) {
+        return false;
+    }
+    if (record == nullptr && !args_->cameraFile.empty()) {
+        if (!render::loadCameraFile(args_->cameraFile, stored, error)) {
+            return false;
+        }
+        record = &stored;
+    }
+    return traceCamera(*args_, scene, record, options, camera, error);
 }
 
 }  // namespace strata::tools

@@ -286,6 +286,72 @@ TEST(LdiMaker, EveryKindLoadsBackAndMrqpCountsAgree) {
     }
 }
 
+// The bytes of a made file, with an LDI header's load, sample and write times (wall-clock
+// seconds) cleared.
+std::vector<char> madeBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (path.ends_with(".ldibrtqp") && bytes.size() > 100) {
+        std::fill(bytes.begin() + 44 + 8 * 4, bytes.begin() + 44 + 14 * 4, '\0');
+    }
+    return bytes;
+}
+
+TEST(LdiMaker, SetMadeMemberByMemberEqualsTheWholeSet) {
+    const Scene scene = buildDemoScene();
+    const ScratchFolder scratch("members");
+    MakeRequest request = requestFor(scene, MakerKind::set, 32);
+    request.setMembers = 3;
+    request.pyramidLevels = 2;
+    std::filesystem::create_directories(scratch.path + "/whole");
+    Made whole;
+    ASSERT_TRUE(make(scene, request, scratch.path + "/whole/demo.ldiset", whole));
+    const std::string parts = scratch.path + "/parts";
+    const std::string set = scratch.path + "/apart/demo.ldiset";
+    std::filesystem::create_directories(parts);
+    std::filesystem::create_directories(scratch.path + "/apart");
+    std::string error;
+    std::vector<MadeFile> made;
+    // Any order; one member past the last and one before the first are refused.
+    for (const int member : {2, 0, 1}) {
+        ASSERT_TRUE(makeSetMember(*whole.caster, request, set, member, parts, made, error))
+            << error;
+    }
+    EXPECT_EQ(made.size(), 3u * 3u);  // two levels and the pyramid list each
+    for (const int member : {3, -1}) {
+        EXPECT_FALSE(makeSetMember(*whole.caster, request, set, member, parts, made, error));
+        EXPECT_NE(error.find("no member " + std::to_string(member) + " in a set of 3"),
+                  std::string::npos)
+            << error;
+    }
+    ASSERT_TRUE(commitSet(request, set, parts, error)) << error;
+    std::vector<std::string> names = {"demo.ldiset"};
+    for (int member = 0; member < 3; ++member) {
+        for (const std::string& name : setMemberFiles(request, set, member)) {
+            names.push_back(name);
+        }
+    }
+    EXPECT_EQ(names.size(), 1u + 3u * 3u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path + "/whole"),
+                            std::filesystem::directory_iterator()),
+              static_cast<std::ptrdiff_t>(names.size()));
+    for (const std::string& name : names) {
+        EXPECT_EQ(madeBytes(scratch.path + "/whole/" + name),
+                  madeBytes(scratch.path + "/apart/" + name))
+            << name;
+    }
+    // A member missing from the parts: nothing of the set in place changes.
+    ASSERT_TRUE(makeSetMember(*whole.caster, request, set, 0, parts, made, error)) << error;
+    ASSERT_TRUE(makeSetMember(*whole.caster, request, set, 2, parts, made, error)) << error;
+    EXPECT_FALSE(commitSet(request, set, parts, error));
+    EXPECT_NE(error.find("member 1 is missing"), std::string::npos) << error;
+    for (const std::string& name : names) {
+        EXPECT_EQ(madeBytes(scratch.path + "/whole/" + name),
+                  madeBytes(scratch.path + "/apart/" + name))
+            << name;
+    }
+}
+
 TEST(LdiMaker, QuadHalvesFrameTheirOwnRows) {
     const Scene scene = twoParallelQuads();
     MakeRequest request = requestFor(scene, MakerKind::quad, 10);
