@@ -1,4 +1,5 @@
-// `strata make SCENE -o OUT`: ray-casts the demo scene or a mesh file into LDI files.
+// `strata make SCENE -o OUT`: ray-casts the demo scene or a mesh file into LDI files, or carries
+// depth data (a photograph with depth, several fused, a point cloud) into them.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "platform/file_io.h"
 #include "tools/camera_options.h"
 #include "tools/commands.h"
+#include "tools/depth_make.h"
 
 namespace strata::tools {
 
@@ -28,7 +30,9 @@ struct MakeArguments {
     int levels = 3;
     bool levelsGiven = false;
     int members = 4;
+    bool sizeGiven = false;
     CameraOptions camera;
+    DepthMakeFlags depth;
 };
 
 std::string kindHelp() {
@@ -65,37 +69,66 @@ int runMake(const MakeArguments& args) {
     if (args.layers < 1 || args.layers > maker::kMaxLayers) {
         return fail(platform::formatString("--layers wants 1..%d", maker::kMaxLayers));
     }
-    // Levels halve the side down to 8 pixels at the least.
-    const int maxLevels = maker::pyramidLevelsFor(args.size);
-    if (args.levelsGiven && (args.levels < 1 || args.levels > maxLevels)) {
-        return fail(
-            platform::formatString("--levels wants 1..%d for --size %d", maxLevels, args.size));
-    }
     if (args.members < 1 || args.members > maker::kMaxSetMembers) {
         return fail(platform::formatString("--members wants 1..%d", maker::kMaxSetMembers));
+    }
+    maker::Scene scene;
+    std::unique_ptr<maker::RayCaster> caster;
+    std::unique_ptr<maker::LayerSource> source;
+    std::string error;
+    std::string stem = stemOfScene(args.scene);
+    std::int32_t size = args.size;
+    const std::int64_t loadStart = platform::steadyNanoseconds();
+    const bool depthData = readsDepthData(args.depth, args.scene);
+    if (!depthData && !checkMeshFlags(args.depth, args.camera, error)) {
+        return fail(error);
+    }
+    if (depthData) {
+        DepthSource depth;
+        if (!openDepthSource(args.depth, args.scene, args.camera, args.shading,
+                             threadCount(args.threads), depth, error)) {
+            return fail(error);
+        }
+        source = std::move(depth.source);
+        request.camera = depth.camera;
+        stem = depth.stem;
+        if (!args.sizeGiven && depth.gridSide > 0) {
+            size = depth.gridSide;
+        }
+    }
+    // Levels halve the side down to 8 pixels at the least.
+    const int maxLevels = maker::pyramidLevelsFor(size);
+    if (args.levelsGiven && (args.levels < 1 || args.levels > maxLevels)) {
+        return fail(platform::formatString("--levels wants 1..%d for --size %d", maxLevels, size));
     }
     // Without --kind every kind is written.
     for (const maker::MakerKindInfo& info : maker::makerKinds()) {
         const std::string problem = args.kind.empty() || info.kind == request.kind
-                                        ? maker::sizeProblem(info.kind, args.size)
+                                        ? maker::sizeProblem(info.kind, size)
                                         : std::string();
         if (!problem.empty()) {
             return fail(problem);
         }
     }
-    maker::Scene scene;
-    std::string error;
-    const std::int64_t loadStart = platform::steadyNanoseconds();
-    if (!maker::loadNamedScene(args.scene, scene, error)) {
-        return fail(error);
+    if (!depthData) {
+        if (!maker::loadNamedScene(args.scene, scene, error)) {
+            return fail(error);
+        }
+        if (!applyShadingOptions(args.shading, scene, request.shading, error)) {
+            return fail(error);
+        }
+        if (!args.depth.cameraFile.empty()
+                ? !cameraFromFile(args.depth.cameraFile, args.camera, request.camera, error)
+                : !sceneCamera(args.camera, scene, request.camera, error)) {
+            return fail(error);
+        }
+        caster = maker::RayCaster::create(scene, error);
+        if (!caster) {
+            return fail(args.scene + ": " + error);
+        }
+        source = std::make_unique<maker::RayCastSource>(*caster);
     }
-    if (!applyShadingOptions(args.shading, scene, request.shading, error)) {
-        return fail(error);
-    }
-    if (!sceneCamera(args.camera, scene, request.camera, error)) {
-        return fail(error);
-    }
-    request.size = args.size;
+    request.size = size;
     request.layers = args.layers;
     request.threads = threadCount(args.threads);
     request.pyramidLevels = std::min(args.levels, maxLevels);
@@ -105,26 +138,20 @@ int runMake(const MakeArguments& args) {
         progress.update(file, fraction);
     };
 
-    std::unique_ptr<maker::RayCaster> caster = maker::RayCaster::create(scene, error);
-    if (!caster) {
-        return fail(args.scene + ": " + error);
-    }
     request.loadSeconds = static_cast<double>(platform::steadyNanoseconds() - loadStart) /
                           platform::kCounterFrequency;
     std::vector<maker::MadeFile> made;
     bool ok = false;
     if (args.kind.empty()) {
-        ok = maker::makeAllKinds(*caster, request, args.output, stemOfScene(args.scene), made,
-                                 error);
+        ok = maker::makeAllKinds(*source, request, args.output, stem, made, error);
     } else {
         std::string output = args.output;
         std::error_code code;
         if (std::filesystem::is_directory(output, code) || output.ends_with('/')) {
             std::filesystem::create_directories(output, code);
-            output = platform::joinPath(output,
-                                        maker::fileNameFor(request.kind, stemOfScene(args.scene)));
+            output = platform::joinPath(output, maker::fileNameFor(request.kind, stem));
         }
-        ok = maker::makeLdi(*caster, request, output, made, error);
+        ok = maker::makeLdi(*source, request, output, made, error);
     }
     progress.finish();
     for (const maker::MadeFile& file : made) {
@@ -141,8 +168,11 @@ int runMake(const MakeArguments& args) {
 void addMakeCommand(CLI::App& app, int& status) {
     auto args = std::make_shared<MakeArguments>();
     auto* command = app.add_subcommand(
-        "make", "ray-cast the demo scene or a mesh file (OBJ, PLY, glTF, STL, ...) into LDIs");
-    command->add_option("scene", args->scene, "\"demo\" or a mesh file")->required();
+        "make",
+        "ray-cast the demo scene or a mesh file (OBJ, PLY, glTF, STL, ...) into LDIs, or carry a "
+        "photograph with depth, several of them or a point cloud into them");
+    command->add_option("scene", args->scene,
+                        "\"demo\", a mesh file or a point cloud (PLY of vertices without faces)");
     command
         ->add_option("-o,--output", args->output, "output file (with --kind) or folder (without)")
         ->required();
@@ -161,8 +191,10 @@ void addMakeCommand(CLI::App& app, int& status) {
                      "directions of a set (1.." + std::to_string(maker::kMaxSetMembers) + ")")
         ->capture_default_str();
     addCameraOptions(*command, args->camera);
+    addDepthMakeOptions(*command, args->depth);
     command->callback([args, command, &status] {
         args->levelsGiven = command->count("--levels") > 0;
+        args->sizeGiven = command->count("--size") > 0;
         status = runMake(*args);
     });
 }

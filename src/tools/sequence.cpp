@@ -36,34 +36,6 @@ std::string lowerExtension(const std::string& name) {
     return ext;
 }
 
-// True when text holds exactly one conversion %d, %Nd or %0Nd (N up to two digits) and no other
-// conversion than %%.
-bool isFramePattern(const std::string& text) {
-    int conversions = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            continue;
-        }
-        ++i;
-        if (i < text.size() && text[i] == '%') {
-            continue;
-        }
-        if (i < text.size() && text[i] == '0') {
-            ++i;
-        }
-        std::size_t digits = 0;
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) != 0) {
-            ++i;
-            ++digits;
-        }
-        if (digits > 2 || i >= text.size() || text[i] != 'd') {
-            return false;
-        }
-        ++conversions;
-    }
-    return conversions == 1;
-}
-
 bool isDirectory(const std::string& path) {
     std::error_code ec;
     return std::filesystem::is_directory(path.empty() ? "." : path, ec);
@@ -90,6 +62,32 @@ int runProgram(const std::vector<std::string>& argv) {
 }
 
 }  // namespace
+
+bool isFramePattern(const std::string& text) {
+    int conversions = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            continue;
+        }
+        ++i;
+        if (i < text.size() && text[i] == '%') {
+            continue;
+        }
+        if (i < text.size() && text[i] == '0') {
+            ++i;
+        }
+        std::size_t digits = 0;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) != 0) {
+            ++i;
+            ++digits;
+        }
+        if (digits > 2 || i >= text.size() || text[i] != 'd') {
+            return false;
+        }
+        ++conversions;
+    }
+    return conversions == 1;
+}
 
 void addSequenceOptions(CLI::App& command, SequenceOptions& options, bool withFrames) {
     command.add_option("--orbit", options.orbitDegrees,

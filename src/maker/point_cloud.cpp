@@ -1,0 +1,401 @@
+#include "maker/point_cloud.h"
+
+#include <nanoflann.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include "maker/ply_face_colours.h"
+#include "maker/ply_format.h"
+#include "maker/row_runner.h"
+#include "maker/shading.h"
+#include "platform/clock.h"
+#include "platform/debug_output.h"
+#include "platform/file_io.h"
+
+namespace strata::maker {
+
+using geometry::Vector3;
+
+namespace {
+
+// Points carried by one piece of work.
+constexpr std::size_t kPointsPerJob = 16384;
+
+const ply::Element* findElement(const ply::Header& header, std::string_view name) {
+    for (const ply::Element& element : header.elements) {
+        if (element.name == name) {
+            return &element;
+        }
+    }
+    return nullptr;
+}
+
+bool hasProperty(const ply::Element& element, std::string_view name) {
+    return std::any_of(element.properties.begin(), element.properties.end(),
+                       [name](const ply::Property& p) { return !p.list && p.name == name; });
+}
+
+// What a vertex property holds.
+enum class Field { none, x, y, z, nx, ny, nz, red, green, blue };
+
+Field fieldOf(const ply::Property& property) {
+    if (property.list) {
+        return Field::none;
+    }
+    static constexpr std::array<std::pair<std::string_view, Field>, 6> kAxes{{{"x", Field::x},
+                                                                              {"y", Field::y},
+                                                                              {"z", Field::z},
+                                                                              {"nx", Field::nx},
+                                                                              {"ny", Field::ny},
+                                                                              {"nz", Field::nz}}};
+    for (const auto& [name, field] : kAxes) {
+        if (property.name == name) {
+            return field;
+        }
+    }
+    int channel = 0;
+    if (ply::isColourName(property.name, channel)) {
+        return static_cast<Field>(static_cast<int>(Field::red) + channel);
+    }
+    return Field::none;
+}
+
+bool readVertices(const std::vector<std::uint8_t>& bytes, const ply::Header& header,
+                  PointCloud& cloud, std::string& error) {
+    ply::ValueReader reader(bytes, header.bodyStart, header.format);
+    for (const ply::Element& element : header.elements) {
+        const bool vertices = element.name == "vertex";
+        std::vector<Field> fields;
+        for (const ply::Property& property : element.properties) {
+            fields.push_back(vertices ? fieldOf(property) : Field::none);
+        }
+        if (vertices) {
+            cloud.points.reserve(static_cast<std::size_t>(element.count));
+        }
+        for (std::int64_t item = 0; item < element.count; ++item) {
+            double values[10] = {0, 0, 0, 0, 0, 0, 255, 255, 255, 0};
+            float colourScale[3] = {255.0f, 255.0f, 255.0f};
+            for (std::size_t k = 0; k < element.properties.size(); ++k) {
+                const ply::Property& property = element.properties[k];
+                double value = 0.0;
+                if (property.list) {
+                    double count = 0.0;
+                    if (!reader.read(property.countType, count) || count < 0.0 ||
+                        count != std::floor(count)) {
+                        error = platform::formatString("%s %lld: a list length is malformed",
+                                                       element.name.c_str(),
+                                                       static_cast<long long>(item));
+                        return false;
+                    }
+                    for (double i = 0; i < count; ++i) {
+                        if (!reader.read(property.type, value)) {
+                            error = platform::formatString(
+                                "%s %lld: a value is missing or malformed", element.name.c_str(),
+                                static_cast<long long>(item));
+                            return false;
+                        }
+                    }
+                    continue;
+                }
+                if (!reader.read(property.type, value)) {
+                    error =
+                        platform::formatString("%s %lld: a value is missing or malformed",
+                                               element.name.c_str(), static_cast<long long>(item));
+                    return false;
+                }
+                const Field field = fields[k];
+                if (field != Field::none) {
+                    const int slot = static_cast<int>(field) - 1;
+                    values[slot] = value;
+                    if (field >= Field::red) {
+                        colourScale[slot - 6] = ply::colourScale(property.type);
+                    }
+                }
+            }
+            if (!vertices) {
+                continue;
+            }
+            CloudPoint point;
+            point.position = {static_cast<float>(values[0]), static_cast<float>(values[1]),
+                              static_cast<float>(values[2])};
+            if (!std::isfinite(point.position.x) || !std::isfinite(point.position.y) ||
+                !std::isfinite(point.position.z)) {
+                error = platform::formatString("vertex %lld: the position is not a finite float",
+                                               static_cast<long long>(item));
+                return false;
+            }
+            const Vector3 normal{static_cast<float>(values[3]), static_cast<float>(values[4]),
+                                 static_cast<float>(values[5])};
+            const float length = normal.length();
+            if (cloud.normals && length > 1e-6f && std::isfinite(length)) {
+                point.normal = normal * (1.0f / length);
+            }
+            std::uint32_t colour = 0;
+            for (int c = 0; c < 3; ++c) {
+                const double v = std::clamp(values[6 + c] / colourScale[c], 0.0, 1.0);
+                colour = colour << 8 | static_cast<std::uint32_t>(std::lround(v * 255.0));
+            }
+            point.colour = cloud.colours ? colour : packPixel(kLightGrey);
+            cloud.bounds.add(point.position);
+            cloud.points.push_back(point);
+        }
+    }
+    return true;
+}
+
+// nanoflann's view of the cloud's positions.
+struct CloudAdaptor {
+    const std::vector<CloudPoint>& points;
+
+    std::size_t kdtree_get_point_count() const { return points.size(); }
+    float kdtree_get_pt(std::size_t index, std::size_t axis) const {
+        const Vector3& p = points[index].position;
+        return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
+    }
+    template <class Box>
+    bool kdtree_get_bbox(Box&) const {
+        return false;
+    }
+};
+
+using CloudTree =
+    nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<float, CloudAdaptor>,
+                                        CloudAdaptor, 3, std::uint32_t>;
+
+// The unit eigenvector of the smallest eigenvalue of a symmetric 3 x 3 matrix (cyclic Jacobi),
+// or zero when the matrix has no single smallest direction worth the name.
+Vector3 leastDirection(std::array<std::array<double, 3>, 3> a) {
+    std::array<std::array<double, 3>, 3> v{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    for (int sweep = 0; sweep < 16; ++sweep) {
+        const double off = a[0][1] * a[0][1] + a[0][2] * a[0][2] + a[1][2] * a[1][2];
+        if (!(off > 1e-30)) {
+            break;
+        }
+        for (int p = 0; p < 2; ++p) {
+            for (int q = p + 1; q < 3; ++q) {
+                if (a[p][q] == 0.0) {
+                    continue;
+                }
+                const double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
+                const double t = (theta >= 0.0 ? 1.0 : -1.0) /
+                                 (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+                const double c = 1.0 / std::sqrt(t * t + 1.0);
+                const double s = t * c;
+                for (int k = 0; k < 3; ++k) {
+                    const double akp = a[k][p];
+                    const double akq = a[k][q];
+                    a[k][p] = c * akp - s * akq;
+                    a[k][q] = s * akp + c * akq;
+                }
+                for (int k = 0; k < 3; ++k) {
+                    const double apk = a[p][k];
+                    const double aqk = a[q][k];
+                    a[p][k] = c * apk - s * aqk;
+                    a[q][k] = s * apk + c * aqk;
+                }
+                for (int k = 0; k < 3; ++k) {
+                    const double vkp = v[k][p];
+                    const double vkq = v[k][q];
+                    v[k][p] = c * vkp - s * vkq;
+                    v[k][q] = s * vkp + c * vkq;
+                }
+            }
+        }
+    }
+    int least = 0;
+    for (int k = 1; k < 3; ++k) {
+        if (a[k][k] < a[least][least]) {
+            least = k;
+        }
+    }
+    // A line or a single point has no plane: the two smallest spreads must differ.
+    const double middle =
+        a[0][0] + a[1][1] + a[2][2] - a[least][least] - std::max({a[0][0], a[1][1], a[2][2]});
+    if (!(middle > 4.0 * std::max(a[least][least], 0.0)) || !(middle > 0.0)) {
+        return {};
+    }
+    const Vector3 n{static_cast<float>(v[0][least]), static_cast<float>(v[1][least]),
+                    static_cast<float>(v[2][least])};
+    return geometry::normalized(n);
+}
+
+}  // namespace
+
+bool isPointCloudFile(const std::string& path) {
+    ply::Header header;
+    std::string problem;
+    if (ply::readHeader(path, header, problem) != ply::HeaderRead::read) {
+        return false;
+    }
+    const ply::Element* vertices = findElement(header, "vertex");
+    const ply::Element* faces = findElement(header, "face");
+    return vertices != nullptr && (faces == nullptr || faces->count == 0);
+}
+
+bool readPointCloud(const std::string& path, PointCloud& cloud, std::string& error, int threads) {
+    const auto fail = [&](const std::string& message) {
+        error = path + ": " + message;
+        return false;
+    };
+    ply::Header header;
+    std::string problem;
+    switch (ply::readHeader(path, header, problem)) {
+        case ply::HeaderRead::notPly:
+            return fail("not a PLY file");
+        case ply::HeaderRead::malformed:
+            return fail(problem);
+        case ply::HeaderRead::read:
+            break;
+    }
+    const ply::Element* vertices = findElement(header, "vertex");
+    if (vertices == nullptr || !hasProperty(*vertices, "x") || !hasProperty(*vertices, "y") ||
+        !hasProperty(*vertices, "z")) {
+        return fail("no vertex element with x, y and z");
+    }
+    if (vertices->count == 0) {
+        return fail("the cloud holds no points");
+    }
+    if (vertices->count > kMaxCloudPoints) {
+        return fail(platform::formatString("%lld points are more than the %lld a cloud may hold",
+                                           static_cast<long long>(vertices->count),
+                                           static_cast<long long>(kMaxCloudPoints)));
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!platform::readWholeFile(path, bytes, problem, static_cast<std::uint64_t>(kMaxPlyBytes))) {
+        return fail(problem);
+    }
+    if (!ply::checkElementCounts(bytes, header, problem)) {
+        return fail(problem);
+    }
+    PointCloud read;
+    int channel = 0;
+    for (const ply::Property& property : vertices->properties) {
+        read.colours =
+            read.colours || (!property.list && ply::isColourName(property.name, channel));
+    }
+    read.normals = hasProperty(*vertices, "nx") && hasProperty(*vertices, "ny") &&
+                   hasProperty(*vertices, "nz");
+    if (!readVertices(bytes, header, read, problem)) {
+        return fail(problem);
+    }
+    std::vector<std::uint8_t>().swap(bytes);
+    completePointCloud(read, threads);
+    cloud = std::move(read);
+    return true;
+}
+
+void completePointCloud(PointCloud& cloud, int threads) {
+    std::vector<CloudPoint>& points = cloud.points;
+    if (points.size() < 2) {
+        for (CloudPoint& p : points) {
+            p.radius = 1e-3f;
+        }
+        return;
+    }
+    const CloudAdaptor adaptor{points};
+    const CloudTree tree(3, adaptor, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+    const std::size_t wanted = std::min<std::size_t>(kNormalNeighbours, points.size());
+    const auto jobs = static_cast<int>((points.size() + kPointsPerJob - 1) / kPointsPerJob);
+    runRows(
+        jobs, threads,
+        [&](int job) {
+            std::array<std::uint32_t, kNormalNeighbours> index{};
+            std::array<float, kNormalNeighbours> distance2{};
+            const std::size_t begin = static_cast<std::size_t>(job) * kPointsPerJob;
+            const std::size_t end = std::min(points.size(), begin + kPointsPerJob);
+            for (std::size_t i = begin; i < end; ++i) {
+                CloudPoint& point = points[i];
+                const float query[3] = {point.position.x, point.position.y, point.position.z};
+                const std::size_t found =
+                    tree.knnSearch(query, wanted, index.data(), distance2.data());
+                // The query point itself is the nearest (distance 0): the spacing neighbour is
+                // the one after it.
+                const std::size_t spacing = std::min<std::size_t>(kSpacingNeighbour, found - 1);
+                point.radius = kFootprintShare * std::sqrt(distance2[spacing]);
+                if (point.normal.squaredLength() > 0.5f || found < 3) {
+                    continue;
+                }
+                Vector3 mean;
+                for (std::size_t k = 0; k < found; ++k) {
+                    mean.add(points[index[k]].position);
+                }
+                mean = mean * (1.0f / static_cast<float>(found));
+                std::array<std::array<double, 3>, 3> covariance{};
+                for (std::size_t k = 0; k < found; ++k) {
+                    const Vector3 d = points[index[k]].position - mean;
+                    const double c[3] = {d.x, d.y, d.z};
+                    for (int r = 0; r < 3; ++r) {
+                        for (int s = 0; s < 3; ++s) {
+                            covariance[r][s] += c[r] * c[s];
+                        }
+                    }
+                }
+                point.normal = leastDirection(covariance);
+                point.estimated = true;
+            }
+        },
+        nullptr);
+    // Bound the footprints by the cloud's median, which also stands in for a point whose
+    // neighbours all lie on it.
+    std::vector<float> radii;
+    radii.reserve(points.size());
+    for (const CloudPoint& p : points) {
+        if (p.radius > 0.0f) {
+            radii.push_back(p.radius);
+        }
+    }
+    float median = 1e-3f * std::max(cloud.bounds.radius(), 1e-6f);
+    if (!radii.empty()) {
+        std::nth_element(radii.begin(),
+                         radii.begin() + static_cast<std::ptrdiff_t>(radii.size() / 2),
+                         radii.end());
+        median = radii[radii.size() / 2];
+    }
+    for (CloudPoint& p : points) {
+        p.radius = p.radius > 0.0f ? std::min(p.radius, kMaxFootprintOfMedian * median) : median;
+    }
+}
+
+PointCloudSource::PointCloudSource(PointCloud cloud, const FusionOptions& fusion)
+    : cloud_(std::move(cloud)), fusion_(fusion) {}
+
+bool PointCloudSource::sample(const PinholeCamera& camera, const SampleOptions& options,
+                              LayeredImage& out, std::string& error) const {
+    if (!checkSampleOptions(options, error)) {
+        return false;
+    }
+    const std::int64_t start = platform::steadyNanoseconds();
+    const GridView grid(camera, options.width, options.height);
+    const std::vector<CloudPoint>& points = cloud_.points;
+    const auto jobs = static_cast<int>((points.size() + kPointsPerJob - 1) / kPointsPerJob);
+    std::vector<FragmentSink> sinks(static_cast<std::size_t>(jobs), FragmentSink(grid));
+    runRows(
+        jobs, options.threads,
+        [&](int job) {
+            FragmentSink& sink = sinks[static_cast<std::size_t>(job)];
+            const std::size_t begin = static_cast<std::size_t>(job) * kPointsPerJob;
+            const std::size_t end = std::min(points.size(), begin + kPointsPerJob);
+            for (std::size_t i = begin; i < end; ++i) {
+                const CloudPoint& point = points[i];
+                Vector3 normal = point.normal;
+                // An estimated normal has no known sign: it faces this camera.
+                if (point.estimated && geometry::dot(normal, camera.pos - point.position) < 0.0f) {
+                    normal = -normal;
+                }
+                sink.disc(point.position, normal, point.radius, point.colour, 1.0f);
+            }
+        },
+        options.progress);
+    if (!fuseFragments(sinks, grid, options, fusion_, static_cast<std::int64_t>(points.size()), out,
+                       error)) {
+        return false;
+    }
+    out.stats.seconds =
+        static_cast<double>(platform::steadyNanoseconds() - start) / platform::kCounterFrequency;
+    return true;
+}
+
+}  // namespace strata::maker

@@ -1,0 +1,361 @@
+#include "maker/rgbd_view.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include "geometry/frame_tangents.h"
+#include "imageutil/depth_image.h"
+#include "maker/row_runner.h"
+#include "maker/texture.h"
+#include "platform/clock.h"
+#include "platform/debug_output.h"
+
+namespace strata::maker {
+
+using geometry::Vector3;
+
+namespace {
+
+// Rows of a picture carried by one piece of work.
+constexpr std::int32_t kBandRows = 16;
+// The weight of a pixel joined to no neighbour: its orientation is not known.
+constexpr float kLoneWeight = 0.25f;
+
+// The unit ray of pixel (column, row from the bottom) of a view's picture, before normalising.
+struct ViewRays {
+    Vector3 pos;
+    Vector3 dir;
+    Vector3 side;
+    Vector3 up;
+    double fx;
+    double fy;
+    double cx;
+    double cy;
+    std::int32_t height;
+
+    explicit ViewRays(const RgbdView& view)
+        : pos(view.camera.pos),
+          dir(view.camera.dir),
+          side(geometry::normalized(geometry::cross(view.camera.dir, view.camera.up))),
+          up(view.camera.up),
+          fx(view.camera.fx),
+          fy(view.camera.fy),
+          cx(view.camera.cx),
+          cy(view.camera.cy),
+          height(view.height) {}
+
+    Vector3 point(std::int32_t column, std::int32_t row, float depth) const {
+        const auto tx = static_cast<float>((column - cx) / fx);
+        const auto ty = static_cast<float>((cy - (height - 1 - row)) / fy);
+        return pos + (dir + side * tx + up * ty) * depth;
+    }
+};
+
+bool joined(float a, float b, float ratio) {
+    return std::isfinite(a) && std::isfinite(b) &&
+           std::max(a, b) <= std::min(a, b) * (1.0f + ratio);
+}
+
+float gap(float a, float b) {
+    return std::isfinite(a) && std::isfinite(b) ? (std::max(a, b) - std::min(a, b)) / std::min(a, b)
+                                                : std::numeric_limits<float>::infinity();
+}
+
+// The two triangles of a square of pixels: corners 0 (row, column), 1 (row, column + 1),
+// 2 (row + 1, column), 3 (row + 1, column + 1).
+struct SquareSplit {
+    std::array<std::array<int, 3>, 2> triangles;
+    std::array<bool, 2> kept;
+    unsigned corners = 0;  // bit k: corner k lies in a kept triangle
+};
+
+SquareSplit splitSquare(const std::array<float, 4>& d, float ratio) {
+    const bool alongA = joined(d[0], d[3], ratio);
+    const bool alongB = joined(d[1], d[2], ratio);
+    const bool useA = alongA != alongB ? alongA : gap(d[0], d[3]) <= gap(d[1], d[2]);
+    SquareSplit split;
+    split.triangles = useA ? std::array<std::array<int, 3>, 2>{{{0, 1, 3}, {0, 3, 2}}}
+                           : std::array<std::array<int, 3>, 2>{{{0, 1, 2}, {1, 3, 2}}};
+    for (int t = 0; t < 2; ++t) {
+        const auto& c = split.triangles[static_cast<std::size_t>(t)];
+        const bool kept =
+            joined(d[static_cast<std::size_t>(c[0])], d[static_cast<std::size_t>(c[1])], ratio) &&
+            joined(d[static_cast<std::size_t>(c[1])], d[static_cast<std::size_t>(c[2])], ratio) &&
+            joined(d[static_cast<std::size_t>(c[0])], d[static_cast<std::size_t>(c[2])], ratio);
+        split.kept[static_cast<std::size_t>(t)] = kept;
+        if (kept) {
+            split.corners |= 1u << c[0] | 1u << c[1] | 1u << c[2];
+        }
+    }
+    return split;
+}
+
+// One pixel of a view as carried into the grid.
+struct Carried {
+    SplatCorner corner;
+    Vector3 world;
+    float depth = std::numeric_limits<float>::infinity();  // in the view; infinite: none
+    bool inGrid = false;                                   // in front of the grid's eye
+};
+
+// Carries rows [row0, row1) of a view into the grid: the triangles of the squares whose lower
+// row lies there, and the pixels of those rows that are in no kept triangle.
+void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float ratio,
+               const GridView& grid, FragmentSink& sink) {
+    const ViewRays rays(view);
+    const std::int32_t width = view.width;
+    const std::int32_t first = std::max(row0 - 1, 0);
+    const std::int32_t last = std::min(row1, view.height - 1);
+    const auto columns = static_cast<std::size_t>(width);
+    std::vector<Carried> pixels(static_cast<std::size_t>(last - first + 1) * columns);
+    const auto at = [&](std::int32_t row, std::int32_t column) -> Carried& {
+        return pixels[static_cast<std::size_t>(row - first) * columns +
+                      static_cast<std::size_t>(column)];
+    };
+    for (std::int32_t row = first; row <= last; ++row) {
+        for (std::int32_t column = 0; column < width; ++column) {
+            const std::size_t index =
+                static_cast<std::size_t>(row) * columns + static_cast<std::size_t>(column);
+            Carried& c = at(row, column);
+            c.depth = view.depth[index];
+            if (!std::isfinite(c.depth)) {
+                continue;
+            }
+            c.world = rays.point(column, row, c.depth);
+            c.inGrid = grid.project(c.world, c.corner.x, c.corner.y, c.corner.depth);
+            if (!c.inGrid) {
+                c.corner.depth = 0.0;
+            }
+            c.corner.red = view.rgb[3 * index];
+            c.corner.green = view.rgb[3 * index + 1];
+            c.corner.blue = view.rgb[3 * index + 2];
+        }
+    }
+    const auto depthsOf = [&](std::int32_t row, std::int32_t column) {
+        return std::array<float, 4>{at(row, column).depth, at(row, column + 1).depth,
+                                    at(row + 1, column).depth, at(row + 1, column + 1).depth};
+    };
+    // Triangles of the squares whose lower row is in the band.
+    for (std::int32_t row = row0; row < row1 && row + 1 < view.height; ++row) {
+        for (std::int32_t column = 0; column + 1 < width; ++column) {
+            const SquareSplit split = splitSquare(depthsOf(row, column), ratio);
+            const Carried* corner[4] = {&at(row, column), &at(row, column + 1),
+                                        &at(row + 1, column), &at(row + 1, column + 1)};
+            for (std::size_t t = 0; t < 2; ++t) {
+                if (!split.kept[t]) {
+                    continue;
+                }
+                const Carried& a = *corner[split.triangles[t][0]];
+                const Carried& b = *corner[split.triangles[t][1]];
+                const Carried& c = *corner[split.triangles[t][2]];
+                if (!(a.inGrid && b.inGrid && c.inGrid)) {
+                    continue;
+                }
+                // The plane of the triangle, facing the view's camera.
+                Vector3 normal = geometry::cross(b.world - a.world, c.world - a.world);
+                const float length = normal.length();
+                if (!(length > 0.0f) || !std::isfinite(length)) {
+                    continue;
+                }
+                normal = normal * (1.0f / length);
+                const Vector3 sight =
+                    geometry::normalized((a.world + b.world + c.world) * (1.0f / 3.0f) - rays.pos);
+                float facing = geometry::dot(normal, sight);
+                if (facing > 0.0f) {
+                    normal = -normal;
+                    facing = -facing;
+                }
+                sink.triangle(a.corner, b.corner, c.corner, normal,
+                              std::max(kMinFragmentWeight, -facing));
+            }
+        }
+    }
+    // Pixels joined to no neighbour: squares of their own size.
+    for (std::int32_t row = row0; row < row1; ++row) {
+        for (std::int32_t column = 0; column < width; ++column) {
+            const Carried& c = at(row, column);
+            if (!c.inGrid) {
+                continue;
+            }
+            unsigned inTriangle = 0;
+            if (row + 1 < view.height && column + 1 < width) {
+                inTriangle |= splitSquare(depthsOf(row, column), ratio).corners & 1u;
+            }
+            if (row + 1 < view.height && column > 0) {
+                inTriangle |= splitSquare(depthsOf(row, column - 1), ratio).corners & 2u;
+            }
+            if (row > 0 && column + 1 < width) {
+                inTriangle |= splitSquare(depthsOf(row - 1, column), ratio).corners & 4u;
+            }
+            if (row > 0 && column > 0) {
+                inTriangle |= splitSquare(depthsOf(row - 1, column - 1), ratio).corners & 8u;
+            }
+            if (inTriangle != 0) {
+                continue;
+            }
+            const std::size_t index =
+                static_cast<std::size_t>(row) * columns + static_cast<std::size_t>(column);
+            const std::uint32_t colour = std::uint32_t{view.rgb[3 * index]} << 16 |
+                                         std::uint32_t{view.rgb[3 * index + 1]} << 8 |
+                                         std::uint32_t{view.rgb[3 * index + 2]};
+            // The pixel's own size at its depth, as the grid sees it there.
+            const double halfX = 0.5 * c.depth / rays.fx * grid.scaleX() / c.corner.depth;
+            const double halfY = 0.5 * c.depth / rays.fy * grid.scaleY() / c.corner.depth;
+            sink.square(c.corner.x, c.corner.y, c.corner.depth, halfX, halfY, colour,
+                        geometry::normalized(rays.pos - c.world), kLoneWeight);
+        }
+    }
+}
+
+}  // namespace
+
+PhotoCamera photoCameraFromFov(const PinholeCamera& camera, std::int32_t width,
+                               std::int32_t height) {
+    const geometry::FrameTangents t = geometry::frameTangents(camera.fov, width, height);
+    PhotoCamera photo;
+    photo.pos = camera.pos;
+    photo.dir = camera.dir;
+    photo.up = camera.up;
+    photo.fx = width / (2.0 * static_cast<double>(t.x));
+    photo.fy = height / (2.0 * static_cast<double>(t.y));
+    photo.cx = width * 0.5 - 0.5;
+    photo.cy = height * 0.5 - 0.5;
+    photo.fov = camera.fov;
+    return photo;
+}
+
+bool normalizePhotoCamera(PhotoCamera& camera, std::string& error) {
+    if (!(camera.fx > 0.0 && std::isfinite(camera.fx) && camera.fy > 0.0 &&
+          std::isfinite(camera.fy))) {
+        error = "the focal lengths fx and fy must be positive numbers of pixels";
+        return false;
+    }
+    if (!std::isfinite(camera.cx) || !std::isfinite(camera.cy)) {
+        error = "the principal point cx, cy must be finite numbers of pixels";
+        return false;
+    }
+    PinholeCamera frame;
+    frame.dir = camera.dir;
+    frame.up = camera.up;
+    if (!normalizeCamera(frame, error)) {
+        return false;
+    }
+    if (!std::isfinite(camera.pos.x) || !std::isfinite(camera.pos.y) ||
+        !std::isfinite(camera.pos.z)) {
+        error = "the camera position must be finite";
+        return false;
+    }
+    camera.dir = frame.dir;
+    camera.up = frame.up;
+    return true;
+}
+
+PinholeCamera coveringCamera(const PhotoCamera& camera, std::int32_t width, std::int32_t height) {
+    PinholeCamera covering;
+    covering.pos = camera.pos;
+    covering.dir = camera.dir;
+    covering.up = camera.up;
+    if (camera.fov > 0.0f && width == height) {
+        covering.fov = camera.fov;
+        return covering;
+    }
+    // The widest tangent from the principal point to an outer pixel edge.
+    const double reach =
+        std::max({(camera.cx + 0.5) / camera.fx, (width - 0.5 - camera.cx) / camera.fx,
+                  (camera.cy + 0.5) / camera.fy, (height - 0.5 - camera.cy) / camera.fy, 1e-6});
+    constexpr double kMaxFov = 179.0 * 3.14159265358979 / 180.0;
+    covering.fov = static_cast<float>(std::min(2.0 * std::atan(reach), kMaxFov));
+    return covering;
+}
+
+bool loadRgbdView(const std::string& colourPath, const std::string& depthPath, double depthScale,
+                  const PhotoCamera& camera, RgbdView& view, std::string& error) {
+    Texture colour;
+    if (!readTextureFile(colourPath, colour, error)) {
+        return false;
+    }
+    imageutil::DepthImage depth;
+    if (!imageutil::readDepthImage(depthPath, depthScale, depth, error)) {
+        return false;
+    }
+    if (colour.width != depth.width || colour.height != depth.height) {
+        error = platform::formatString(
+            "%s is %dx%d but its depth map %s is %dx%d: they must have the same size",
+            colourPath.c_str(), colour.width, colour.height, depthPath.c_str(), depth.width,
+            depth.height);
+        return false;
+    }
+    // Picture rows run from the top; a view's from the bottom, as its depth map's do.
+    const auto rowBytes = static_cast<std::size_t>(colour.width) * 3;
+    for (std::int32_t top = 0, bottom = colour.height - 1; top < bottom; ++top, --bottom) {
+        std::swap_ranges(colour.rgb.begin() + static_cast<std::ptrdiff_t>(top * rowBytes),
+                         colour.rgb.begin() + static_cast<std::ptrdiff_t>((top + 1) * rowBytes),
+                         colour.rgb.begin() + static_cast<std::ptrdiff_t>(bottom * rowBytes));
+    }
+    view.name = colourPath;
+    view.camera = camera;
+    view.width = colour.width;
+    view.height = colour.height;
+    view.rgb = std::move(colour.rgb);
+    view.depth = std::move(depth.depth);
+    return true;
+}
+
+RgbdViewSource::RgbdViewSource(std::vector<RgbdView> views, float edgeRatio,
+                               const FusionOptions& fusion)
+    : views_(std::move(views)), edgeRatio_(edgeRatio), fusion_(fusion) {
+    for (const RgbdView& view : views_) {
+        const ViewRays rays(view);
+        for (std::int32_t row = 0; row < view.height; ++row) {
+            for (std::int32_t column = 0; column < view.width; ++column) {
+                const float d = view.depth[static_cast<std::size_t>(row) *
+                                               static_cast<std::size_t>(view.width) +
+                                           static_cast<std::size_t>(column)];
+                if (std::isfinite(d)) {
+                    bounds_.add(rays.point(column, row, d));
+                }
+            }
+        }
+    }
+}
+
+bool RgbdViewSource::sample(const PinholeCamera& camera, const SampleOptions& options,
+                            LayeredImage& out, std::string& error) const {
+    if (!checkSampleOptions(options, error)) {
+        return false;
+    }
+    const std::int64_t start = platform::steadyNanoseconds();
+    const GridView grid(camera, options.width, options.height);
+    struct Band {
+        std::size_t view;
+        std::int32_t row0;
+    };
+    std::vector<Band> bands;
+    std::int64_t pixels = 0;
+    for (std::size_t v = 0; v < views_.size(); ++v) {
+        for (std::int32_t row = 0; row < views_[v].height; row += kBandRows) {
+            bands.push_back({v, row});
+        }
+        pixels += static_cast<std::int64_t>(views_[v].width) * views_[v].height;
+    }
+    std::vector<FragmentSink> sinks(bands.size(), FragmentSink(grid));
+    runRows(
+        static_cast<int>(bands.size()), options.threads,
+        [&](int b) {
+            const Band& band = bands[static_cast<std::size_t>(b)];
+            const RgbdView& view = views_[band.view];
+            carryBand(view, band.row0, std::min(band.row0 + kBandRows, view.height), edgeRatio_,
+                      grid, sinks[static_cast<std::size_t>(b)]);
+        },
+        options.progress);
+    if (!fuseFragments(sinks, grid, options, fusion_, pixels, out, error)) {
+        return false;
+    }
+    out.stats.seconds =
+        static_cast<double>(platform::steadyNanoseconds() - start) / platform::kCounterFrequency;
+    return true;
+}
+
+}  // namespace strata::maker
