@@ -23,6 +23,9 @@ namespace {
 
 // Points carried by one piece of work.
 constexpr std::size_t kPointsPerJob = 16384;
+// A neighbour farther from a point's tangent plane than this share of its distance lies on
+// another surface.
+constexpr float kOffPlane = 0.3f;
 
 const ply::Element* findElement(const ply::Header& header, std::string_view name) {
     for (const ply::Element& element : header.elements) {
@@ -224,6 +227,16 @@ Vector3 leastDirection(std::array<std::array<double, 3>, 3> a) {
 
 }  // namespace
 
+void tangentBasis(const Vector3& normal, Vector3& across, Vector3& along) {
+    const Vector3 axis =
+        std::fabs(normal.x) <= std::fabs(normal.y) && std::fabs(normal.x) <= std::fabs(normal.z)
+            ? Vector3{1, 0, 0}
+        : std::fabs(normal.y) <= std::fabs(normal.z) ? Vector3{0, 1, 0}
+                                                     : Vector3{0, 0, 1};
+    across = geometry::normalized(geometry::cross(normal, axis));
+    along = geometry::cross(normal, across);
+}
+
 bool isPointCloudFile(const std::string& path) {
     ply::Header header;
     std::string problem;
@@ -315,26 +328,49 @@ void completePointCloud(PointCloud& cloud, int threads) {
                 // the one after it.
                 const std::size_t spacing = std::min<std::size_t>(kSpacingNeighbour, found - 1);
                 point.radius = kFootprintShare * std::sqrt(distance2[spacing]);
-                if (point.normal.squaredLength() > 0.5f || found < 3) {
-                    continue;
-                }
-                Vector3 mean;
-                for (std::size_t k = 0; k < found; ++k) {
-                    mean.add(points[index[k]].position);
-                }
-                mean = mean * (1.0f / static_cast<float>(found));
-                std::array<std::array<double, 3>, 3> covariance{};
-                for (std::size_t k = 0; k < found; ++k) {
-                    const Vector3 d = points[index[k]].position - mean;
-                    const double c[3] = {d.x, d.y, d.z};
-                    for (int r = 0; r < 3; ++r) {
-                        for (int s = 0; s < 3; ++s) {
-                            covariance[r][s] += c[r] * c[s];
+                if (point.normal.squaredLength() < 0.5f && found >= 3) {
+                    Vector3 mean;
+                    for (std::size_t k = 0; k < found; ++k) {
+                        mean.add(points[index[k]].position);
+                    }
+                    mean = mean * (1.0f / static_cast<float>(found));
+                    std::array<std::array<double, 3>, 3> covariance{};
+                    for (std::size_t k = 0; k < found; ++k) {
+                        const Vector3 d = points[index[k]].position - mean;
+                        const double c[3] = {d.x, d.y, d.z};
+                        for (int r = 0; r < 3; ++r) {
+                            for (int q = 0; q < 3; ++q) {
+                                covariance[r][q] += c[r] * c[q];
+                            }
                         }
                     }
+                    point.normal = leastDirection(covariance);
+                    point.estimated = true;
                 }
-                point.normal = leastDirection(covariance);
-                point.estimated = true;
+                if (point.normal.squaredLength() < 0.5f || !(point.radius > 0.0f)) {
+                    continue;
+                }
+                // The neighbours in the tangent plane, as shares of a little over twice the
+                // radius: no footprint reaches farther than half-way to one that far.
+                Vector3 across;
+                Vector3 along;
+                tangentBasis(point.normal, across, along);
+                point.shapeScale = 2.2f * point.radius;
+                const float unit = 127.0f / point.shapeScale;
+                for (std::size_t k = 1; k < found; ++k) {
+                    const Vector3 d = points[index[k]].position - point.position;
+                    // Only neighbours near the plane: another surface close by (a floor under
+                    // a box) does not stretch this one toward it.
+                    if (std::fabs(geometry::dot(d, point.normal)) > kOffPlane * d.length()) {
+                        continue;
+                    }
+                    const auto quantise = [unit](float v) {
+                        return static_cast<std::int8_t>(
+                            std::clamp(std::lround(v * unit), -127L, 127L));
+                    };
+                    point.neighbours[2 * (k - 1)] = quantise(geometry::dot(d, across));
+                    point.neighbours[2 * (k - 1) + 1] = quantise(geometry::dot(d, along));
+                }
             }
         },
         nullptr);
@@ -385,7 +421,14 @@ bool PointCloudSource::sample(const PinholeCamera& camera, const SampleOptions& 
                 if (point.estimated && geometry::dot(normal, camera.pos - point.position) < 0.0f) {
                     normal = -normal;
                 }
-                sink.disc(point.position, normal, point.radius, point.colour, 1.0f);
+                FootprintShape shape;
+                if (point.shapeScale > 0.0f) {
+                    tangentBasis(point.normal, shape.across, shape.along);
+                    shape.offsets = point.neighbours;
+                    shape.scale = point.shapeScale;
+                }
+                sink.disc(point.position, normal, point.radius, point.colour, 1.0f,
+                          point.shapeScale > 0.0f ? &shape : nullptr);
             }
         },
         options.progress);

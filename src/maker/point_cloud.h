@@ -3,11 +3,13 @@
 // from the local point spacing: three quarters of the distance to its fourth-nearest neighbour
 // (on a regular grid of spacing s that is 0.75 s, more than the s / sqrt 2 that closes the gaps
 // and less than the s that would reach over the next point), at most eight times the cloud's
-// median. A normal the file lacks is the normal of the plane of least squares through the
-// point's ten nearest neighbours (found with a nanoflann kd-tree), turned toward the camera of
-// each grid it is carried into.
+// median, and reaching in each direction at most half-way to the farthest of its ten nearest
+// neighbours lying that way, so that the edge of a cloud is not widened. A normal the file lacks
+// is the normal of the plane of least squares through those neighbours (found with a nanoflann
+// kd-tree), turned toward the camera of each grid it is carried into.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,7 +36,16 @@ struct CloudPoint {
     std::uint32_t colour = 0;  // 0x00RRGGBB
     float radius = 0.0f;       // footprint in the tangent plane
     bool estimated = false;    // the normal was estimated (its sign is not known)
+    // The nearest neighbours' offsets in the tangent plane (tangentBasis of the normal), pairs
+    // of shares of shapeScale times 127: they shape the footprint (FootprintShape).
+    std::array<std::int8_t, 2 * kNormalNeighbours> neighbours{};
+    float shapeScale = 0.0f;  // 0: no shape
 };
+
+// Two unit vectors spanning the plane of a unit normal, the same for n and -n up to the sign of
+// the first.
+void tangentBasis(const geometry::Vector3& normal, geometry::Vector3& across,
+                  geometry::Vector3& along);
 
 struct PointCloud {
     std::vector<CloudPoint> points;

@@ -79,6 +79,19 @@ struct Surface {
     }
 };
 
+// Whether an offset in a point's tangent plane lies no farther than half-way (and a tenth) to
+// the neighbour lying farthest in its direction.
+bool withinShape(const FootprintShape& shape, const Vector3& offset) {
+    const float a = geometry::dot(offset, shape.across);
+    const float b = geometry::dot(offset, shape.along);
+    const float length2 = a * a + b * b;
+    float reach = 0.0f;
+    for (std::size_t i = 0; i + 1 < shape.offsets.size(); i += 2) {
+        reach = std::max(reach, a * shape.offsets[i] + b * shape.offsets[i + 1]);
+    }
+    return 2.0f * length2 <= 1.1f * reach * (shape.scale / 127.0f);
+}
+
 struct FuseContext {
     const GridView& grid;
     const SampleOptions& options;
@@ -293,7 +306,7 @@ void FragmentSink::square(double x, double y, double depth, double halfX, double
 }
 
 void FragmentSink::disc(const Vector3& centre, const Vector3& normal, float radius,
-                        std::uint32_t colour, float weight) {
+                        std::uint32_t colour, float weight, const FootprintShape* shape) {
     double x = 0.0;
     double y = 0.0;
     double depth = 0.0;
@@ -331,7 +344,8 @@ void FragmentSink::disc(const Vector3& centre, const Vector3& normal, float radi
                 const Vector3 ray = grid_.ray(column + 0.5, row + 0.5);
                 const double meet = planeDistance / geometry::dot(ray, outward);
                 const Vector3 offset = camera.pos + ray * static_cast<float>(meet) - centre;
-                if (std::isfinite(meet) && offset.squaredLength() <= radius2) {
+                if (std::isfinite(meet) && offset.squaredLength() <= radius2 &&
+                    (shape == nullptr || withinShape(*shape, offset))) {
                     at = meet;
                     share2 = offset.squaredLength() / radius2;
                 } else if (!holding) {

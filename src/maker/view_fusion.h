@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,16 @@ struct SplatCorner {
     float blue = 0.0f;
 };
 
+// Where a point's neighbours lie in its tangent plane. A footprint with a shape reaches in each
+// direction at most half-way (and a tenth) to the neighbour lying farthest that way, so it closes
+// the gaps between points without widening the cloud where it ends.
+struct FootprintShape {
+    geometry::Vector3 across;  // unit vectors spanning the tangent plane
+    geometry::Vector3 along;
+    std::span<const std::int8_t> offsets;  // (across, along) pairs, 127 = `scale`
+    float scale = 0.0f;
+};
+
 // Collects the fragments of one piece of work (a band of a picture's rows, a run of points). A
 // camera with near and far set drops fragments outside them and counts them.
 class FragmentSink {
@@ -97,9 +108,9 @@ class FragmentSink {
     // a normal: the disc facing the camera), and always the pixel holding the point; depths where
     // the rays meet the plane. Its fragments reach twice the radius: samples of points whose
     // footprints overlap are one surface. Their weight falls off as exp(-8 s^2) with s the
-    // offset from the centre as a share of the radius.
+    // offset from the centre as a share of the radius. A shape bounds the disc further.
     void disc(const geometry::Vector3& centre, const geometry::Vector3& normal, float radius,
-              std::uint32_t colour, float weight);
+              std::uint32_t colour, float weight, const FootprintShape* shape = nullptr);
 
     std::vector<Fragment> fragments;
     std::int64_t outside = 0;  // fragments before near or beyond far
