@@ -26,6 +26,8 @@ constexpr std::size_t kPointsPerJob = 16384;
 // A neighbour farther from a point's tangent plane than this share of its distance lies on
 // another surface.
 constexpr float kOffPlane = 0.3f;
+// A neighbour within 20 degrees of the direction of a nearer one is left out of the shape.
+constexpr float kShadowCosine = 0.94f;
 
 const ply::Element* findElement(const ply::Header& header, std::string_view name) {
     for (const ply::Element& element : header.elements) {
@@ -357,19 +359,38 @@ void completePointCloud(PointCloud& cloud, int threads) {
                 tangentBasis(point.normal, across, along);
                 point.shapeScale = 2.2f * point.radius;
                 const float unit = 127.0f / point.shapeScale;
+                // Nearest first; a neighbour in nearly the direction of a nearer one adds
+                // nothing inside the cloud, and at its edge would bulge the footprint outward.
+                std::array<float, 2 * kNormalNeighbours> kept{};
+                std::size_t keptCount = 0;
                 for (std::size_t k = 1; k < found; ++k) {
                     const Vector3 d = points[index[k]].position - point.position;
+                    const float length = d.length();
                     // Only neighbours near the plane: another surface close by (a floor under
                     // a box) does not stretch this one toward it.
-                    if (std::fabs(geometry::dot(d, point.normal)) > kOffPlane * d.length()) {
+                    if (!(length > 0.0f) ||
+                        std::fabs(geometry::dot(d, point.normal)) > kOffPlane * length) {
                         continue;
                     }
+                    const float a = geometry::dot(d, across) / length;
+                    const float b = geometry::dot(d, along) / length;
+                    bool shadowed = false;
+                    for (std::size_t j = 0; j < keptCount; ++j) {
+                        shadowed =
+                            shadowed || a * kept[2 * j] + b * kept[2 * j + 1] > kShadowCosine;
+                    }
+                    if (shadowed) {
+                        continue;
+                    }
+                    kept[2 * keptCount] = a;
+                    kept[2 * keptCount + 1] = b;
                     const auto quantise = [unit](float v) {
                         return static_cast<std::int8_t>(
                             std::clamp(std::lround(v * unit), -127L, 127L));
                     };
-                    point.neighbours[2 * (k - 1)] = quantise(geometry::dot(d, across));
-                    point.neighbours[2 * (k - 1) + 1] = quantise(geometry::dot(d, along));
+                    point.neighbours[2 * keptCount] = quantise(a * length);
+                    point.neighbours[2 * keptCount + 1] = quantise(b * length);
+                    ++keptCount;
                 }
             }
         },

@@ -3,8 +3,9 @@
 // from the local point spacing: three quarters of the distance to its fourth-nearest neighbour
 // (on a regular grid of spacing s that is 0.75 s, more than the s / sqrt 2 that closes the gaps
 // and less than the s that would reach over the next point), at most eight times the cloud's
-// median, and reaching in each direction at most half-way to the farthest of its ten nearest
-// neighbours lying that way, so that the edge of a cloud is not widened. A normal the file lacks
+// median, and reaching in each direction at most half-way (projected) to its nearest neighbours
+// lying that way (among its ten nearest, in its tangent plane), so that the edge of a cloud is
+// not widened. A normal the file lacks
 // is the normal of the plane of least squares through those neighbours (found with a nanoflann
 // kd-tree), turned toward the camera of each grid it is carried into.
 #pragma once
