@@ -22,6 +22,8 @@ namespace {
 constexpr std::int32_t kBandRows = 16;
 // The weight of a pixel joined to no neighbour: its orientation is not known.
 constexpr float kLoneWeight = 0.25f;
+// A corner this close to a grid pixel centre (in pixels) lies on it.
+constexpr double kCornerMargin = 1e-3;
 
 // The unit ray of pixel (column, row from the bottom) of a view's picture, before normalising.
 struct ViewRays {
@@ -100,6 +102,48 @@ struct Carried {
     bool inGrid = false;                                   // in front of the grid's eye
 };
 
+bool onPixelCentre(const SplatCorner& corner) {
+    const double x = corner.x - 0.5;
+    const double y = corner.y - 0.5;
+    return std::fabs(x - std::round(x)) <= kCornerMargin &&
+           std::fabs(y - std::round(y)) <= kCornerMargin;
+}
+
+// The normal of the depth map's plane at a pixel (differences to the neighbours joined to it,
+// across the columns and up the rows, both sides where it can), facing the view's camera, and
+// how squarely the camera sees it. Without a joined neighbour on either axis, the pixel faces
+// the camera.
+template <typename At>
+float localPlane(const ViewRays& rays, const At& at, std::int32_t row, std::int32_t column,
+                 const RgbdView& view, float ratio, Vector3& normal) {
+    const auto& c = at(row, column);
+    const auto step = [&](std::int32_t dRow, std::int32_t dColumn) {
+        const std::int32_t r = row + dRow;
+        const std::int32_t k = column + dColumn;
+        if (r < 0 || k < 0 || r >= view.height || k >= view.width) {
+            return Vector3{};
+        }
+        const auto& n = at(r, k);
+        return joined(c.depth, n.depth, ratio) ? n.world - c.world : Vector3{};
+    };
+    const Vector3 across = step(0, 1) - step(0, -1);
+    const Vector3 up = step(1, 0) - step(-1, 0);
+    const Vector3 sight = geometry::normalized(c.world - rays.pos);
+    normal = geometry::cross(across, up);
+    const float length = normal.length();
+    if (!(length > 0.0f) || !std::isfinite(length)) {
+        normal = -sight;
+        return kLoneWeight;
+    }
+    normal = normal * (1.0f / length);
+    float facing = geometry::dot(normal, sight);
+    if (facing > 0.0f) {
+        normal = -normal;
+        facing = -facing;
+    }
+    return std::max(kMinFragmentWeight, -facing);
+}
+
 // Carries rows [row0, row1) of a view into the grid: the triangles of the squares whose lower
 // row lies there, and the pixels of those rows that are in no kept triangle.
 void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float ratio,
@@ -172,7 +216,9 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
             }
         }
     }
-    // Pixels joined to no neighbour: squares of their own size.
+    // Pixels joined to no neighbour: squares of their own size. Pixels in a triangle that land
+    // on a pixel centre of the grid: that centre, once (the triangles leave their corners out,
+    // so a view carried into its own grid gives one fragment a pixel).
     for (std::int32_t row = row0; row < row1; ++row) {
         for (std::int32_t column = 0; column < width; ++column) {
             const Carried& c = at(row, column);
@@ -192,7 +238,7 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
             if (row > 0 && column > 0) {
                 inTriangle |= splitSquare(depthsOf(row - 1, column - 1), ratio).corners & 8u;
             }
-            if (inTriangle != 0) {
+            if (inTriangle != 0 && !onPixelCentre(c.corner)) {
                 continue;
             }
             const std::size_t index =
@@ -200,6 +246,13 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
             const std::uint32_t colour = std::uint32_t{view.rgb[3 * index]} << 16 |
                                          std::uint32_t{view.rgb[3 * index + 1]} << 8 |
                                          std::uint32_t{view.rgb[3 * index + 2]};
+            if (inTriangle != 0) {
+                Vector3 normal;
+                const float weight = localPlane(rays, at, row, column, view, ratio, normal);
+                sink.square(c.corner.x, c.corner.y, c.corner.depth, 0.0, 0.0, colour, normal,
+                            weight);
+                continue;
+            }
             // The pixel's own size at its depth, as the grid sees it there.
             const double halfX = 0.5 * c.depth / rays.fx * grid.scaleX() / c.corner.depth;
             const double halfY = 0.5 * c.depth / rays.fy * grid.scaleY() / c.corner.depth;

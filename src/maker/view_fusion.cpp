@@ -253,6 +253,12 @@ void FragmentSink::triangle(const SplatCorner& a, const SplatCorner& b, const Sp
         const double columnLast = std::min(grid_.width() - 1.0, std::floor(right - 0.5));
         for (double columnValue = columnFirst; columnValue <= columnLast; columnValue += 1.0) {
             const double xc = columnValue + 0.5;
+            // A centre on a corner belongs to the corner's own fragment, made by the caller.
+            if ((std::fabs(xc - a.x) <= kEdgeMargin && std::fabs(yc - a.y) <= kEdgeMargin) ||
+                (std::fabs(xc - b.x) <= kEdgeMargin && std::fabs(yc - b.y) <= kEdgeMargin) ||
+                (std::fabs(xc - c.x) <= kEdgeMargin && std::fabs(yc - c.y) <= kEdgeMargin)) {
+                continue;
+            }
             // Screen-space barycentric weights, then perspective-correct ones through 1 / depth.
             double lambda[3];
             double sum = 0.0;

@@ -96,9 +96,10 @@ class FragmentSink {
   public:
     explicit FragmentSink(const GridView& grid);
 
-    // Every pixel centre inside the triangle or on its edges (within a thousandth of a pixel),
-    // with depth and colour interpolated perspective-correctly. Triangles with a corner at or
-    // behind the eye plane are left out.
+    // Every pixel centre inside the triangle or on its edges (within a thousandth of a pixel)
+    // but not on a corner (the caller gives a corner on a centre its own fragment, once), with
+    // depth and colour interpolated perspective-correctly. Triangles with a corner at or behind
+    // the eye plane are left out.
     void triangle(const SplatCorner& a, const SplatCorner& b, const SplatCorner& c,
                   const geometry::Vector3& normal, float weight);
     // The pixel centres within halfX, halfY of (x, y), and always the pixel holding (x, y).
