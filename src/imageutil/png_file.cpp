@@ -183,9 +183,10 @@ std::string outlinePng(std::span<const std::uint8_t> bytes, PngOutline& outline)
 }
 
 // Decodes into 8-bit RGB rows, top row first. `pixels` receives width x height x 3 bytes.
+// With grey16, decodes a 16-bit greyscale image instead, into rows of big-endian value pairs.
 bool decodePng(MemoryInput& input, std::uint32_t& width, std::uint32_t& height,
                std::vector<std::uint8_t>& pixels, std::vector<png_bytep>& rows,
-               std::string& message) {
+               std::string& message, bool grey16 = false) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, pngError, pngWarning);
     if (png == nullptr) {
         message = "cannot start the PNG decoder";
@@ -214,64 +215,27 @@ bool decodePng(MemoryInput& input, std::uint32_t& width, std::uint32_t& height,
         png_error(png, "unusable image size");
     }
     const png_byte colourType = png_get_color_type(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_strip_alpha(png);
-    if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) {
-        png_set_gray_to_rgb(png);
+    if (grey16 && (png_get_bit_depth(png, info) != 16 || colourType != PNG_COLOR_TYPE_GRAY)) {
+        png_error(png, "not a 16-bit greyscale image");
+    }
+    if (!grey16) {
+        png_set_expand(png);
+        png_set_strip_16(png);
+        png_set_strip_alpha(png);
+        if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+            png_set_gray_to_rgb(png);
+        }
     }
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != std::size_t{width} * 3) {
+    const std::size_t rowBytes = std::size_t{width} * (grey16 ? 2 : 3);
+    if (png_get_rowbytes(png, info) != rowBytes) {
         png_error(png, "unexpected row layout");
     }
-    pixels.resize(std::size_t{width} * height * 3);
+    pixels.resize(rowBytes * height);
     rows.resize(height);
     for (std::uint32_t y = 0; y < height; ++y) {
-        rows[y] = pixels.data() + std::size_t{y} * width * 3;
-    }
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return true;
-}
-
-// Decodes a 16-bit greyscale image into rows of big-endian value pairs, top row first.
-bool decodeGrey16(MemoryInput& input, std::uint32_t width, std::uint32_t height,
-                  std::vector<std::uint8_t>& bytes, std::vector<png_bytep>& rows,
-                  std::string& message) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, pngError, pngWarning);
-    if (png == nullptr) {
-        message = "cannot start the PNG decoder";
-        return false;
-    }
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        message = "cannot start the PNG decoder";
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return false;
-    }
-    png_set_read_fn(png, &input, readBytes);
-    png_set_user_limits(png, kPngMaxSide, kPngMaxSide);
-    png_set_chunk_malloc_max(png, std::max<png_alloc_size_t>(input.size, 1));
-    png_set_chunk_cache_max(png, 128);
-    png_read_info(png, info);
-    if (png_get_image_width(png, info) != width || png_get_image_height(png, info) != height ||
-        png_get_bit_depth(png, info) != 16 ||
-        png_get_color_type(png, info) != PNG_COLOR_TYPE_GRAY) {
-        png_error(png, "the header changed while decoding");
-    }
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != std::size_t{width} * 2) {
-        png_error(png, "unexpected row layout");
-    }
-    for (std::uint32_t y = 0; y < height; ++y) {
-        rows[y] = bytes.data() + std::size_t{y} * width * 2;
+        rows[y] = pixels.data() + std::size_t{y} * rowBytes;
     }
     png_read_image(png, rows.data());
     png_read_end(png, nullptr);
@@ -293,6 +257,24 @@ const char* colourTypeName(int colourType) {
             break;
     }
     return "RGBA";
+}
+
+// Encodes the rows (top row first) and saves them through a temporary file renamed into place.
+bool savePng(const std::string& path, std::uint32_t width, std::uint32_t height,
+             std::vector<png_bytep>& rows, bool grey16, std::string* error) {
+    std::vector<std::uint8_t> encoded;
+    std::string message;
+    if (!encodePng(width, height, rows, encoded, message, grey16)) {
+        return report(error, "cannot encode " + path + ": " + message);
+    }
+    platform::AtomicFileWriter file(path);
+    if (!file.isOpen()) {
+        return report(error, "cannot open " + path + " to write: " + file.error());
+    }
+    if (!file.write(encoded.data(), encoded.size()) || !file.commit()) {
+        return report(error, "cannot write " + path + ": " + file.error());
+    }
+    return true;
 }
 
 bool endsWithBmp(const std::string& path) {
@@ -328,21 +310,8 @@ bool writePng(const std::string& path, const RgbImage& image, std::string* error
         rows[fileRow] = out;
     }
 
-    std::vector<std::uint8_t> encoded;
-    std::string message;
-    if (!encodePng(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), rows,
-                   encoded, message)) {
-        return report(error, "cannot encode " + path + ": " + message);
-    }
-
-    platform::AtomicFileWriter file(path);
-    if (!file.isOpen()) {
-        return report(error, "cannot open " + path + " to write: " + file.error());
-    }
-    if (!file.write(encoded.data(), encoded.size()) || !file.commit()) {
-        return report(error, "cannot write " + path + ": " + file.error());
-    }
-    return true;
+    return savePng(path, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                   rows, false, error);
 }
 
 bool readPng(const std::string& path, RgbImage& image, std::string* error,
@@ -419,20 +388,8 @@ bool writePngGrey16(const std::string& path, std::int32_t width, std::int32_t he
         }
         rows[fileRow] = out;
     }
-    std::vector<std::uint8_t> encoded;
-    std::string message;
-    if (!encodePng(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), rows,
-                   encoded, message, true)) {
-        return report(error, "cannot encode " + path + ": " + message);
-    }
-    platform::AtomicFileWriter file(path);
-    if (!file.isOpen()) {
-        return report(error, "cannot open " + path + " to write: " + file.error());
-    }
-    if (!file.write(encoded.data(), encoded.size()) || !file.commit()) {
-        return report(error, "cannot write " + path + ": " + file.error());
-    }
-    return true;
+    return savePng(path, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                   rows, true, error);
 }
 
 bool decodePngGrey16Bytes(const std::string& path, std::span<const std::uint8_t> bytes,
@@ -451,18 +408,17 @@ bool decodePngGrey16Bytes(const std::string& path, std::span<const std::uint8_t>
                                  "%s: not a 16-bit greyscale PNG (it is %d-bit %s)", path.c_str(),
                                  outline.bitDepth, colourTypeName(outline.colourType)));
     }
-    if (std::uint64_t{outline.width} * outline.height > kMaxImagePixels) {
-        return report(error, path + ": unusable image size");
-    }
     MemoryInput input{bytes.data(), bytes.size(), 0};
-    std::vector<std::uint8_t> raw(std::size_t{outline.width} * outline.height * 2);
-    std::vector<png_bytep> rows(outline.height);
+    std::uint32_t decodedWidth = 0;
+    std::uint32_t decodedHeight = 0;
+    std::vector<std::uint8_t> raw;
+    std::vector<png_bytep> rows;
     std::string message;
-    if (!decodeGrey16(input, outline.width, outline.height, raw, rows, message)) {
+    if (!decodePng(input, decodedWidth, decodedHeight, raw, rows, message, true)) {
         return report(error, path + ": " + message);
     }
-    const std::size_t w = outline.width;
-    const std::size_t h = outline.height;
+    const std::size_t w = decodedWidth;
+    const std::size_t h = decodedHeight;
     std::vector<std::uint16_t> decoded(w * h);
     for (std::size_t fileRow = 0; fileRow < h; ++fileRow) {
         const std::uint8_t* in = raw.data() + fileRow * w * 2;

@@ -421,18 +421,11 @@ PointCloudSource::PointCloudSource(PointCloud cloud, const FusionOptions& fusion
 
 bool PointCloudSource::sample(const PinholeCamera& camera, const SampleOptions& options,
                               LayeredImage& out, std::string& error) const {
-    if (!checkSampleOptions(options, error)) {
-        return false;
-    }
-    const std::int64_t start = platform::steadyNanoseconds();
-    const GridView grid(camera, options.width, options.height);
     const std::vector<CloudPoint>& points = cloud_.points;
     const auto jobs = static_cast<int>((points.size() + kPointsPerJob - 1) / kPointsPerJob);
-    std::vector<FragmentSink> sinks(static_cast<std::size_t>(jobs), FragmentSink(grid));
-    runRows(
-        jobs, options.threads,
-        [&](int job) {
-            FragmentSink& sink = sinks[static_cast<std::size_t>(job)];
+    return carryAndFuse(
+        camera, options, fusion_, jobs, static_cast<std::int64_t>(points.size()),
+        [&](int job, FragmentSink& sink) {
             const std::size_t begin = static_cast<std::size_t>(job) * kPointsPerJob;
             const std::size_t end = std::min(points.size(), begin + kPointsPerJob);
             for (std::size_t i = begin; i < end; ++i) {
@@ -452,14 +445,7 @@ bool PointCloudSource::sample(const PinholeCamera& camera, const SampleOptions& 
                           point.shapeScale > 0.0f ? &shape : nullptr);
             }
         },
-        options.progress);
-    if (!fuseFragments(sinks, grid, options, fusion_, static_cast<std::int64_t>(points.size()), out,
-                       error)) {
-        return false;
-    }
-    out.stats.seconds =
-        static_cast<double>(platform::steadyNanoseconds() - start) / platform::kCounterFrequency;
-    return true;
+        out, error);
 }
 
 }  // namespace strata::maker

@@ -376,11 +376,6 @@ RgbdViewSource::RgbdViewSource(std::vector<RgbdView> views, float edgeRatio,
 
 bool RgbdViewSource::sample(const PinholeCamera& camera, const SampleOptions& options,
                             LayeredImage& out, std::string& error) const {
-    if (!checkSampleOptions(options, error)) {
-        return false;
-    }
-    const std::int64_t start = platform::steadyNanoseconds();
-    const GridView grid(camera, options.width, options.height);
     struct Band {
         std::size_t view;
         std::int32_t row0;
@@ -393,22 +388,15 @@ bool RgbdViewSource::sample(const PinholeCamera& camera, const SampleOptions& op
         }
         pixels += static_cast<std::int64_t>(views_[v].width) * views_[v].height;
     }
-    std::vector<FragmentSink> sinks(bands.size(), FragmentSink(grid));
-    runRows(
-        static_cast<int>(bands.size()), options.threads,
-        [&](int b) {
+    return carryAndFuse(
+        camera, options, fusion_, static_cast<int>(bands.size()), pixels,
+        [&](int b, FragmentSink& sink) {
             const Band& band = bands[static_cast<std::size_t>(b)];
             const RgbdView& view = views_[band.view];
             carryBand(view, band.row0, std::min(band.row0 + kBandRows, view.height), edgeRatio_,
-                      grid, sinks[static_cast<std::size_t>(b)]);
+                      sink.grid(), sink);
         },
-        options.progress);
-    if (!fuseFragments(sinks, grid, options, fusion_, pixels, out, error)) {
-        return false;
-    }
-    out.stats.seconds =
-        static_cast<double>(platform::steadyNanoseconds() - start) / platform::kCounterFrequency;
-    return true;
+        out, error);
 }
 
 }  // namespace strata::maker

@@ -8,6 +8,7 @@
 
 #include "maker/row_runner.h"
 #include "maker/texture.h"
+#include "platform/clock.h"
 #include "platform/debug_output.h"
 
 namespace strata::maker {
@@ -368,6 +369,27 @@ void FragmentSink::disc(const Vector3& centre, const Vector3& normal, float radi
         }
     }
     reach_ = 0.0f;
+}
+
+bool carryAndFuse(const PinholeCamera& camera, const SampleOptions& options,
+                  const FusionOptions& fusion, int pieces, std::int64_t sourceItems,
+                  const std::function<void(int piece, FragmentSink& sink)>& carry,
+                  LayeredImage& out, std::string& error) {
+    if (!checkSampleOptions(options, error)) {
+        return false;
+    }
+    const std::int64_t start = platform::steadyNanoseconds();
+    const GridView grid(camera, options.width, options.height);
+    std::vector<FragmentSink> sinks(static_cast<std::size_t>(pieces), FragmentSink(grid));
+    runRows(
+        pieces, options.threads,
+        [&](int piece) { carry(piece, sinks[static_cast<std::size_t>(piece)]); }, options.progress);
+    if (!fuseFragments(sinks, grid, options, fusion, sourceItems, out, error)) {
+        return false;
+    }
+    out.stats.seconds =
+        static_cast<double>(platform::steadyNanoseconds() - start) / platform::kCounterFrequency;
+    return true;
 }
 
 bool fuseFragments(std::vector<FragmentSink>& sinks, const GridView& grid,

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -96,6 +97,8 @@ class FragmentSink {
   public:
     explicit FragmentSink(const GridView& grid);
 
+    const GridView& grid() const { return grid_; }
+
     // Every pixel centre inside the triangle or on its edges (within a thousandth of a pixel)
     // but not on a corner (the caller gives a corner on a centre its own fragment, once), with
     // depth and colour interpolated perspective-correctly. Triangles with a corner at or behind
@@ -125,6 +128,15 @@ class FragmentSink {
     float far_;
     float reach_ = 0.0f;
 };
+
+// Carries `pieces` pieces of work into the grid of camera (options' size), each into a sink of
+// its own (on options.threads threads, with options.progress), then fuses their fragments as
+// fuseFragments does; the time taken goes to out.stats.seconds. False (error set) for options
+// out of range or more samples than one LDI holds.
+bool carryAndFuse(const PinholeCamera& camera, const SampleOptions& options,
+                  const FusionOptions& fusion, int pieces, std::int64_t sourceItems,
+                  const std::function<void(int piece, FragmentSink& sink)>& carry,
+                  LayeredImage& out, std::string& error);
 
 // The layered image of the grid from the fragments of every sink (emptied on the way), sampled
 // for options (maxLayers, coverage: full masks with the layer colour on every sub-cell;

@@ -15,36 +15,16 @@
 
 #include "imageutil/png_file.h"
 #include "imageutil/rgb_image.h"
+#include "scratch_files.h"
 
 namespace strata::imageutil {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testing::Bytes;
+using testing::readBytes;
+using testing::writeBytes;
+using Folder = testing::ScratchFolder;
 constexpr float kNone = std::numeric_limits<float>::infinity();
-
-class Folder {
-  public:
-    Folder() {
-        char pattern[] = "/tmp/strata-depth-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~Folder() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-Bytes readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
 
 Bytes text(const std::string& s) {
     return Bytes(s.begin(), s.end());
