@@ -151,7 +151,7 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
     const ViewRays rays(view);
     const std::int32_t width = view.width;
     const std::int32_t first = std::max(row0 - 1, 0);
-    const std::int32_t last = std::min(row1, view.height - 1);
+    const std::int32_t last = std::min(row1 + 1, view.height - 1);
     const auto columns = static_cast<std::size_t>(width);
     std::vector<Carried> pixels(static_cast<std::size_t>(last - first + 1) * columns);
     const auto at = [&](std::int32_t row, std::int32_t column) -> Carried& {
@@ -181,6 +181,21 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
         return std::array<float, 4>{at(row, column).depth, at(row, column + 1).depth,
                                     at(row + 1, column).depth, at(row + 1, column + 1).depth};
     };
+    // Whether triangle t of the square at (row, column) is drawn: it exists, no depth edge
+    // crosses it and all its corners lie before the grid's eye.
+    const auto drawn = [&](std::int32_t row, std::int32_t column, std::size_t t) {
+        if (row < 0 || column < 0 || row + 1 >= view.height || column + 1 >= width) {
+            return false;
+        }
+        const SquareSplit split = splitSquare(depthsOf(row, column), ratio);
+        if (!split.kept[t]) {
+            return false;
+        }
+        const Carried* corner[4] = {&at(row, column), &at(row, column + 1), &at(row + 1, column),
+                                    &at(row + 1, column + 1)};
+        return std::all_of(split.triangles[t].begin(), split.triangles[t].end(),
+                           [&](int k) { return corner[k]->inGrid; });
+    };
     // Triangles of the squares whose lower row is in the band.
     for (std::int32_t row = row0; row < row1 && row + 1 < view.height; ++row) {
         for (std::int32_t column = 0; column + 1 < width; ++column) {
@@ -188,9 +203,36 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
             const Carried* corner[4] = {&at(row, column), &at(row, column + 1),
                                         &at(row + 1, column), &at(row + 1, column + 1)};
             for (std::size_t t = 0; t < 2; ++t) {
-                if (!split.kept[t]) {
+                if (!drawn(row, column, t)) {
                     continue;
                 }
+                // Which edges another drawn triangle shares: the edge opposite each corner.
+                const auto shared = [&](int u, int v) {
+                    const int low = std::min(u, v);
+                    const int high = std::max(u, v);
+                    if ((low == 0 && high == 3) || (low == 1 && high == 2)) {
+                        return drawn(row, column, 1 - t);  // the diagonal
+                    }
+                    if (low == 0 && high == 1) {
+                        return drawn(row - 1, column, 1);  // below: its upper edge
+                    }
+                    if (low == 2 && high == 3) {
+                        return drawn(row + 1, column, 0);  // above: its lower edge
+                    }
+                    // Left (0-2): the square to the left, its right edge; right (1-3) likewise.
+                    const bool left = low == 0;
+                    const std::int32_t next = left ? column - 1 : column + 1;
+                    if (next < 0 || next + 1 >= width) {
+                        return false;
+                    }
+                    const bool nextAlongA =
+                        splitSquare(depthsOf(row, next), ratio).triangles[0][2] == 3;
+                    return drawn(row, next, left == nextAlongA ? 0 : 1);
+                };
+                const auto& k = split.triangles[t];
+                const unsigned sharedEdges = (shared(k[1], k[2]) ? 1u : 0u) |
+                                             (shared(k[2], k[0]) ? 2u : 0u) |
+                                             (shared(k[0], k[1]) ? 4u : 0u);
                 const Carried& a = *corner[split.triangles[t][0]];
                 const Carried& b = *corner[split.triangles[t][1]];
                 const Carried& c = *corner[split.triangles[t][2]];
@@ -212,7 +254,7 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
                     facing = -facing;
                 }
                 sink.triangle(a.corner, b.corner, c.corner, normal,
-                              std::max(kMinFragmentWeight, -facing));
+                              std::max(kMinFragmentWeight, -facing), sharedEdges);
             }
         }
     }

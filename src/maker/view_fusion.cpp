@@ -21,6 +21,15 @@ namespace {
 // centre on a shared edge or corner is never lost between two triangles.
 constexpr double kEdgeMargin = 1e-3;
 
+// The edge function of the line through p and q at (x, y), with p and q taken in a fixed order
+// (the lesser by x, then y, first), so that the two triangles on an edge get the same value.
+double canonicalEdge(const SplatCorner& p, const SplatCorner& q, double x, double y) {
+    const bool swap = q.x < p.x || (q.x == p.x && q.y < p.y);
+    const SplatCorner& first = swap ? q : p;
+    const SplatCorner& second = swap ? p : q;
+    return (second.x - first.x) * (y - first.y) - (second.y - first.y) * (x - first.x);
+}
+
 // Fragments in a fixed order whatever order they were made in: nearest first, ties broken by
 // every other field.
 bool fragmentBefore(const Fragment& a, const Fragment& b) {
@@ -212,7 +221,7 @@ void FragmentSink::add(std::int32_t column, std::int32_t row, double depth, std:
 }
 
 void FragmentSink::triangle(const SplatCorner& a, const SplatCorner& b, const SplatCorner& c,
-                            const Vector3& normal, float weight) {
+                            const Vector3& normal, float weight, unsigned sharedEdges) {
     if (!(a.depth > 0.0 && b.depth > 0.0 && c.depth > 0.0)) {
         return;
     }
@@ -226,6 +235,18 @@ void FragmentSink::triangle(const SplatCorner& a, const SplatCorner& b, const Sp
     const double rowFirst = std::max(0.0, std::ceil(yMin - 0.5 - kEdgeMargin));
     const double rowLast = std::min(grid_.height() - 1.0, std::floor(yMax - 0.5 + kEdgeMargin));
     const SplatCorner* corners[3] = {&a, &b, &c};
+    // Shared edges: the side of each that is this triangle's, in the edge's own orientation
+    // (from its lesser corner), which both triangles sharing it work out bit for bit alike.
+    double sharedSide[3] = {0.0, 0.0, 0.0};
+    for (int e = 0; e < 3; ++e) {
+        if ((sharedEdges >> e & 1u) != 0) {
+            const SplatCorner& opposite = *corners[e];
+            sharedSide[e] = canonicalEdge(*corners[(e + 1) % 3], *corners[(e + 2) % 3], opposite.x,
+                                          opposite.y) > 0.0
+                                ? 1.0
+                                : -1.0;
+        }
+    }
     for (double rowValue = rowFirst; rowValue <= rowLast; rowValue += 1.0) {
         const double yc = rowValue + 0.5;
         // The columns whose centres lie on the inner side of all three edges.
@@ -258,6 +279,20 @@ void FragmentSink::triangle(const SplatCorner& a, const SplatCorner& b, const Sp
             if ((std::fabs(xc - a.x) <= kEdgeMargin && std::fabs(yc - a.y) <= kEdgeMargin) ||
                 (std::fabs(xc - b.x) <= kEdgeMargin && std::fabs(yc - b.y) <= kEdgeMargin) ||
                 (std::fabs(xc - c.x) <= kEdgeMargin && std::fabs(yc - c.y) <= kEdgeMargin)) {
+                continue;
+            }
+            // On a shared edge (or across it) the centre is the other triangle's when it lies
+            // on the negative side of the edge's own orientation.
+            bool mine = true;
+            for (int e = 0; e < 3 && mine; ++e) {
+                if (sharedSide[e] != 0.0) {
+                    const double side =
+                        sharedSide[e] *
+                        canonicalEdge(*corners[(e + 1) % 3], *corners[(e + 2) % 3], xc, yc);
+                    mine = side > 0.0 || (side == 0.0 && sharedSide[e] > 0.0);
+                }
+            }
+            if (!mine) {
                 continue;
             }
             // Screen-space barycentric weights, then perspective-correct ones through 1 / depth.

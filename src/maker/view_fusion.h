@@ -103,8 +103,11 @@ class FragmentSink {
     // but not on a corner (the caller gives a corner on a centre its own fragment, once), with
     // depth and colour interpolated perspective-correctly. Triangles with a corner at or behind
     // the eye plane are left out.
+    // An edge another drawn triangle shares (bit k of sharedEdges: the edge opposite corner k,
+    // a = 0, b = 1, c = 2) gives a centre exactly on it to one of the two only, so no surface
+    // counts twice there.
     void triangle(const SplatCorner& a, const SplatCorner& b, const SplatCorner& c,
-                  const geometry::Vector3& normal, float weight);
+                  const geometry::Vector3& normal, float weight, unsigned sharedEdges = 0);
     // The pixel centres within halfX, halfY of (x, y), and always the pixel holding (x, y).
     void square(double x, double y, double depth, double halfX, double halfY, std::uint32_t colour,
                 const geometry::Vector3& normal, float weight);

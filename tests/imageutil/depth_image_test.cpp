@@ -127,7 +127,8 @@ TEST(DepthImage, PfmIsWrittenLittleEndianBottomRowFirstAndReadBackExactly) {
 
 TEST(DepthImage, PfmScaleSignGivesTheByteOrderAndZeroMeansNoSurface) {
     for (const bool bigEndian : {false, true}) {
-        Bytes bytes = text(bigEndian ? "Pf\n3 1\n2.5\n" : "Pf 3 1 -0.125\n");
+        // The magnitude says nothing: 0.5 is big-endian, -3 little-endian.
+        Bytes bytes = text(bigEndian ? "Pf\n3 1\n0.5\n" : "Pf 3 1 -3\n");
         for (float v : {0.5f, 0.0f, 7.0f}) {
             appendFloat(bytes, v, bigEndian);
         }

@@ -231,7 +231,9 @@ TEST(Fusion, ColoursAreAveragedByHowSquarelyEachViewSawTheSurface) {
         planeView(photoCameraFromFov(square, 33, 33), 33, 33, centre, {0, 0, 1}, 0xFF0000);
     const RgbdView blue =
         planeView(photoCameraFromFov(slant, 33, 33), 33, 33, centre, {0, 0, 1}, 0x0000FF);
-    const LayeredImage image = fuse({red, blue}, square, 33);
+    // A grid of another size: no pixel centre falls on a pixel of either view, so every
+    // fragment comes from a triangle.
+    const LayeredImage image = fuse({red, blue}, square, 32);
     ASSERT_EQ(image.layerCount(16, 16), 1);
     const std::uint32_t colour = image.sample(16, 16, 0).colour;
     const auto expected = [](float linear) {
