@@ -204,6 +204,34 @@ TEST(Fusion, NeighboursAcrossADepthEdgeAreNotJoined) {
     }
 }
 
+TEST(Fusion, ACentreOnAnEdgeOfTwoTrianglesCountsOnce) {
+    // A wall photographed square-on, carried into the same camera moved half a pixel sideways,
+    // then upward: the pixel centres fall on the edges between the wall's pixels, each shared by
+    // two triangles, and each must give one fragment, neither none nor two.
+    const PinholeCamera camera = lookingAlong({0, 0, 0}, {0, 0, -1}, 30.0f);
+    const PhotoCamera photo = photoCameraFromFov(camera, 16, 16);
+    const RgbdView wall = planeView(photo, 16, 16, {0, 0, -10}, {0, 0, 1}, 0x808080);
+    // The same with pixels missing here and there, so that some squares keep one triangle only.
+    RgbdView holes = wall;
+    for (std::size_t i = 0; i < holes.depth.size(); ++i) {
+        if ((i / 16 * 7 + i % 16 * 3) % 11 == 0) {
+            holes.depth[i] = kNone;
+        }
+    }
+    const float halfPixel = 0.5f * 10.0f / static_cast<float>(photo.fx);
+    for (const Vector3& shift : {Vector3{halfPixel, 0, 0}, Vector3{0, halfPixel, 0}}) {
+        PinholeCamera moved = camera;
+        moved.pos = shift;
+        const LayeredImage image = fuse({wall}, moved, 16);
+        // All but the outermost row or column of centres lie within the wall.
+        EXPECT_EQ(image.stats.pixelsCovered, 15 * 16) << shift.x;
+        EXPECT_EQ(image.stats.hits, image.stats.pixelsCovered) << "one fragment a centre";
+        const LayeredImage holed = fuse({holes}, moved, 16);
+        EXPECT_EQ(holed.stats.hits, holed.stats.pixelsCovered) << shift.x;
+        EXPECT_GT(holed.stats.pixelsCovered, 150);
+    }
+}
+
 TEST(Fusion, SamplesWithinTheToleranceAreOneSurface) {
     // Two views from one camera see parallel planes `gap` apart: one layer below the tolerance,
     // two above it.
