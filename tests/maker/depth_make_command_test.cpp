@@ -4,6 +4,7 @@
 // it, and bad input is refused with one line and nothing written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -86,12 +87,20 @@ TEST(DepthMake, TracedDepthMapsReadBackToTheTracedDistances) {
     std::string error;
     const auto caster = RayCaster::create(scene, error);
     ASSERT_TRUE(caster) << error;
-    TraceOptions options;
-    options.width = 48;
-    options.height = 32;
-    std::vector<std::uint32_t> pixels;
+    // The distance along the camera axis of each pixel's nearest surface, cast here.
+    const PinholeCamera camera = demoCamera(scene);
+    const geometry::ImagePlaneFrame frame = pictureRayFrame(camera, 48, 32);
     std::vector<float> truth;
-    ASSERT_TRUE(traceImage(*caster, demoCamera(scene), options, pixels, error, &truth));
+    for (int row = 0; row < 32; ++row) {
+        for (int column = 0; column < 48; ++column) {
+            const geometry::Vector3 ray =
+                frame.pixelRay(static_cast<float>(row), static_cast<float>(column));
+            SurfaceHit hit;
+            truth.push_back(caster->nearest(camera.pos, ray, 1e-6f, INFINITY, hit)
+                                ? geometry::dot(hit.position - camera.pos, camera.dir)
+                                : INFINITY);
+        }
+    }
     imageutil::DepthImage pfm;
     imageutil::DepthImage png;
     ASSERT_TRUE(imageutil::readDepthImage(f + "/d.pfm", 1.0, pfm, error)) << error;
@@ -100,7 +109,12 @@ TEST(DepthMake, TracedDepthMapsReadBackToTheTracedDistances) {
     ASSERT_EQ(png.depth.size(), truth.size());
     int surfaces = 0;
     for (std::size_t i = 0; i < truth.size(); ++i) {
-        EXPECT_EQ(pfm.depth[i], truth[i]) << i;  // infinity where nothing is hit
+        // Infinity where nothing is hit; else the float written is the float traced.
+        if (std::isinf(truth[i])) {
+            EXPECT_TRUE(std::isinf(pfm.depth[i])) << i;
+        } else {
+            EXPECT_NEAR(pfm.depth[i], truth[i], 2e-6f * truth[i]) << i;
+        }
         if (std::isinf(truth[i])) {
             EXPECT_TRUE(std::isinf(png.depth[i])) << i;
         } else {
@@ -416,6 +430,14 @@ TEST(DepthMake, ViewsFileNamesAreRelativeToItAndItsScalesReplaceTheFlag) {
     ASSERT_EQ(run("make --views " + f + "/views.json --depth-scale 1000 --kind rt-qp -o " + f +
                   "/v.ldibrtqp"),
               0);
+    // The depths are the traced ones: the nearest sample lies at the nearest traced depth.
+    imageutil::DepthImage depth;
+    std::string error;
+    ASSERT_TRUE(imageutil::readDepthImage(f + "/shots/d.png", 500.0, depth, error)) << error;
+    const auto ldi = ldi::LoadLdi(f + "/v.ldibrtqp", &error);
+    ASSERT_TRUE(ldi) << error;
+    EXPECT_NEAR(ldi->header.stats.zMin, *std::min_element(depth.depth.begin(), depth.depth.end()),
+                0.01);
     std::string output;
     ASSERT_EQ(run("render " + f + "/v.ldibrtqp --camera " + f + "/cam.json --no-splat -o " + f +
                       "/r.png --compare " + f + "/shots/c.png",
