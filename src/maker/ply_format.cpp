@@ -224,6 +224,10 @@ HeaderRead readHeader(const std::string& path, Header& header, std::string& erro
     }
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
     std::fclose(file);
+    return headerOf(bytes, header, error);
+}
+
+HeaderRead headerOf(const std::vector<std::uint8_t>& bytes, Header& header, std::string& error) {
     if (bytes.size() < 4 || std::memcmp(bytes.data(), "ply", 3) != 0 ||
         (bytes[3] != '\n' && bytes[3] != '\r')) {
         return HeaderRead::notPly;

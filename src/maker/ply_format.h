@@ -151,6 +151,8 @@ enum class HeaderRead {
 
 // Reads and parses the header of the file at path (only its first 64 KiB are read).
 HeaderRead readHeader(const std::string& path, Header& header, std::string& error);
+// The same on file contents in memory.
+HeaderRead headerOf(const std::vector<std::uint8_t>& bytes, Header& header, std::string& error);
 
 // False (error set) when the element counts of the header cannot all fit in the body that
 // `bytes`, the whole file, holds; so nothing is allocated for counts a file cannot back.

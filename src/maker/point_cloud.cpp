@@ -250,40 +250,75 @@ bool isPointCloudFile(const std::string& path) {
     return vertices != nullptr && (faces == nullptr || faces->count == 0);
 }
 
-bool readPointCloud(const std::string& path, PointCloud& cloud, std::string& error, int threads) {
-    const auto fail = [&](const std::string& message) {
-        error = path + ": " + message;
-        return false;
-    };
-    ply::Header header;
-    std::string problem;
-    switch (ply::readHeader(path, header, problem)) {
-        case ply::HeaderRead::notPly:
-            return fail("not a PLY file");
-        case ply::HeaderRead::malformed:
-            return fail(problem);
-        case ply::HeaderRead::read:
-            break;
-    }
+namespace {
+
+// The vertex element of a cloud's header, or why there is none fit to read.
+const ply::Element* cloudVertices(const ply::Header& header, std::string& problem) {
     const ply::Element* vertices = findElement(header, "vertex");
     if (vertices == nullptr || !hasProperty(*vertices, "x") || !hasProperty(*vertices, "y") ||
         !hasProperty(*vertices, "z")) {
-        return fail("no vertex element with x, y and z");
+        problem = "no vertex element with x, y and z";
+        return nullptr;
     }
     if (vertices->count == 0) {
-        return fail("the cloud holds no points");
+        problem = "the cloud holds no points";
+        return nullptr;
     }
     if (vertices->count > kMaxCloudPoints) {
-        return fail(platform::formatString("%lld points are more than the %lld a cloud may hold",
-                                           static_cast<long long>(vertices->count),
-                                           static_cast<long long>(kMaxCloudPoints)));
+        problem = platform::formatString("%lld points are more than the %lld a cloud may hold",
+                                         static_cast<long long>(vertices->count),
+                                         static_cast<long long>(kMaxCloudPoints));
+        return nullptr;
+    }
+    return vertices;
+}
+
+// The header of a PLY file read, or why there is none.
+bool cloudHeader(ply::HeaderRead read, const std::string& problem, std::string& why) {
+    switch (read) {
+        case ply::HeaderRead::notPly:
+            why = "not a PLY file";
+            return false;
+        case ply::HeaderRead::malformed:
+            why = problem;
+            return false;
+        case ply::HeaderRead::read:
+            break;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool readPointCloud(const std::string& path, PointCloud& cloud, std::string& error, int threads) {
+    // The header alone first: a count the limits refuse reads no more of the file.
+    ply::Header header;
+    std::string problem;
+    std::string why;
+    if (!cloudHeader(ply::readHeader(path, header, problem), problem, why) ||
+        cloudVertices(header, why) == nullptr) {
+        error = path + ": " + why;
+        return false;
     }
     std::vector<std::uint8_t> bytes;
     if (!platform::readWholeFile(path, bytes, problem, static_cast<std::uint64_t>(kMaxPlyBytes))) {
-        return fail(problem);
+        error = path + ": " + problem;
+        return false;
     }
-    if (!ply::checkElementCounts(bytes, header, problem)) {
-        return fail(problem);
+    return decodePointCloud(path, bytes, cloud, error, threads);
+}
+
+bool decodePointCloud(const std::string& name, const std::vector<std::uint8_t>& bytes,
+                      PointCloud& cloud, std::string& error, int threads) {
+    ply::Header header;
+    std::string problem;
+    std::string why;
+    const ply::Element* vertices = nullptr;
+    if (!cloudHeader(ply::headerOf(bytes, header, problem), problem, why) ||
+        (vertices = cloudVertices(header, why)) == nullptr ||
+        !ply::checkElementCounts(bytes, header, why)) {
+        error = name + ": " + why;
+        return false;
     }
     PointCloud read;
     int channel = 0;
@@ -294,9 +329,9 @@ bool readPointCloud(const std::string& path, PointCloud& cloud, std::string& err
     read.normals = hasProperty(*vertices, "nx") && hasProperty(*vertices, "ny") &&
                    hasProperty(*vertices, "nz");
     if (!readVertices(bytes, header, read, problem)) {
-        return fail(problem);
+        error = name + ": " + problem;
+        return false;
     }
-    std::vector<std::uint8_t>().swap(bytes);
     completePointCloud(read, threads);
     cloud = std::move(read);
     return true;

@@ -177,7 +177,10 @@ void addMakeCommand(CLI::App& app, int& status) {
         ->add_option("-o,--output", args->output, "output file (with --kind) or folder (without)")
         ->required();
     command->add_option("--kind", args->kind, kindHelp());
-    command->add_option("--size", args->size, "grid side N (N x N pixels)")->capture_default_str();
+    command
+        ->add_option("--size", args->size,
+                     "grid side N (N x N pixels; from pictures: their larger side, at most 1024)")
+        ->capture_default_str();
     command->add_option("--layers", args->layers, "most layers per pixel (1..255)")
         ->capture_default_str();
     addThreadsOption(*command, args->threads);
