@@ -177,29 +177,47 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
             c.corner.blue = view.rgb[3 * index + 2];
         }
     }
-    const auto depthsOf = [&](std::int32_t row, std::int32_t column) {
-        return std::array<float, 4>{at(row, column).depth, at(row, column + 1).depth,
-                                    at(row + 1, column).depth, at(row + 1, column + 1).depth};
+    // The squares whose lower row is in rows first .. last - 1, split once: which triangles are
+    // kept, and which are drawn (kept, with every corner before the grid's eye).
+    struct Square {
+        SquareSplit split;
+        bool drawn[2] = {false, false};
     };
-    // Whether triangle t of the square at (row, column) is drawn: it exists, no depth edge
-    // crosses it and all its corners lie before the grid's eye.
+    const std::size_t squareColumns = columns > 1 ? columns - 1 : 0;
+    std::vector<Square> squares(static_cast<std::size_t>(last - first) * squareColumns);
+    for (std::int32_t row = first; row < last; ++row) {
+        for (std::int32_t column = 0; column + 1 < width; ++column) {
+            Square& square = squares[static_cast<std::size_t>(row - first) * squareColumns +
+                                     static_cast<std::size_t>(column)];
+            square.split = splitSquare({at(row, column).depth, at(row, column + 1).depth,
+                                        at(row + 1, column).depth, at(row + 1, column + 1).depth},
+                                       ratio);
+            const Carried* corner[4] = {&at(row, column), &at(row, column + 1),
+                                        &at(row + 1, column), &at(row + 1, column + 1)};
+            for (std::size_t t = 0; t < 2; ++t) {
+                square.drawn[t] =
+                    square.split.kept[t] &&
+                    std::all_of(square.split.triangles[t].begin(), square.split.triangles[t].end(),
+                                [&](int k) { return corner[k]->inGrid; });
+            }
+        }
+    }
+    // The square at (row, column), or none outside the picture or the rows split.
+    const auto squareAt = [&](std::int32_t row, std::int32_t column) -> const Square* {
+        if (row < first || row >= last || column < 0 || column + 1 >= width) {
+            return nullptr;
+        }
+        return &squares[static_cast<std::size_t>(row - first) * squareColumns +
+                        static_cast<std::size_t>(column)];
+    };
     const auto drawn = [&](std::int32_t row, std::int32_t column, std::size_t t) {
-        if (row < 0 || column < 0 || row + 1 >= view.height || column + 1 >= width) {
-            return false;
-        }
-        const SquareSplit split = splitSquare(depthsOf(row, column), ratio);
-        if (!split.kept[t]) {
-            return false;
-        }
-        const Carried* corner[4] = {&at(row, column), &at(row, column + 1), &at(row + 1, column),
-                                    &at(row + 1, column + 1)};
-        return std::all_of(split.triangles[t].begin(), split.triangles[t].end(),
-                           [&](int k) { return corner[k]->inGrid; });
+        const Square* square = squareAt(row, column);
+        return square != nullptr && square->drawn[t];
     };
     // Triangles of the squares whose lower row is in the band.
     for (std::int32_t row = row0; row < row1 && row + 1 < view.height; ++row) {
         for (std::int32_t column = 0; column + 1 < width; ++column) {
-            const SquareSplit split = splitSquare(depthsOf(row, column), ratio);
+            const SquareSplit& split = squareAt(row, column)->split;
             const Carried* corner[4] = {&at(row, column), &at(row, column + 1),
                                         &at(row + 1, column), &at(row + 1, column + 1)};
             for (std::size_t t = 0; t < 2; ++t) {
@@ -221,13 +239,12 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
                     }
                     // Left (0-2): the square to the left, its right edge; right (1-3) likewise.
                     const bool left = low == 0;
-                    const std::int32_t next = left ? column - 1 : column + 1;
-                    if (next < 0 || next + 1 >= width) {
+                    const Square* next = squareAt(row, left ? column - 1 : column + 1);
+                    if (next == nullptr) {
                         return false;
                     }
-                    const bool nextAlongA =
-                        splitSquare(depthsOf(row, next), ratio).triangles[0][2] == 3;
-                    return drawn(row, next, left == nextAlongA ? 0 : 1);
+                    const bool nextAlongA = next->split.triangles[0][2] == 3;
+                    return next->drawn[left == nextAlongA ? 0 : 1];
                 };
                 const auto& k = split.triangles[t];
                 const unsigned sharedEdges = (shared(k[1], k[2]) ? 1u : 0u) |
@@ -267,18 +284,15 @@ void carryBand(const RgbdView& view, std::int32_t row0, std::int32_t row1, float
             if (!c.inGrid) {
                 continue;
             }
+            // The corner this pixel is of each square around it: 0 of the one above right,
+            // 1 above left, 2 below right, 3 below left.
             unsigned inTriangle = 0;
-            if (row + 1 < view.height && column + 1 < width) {
-                inTriangle |= splitSquare(depthsOf(row, column), ratio).corners & 1u;
-            }
-            if (row + 1 < view.height && column > 0) {
-                inTriangle |= splitSquare(depthsOf(row, column - 1), ratio).corners & 2u;
-            }
-            if (row > 0 && column + 1 < width) {
-                inTriangle |= splitSquare(depthsOf(row - 1, column), ratio).corners & 4u;
-            }
-            if (row > 0 && column > 0) {
-                inTriangle |= splitSquare(depthsOf(row - 1, column - 1), ratio).corners & 8u;
+            const std::pair<int, int> around[4] = {{0, 0}, {0, -1}, {-1, 0}, {-1, -1}};
+            for (unsigned k = 0; k < 4; ++k) {
+                const Square* square = squareAt(row + around[k].first, column + around[k].second);
+                if (square != nullptr) {
+                    inTriangle |= square->split.corners & 1u << k;
+                }
             }
             if (inTriangle != 0 && !onPixelCentre(c.corner)) {
                 continue;

@@ -14,6 +14,17 @@
 
 namespace strata::maker {
 
+const std::array<float, 256>& linearOfByte() {
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> values{};
+        for (int i = 0; i < 256; ++i) {
+            values[static_cast<std::size_t>(i)] = srgbToLinear(static_cast<float>(i) / 255.0f);
+        }
+        return values;
+    }();
+    return table;
+}
+
 namespace {
 
 // Folds a coordinate into 0..1 by the wrap mode.
@@ -53,17 +64,6 @@ bool isJpeg(std::span<const std::uint8_t> bytes) {
 }
 
 }  // namespace
-
-const std::array<float, 256>& linearOfByte() {
-    static const std::array<float, 256> table = [] {
-        std::array<float, 256> values{};
-        for (int i = 0; i < 256; ++i) {
-            values[static_cast<std::size_t>(i)] = srgbToLinear(static_cast<float>(i) / 255.0f);
-        }
-        return values;
-    }();
-    return table;
-}
 
 float srgbToLinear(float encoded) {
     return encoded <= 0.04045f ? encoded / 12.92f : std::pow((encoded + 0.055f) / 1.055f, 2.4f);

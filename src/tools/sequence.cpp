@@ -36,31 +36,6 @@ std::string lowerExtension(const std::string& name) {
     return ext;
 }
 
-bool isDirectory(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(path.empty() ? "." : path, ec);
-}
-
-// Runs argv and waits; the exit status, or -1 when it could not run.
-int runProgram(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, args.data(), environ) != 0) {
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 }  // namespace
 
 bool isFramePattern(const std::string& text) {
@@ -88,6 +63,35 @@ bool isFramePattern(const std::string& text) {
     }
     return conversions == 1;
 }
+
+namespace {
+
+bool isDirectory(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path.empty() ? "." : path, ec);
+}
+
+// Runs argv and waits; the exit status, or -1 when it could not run.
+int runProgram(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, args.data(), environ) != 0) {
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
 
 void addSequenceOptions(CLI::App& command, SequenceOptions& options, bool withFrames) {
     command.add_option("--orbit", options.orbitDegrees,
