@@ -3,6 +3,7 @@
 // fused views fill what one view cannot, an exported cloud made back into an LDI renders like
 // it, and bad input is refused with one line and nothing written.
 #include <gtest/gtest.h>
+#include <stb_image_write.h>
 
 #include <algorithm>
 #include <cmath>
@@ -192,6 +193,37 @@ TEST(DepthMake, OneViewEqualsTheTraceItCameFromExceptOnDepthEdges) {
                   &output),
               0);
     EXPECT_NE(output.find("psnr=inf differing=0"), std::string::npos) << output;
+}
+
+TEST(DepthMake, AJpegPhotographGivesItsColours) {
+    const testing::ScratchFolder scratch("jpeg_view");
+    const std::string f = scratch.path;
+    saveCamera(f + "/cam.json", demoCamera(buildDemoScene()), 96);
+    ASSERT_EQ(run("trace demo --camera " + f + "/cam.json -o " + f + "/c.png --depth-out " + f +
+                  "/d.png"),
+              0);
+    imageutil::RgbImage truth;
+    std::string error;
+    ASSERT_TRUE(imageutil::readPng(f + "/c.png", truth, &error)) << error;
+    std::vector<std::uint8_t> rgb;
+    for (int y = 95; y >= 0; --y) {
+        for (int x = 0; x < 96; ++x) {
+            const std::uint32_t p = truth.at(x, y);
+            rgb.insert(rgb.end(),
+                       {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
+                        static_cast<std::uint8_t>(p)});
+        }
+    }
+    ASSERT_NE(stbi_write_jpg((f + "/c.jpg").c_str(), 96, 96, 3, rgb.data(), 100), 0);
+    ASSERT_EQ(run("make --rgbd " + f + "/c.jpg " + f + "/d.png --camera " + f +
+                  "/cam.json --kind rt-qp -o " + f + "/j.ldibrtqp"),
+              0);
+    std::string output;
+    ASSERT_EQ(run("render " + f + "/j.ldibrtqp --camera " + f + "/cam.json --no-splat -o " + f +
+                      "/r.png --compare " + f + "/c.png",
+                  &output),
+              0);
+    EXPECT_GT(field(output, "psnr"), 38.0) << "JPEG at quality 100: " << output;
 }
 
 TEST(DepthMake, FourFusedViewsShowWhatTheReferenceViewCannot) {
