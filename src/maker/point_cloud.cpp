@@ -305,11 +305,11 @@ bool readPointCloud(const std::string& path, PointCloud& cloud, std::string& err
         error = path + ": " + problem;
         return false;
     }
-    return decodePointCloud(path, bytes, cloud, error, threads);
+    return decodePointCloud(path, std::move(bytes), cloud, error, threads);
 }
 
-bool decodePointCloud(const std::string& name, const std::vector<std::uint8_t>& bytes,
-                      PointCloud& cloud, std::string& error, int threads) {
+bool decodePointCloud(const std::string& name, std::vector<std::uint8_t> bytes, PointCloud& cloud,
+                      std::string& error, int threads) {
     ply::Header header;
     std::string problem;
     std::string why;
@@ -332,6 +332,7 @@ bool decodePointCloud(const std::string& name, const std::vector<std::uint8_t>& 
         error = name + ": " + problem;
         return false;
     }
+    std::vector<std::uint8_t>().swap(bytes);  // the file's bytes go before the neighbours come
     completePointCloud(read, threads);
     cloud = std::move(read);
     return true;

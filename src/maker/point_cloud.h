@@ -66,8 +66,8 @@ bool isPointCloudFile(const std::string& path);
 bool readPointCloud(const std::string& path, PointCloud& cloud, std::string& error,
                     int threads = 1);
 // The same on file contents in memory (name names them in messages).
-bool decodePointCloud(const std::string& name, const std::vector<std::uint8_t>& bytes,
-                      PointCloud& cloud, std::string& error, int threads = 1);
+bool decodePointCloud(const std::string& name, std::vector<std::uint8_t> bytes, PointCloud& cloud,
+                      std::string& error, int threads = 1);
 
 // Gives every point its footprint radius and every point without a normal one estimated from its
 // neighbours (see above). A cloud of one point gets a radius of a thousandth of 1.
