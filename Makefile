@@ -47,7 +47,9 @@ FUZZ_TARGETS ?= ldi_load_fuzz:ldi_fuzz_seeds ldi_list_fuzz:ldi_list_fuzz_seeds \
   voxel_fuzz:voxel_fuzz_seeds png_read_fuzz:reader_fuzz_seeds \
   bmp_read_fuzz:reader_fuzz_seeds polyhedron_text_fuzz:reader_fuzz_seeds \
   mesh_precheck_fuzz:reader_fuzz_seeds camera_file_fuzz:reader_fuzz_seeds \
-  camera_path_fuzz:reader_fuzz_seeds mtl_fuzz:reader_fuzz_seeds
+  camera_path_fuzz:reader_fuzz_seeds mtl_fuzz:reader_fuzz_seeds \
+  depth_read_fuzz:reader_fuzz_seeds \
+  point_cloud_fuzz:reader_fuzz_seeds
 fuzz-smoke: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DSTRATA_FUZZ=ON -DSTRATA_BUILD_BENCH=OFF \

@@ -64,9 +64,10 @@ void readBytes(png_structp png, png_bytep data, png_size_t length) {
     in->position += length;
 }
 
-// Encodes rows given top row first. Returns false with libpng's message in `message`.
+// Encodes rows given top row first (8-bit RGB, or with grey16 16-bit greyscale with the
+// bytes of each value big-endian). Returns false with libpng's message in `message`.
 bool encodePng(std::uint32_t width, std::uint32_t height, std::vector<png_bytep>& rows,
-               std::vector<std::uint8_t>& out, std::string& message) {
+               std::vector<std::uint8_t>& out, std::string& message, bool grey16 = false) {
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &message, pngError, pngWarning);
     if (png == nullptr) {
@@ -84,7 +85,8 @@ bool encodePng(std::uint32_t width, std::uint32_t height, std::vector<png_bytep>
         return false;
     }
     png_set_write_fn(png, &out, appendBytes, flushNothing);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, width, height, grey16 ? 16 : 8,
+                 grey16 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     png_write_image(png, rows.data());
@@ -99,6 +101,8 @@ struct PngOutline {
     std::uint32_t height = 0;
     std::uint64_t idatBytes = 0;
     std::uint64_t rawBytes = 0;  // the filtered image data the IDAT stream must inflate to
+    int bitDepth = 0;
+    int colourType = 0;
 };
 
 std::uint32_t bigEndian32(const std::uint8_t* p) {
@@ -146,6 +150,8 @@ std::string outlinePng(std::span<const std::uint8_t> bytes, PngOutline& outline)
             if (channels == 0 || depth == 0 || depth > 16) {
                 return "unsupported IHDR colour type or bit depth";
             }
+            outline.bitDepth = depth;
+            outline.colourType = colourType;
             if (outline.width == 0 || outline.height == 0 || outline.width > kPngMaxSide ||
                 outline.height > kPngMaxSide) {
                 return platform::formatString("image size %ux%u outside 1..%u on a side",
@@ -177,9 +183,10 @@ std::string outlinePng(std::span<const std::uint8_t> bytes, PngOutline& outline)
 }
 
 // Decodes into 8-bit RGB rows, top row first. `pixels` receives width x height x 3 bytes.
+// With grey16, decodes a 16-bit greyscale image instead, into rows of big-endian value pairs.
 bool decodePng(MemoryInput& input, std::uint32_t& width, std::uint32_t& height,
                std::vector<std::uint8_t>& pixels, std::vector<png_bytep>& rows,
-               std::string& message) {
+               std::string& message, bool grey16 = false) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, pngError, pngWarning);
     if (png == nullptr) {
         message = "cannot start the PNG decoder";
@@ -208,25 +215,65 @@ bool decodePng(MemoryInput& input, std::uint32_t& width, std::uint32_t& height,
         png_error(png, "unusable image size");
     }
     const png_byte colourType = png_get_color_type(png, info);
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_strip_alpha(png);
-    if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) {
-        png_set_gray_to_rgb(png);
+    if (grey16 && (png_get_bit_depth(png, info) != 16 || colourType != PNG_COLOR_TYPE_GRAY)) {
+        png_error(png, "not a 16-bit greyscale image");
+    }
+    if (!grey16) {
+        png_set_expand(png);
+        png_set_strip_16(png);
+        png_set_strip_alpha(png);
+        if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+            png_set_gray_to_rgb(png);
+        }
     }
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != std::size_t{width} * 3) {
+    const std::size_t rowBytes = std::size_t{width} * (grey16 ? 2 : 3);
+    if (png_get_rowbytes(png, info) != rowBytes) {
         png_error(png, "unexpected row layout");
     }
-    pixels.resize(std::size_t{width} * height * 3);
+    pixels.resize(rowBytes * height);
     rows.resize(height);
     for (std::uint32_t y = 0; y < height; ++y) {
-        rows[y] = pixels.data() + std::size_t{y} * width * 3;
+        rows[y] = pixels.data() + std::size_t{y} * rowBytes;
     }
     png_read_image(png, rows.data());
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+const char* colourTypeName(int colourType) {
+    switch (colourType) {
+        case 0:
+            return "greyscale";
+        case 2:
+            return "RGB";
+        case 3:
+            return "palette";
+        case 4:
+            return "greyscale with alpha";
+        default:
+            break;
+    }
+    return "RGBA";
+}
+
+// Encodes the rows (top row first) and saves them through a temporary file renamed into place.
+bool savePng(const std::string& path, std::uint32_t width, std::uint32_t height,
+             std::vector<png_bytep>& rows, bool grey16, std::string* error) {
+    std::vector<std::uint8_t> encoded;
+    std::string message;
+    if (!encodePng(width, height, rows, encoded, message, grey16)) {
+        return report(error, "cannot encode " + path + ": " + message);
+    }
+    platform::AtomicFileWriter file(path);
+    if (!file.isOpen()) {
+        return report(error, "cannot open " + path + " to write: " + file.error());
+    }
+    if (!file.write(encoded.data(), encoded.size()) || !file.commit()) {
+        return report(error, "cannot write " + path + ": " + file.error());
+    }
     return true;
 }
 
@@ -286,21 +333,8 @@ bool writePng(const std::string& path, const RgbImage& image, std::string* error
         rows[fileRow] = out;
     }
 
-    std::vector<std::uint8_t> encoded;
-    std::string message;
-    if (!encodePng(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), rows,
-                   encoded, message)) {
-        return report(error, "cannot encode " + path + ": " + message);
-    }
-
-    platform::AtomicFileWriter file(path);
-    if (!file.isOpen()) {
-        return report(error, "cannot open " + path + " to write: " + file.error());
-    }
-    if (!file.write(encoded.data(), encoded.size()) || !file.commit()) {
-        return report(error, "cannot write " + path + ": " + file.error());
-    }
-    return true;
+    return savePng(path, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                   rows, false, error);
 }
 
 bool readPng(const std::string& path, RgbImage& image, std::string* error,
@@ -361,6 +395,70 @@ bool decodePngBytes(const std::string& path, std::span<const std::uint8_t> bytes
         }
     }
     image = std::move(decoded);
+    return true;
+}
+
+bool writePngGrey16(const std::string& path, std::int32_t width, std::int32_t height,
+                    std::span<const std::uint16_t> values, std::string* error) {
+    if (width < 1 || height < 1 ||
+        values.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
+        return report(error, "cannot write " + path + ": the image has no pixels");
+    }
+    const auto w = static_cast<std::size_t>(width);
+    const auto h = static_cast<std::size_t>(height);
+    std::vector<std::uint8_t> bytes(w * h * 2);
+    std::vector<png_bytep> rows(h);
+    for (std::size_t fileRow = 0; fileRow < h; ++fileRow) {
+        const std::uint16_t* source = values.data() + (h - 1 - fileRow) * w;
+        std::uint8_t* out = bytes.data() + fileRow * w * 2;
+        for (std::size_t x = 0; x < w; ++x) {
+            out[2 * x] = static_cast<std::uint8_t>(source[x] >> 8);
+            out[2 * x + 1] = static_cast<std::uint8_t>(source[x]);
+        }
+        rows[fileRow] = out;
+    }
+    return savePng(path, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                   rows, true, error);
+}
+
+bool decodePngGrey16Bytes(const std::string& path, std::span<const std::uint8_t> bytes,
+                          std::int32_t& width, std::int32_t& height,
+                          std::vector<std::uint16_t>& values, std::string* error) {
+    if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) {
+        return report(error, path + ": not a PNG file");
+    }
+    PngOutline outline;
+    const std::string problem = outlinePng(bytes, outline);
+    if (!problem.empty()) {
+        return report(error, path + ": " + problem);
+    }
+    if (outline.bitDepth != 16 || outline.colourType != 0) {
+        return report(error, platform::formatString(
+                                 "%s: not a 16-bit greyscale PNG (it is %d-bit %s)", path.c_str(),
+                                 outline.bitDepth, colourTypeName(outline.colourType)));
+    }
+    MemoryInput input{bytes.data(), bytes.size(), 0};
+    std::uint32_t decodedWidth = 0;
+    std::uint32_t decodedHeight = 0;
+    std::vector<std::uint8_t> raw;
+    std::vector<png_bytep> rows;
+    std::string message;
+    if (!decodePng(input, decodedWidth, decodedHeight, raw, rows, message, true)) {
+        return report(error, path + ": " + message);
+    }
+    const std::size_t w = decodedWidth;
+    const std::size_t h = decodedHeight;
+    std::vector<std::uint16_t> decoded(w * h);
+    for (std::size_t fileRow = 0; fileRow < h; ++fileRow) {
+        const std::uint8_t* in = raw.data() + fileRow * w * 2;
+        std::uint16_t* out = decoded.data() + (h - 1 - fileRow) * w;
+        for (std::size_t x = 0; x < w; ++x) {
+            out[x] = static_cast<std::uint16_t>(in[2 * x] << 8 | in[2 * x + 1]);
+        }
+    }
+    width = static_cast<std::int32_t>(w);
+    height = static_cast<std::int32_t>(h);
+    values = std::move(decoded);
     return true;
 }
 

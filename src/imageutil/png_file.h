@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "imageutil/rgb_image.h"
 
@@ -28,6 +29,16 @@ bool readPng(const std::string& path, RgbImage& image, std::string* error = null
 bool decodePngBytes(const std::string& path, std::span<const std::uint8_t> bytes, RgbImage& image,
                     std::string* error = nullptr, std::int32_t expectedWidth = 0,
                     std::int32_t expectedHeight = 0);
+
+// 16-bit greyscale PNG files (depth maps), values row 0 at the BOTTOM (value (x, y) at
+// y * width + x), stored top row first as PNG files are. The writer refuses a value count other
+// than width x height; the decoder refuses, with one line naming path, anything but a 16-bit
+// greyscale image (saying what the file holds instead), and checks the chunks as readPng does.
+bool writePngGrey16(const std::string& path, std::int32_t width, std::int32_t height,
+                    std::span<const std::uint16_t> values, std::string* error = nullptr);
+bool decodePngGrey16Bytes(const std::string& path, std::span<const std::uint8_t> bytes,
+                          std::int32_t& width, std::int32_t& height,
+                          std::vector<std::uint16_t>& values, std::string* error = nullptr);
 
 // Writes a BMP file (32-bit) when the name ends in ".bmp" in any letter case, a PNG file
 // otherwise. Returns false on failure with the reason in *error when given.

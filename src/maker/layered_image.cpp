@@ -14,16 +14,6 @@ using geometry::Vector3;
 
 namespace {
 
-struct RowResult {
-    std::vector<std::uint32_t> counts;
-    std::vector<LayerSample> samples;
-    std::vector<std::uint32_t> sub4;
-    std::vector<std::uint32_t> sub2;
-    std::int64_t rays = 0;
-    std::int64_t hits = 0;
-    std::int64_t hitsOutside = 0;
-};
-
 struct Context {
     const RayCaster& caster;
     const Scene& scene;
@@ -95,7 +85,7 @@ struct Coverage {
 
 // Sub-cell masks and colours of every layer of pixel (row, column); layers nearest first.
 void coverPixel(const Context& context, int row, int column, const std::vector<LayerSample>& layers,
-                std::vector<Coverage>& coverage, RowResult& result) {
+                std::vector<Coverage>& coverage, LayerRow& result) {
     coverage.assign(layers.size(), Coverage{});
     std::vector<SurfaceHit> hits;
     std::vector<bool> used;
@@ -139,7 +129,7 @@ void coverPixel(const Context& context, int row, int column, const std::vector<L
 
 // Counts the surfaces a pixel's ray meets before a given near or beyond a given far.
 void countOutside(const Context& context, int row, int column, std::vector<SurfaceHit>& scratch,
-                  RowResult& result) {
+                  LayerRow& result) {
     const geometry::Vector3 ray =
         context.frame.pixelRay(static_cast<float>(row), static_cast<float>(column));
     const std::size_t keep = scratch.size();
@@ -156,7 +146,7 @@ void countOutside(const Context& context, int row, int column, std::vector<Surfa
     scratch.resize(keep);
 }
 
-void sampleRow(const Context& context, int row, RowResult& result) {
+void sampleRow(const Context& context, int row, LayerRow& result) {
     const int width = context.options.width;
     result.counts.assign(static_cast<std::size_t>(width), 0);
     std::vector<SurfaceHit> hits;
@@ -207,8 +197,7 @@ void sampleRow(const Context& context, int row, RowResult& result) {
 
 }  // namespace
 
-bool sampleLayers(const RayCaster& caster, const PinholeCamera& camera,
-                  const SampleOptions& options, LayeredImage& out, std::string& error) {
+bool checkSampleOptions(const SampleOptions& options, std::string& error) {
     if (options.width < 1 || options.height < 1 || options.width > 16384 ||
         options.height > 16384) {
         error = platform::formatString("grid %dx%d out of range (1..16384 a side)", options.width,
@@ -218,6 +207,107 @@ bool sampleLayers(const RayCaster& caster, const PinholeCamera& camera,
     if (options.maxLayers < 1 || options.maxLayers > kMaxLayers) {
         error =
             platform::formatString("%d layers out of range (1..%d)", options.maxLayers, kMaxLayers);
+        return false;
+    }
+    return true;
+}
+
+bool gatherRows(std::vector<LayerRow>& rows, LayeredImage& out, std::string& error) {
+    const std::size_t pixels =
+        static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
+    std::int64_t total = 0;
+    for (const LayerRow& row : rows) {
+        total += static_cast<std::int64_t>(row.samples.size());
+    }
+    // Sample indices are 32-bit here and in every file.
+    if (total > std::numeric_limits<std::int32_t>::max()) {
+        error = platform::formatString("%lld samples are more than one LDI can hold",
+                                       static_cast<long long>(total));
+        return false;
+    }
+    out.pixelStart.clear();
+    out.pixelStart.reserve(pixels + 1);
+    out.pixelStart.push_back(0);
+    out.samples.reserve(static_cast<std::size_t>(total));
+    for (LayerRow& row : rows) {
+        out.stats.rays += row.rays;
+        out.stats.hits += row.hits;
+        out.stats.hitsOutside += row.hitsOutside;
+        const auto sub4Base = static_cast<std::uint32_t>(out.sub4Colours.size());
+        const auto sub2Base = static_cast<std::uint32_t>(out.sub2Colours.size());
+        for (std::uint32_t count : row.counts) {
+            out.pixelStart.push_back(out.pixelStart.back() + count);
+        }
+        for (LayerSample& sample : row.samples) {
+            sample.sub4Start += sub4Base;
+            sample.sub2Start += sub2Base;
+            out.samples.push_back(sample);
+        }
+        out.sub4Colours.insert(out.sub4Colours.end(), row.sub4.begin(), row.sub4.end());
+        out.sub2Colours.insert(out.sub2Colours.end(), row.sub2.begin(), row.sub2.end());
+        row = LayerRow{};
+    }
+    summarizeLayers(out);
+    return true;
+}
+
+void summarizeLayers(LayeredImage& out) {
+    SampleStats& stats = out.stats;
+    const std::size_t pixels =
+        static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
+    stats.minLayers = pixels > 0 ? std::numeric_limits<int>::max() : 0;
+    stats.maxLayers = 0;
+    stats.pixelsCovered = 0;
+    stats.minDistance = stats.minDepth = std::numeric_limits<float>::infinity();
+    stats.maxDistance = stats.maxDepth = 0.0f;
+    stats.sampleBounds = Bounds{};
+    double sumSquares = 0.0;
+    for (std::size_t p = 0; p < pixels; ++p) {
+        const std::uint32_t count = out.pixelStart[p + 1] - out.pixelStart[p];
+        stats.minLayers = std::min(stats.minLayers, static_cast<int>(count));
+        stats.maxLayers = std::max(stats.maxLayers, static_cast<int>(count));
+        stats.pixelsCovered += count > 0 ? 1 : 0;
+        sumSquares += static_cast<double>(count) * count;
+    }
+    for (const LayerSample& sample : out.samples) {
+        stats.minDistance = std::min(stats.minDistance, sample.distance);
+        stats.maxDistance = std::max(stats.maxDistance, sample.distance);
+        stats.minDepth = std::min(stats.minDepth, sample.depth);
+        stats.maxDepth = std::max(stats.maxDepth, sample.depth);
+        stats.sampleBounds.add(sample.position);
+    }
+    stats.samples = static_cast<std::int64_t>(out.samples.size());
+    stats.meanLayers =
+        pixels > 0 ? static_cast<double>(stats.samples) / static_cast<double>(pixels) : 0.0;
+    stats.stddevLayers = pixels > 0
+                             ? std::sqrt(std::max(0.0, sumSquares / static_cast<double>(pixels) -
+                                                           stats.meanLayers * stats.meanLayers))
+                             : 0.0;
+    if (stats.samples == 0) {
+        stats.minDistance = stats.maxDistance = stats.minDepth = stats.maxDepth = 0.0f;
+    }
+
+    // Fit near and far just around the depths found, unless they were given.
+    PinholeCamera& camera = out.camera;
+    if (camera.near <= 0.0f || camera.far <= 0.0f) {
+        const float lo = stats.samples > 0 ? stats.minDepth : 1.0f;
+        const float hi = stats.samples > 0 ? stats.maxDepth : 2.0f;
+        const float margin = std::max(1e-3f * (hi - lo), 1e-4f * hi);
+        if (camera.near <= 0.0f) {
+            camera.near = std::max(lo - margin, lo * 0.5f);
+        }
+        if (camera.far <= 0.0f) {
+            camera.far = hi + margin;
+        }
+        if (!(camera.far > camera.near)) {
+            camera.far = camera.near * 2.0f;
+        }
+    }
+}
+
+bool sampleLayers(const RayCaster& caster, const PinholeCamera& camera,
+                  const SampleOptions& options, LayeredImage& out, std::string& error) {
+    if (!checkSampleOptions(options, error)) {
         return false;
     }
     const std::int64_t start = platform::steadyNanoseconds();
@@ -231,88 +321,21 @@ bool sampleLayers(const RayCaster& caster, const PinholeCamera& camera,
                             : 1e-4f * std::max(scene.bounds().radius(), 1e-6f);
     context.footprintPerDepth = 2.0f * std::tan(camera.fov * 0.5f) / options.width;
 
-    std::vector<RowResult> rows(static_cast<std::size_t>(options.height));
+    std::vector<LayerRow> rows(static_cast<std::size_t>(options.height));
     runRows(
         options.height, options.threads,
         [&](int row) { sampleRow(context, row, rows[static_cast<std::size_t>(row)]); },
         options.progress);
 
-    // Concatenate the rows in order and gather the statistics.
     out = LayeredImage{};
     out.width = options.width;
     out.height = options.height;
     out.camera = camera;
     out.mergeTolerance = context.tolerance;
-    const std::size_t pixels =
-        static_cast<std::size_t>(options.width) * static_cast<std::size_t>(options.height);
-    out.pixelStart.reserve(pixels + 1);
-    out.pixelStart.push_back(0);
-    SampleStats& stats = out.stats;
-    stats.minLayers = std::numeric_limits<int>::max();
-    stats.minDistance = stats.minDepth = std::numeric_limits<float>::infinity();
-    double sumSquares = 0.0;
-    std::int64_t total = 0;
-    for (const RowResult& row : rows) {
-        total += static_cast<std::int64_t>(row.samples.size());
-    }
-    // Sample indices are 32-bit here and in every file.
-    if (total > std::numeric_limits<std::int32_t>::max()) {
-        error = platform::formatString("%lld samples are more than one LDI can hold",
-                                       static_cast<long long>(total));
+    if (!gatherRows(rows, out, error)) {
         return false;
     }
-    out.samples.reserve(static_cast<std::size_t>(total));
-    for (RowResult& row : rows) {
-        stats.rays += row.rays;
-        stats.hits += row.hits;
-        stats.hitsOutside += row.hitsOutside;
-        const auto sub4Base = static_cast<std::uint32_t>(out.sub4Colours.size());
-        const auto sub2Base = static_cast<std::uint32_t>(out.sub2Colours.size());
-        for (std::uint32_t count : row.counts) {
-            out.pixelStart.push_back(out.pixelStart.back() + count);
-            stats.minLayers = std::min(stats.minLayers, static_cast<int>(count));
-            stats.maxLayers = std::max(stats.maxLayers, static_cast<int>(count));
-            stats.pixelsCovered += count > 0 ? 1 : 0;
-            sumSquares += static_cast<double>(count) * count;
-        }
-        for (LayerSample& sample : row.samples) {
-            sample.sub4Start += sub4Base;
-            sample.sub2Start += sub2Base;
-            stats.minDistance = std::min(stats.minDistance, sample.distance);
-            stats.maxDistance = std::max(stats.maxDistance, sample.distance);
-            stats.minDepth = std::min(stats.minDepth, sample.depth);
-            stats.maxDepth = std::max(stats.maxDepth, sample.depth);
-            stats.sampleBounds.add(sample.position);
-            out.samples.push_back(sample);
-        }
-        out.sub4Colours.insert(out.sub4Colours.end(), row.sub4.begin(), row.sub4.end());
-        out.sub2Colours.insert(out.sub2Colours.end(), row.sub2.begin(), row.sub2.end());
-        row = RowResult{};
-    }
-    stats.samples = static_cast<std::int64_t>(out.samples.size());
-    stats.meanLayers = static_cast<double>(stats.samples) / static_cast<double>(pixels);
-    stats.stddevLayers = std::sqrt(std::max(
-        0.0, sumSquares / static_cast<double>(pixels) - stats.meanLayers * stats.meanLayers));
-    if (stats.samples == 0) {
-        stats.minDistance = stats.maxDistance = stats.minDepth = stats.maxDepth = 0.0f;
-    }
-
-    // Fit near and far just around the depths found, unless they were given.
-    if (camera.near <= 0.0f || camera.far <= 0.0f) {
-        float lo = stats.samples > 0 ? stats.minDepth : 1.0f;
-        float hi = stats.samples > 0 ? stats.maxDepth : 2.0f;
-        const float margin = std::max(1e-3f * (hi - lo), 1e-4f * hi);
-        if (camera.near <= 0.0f) {
-            out.camera.near = std::max(lo - margin, lo * 0.5f);
-        }
-        if (camera.far <= 0.0f) {
-            out.camera.far = hi + margin;
-        }
-        if (!(out.camera.far > out.camera.near)) {
-            out.camera.far = out.camera.near * 2.0f;
-        }
-    }
-    stats.seconds =
+    out.stats.seconds =
         static_cast<double>(platform::steadyNanoseconds() - start) / platform::kCounterFrequency;
     return true;
 }

@@ -86,6 +86,30 @@ struct LayeredImage {
     }
 };
 
+// One grid row as it was found: the layer count of each pixel and the samples of the row, each
+// pixel's farthest first, with sub-cell colour starts counted in the row's own sub-cell lists.
+struct LayerRow {
+    std::vector<std::uint32_t> counts;
+    std::vector<LayerSample> samples;
+    std::vector<std::uint32_t> sub4;
+    std::vector<std::uint32_t> sub2;
+    std::int64_t rays = 0;
+    std::int64_t hits = 0;
+    std::int64_t hitsOutside = 0;
+};
+
+// False (error set) for a grid or a layer count out of range.
+bool checkSampleOptions(const SampleOptions& options, std::string& error);
+
+// Appends the rows (every one of out.width pixels, out.height of them, bottom row first) to out,
+// whose width, height and camera are set and whose lists are empty, then summarises it (below).
+// The rows are emptied. False (error set) when the samples are more than 32-bit indices reach.
+bool gatherRows(std::vector<LayerRow>& rows, LayeredImage& out, std::string& error);
+
+// The statistics of out's pixel lists and samples (all but rays, hits and times), and near and
+// far fitted just around the depths found where out.camera does not give them.
+void summarizeLayers(LayeredImage& out);
+
 // Casts the grid. camera must be normalised (normalizeCamera). Near and far not given are fitted
 // just around the depths found. Returns false (error set) for sizes or layer counts out of
 // range.

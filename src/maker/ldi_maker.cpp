@@ -33,7 +33,7 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool sample(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
+bool sample(const LayerSource& source, const MakeRequest& request, const PinholeCamera& camera,
             std::int32_t size, bool coverage, const std::string& label, LayeredImage& image,
             std::string& error) {
     SampleOptions options;
@@ -47,7 +47,7 @@ bool sample(const RayCaster& caster, const MakeRequest& request, const PinholeCa
         const FileProgressCallback progress = request.progress;
         options.progress = [progress, label](double fraction) { progress(label, fraction); };
     }
-    if (!sampleLayers(caster, camera, options, image, error)) {
+    if (!source.sample(camera, options, image, error)) {
         return false;
     }
     image.stats.loadSeconds = request.loadSeconds;
@@ -128,14 +128,14 @@ bool writeList(platform::FileSetTransaction& set, const std::string& path, const
     return writeText(path, text, error, temp);
 }
 
-float distanceToCentre(const RayCaster& caster, const PinholeCamera& camera) {
-    const float d = (camera.pos - caster.scene().bounds().centre()).length();
+float distanceToCentre(const LayerSource& source, const PinholeCamera& camera) {
+    const float d = (camera.pos - source.bounds().centre()).length();
     return d > 0.0f ? d : 1.0f;
 }
 
-bool writeVoxel(const RayCaster& caster, const MakeRequest& request, const std::string& path,
+bool writeVoxel(const LayerSource& source, const MakeRequest& request, const std::string& path,
                 std::vector<MadeFile>& made, std::string& error) {
-    const VoxelMapping mapping = voxelMappingFor(request.camera, caster.scene().bounds());
+    const VoxelMapping mapping = voxelMappingFor(request.camera, source.bounds());
     const std::int32_t side = voxelGridSideFor(request.size);
     if (side > ldi::VoxelModel::kMaxSide) {
         error = platform::formatString(
@@ -145,7 +145,7 @@ bool writeVoxel(const RayCaster& caster, const MakeRequest& request, const std::
         return false;
     }
     LayeredImage image;
-    if (!sample(caster, request, mapping.camera, side, false, path, image, error)) {
+    if (!sample(source, request, mapping.camera, side, false, path, image, error)) {
         return false;
     }
     // A grid row holds at most 32767 samples in the reader: keep the nearest layers of a row's
@@ -185,12 +185,13 @@ int pyramidLevelCount(const MakeRequest& request) {
 
 // Pyramids and sets are written as one file set: every level, member and list goes to a
 // temporary name staged in `set`, and the caller commits the set once all are written.
-bool writePyramid(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
-                  const std::string& path, platform::FileSetTransaction& set,
-                  std::vector<MadeFile>& made, std::string& error) {
+bool writePyramid(const LayerSource& source, const MakeRequest& request,
+                  const PinholeCamera& camera, const std::string& path,
+                  platform::FileSetTransaction& set, std::vector<MadeFile>& made,
+                  std::string& error) {
     const std::string stem = stemOf(path, makerKindInfo(MakerKind::pyramid).extension);
     const std::string directory = platform::directoryOf(path);
-    const Bounds sceneBounds = caster.scene().bounds();
+    const Bounds sceneBounds = source.bounds();
     float lookAtDepth = 0.0f;
     std::string list;
     int levels = 0;
@@ -210,7 +211,7 @@ bool writePyramid(const RayCaster& caster, const MakeRequest& request, const Pin
             return false;
         }
         LayeredImage image;
-        if (!sample(caster, request, camera, size, false, levelPath, image, error)) {
+        if (!sample(source, request, camera, size, false, levelPath, image, error)) {
             return false;
         }
         if (!writeKind(image, MakerKind::rtQp, levelPath, made, error, levelTemp)) {
@@ -254,12 +255,12 @@ std::string memberName(const std::string& setPath, int m) {
 }
 
 // Writes member m of the set at path (its pyramid) into `directory`, staged in `set`.
-bool writeSetMember(const RayCaster& caster, const MakeRequest& request,
+bool writeSetMember(const LayerSource& source, const MakeRequest& request,
                     const PinholeCamera& camera, const std::string& path, int m,
                     const std::string& directory, platform::FileSetTransaction& set,
                     std::vector<MadeFile>& made, std::string& error) {
-    const geometry::Vector3 centre = caster.scene().bounds().centre();
-    const float distance = distanceToCentre(caster, camera);
+    const geometry::Vector3 centre = source.bounds().centre();
+    const float distance = distanceToCentre(source, camera);
     const geometry::Vector3 toward = memberDirection(m, std::max(request.setMembers, 1));
     PinholeCamera member = camera;
     member.pos = centre + distance * toward;
@@ -270,11 +271,11 @@ bool writeSetMember(const RayCaster& caster, const MakeRequest& request,
         error = path + ": " + problem;
         return false;
     }
-    return writePyramid(caster, request, member, platform::joinPath(directory, memberName(path, m)),
+    return writePyramid(source, request, member, platform::joinPath(directory, memberName(path, m)),
                         set, made, error);
 }
 
-bool writeSet(const RayCaster& caster, const MakeRequest& request, const PinholeCamera& camera,
+bool writeSet(const LayerSource& source, const MakeRequest& request, const PinholeCamera& camera,
               const std::string& path, platform::FileSetTransaction& set,
               std::vector<MadeFile>& made, std::string& error) {
     const std::string directory = platform::directoryOf(path);
@@ -282,7 +283,7 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
     const std::size_t firstFile = made.size();
     std::int64_t depthPixels = 0;
     for (int m = 0; m < members; ++m) {
-        if (!writeSetMember(caster, request, camera, path, m, directory, set, made, error)) {
+        if (!writeSetMember(source, request, camera, path, m, directory, set, made, error)) {
             return false;
         }
         made.back().kindName = "member";
@@ -301,14 +302,14 @@ bool writeSet(const RayCaster& caster, const MakeRequest& request, const Pinhole
 
 // Writes a pyramid or a set as one file set: on any failure no file of it is replaced and the
 // files it reported are dropped from `made`.
-bool writeListKind(const RayCaster& caster, const MakeRequest& request, MakerKind kind,
+bool writeListKind(const LayerSource& source, const MakeRequest& request, MakerKind kind,
                    const std::string& path, std::vector<MadeFile>& made, std::string& error) {
     const std::size_t before = made.size();
     platform::FileSetTransaction set;
     const bool written =
         kind == MakerKind::set
-            ? writeSet(caster, request, request.camera, path, set, made, error)
-            : writePyramid(caster, request, request.camera, path, set, made, error);
+            ? writeSet(source, request, request.camera, path, set, made, error)
+            : writePyramid(source, request, request.camera, path, set, made, error);
     if (!written || !set.commit()) {
         if (written) {
             error = set.error();
@@ -395,18 +396,28 @@ std::string outputNameProblem(MakerKind kind, const std::string& output) {
 
 bool makeLdi(const RayCaster& caster, const MakeRequest& request, const std::string& output,
              std::vector<MadeFile>& made, std::string& error) {
+    return makeLdi(RayCastSource(caster), request, output, made, error);
+}
+
+bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std::string& directory,
+                  const std::string& stem, std::vector<MadeFile>& made, std::string& error) {
+    return makeAllKinds(RayCastSource(caster), request, directory, stem, made, error);
+}
+
+bool makeLdi(const LayerSource& source, const MakeRequest& request, const std::string& output,
+             std::vector<MadeFile>& made, std::string& error) {
     error = outputNameProblem(request.kind, output);
     if (!error.empty()) {
         return false;
     }
     if (request.kind == MakerKind::pyramid || request.kind == MakerKind::set) {
-        return writeListKind(caster, request, request.kind, output, made, error);
+        return writeListKind(source, request, request.kind, output, made, error);
     }
     if (request.kind == MakerKind::voxel) {
-        return writeVoxel(caster, request, output, made, error);
+        return writeVoxel(source, request, output, made, error);
     }
     LayeredImage image;
-    if (!sample(caster, request, request.camera, request.size,
+    if (!sample(source, request, request.camera, request.size,
                 pixelKindOf(request.kind) == PixelKind::mrqp, output, image, error)) {
         return false;
     }
@@ -447,8 +458,8 @@ bool makeSetMember(const RayCaster& caster, const MakeRequest& request, const st
     }
     const std::size_t before = made.size();
     platform::FileSetTransaction set;
-    if (!writeSetMember(caster, request, request.camera, setPath, member, directory, set, made,
-                        error) ||
+    if (!writeSetMember(RayCastSource(caster), request, request.camera, setPath, member, directory,
+                        set, made, error) ||
         !set.commit()) {
         if (error.empty()) {
             error = set.error();
@@ -496,8 +507,9 @@ bool commitSet(const MakeRequest& request, const std::string& setPath, const std
     return true;
 }
 
-bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std::string& directory,
-                  const std::string& stem, std::vector<MadeFile>& made, std::string& error) {
+bool makeAllKinds(const LayerSource& source, const MakeRequest& request,
+                  const std::string& directory, const std::string& stem,
+                  std::vector<MadeFile>& made, std::string& error) {
     for (const MakerKindInfo& info : makerKinds()) {
         error = outputNameProblem(info.kind,
                                   platform::joinPath(directory, fileNameFor(info.kind, stem)));
@@ -513,7 +525,7 @@ bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std
     }
     // One sampling with coverage serves every single-file kind and the quad.
     LayeredImage image;
-    if (!sample(caster, request, request.camera, request.size, true,
+    if (!sample(source, request, request.camera, request.size, true,
                 platform::joinPath(directory, stem), image, error)) {
         return false;
     }
@@ -521,9 +533,9 @@ bool makeAllKinds(const RayCaster& caster, const MakeRequest& request, const std
         const std::string path = platform::joinPath(directory, fileNameFor(info.kind, stem));
         bool ok = true;
         if (info.kind == MakerKind::pyramid || info.kind == MakerKind::set) {
-            ok = writeListKind(caster, request, info.kind, path, made, error);
+            ok = writeListKind(source, request, info.kind, path, made, error);
         } else if (info.kind == MakerKind::voxel) {
-            ok = writeVoxel(caster, request, path, made, error);
+            ok = writeVoxel(source, request, path, made, error);
         } else {
             ok = writeKind(image, info.kind, path, made, error);
         }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "maker/layer_source.h"
 #include "maker/layered_image.h"
 #include "maker/maker_kind.h"
 #include "maker/ray_caster.h"
@@ -96,6 +97,12 @@ bool makeSetMember(const RayCaster& caster, const MakeRequest& request, const st
 // message.
 bool commitSet(const MakeRequest& request, const std::string& setPath, const std::string& directory,
                std::string& error);
+// The same two from any source of layers (a scene cast by `caster` is one such source).
+bool makeLdi(const LayerSource& source, const MakeRequest& request, const std::string& output,
+             std::vector<MadeFile>& made, std::string& error);
+bool makeAllKinds(const LayerSource& source, const MakeRequest& request,
+                  const std::string& directory, const std::string& stem,
+                  std::vector<MadeFile>& made, std::string& error);
 
 // The frame the viewer draws (side in pixels) and its default field of view.
 inline constexpr std::int32_t kViewerFrameSide = 350;

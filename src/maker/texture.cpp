@@ -14,8 +14,6 @@
 
 namespace strata::maker {
 
-namespace {
-
 const std::array<float, 256>& linearOfByte() {
     static const std::array<float, 256> table = [] {
         std::array<float, 256> values{};
@@ -26,6 +24,8 @@ const std::array<float, 256>& linearOfByte() {
     }();
     return table;
 }
+
+namespace {
 
 // Folds a coordinate into 0..1 by the wrap mode.
 float fold(float t, TextureWrap wrap) {

@@ -4,6 +4,7 @@
 // texture looks the same from every view (no level of detail is chosen by distance).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -21,6 +22,8 @@ inline constexpr std::int64_t kMaxTextureFileBytes = std::int64_t{256} << 20;
 // The sRGB transfer functions on 0..1 (IEC 61966-2-1).
 float srgbToLinear(float encoded);
 float linearToSrgb(float linear);
+// srgbToLinear of every 8-bit value b / 255.
+const std::array<float, 256>& linearOfByte();
 
 // The colour at texture coordinate (u, v): (0, 0) is the bottom-left corner of the picture and
 // (1, 1) the top-right one; texel centres lie at ((i + 0.5) / W, 1 - (j + 0.5) / H) for texel

@@ -1,11 +1,14 @@
 #include "maker/trace_image.h"
 
+#include <limits>
+
 #include "platform/debug_output.h"
 
 namespace strata::maker {
 
 bool traceImage(const RayCaster& caster, const PinholeCamera& camera, const TraceOptions& options,
-                std::vector<std::uint32_t>& pixels, std::string& error) {
+                std::vector<std::uint32_t>& pixels, std::string& error,
+                std::vector<float>* depths) {
     if (options.width < 1 || options.height < 1 || options.width > 16384 ||
         options.height > 16384) {
         error = platform::formatString("image size %dx%d out of range (1..16384 a side)",
@@ -18,6 +21,9 @@ bool traceImage(const RayCaster& caster, const PinholeCamera& camera, const Trac
     castRange(camera, caster.scene(), tNear, tFar);
     const auto width = static_cast<std::size_t>(options.width);
     pixels.assign(width * static_cast<std::size_t>(options.height), options.background);
+    if (depths != nullptr) {
+        depths->assign(pixels.size(), std::numeric_limits<float>::infinity());
+    }
     runRows(
         options.height, options.threads,
         [&](int row) {
@@ -29,13 +35,18 @@ bool traceImage(const RayCaster& caster, const PinholeCamera& camera, const Trac
                         tFar, hit)) {
                     continue;
                 }
+                const std::size_t at =
+                    static_cast<std::size_t>(row) * width + static_cast<std::size_t>(column);
+                if (depths != nullptr) {
+                    // Every pixel ray has a component of exactly 1 along dir.
+                    (*depths)[at] = hit.t;
+                }
                 const Scene& scene = caster.scene();
                 const geometry::Vector3 normal =
                     surfaceNormal(scene, hit.mesh, hit.triangle, hit.u, hit.v);
                 const Colour colour =
                     surfaceColour(scene, hit.mesh, hit.triangle, hit.u, hit.v, hit.position);
-                pixels[static_cast<std::size_t>(row) * width + static_cast<std::size_t>(column)] =
-                    packPixel(shade(colour, normal, options.shading));
+                pixels[at] = packPixel(shade(colour, normal, options.shading));
             }
         },
         options.progress);

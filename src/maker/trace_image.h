@@ -31,8 +31,10 @@ struct TraceOptions {
 // and `strata render`. The depth range is that of castRange, so on a square grid the picture
 // equals the front layer of an LDI made with the same camera (an LDI spans fov on both axes
 // whatever its shape). camera must be normalised. Returns false (error set)
-// for sizes out of range.
+// for sizes out of range. With depths given, it receives the eye depth (distance along dir) of
+// each pixel's nearest surface in the same order, +infinity where nothing is hit.
 bool traceImage(const RayCaster& caster, const PinholeCamera& camera, const TraceOptions& options,
-                std::vector<std::uint32_t>& pixels, std::string& error);
+                std::vector<std::uint32_t>& pixels, std::string& error,
+                std::vector<float>* depths = nullptr);
 
 }  // namespace strata::maker

@@ -149,21 +149,26 @@ bool sceneCamera(const CameraOptions& options, const maker::Scene& scene,
                  maker::PinholeCamera& camera, std::string& error) {
     const maker::Bounds bounds = scene.bounds();
     camera = maker::defaultCamera(bounds, requestedFov(options), scene.defaultElevation);
-    if (!options.pos.empty() && options.dir.empty()) {
-        geometry::Vector3 pos;
-        if (parseVector3(options.pos, pos)) {
-            camera.dir = bounds.centre() - pos;
-            if (std::fabs(geometry::dot(geometry::normalized(camera.dir), camera.up)) > 0.999f) {
-                camera.up = {0.0f, 0.0f, -1.0f};
-            }
-        }
-    }
-    if (!applyCameraOptions(options, camera, error)) {
+    if (!aimCamera(options, bounds.centre(), camera, error)) {
         return false;
     }
     error =
         maker::cameraReachProblem(camera, bounds.centre(), bounds.empty() ? 0.0f : bounds.radius());
     return error.empty();
+}
+
+bool aimCamera(const CameraOptions& options, const geometry::Vector3& centre,
+               maker::PinholeCamera& camera, std::string& error) {
+    if (!options.pos.empty() && options.dir.empty()) {
+        geometry::Vector3 pos;
+        if (parseVector3(options.pos, pos)) {
+            camera.dir = centre - pos;
+            if (std::fabs(geometry::dot(geometry::normalized(camera.dir), camera.up)) > 0.999f) {
+                camera.up = {0.0f, 0.0f, -1.0f};
+            }
+        }
+    }
+    return applyCameraOptions(options, camera, error);
 }
 
 TerminalProgress::TerminalProgress()

@@ -50,6 +50,9 @@ bool applyCameraOptions(const CameraOptions& options, maker::PinholeCamera& came
 // +z), with the given flags over it; a --pos without --dir looks at the scene centre.
 bool sceneCamera(const CameraOptions& options, const maker::Scene& scene,
                  maker::PinholeCamera& camera, std::string& error);
+// The flags over `camera`, as sceneCamera applies them: a --pos without --dir looks at centre.
+bool aimCamera(const CameraOptions& options, const geometry::Vector3& centre,
+               maker::PinholeCamera& camera, std::string& error);
 
 // The shading flags as given (--shading unlit|lambert|normal, --light x,y,z, --ambient a); an
 // empty text or a negative ambient means the flag was not given.

@@ -14,6 +14,7 @@
 #include "tools/checked_options.h"
 #include "tools/command_parse.h"
 #include "tools/commands.h"
+#include "tools/depth_make.h"
 #include "tools/make_job.h"
 
 namespace strata::tools {
@@ -29,7 +30,9 @@ struct MakeArguments {
     int levels = 3;
     bool levelsGiven = false;
     int members = 4;
+    bool sizeGiven = false;
     CameraOptions camera;
+    DepthMakeFlags depth;
 };
 
 namespace {
@@ -46,6 +49,25 @@ std::string kindHelp() {
 std::string stemOfScene(const std::string& scene) {
     std::string stem = std::filesystem::path(scene).stem().string();
     return stem.empty() ? std::string("scene") : stem;
+}
+
+// Why the grid side `size` does not suit the levels and kinds asked for; "" when it does.
+std::string sizeProblem(const MakeArguments& args, maker::MakerKind kind, std::int32_t size) {
+    // Levels halve the side down to 8 pixels at the least.
+    const int maxLevels = maker::pyramidLevelsFor(size);
+    if (args.levelsGiven && (args.levels < 1 || args.levels > maxLevels)) {
+        return platform::formatString("--levels wants 1..%d for --size %d", maxLevels, size);
+    }
+    // Without --kind every kind is written.
+    for (const maker::MakerKindInfo& info : maker::makerKinds()) {
+        if (args.kind.empty() || info.kind == kind) {
+            std::string problem = maker::sizeProblem(info.kind, size);
+            if (!problem.empty()) {
+                return problem;
+            }
+        }
+    }
+    return {};
 }
 
 // The checks of the flags that need no scene, with the kind asked for. 0, or the exit status
@@ -69,21 +91,16 @@ int checkMakeArgs(const MakeArguments& args, maker::MakerKind& kind, std::string
     if (args.layers < 1 || args.layers > maker::kMaxLayers) {
         return fail(platform::formatString("--layers wants 1..%d", maker::kMaxLayers));
     }
-    // Levels halve the side down to 8 pixels at the least.
-    const int maxLevels = maker::pyramidLevelsFor(args.size);
-    if (args.levelsGiven && (args.levels < 1 || args.levels > maxLevels)) {
-        return fail(
-            platform::formatString("--levels wants 1..%d for --size %d", maxLevels, args.size));
-    }
     if (args.members < 1 || args.members > maker::kMaxSetMembers) {
         return fail(platform::formatString("--members wants 1..%d", maker::kMaxSetMembers));
     }
-    // Without --kind every kind is written.
-    for (const maker::MakerKindInfo& info : maker::makerKinds()) {
-        const std::string problem = args.kind.empty() || info.kind == kind
-                                        ? maker::sizeProblem(info.kind, args.size)
-                                        : std::string();
-        if (!problem.empty()) {
+    // Pictures choose their own grid side unless --size is given; it is checked once known.
+    const bool depthData = readsDepthData(args.depth, args.scene);
+    if (!depthData && !checkMeshFlags(args.depth, args.camera, error)) {
+        return 1;
+    }
+    if (!depthData || args.sizeGiven) {
+        if (const std::string problem = sizeProblem(args, kind, args.size); !problem.empty()) {
             return fail(problem);
         }
     }
@@ -115,29 +132,38 @@ bool makeRequestFor(const MakeArguments& args, maker::MakerKind kind, const make
     if (!applyShadingOptions(args.shading, scene, request.shading, error)) {
         return false;
     }
-    return sceneCamera(args.camera, scene, request.camera, error);
+    if (args.depth.cameraFile.empty()) {
+        return sceneCamera(args.camera, scene, request.camera, error);
+    }
+    if (!cameraFromFile(args.depth.cameraFile, args.camera, request.camera, error)) {
+        return false;
+    }
+    const maker::Bounds bounds = scene.bounds();
+    error = maker::cameraReachProblem(request.camera, bounds.centre(),
+                                      bounds.empty() ? 0.0f : bounds.radius());
+    return error.empty();
 }
 
 // The file a kind is written to: -o, or within it when it names a folder (made here) the file
-// named after the scene.
-std::string kindOutputPath(const MakeArguments& args, maker::MakerKind kind) {
+// named stem.
+std::string kindOutputPath(const MakeArguments& args, maker::MakerKind kind,
+                           const std::string& stem) {
     std::string output = args.output;
     std::error_code code;
     if (std::filesystem::is_directory(output, code) || output.ends_with('/')) {
         std::filesystem::create_directories(output, code);
-        output = platform::joinPath(output, maker::fileNameFor(kind, stemOfScene(args.scene)));
+        output = platform::joinPath(output, maker::fileNameFor(kind, stem));
     }
     return output;
 }
 
-bool makeFiles(const MakeArguments& args, const maker::RayCaster& caster,
-               const maker::MakeRequest& request, std::vector<maker::MadeFile>& made,
-               std::string& error) {
+bool makeFiles(const MakeArguments& args, const maker::LayerSource& source,
+               const maker::MakeRequest& request, const std::string& stem,
+               std::vector<maker::MadeFile>& made, std::string& error) {
     if (args.kind.empty()) {
-        return maker::makeAllKinds(caster, request, args.output, stemOfScene(args.scene), made,
-                                   error);
+        return maker::makeAllKinds(source, request, args.output, stem, made, error);
     }
-    return maker::makeLdi(caster, request, kindOutputPath(args, request.kind), made, error);
+    return maker::makeLdi(source, request, kindOutputPath(args, request.kind, stem), made, error);
 }
 
 int runMake(const MakeArguments& args) {
@@ -152,27 +178,50 @@ int runMake(const MakeArguments& args) {
         return status;
     }
     maker::Scene scene;
-    const std::int64_t loadStart = platform::steadyNanoseconds();
-    if (!maker::loadNamedScene(args.scene, scene, error)) {
-        return fail(error);
-    }
+    std::unique_ptr<maker::RayCaster> caster;
+    std::unique_ptr<maker::LayerSource> source;
+    std::string stem = stemOfScene(args.scene);
     maker::MakeRequest request;
-    if (!makeRequestFor(args, kind, scene, request, error)) {
-        return fail(error);
+    const std::int64_t loadStart = platform::steadyNanoseconds();
+    if (readsDepthData(args.depth, args.scene)) {
+        DepthSource depth;
+        if (!openDepthSource(args.depth, args.scene, args.camera, args.shading,
+                             threadCount(args.threads), depth, error)) {
+            return fail(error);
+        }
+        requestSizes(args, kind, request);
+        if (!args.sizeGiven && depth.gridSide > 0) {
+            if (const std::string problem = sizeProblem(args, kind, depth.gridSide);
+                !problem.empty()) {
+                return fail(problem);
+            }
+            request.size = depth.gridSide;
+            request.pyramidLevels = std::min(args.levels, maker::pyramidLevelsFor(request.size));
+        }
+        source = std::move(depth.source);
+        request.camera = depth.camera;
+        stem = depth.stem;
+    } else {
+        if (!maker::loadNamedScene(args.scene, scene, error)) {
+            return fail(error);
+        }
+        if (!makeRequestFor(args, kind, scene, request, error)) {
+            return fail(error);
+        }
+        caster = maker::RayCaster::create(scene, error);
+        if (!caster) {
+            return fail(args.scene + ": " + error);
+        }
+        source = std::make_unique<maker::RayCastSource>(*caster);
     }
     TerminalProgress progress;
     request.progress = [&progress](const std::string& file, double fraction) {
         progress.update(file, fraction);
     };
-
-    std::unique_ptr<maker::RayCaster> caster = maker::RayCaster::create(scene, error);
-    if (!caster) {
-        return fail(args.scene + ": " + error);
-    }
     request.loadSeconds = static_cast<double>(platform::steadyNanoseconds() - loadStart) /
                           platform::kCounterFrequency;
     std::vector<maker::MadeFile> made;
-    const bool ok = makeFiles(args, *caster, request, made, error);
+    const bool ok = makeFiles(args, *source, request, stem, made, error);
     progress.finish();
     for (const maker::MadeFile& file : made) {
         std::printf("%s\n", maker::summaryLine(file).c_str());
@@ -185,12 +234,15 @@ int runMake(const MakeArguments& args) {
 
 // The command's options, filling args.
 void addMakeOptions(CLI::App* command, const std::shared_ptr<MakeArguments>& args) {
-    command->add_option("scene", args->scene, "\"demo\" or a mesh file")->required();
+    command->add_option("scene", args->scene,
+                        "\"demo\", a mesh file or a point cloud (PLY of vertices without faces)");
     command
         ->add_option("-o,--output", args->output, "output file (with --kind) or folder (without)")
         ->required();
     command->add_option("--kind", args->kind, kindHelp());
-    command->add_option("--size", args->size, "grid side N (N x N pixels)")
+    command
+        ->add_option("--size", args->size,
+                     "grid side N (N x N pixels; from pictures: their larger side, at most 1024)")
         ->capture_default_str()
         ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     command->add_option("--layers", args->layers, "most layers per pixel (1..255)")
@@ -209,6 +261,7 @@ void addMakeOptions(CLI::App* command, const std::shared_ptr<MakeArguments>& arg
         ->capture_default_str()
         ->transform(wholeNumber(INT32_MIN, INT32_MAX));
     addCameraOptions(*command, args->camera);
+    addDepthMakeOptions(*command, args->depth);
     addAllowOutsidePathsFlag(*command);
 }
 
@@ -217,10 +270,13 @@ void addMakeOptions(CLI::App* command, const std::shared_ptr<MakeArguments>& arg
 void addMakeCommand(CLI::App& app, int& status) {
     auto args = std::make_shared<MakeArguments>();
     auto* command = app.add_subcommand(
-        "make", "ray-cast the demo scene or a mesh file (OBJ, PLY, glTF, STL, ...) into LDIs");
+        "make",
+        "ray-cast the demo scene or a mesh file (OBJ, PLY, glTF, STL, ...) into LDIs, or carry a "
+        "photograph with depth, several of them or a point cloud into them");
     addMakeOptions(command, args);
     command->callback([args, command, &status] {
         args->levelsGiven = command->count("--levels") > 0;
+        args->sizeGiven = command->count("--size") > 0;
         status = runMake(*args);
     });
 }
@@ -251,6 +307,7 @@ bool MakeJob::parse(const std::vector<std::string>& arguments, std::string& erro
     const auto args = parseCommand(&addMakeOptions, arguments, error,
                                    [](const CLI::App& command, MakeArguments& parsed) {
                                        parsed.levelsGiven = command.count("--levels") > 0;
+                                       parsed.sizeGiven = command.count("--size") > 0;
                                    });
     if (!args) {
         return false;
@@ -264,6 +321,10 @@ std::vector<std::string> MakeJob::flagNames() {
 }
 
 int MakeJob::check(std::string& error) {
+    if (readsDepthData(args_->depth, args_->scene)) {
+        error = "photographs with depth and point clouds are made with strata make; here, scenes";
+        return 2;
+    }
     return checkMakeArgs(*args_, kind_, error);
 }
 
@@ -280,7 +341,7 @@ bool MakeJob::kindGiven() const {
 }
 
 std::string MakeJob::kindOutput() const {
-    return kindOutputPath(*args_, kind_);
+    return kindOutputPath(*args_, kind_, stemOfScene(args_->scene));
 }
 
 void MakeJob::sizes(maker::MakeRequest& request) const {
@@ -294,7 +355,8 @@ bool MakeJob::request(const maker::Scene& scene, maker::MakeRequest& request,
 
 bool MakeJob::make(const maker::RayCaster& caster, const maker::MakeRequest& request,
                    std::vector<maker::MadeFile>& made, std::string& error) const {
-    return makeFiles(*args_, caster, request, made, error);
+    return makeFiles(*args_, maker::RayCastSource(caster), request, stemOfScene(args_->scene), made,
+                     error);
 }
 
 }  // namespace strata::tools

@@ -39,8 +39,8 @@ std::string lowerExtension(const std::string& name) {
     return ext;
 }
 
-// True when text holds exactly one conversion %d, %Nd or %0Nd (N up to two digits) and no other
-// conversion than %%.
+}  // namespace
+
 bool isFramePattern(const std::string& text) {
     int conversions = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -66,6 +66,8 @@ bool isFramePattern(const std::string& text) {
     }
     return conversions == 1;
 }
+
+namespace {
 
 bool isDirectory(const std::string& path) {
     std::error_code ec;

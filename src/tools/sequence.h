@@ -41,6 +41,10 @@ struct SequenceTarget {
 bool checkSequence(const SequenceOptions& options, const std::string& output,
                    SequenceTarget& target, double& orbitDegrees, std::string& error);
 
+// True when text holds exactly one conversion %d, %Nd or %0Nd (N up to two digits) and no other
+// conversion than %%.
+bool isFramePattern(const std::string& text);
+
 // The file name of frame i of a pattern checked by checkSequence.
 std::string frameName(const std::string& pattern, std::int32_t index);
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "imageutil/depth_image.h"
 #include "imageutil/png_file.h"
 #include "imageutil/rgb_image.h"
 #include "maker/mesh_import.h"
@@ -21,6 +22,7 @@
 #include "tools/checked_options.h"
 #include "tools/command_parse.h"
 #include "tools/commands.h"
+#include "tools/depth_output.h"
 #include "tools/make_job.h"
 #include "tools/sequence.h"
 
@@ -37,6 +39,9 @@ struct TraceArguments {
     std::string cameraFile;
     bool sizeGiven = false;
     SequenceOptions sequence;
+    std::string depthOut;
+    std::string depthScale;
+    std::string viewsOut;
 };
 
 namespace {
@@ -140,6 +145,11 @@ int runTrace(const TraceArguments& args) {
     if (!job.prepare(scene, nullptr, options, camera, error)) {
         return fail(error);
     }
+    DepthOutput depthOutput;
+    if (!checkDepthOutput(args.depthOut, args.depthScale, args.viewsOut, args.sequence.requested(),
+                          depthOutput, error)) {
+        return fail(error);
+    }
     TerminalProgress progress;
     options.progress = [&progress, &args](double fraction) {
         progress.update(args.output, fraction);
@@ -148,12 +158,18 @@ int runTrace(const TraceArguments& args) {
     if (!caster) {
         return fail(args.scene + ": " + error);
     }
+    const float recordNear = camera.near > 0.0f ? camera.near : 0.1f;
+    const float recordFar = camera.far > camera.near ? camera.far : 10000.0f;
     if (args.sequence.requested()) {
         SequenceTarget target;
         double orbitDegrees = 0.0;
         std::vector<render::CameraRecord> cameras;
         if (!checkSequence(args.sequence, args.output, target, orbitDegrees, error)) {
             return fail(error);
+        }
+        if (!args.viewsOut.empty() && !target.video.empty()) {
+            return fail(
+                "--views-out wants the frames as pictures (-o frames/%04d.png), not a video");
         }
         if (!args.sequence.path.empty()) {
             std::vector<render::CameraRecord> keys;
@@ -169,16 +185,15 @@ int runTrace(const TraceArguments& args) {
             cameras = render::pathSequence(keys, args.sequence.frames);
         } else {
             cameras = render::orbitSequence(
-                recordFromPinhole(camera, options.width, options.height,
-                                  camera.near > 0.0f ? camera.near : 0.1f,
-                                  camera.far > camera.near ? camera.far : 10000.0f),
+                recordFromPinhole(camera, options.width, options.height, recordNear, recordFar),
                 scene.bounds().centre(), orbitDegrees, args.sequence.frames);
         }
         // The sequence draws the progress bar over frames, not over rows.
         options.progress = nullptr;
         const bool keepRange = !args.cameraFile.empty() || !args.camera.near.empty() ||
                                !args.camera.far.empty() || !args.sequence.path.empty();
-        return runSequence(
+        std::int32_t frameIndex = 0;
+        const int status = runSequence(
             "strata trace", cameras, target, args.sequence.fps,
             [&](const render::CameraRecord& record, imageutil::RgbImage& out, std::string& why) {
                 maker::PinholeCamera c;
@@ -193,23 +208,41 @@ int runTrace(const TraceArguments& args) {
                 frameOptions.width = out.width;
                 frameOptions.height = out.height;
                 std::vector<std::uint32_t> framePixels;
-                if (!maker::traceImage(*caster, c, frameOptions, framePixels, why)) {
+                imageutil::DepthImage depth{out.width, out.height, {}};
+                if (!maker::traceImage(*caster, c, frameOptions, framePixels, why,
+                                       depthOutput.wanted() ? &depth.depth : nullptr)) {
                     return false;
                 }
+                if (depthOutput.wanted() &&
+                    !depthOutput.writeFrame(depth, frameIndex,
+                                            frameName(target.pattern, frameIndex), record, why)) {
+                    return false;
+                }
+                ++frameIndex;
                 std::copy(framePixels.begin(), framePixels.end(), out.pixels);
                 return true;
             });
+        if (status == 0 && !depthOutput.finish(error)) {
+            return fail(error);
+        }
+        return status;
     }
     const platform::MemoryTask task(
         platform::formatString("tracing the %dx%d picture", options.width, options.height));
     const std::int64_t start = platform::steadyNanoseconds();
     std::vector<std::uint32_t> pixels;
-    if (!maker::traceImage(*caster, camera, options, pixels, error)) {
+    imageutil::DepthImage depth{options.width, options.height, {}};
+    if (!maker::traceImage(*caster, camera, options, pixels, error,
+                           depthOutput.wanted() ? &depth.depth : nullptr)) {
         return fail(error);
     }
     const double seconds =
         static_cast<double>(platform::steadyNanoseconds() - start) / platform::kCounterFrequency;
     progress.finish();
+    // A depth the file cannot hold stops the command before anything is written.
+    if (depthOutput.wanted() && !depthOutput.check(depth, error)) {
+        return fail(error);
+    }
     imageutil::RgbImage image = imageutil::RgbImage::createOwned(options.width, options.height);
     if (image.empty()) {
         return fail("no memory for the image");
@@ -217,6 +250,14 @@ int runTrace(const TraceArguments& args) {
     std::copy(pixels.begin(), pixels.end(), image.pixels);
     if (!imageutil::writeImageFile(args.output, image, &error)) {
         return fail(args.output + ": " + error);
+    }
+    if (depthOutput.wanted() &&
+        (!depthOutput.writeFrame(
+             depth, -1, args.output,
+             recordFromPinhole(camera, options.width, options.height, recordNear, recordFar),
+             error) ||
+         !depthOutput.finish(error))) {
+        return fail(error);
     }
     const double rays = static_cast<double>(options.width) * options.height;
     std::printf("%s: trace %dx%d, %.0f rays, %.0f rays/s\n", args.output.c_str(), options.width,
@@ -249,6 +290,8 @@ void addTraceCommand(CLI::App& app, int& status) {
     auto* command = app.add_subcommand(
         "trace", "ray-trace the nearest surfaces of the demo scene or a mesh file into a picture");
     addTraceOptions(command, args);
+    // Depth maps and views files are files of the command; the package hands back arrays.
+    addDepthOutputOptions(*command, args->depthOut, args->depthScale, args->viewsOut);
     command->callback([args, command, &status] {
         args->sizeGiven = command->count("--size") > 0;
         status = runTrace(*args);

@@ -227,8 +227,12 @@ TEST(StereoFrame, EyeShiftIsAlongTheCameraSide) {
     expectNear(v.viewCamera.pos, start, 1e-6f, "back");
 }
 
-// The second eye of a wide or tall frame is shifted by two near-plane pixels of its width.
-TEST(StereoFrame, EyeShiftOfANonSquareFrameUsesItsWidth) {
+// The second eye of a wide or tall frame stands as far from the first as in the square frame:
+// the separation is a distance in the scene, whatever the frame's shape.
+TEST(StereoFrame, EyeShiftOfANonSquareFrameIsTheSquareFramesShift) {
+    AppView square;
+    square.OnInitialUpdate();
+    ASSERT_GT(square.stereoSeparation, 0.0f);
     for (const auto& [w, h] : {std::pair{500, 200}, std::pair{200, 500}}) {
         SCOPED_TRACE(::testing::Message() << w << " x " << h);
         AppView v;
@@ -237,8 +241,8 @@ TEST(StereoFrame, EyeShiftOfANonSquareFrameUsesItsWidth) {
         v.OnInitialUpdate();
         v.OnCommand(38002);
         v.OnIdle();
-        const float e = 2.0f * v.viewCamera.near / static_cast<float>(w);
-        expectNear(v.keyMotion, {-e, 0, 0}, 1e-9f, "keyMotion");
+        EXPECT_FLOAT_EQ(v.stereoSeparation, square.stereoSeparation);
+        expectNear(v.keyMotion, {-v.stereoSeparation, 0, 0}, 1e-9f, "keyMotion");
     }
 }
 

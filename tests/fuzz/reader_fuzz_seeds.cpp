@@ -1,5 +1,6 @@
 // Writes the seed corpus of one file-reader fuzz target into a folder: small valid files made
 // here and the matching files of the test data.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "imageutil/bmp_file.h"
+#include "imageutil/depth_image.h"
 #include "imageutil/png_file.h"
 #include "imageutil/rgb_image.h"
 
@@ -123,6 +125,31 @@ int main(int argc, char** argv) {
                        "map_Kd -clamp on -s 2 2 1 t.png\nnewmtl b\nmap_Kd ../outside.png\n") &&
              writeText(folder + "/c.mtl",
                        "newmtl a\nmap_Kd fifo.png\nnewmtl b\nmap_Kd /etc/hostname\n");
+    } else if (target == "depth_read_fuzz") {
+        strata::imageutil::DepthImage depth{3, 2, {1.0f, 2.5f, INFINITY, 0.75f, 4.0f, 9.0f}};
+        std::string error;
+        ok = strata::imageutil::writeDepthImage(folder + "/a.pfm", depth, 1000.0, error) &&
+             strata::imageutil::writeDepthImage(folder + "/b.png", depth, 1000.0, error) &&
+             writeText(folder + "/c.pfm", std::string("PF\n1 1\n1.0\n") + std::string(12, '\0'));
+    } else if (target == "point_cloud_fuzz") {
+        std::string binary =
+            "ply\nformat binary_big_endian 1.0\nelement vertex 4\nproperty float x\nproperty "
+            "float y\nproperty float z\nproperty uchar red\nproperty uchar green\nproperty uchar "
+            "blue\nend_header\n";
+        for (int i = 0; i < 4; ++i) {
+            const float p[3] = {static_cast<float>(i % 2), static_cast<float>(i / 2), 0.0f};
+            for (const float v : p) {
+                const auto* b = reinterpret_cast<const char*>(&v);
+                binary.append({b[3], b[2], b[1], b[0]});
+            }
+            binary.append({static_cast<char>(40 * i), 7, 9});
+        }
+        ok = writeText(folder + "/b.ply", binary) &&
+             writeText(folder + "/a.ply",
+                       "ply\nformat ascii 1.0\nelement vertex 5\nproperty float x\nproperty "
+                       "float y\nproperty float z\nproperty float nx\nproperty float "
+                       "ny\nproperty float nz\nend_header\n0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 "
+                       "0 1\n1 1 0 0 0 1\n2 2 0.1 0 0 1\n");
     } else {
         std::fprintf(stderr, "reader_fuzz_seeds: no seeds for %s\n", target.c_str());
         return 2;
