@@ -45,8 +45,9 @@ struct FrameSettings {
     bool benchFlag = false;
     bool useTrunc = true;
     bool useSinglePrecision = true;
-    // Soft depth-tested splats with a limited size ratio, backface culling and a fill of small
-    // gaps (true colour only; false colour draws as without it).
+    // Depth-tested splats shaped by each sample's surface, culling of surfaces seen from the
+    // side that hides them and a fill of small gaps (true colour only; false colour draws as
+    // without it).
     bool highQualitySplats = false;
     std::uint32_t background = 0xB2B2B2u;
     bool horizonBackground = false;  // sky (background) above the horizon, ground below
@@ -56,11 +57,6 @@ struct FrameSettings {
     std::int32_t onlyLayer = -1;
     std::uint8_t* coverage = nullptr;
 };
-
-// True when the options ask for high-quality splats of true colours.
-inline bool HighQualityRequested(const LdiRenderOptions& options) {
-    return options.highQualitySplats != 0 && options.useFalseColor == 0;
-}
 
 // Which settings a frame hands to the object: all of them (a caller that owns no other path to
 // the object), or only the switches the viewer hands over every frame (splatting, high-quality

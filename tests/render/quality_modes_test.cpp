@@ -4,6 +4,7 @@
 // intersecting each output pixel's ray with the surface's plane.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "ldi/draw_support.h"
 #include "ldi/ldi_rt_qp.h"
 #include "render/output_view.h"
+#include "render/surface_splat.h"
 #include "render/synthetic_ldi.h"
 
 namespace strata::render {
@@ -90,22 +92,74 @@ OutputView lookingAtSquare(const Vector3& eye, int size, float fov) {
     return makeOutputView(eye, dir, up, fov, size, size);
 }
 
-// The slope a surface shows along a ray is the tangent of the angle between its normal and the
-// ray, whatever the ray's length, up to the limit; a surface seen edge-on takes the limit.
-TEST(QualityModes, SurfaceSlopeIsTheTangentOfTheViewingAngle) {
-    const float limitDegrees =
-        std::atan(ldi::kernel::kMaxSurfaceSlope) * 180.0f / 3.14159265f;  // 75.96
-    const float degrees[] = {0.0f, 10.0f, 30.0f, 45.0f, 60.0f, 75.0f, 75.9f, 76.1f, 80.0f, 90.0f};
-    for (const float length : {1.0f, 2.5f}) {
-        const Vector3 omega{0.6f * length, 0.0f, -0.8f * length};
-        for (const float d : degrees) {
-            const float theta = d * 3.14159265f / 180.0f;
-            const float facing = -length * std::cos(theta);
-            const float expected =
-                d < limitDegrees ? std::tan(theta) : ldi::kernel::kMaxSurfaceSlope;
-            EXPECT_NEAR(ldi::kernel::surfaceSlope(facing, omega), expected, 2e-3f * (1 + expected))
-                << d << " degrees, ray length " << length;
+// A surface's samples, carried by any local linear map J (magnified, minified, turned, sheared,
+// stretched four times by a grazing angle), cover every pixel inside their lattice with one
+// sample's weight in all, and past the last ones stop where the tent falls to half, half-way to
+// where the next sample would be: no lattice of holes, no grown silhouette.
+TEST(QualityModes, SurfaceFootprintsTileTheirPlane) {
+    struct Map {
+        const char* name;
+        float jux, juy, jvx, jvy;
+    };
+    const Map maps[] = {
+        {"one to one", 1.0f, 0.0f, 0.0f, 1.0f},
+        {"magnified 1.37", 1.37f, 0.0f, 0.0f, 1.37f},
+        {"minified", 0.6f, 0.0f, 0.0f, 0.55f},
+        {"turned 30 degrees", 1.2f * 0.866f, 1.2f * 0.5f, -1.2f * 0.5f, 1.2f * 0.866f},
+        {"seen at 75 degrees, head on", 3.86f, 0.0f, 0.0f, 1.0f},
+        {"sheared", 1.3f, 0.4f, -0.2f, 0.9f},
+        {"mirrored", -1.1f, 0.0f, 0.0f, 1.2f},
+    };
+    constexpr int kSize = 64;
+    constexpr int kLattice = 12;  // samples (i, j), 0 <= i, j < kLattice
+    for (const Map& m : maps) {
+        SoftSplatBuffer buffer;
+        buffer.reset(kSize, kSize);
+        const float ox = 31.3f - 0.5f * (kLattice - 1) * (m.jux + m.jvx);
+        const float oy = 30.8f - 0.5f * (kLattice - 1) * (m.juy + m.jvy);
+        for (int j = 0; j < kLattice; ++j) {
+            for (int i = 0; i < kLattice; ++i) {
+                const float sx = ox + static_cast<float>(i) * m.jux + static_cast<float>(j) * m.jvx;
+                const float sy = oy + static_cast<float>(i) * m.juy + static_cast<float>(j) * m.jvy;
+                SurfaceSplat splat;
+                const auto x = static_cast<std::int32_t>(std::floor(sx + 0.5f));
+                const auto y = static_cast<std::int32_t>(std::floor(sy + 0.5f));
+                ASSERT_TRUE(shapeSurfaceSplat(splat, sx, sy, x, y, m.jux, m.juy, m.jvx, m.jvy));
+                splat.zOut = -0.5f;
+                splat.tolerance = 0.01f;
+                splat.colour = 0x00FF0000u;
+                writeSurfaceSplat(
+                    buffer, splat, [](std::int32_t, std::int32_t) { return true; }, nullptr);
+            }
         }
+        // Lattice coordinates of every pixel: (i, j) = J^-1 (pixel - origin).
+        const float det = m.jux * m.jvy - m.jvx * m.juy;
+        int inside = 0;
+        for (int y = 0; y < kSize; ++y) {
+            for (int x = 0; x < kSize; ++x) {
+                const float dx = static_cast<float>(x) - ox;
+                const float dy = static_cast<float>(y) - oy;
+                const float i = (m.jvy * dx - m.jvx * dy) / det;
+                const float j = (-m.juy * dx + m.jux * dy) / det;
+                // The last sample's tent, along each axis, past the lattice's edge.
+                const auto tent = [](float t) {
+                    return std::max(0.0f, 1.0f - std::max({0.0f, -t, t - (kLattice - 1)}));
+                };
+                const float expected = static_cast<float>(kWeightNew) * tent(i) * tent(j);
+                const std::uint32_t w =
+                    buffer.pixels[static_cast<std::size_t>(y * kSize + x)].weight();
+                if (expected == static_cast<float>(kWeightNew)) {
+                    ++inside;
+                    EXPECT_GE(w, kWeightNew - 2) << m.name << " at " << x << "," << y;
+                    EXPECT_LE(w, kWeightNew + 2) << m.name << " at " << x << "," << y;
+                } else if (expected > 9.5f) {
+                    EXPECT_GE(w, kCoveredWeight) << m.name << " at " << x << "," << y;
+                } else if (expected < 6.5f) {
+                    EXPECT_LT(w, kCoveredWeight) << m.name << " at " << x << "," << y;
+                }
+            }
+        }
+        EXPECT_GT(inside, 30) << m.name;
     }
 }
 
