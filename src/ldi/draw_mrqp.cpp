@@ -441,10 +441,13 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
             float s = 3.9f;  // splatting off: the 4 x 4 mask stretched to 5 x 5
             bool haveFacing = false;
             if constexpr (kSize != SizePath::single) {
+                bool fixedSize = false;
                 if constexpr (kSize == SizePath::table) {
-                    // An index of 0x800 or more (bit 31 set) has no table entry: a fixed size.
-                    s = (v & 0x80000000u) != 0 ? (kFalseColour ? 0.0f : 1.0f)
-                                               : -zOut * sizeTable[v >> 20];
+                    // An index of 0x800 or more (bit 31 set) has no table entry: a fixed size,
+                    // the 2 x 2 mask (one pixel in false colour), which the depth correction
+                    // does not shrink.
+                    fixedSize = (v & 0x80000000u) != 0;
+                    s = fixedSize ? (kFalseColour ? 0.0f : 1.0f) : -zOut * sizeTable[v >> 20];
                 } else {
                     // The class size (a reference eye depth) over the output eye depth, times
                     // S, scaled by how much more the surface faces the output ray than the
@@ -455,7 +458,7 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                                              facing);
                     haveFacing = true;
                 }
-                if (useCorrection) {
+                if (useCorrection && !fixedSize) {
                     s /= k.correction.at(X, Y);
                 }
             }
