@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "geometry/normal_table.h"
+#include "geometry/quantise.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
 #include "ldi/draw_support.h"
@@ -276,6 +279,107 @@ TEST(QualityModes, OwnCameraUnchangedAndBorderDrawnInBothModes) {
         }
         EXPECT_EQ(wrong, 0) << "high " << high;
     }
+}
+
+// A front sample whose stored normal faces away from the camera that saw it (a file written
+// with the opposite winding) is drawn: the camera saw that surface, so it faces the camera. A
+// red square over a blue wall, both stored facing away, from the reference camera and moved
+// ones.
+TEST(QualityModes, FrontSamplesFacingAwayInTheFileAreDrawn) {
+    SyntheticCamera cam;
+    const int n = 60;
+    constexpr int kAway = 43;  // (-0.115, -0.089, -0.989): away from a camera looking down -z
+    ASSERT_LT(geometry::normalTable()[kAway].z, -0.9f);
+    auto ldi = testing::makeSyntheticQp(cam, n, n, [n](int r, int c, auto& out) {
+        out.push_back({kFar, kBlue, kAway, static_cast<int>(kFar)});
+        if (r >= n / 3 && r < 2 * n / 3 && c >= n / 3 && c < 2 * n / 3) {
+            out.push_back({kNear, kRed, kAway, static_cast<int>(kNear)});
+        }
+    });
+    ASSERT_NE(ldi, nullptr);
+    for (const Vector3& eye :
+         {Vector3{0.0f, 0.0f, 0.0f}, Vector3{0.4f, 0.2f, 0.0f}, Vector3{-0.5f, -0.3f, 0.5f}}) {
+        const OutputView view = lookingAtSquare(eye, n, cam.fov);
+        const imageutil::RgbImage high = drawFrame(*ldi, view, n, true);
+        int red = 0;
+        int wrong = 0;
+        for (int y = 0; y < n; ++y) {
+            for (int x = 0; x < n; ++x) {
+                const std::uint32_t p = high.pixels[y * n + x] & 0xFFFFFFu;
+                if (insideSquare(gridPointOf(cam, n, view, n, x, y, kNear), n, 1.0f)) {
+                    red += p == kRed ? 1 : 0;
+                    wrong += p != kRed ? 1 : 0;
+                }
+            }
+        }
+        EXPECT_GT(red, 200) << eye.x;
+        EXPECT_EQ(wrong, 0) << eye.x;
+    }
+}
+
+// A surface the reference camera saw at 75 degrees from its normal, seen face on by the new
+// camera: its samples lie 3.9 times farther apart across the slope than along it, and the
+// footprints shaped by the surface cover it whole, with no background inside its outline; the
+// specified drawing leaves streaks.
+TEST(QualityModes, ASurfaceSeenAtAGrazingAngleIsWholeFaceOn) {
+    SyntheticCamera cam;
+    cam.near = 1.0f;
+    cam.far = 20.0f;
+    const int n = 96;
+    const float angle = 75.0f * 3.14159265f / 180.0f;
+    // The plane through (0, 0, -6) with normal (sin 75, 0, cos 75); its patch: |y| < 0.9 and
+    // along the slope from -2.5 to 2.5.
+    const Vector3 centre{0.0f, 0.0f, -6.0f};
+    const Vector3 normal{std::sin(angle), 0.0f, std::cos(angle)};
+    const Vector3 slope{std::cos(angle), 0.0f, -std::sin(angle)};  // in the plane, along x
+    const int normalIndex = geometry::nearestNormal(normal);
+    const float t = std::tan(cam.fov * 0.5f);
+    auto ldi = testing::makeSyntheticQp(cam, n, n, [&](int r, int c, auto& out) {
+        const Vector3 ray{(2.0f * (c + 0.5f) / n - 1.0f) * t, (2.0f * (r + 0.5f) / n - 1.0f) * t,
+                          -1.0f};
+        const float along = geometry::dot(centre, normal) / geometry::dot(ray, normal);
+        const Vector3 p = ray * along;
+        const float s = geometry::dot(p - centre, slope);
+        if (along > 0.0f && std::fabs(p.y) < 0.9f && std::fabs(s) < 2.5f) {
+            const auto colour =
+                static_cast<std::uint32_t>(((static_cast<int>(std::floor(2.0f * s)) +
+                                             static_cast<int>(std::floor(2.0f * p.y))) &
+                                            1)
+                                               ? 0xE04020u
+                                               : 0x2060E0u);
+            out.push_back({along, colour, normalIndex, static_cast<int>(along)});
+        }
+    });
+    ASSERT_NE(ldi, nullptr);
+    // Face on from 6 units in front of the plane, as wide as the patch is long.
+    const int size = 120;
+    const Vector3 eye = centre + normal * 6.0f;
+    const OutputView view = makeOutputView(eye, -normal, {0.0f, 1.0f, 0.0f}, 0.9f, size, size);
+    const float tOut = std::tan(0.45f);
+    const Vector3 side = geometry::normalized(geometry::cross(-normal, Vector3{0.0f, 1.0f, 0.0f}));
+    int inside = 0;
+    int holes[2] = {0, 0};
+    for (const bool high : {false, true}) {
+        const imageutil::RgbImage frame = drawFrame(*ldi, view, size, high);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const float u = (2.0f * (x + 0.5f) / size - 1.0f) * tOut;
+                const float v = (2.0f * (y + 0.5f) / size - 1.0f) * tOut;
+                const Vector3 ray = -normal + side * u + Vector3{0.0f, v, 0.0f};
+                const Vector3 p = eye + ray * (6.0f / geometry::dot(ray, -normal));
+                const float s = geometry::dot(p - centre, slope);
+                // Inside the outline by a reference pixel's stretch (about 0.2 units).
+                if (std::fabs(p.y) < 0.8f && std::fabs(s) < 2.3f) {
+                    inside += high ? 1 : 0;
+                    holes[high ? 1 : 0] += (frame.pixels[y * size + x] & 0xFFFFFFu) == kBackground;
+                }
+            }
+        }
+    }
+    EXPECT_GT(inside, size * size / 6);
+    std::printf("%d pixels inside: %d and %d of them background\n", inside, holes[0], holes[1]);
+    EXPECT_EQ(holes[1], 0) << "high quality";
+    EXPECT_GT(holes[0], inside / 20) << "the specified drawing's streaks";
 }
 
 }  // namespace
