@@ -463,23 +463,69 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     return drawStats;
 }
 
+void LdiRtQuad::HandOver(LdiRtQp& drawer) {
+    drawer.options = options;
+    drawer.inspection = inspection;
+    drawer.settingsGiven = settingsGiven;
+    drawer.warp.soft = warp.soft;
+}
+
+void LdiRtQuad::TakeBack(LdiRtQp& drawer) {
+    // The inspection mask and the soft buffer belong to this frame only.
+    drawer.inspection = LdiInspection{};
+    drawer.warp.soft = nullptr;
+}
+
 LdiDrawStats LdiRtQuad::Draw(const geometry::Matrix4& warpMatrix,
                              const geometry::Matrix4& viewMatrix,
                              const geometry::ViewCamera& outputCamera, imageutil::RgbImage& frame,
                              float* depthBuffer, IntRange xRange, IntRange yRange) {
     outputView = outputCamera;
     drawStats.reset();
+    if (LdiRtQp* whole = Joined()) {
+        HandOver(*whole);
+        drawStats =
+            whole->Draw(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer, xRange, yRange);
+        TakeBack(*whole);
+        return drawStats;
+    }
     // The top half, then the bottom half, with the same arguments and this object's settings.
     for (LdiRtQp* half : {top(), bottom()}) {
         if (half == nullptr) {
             continue;
         }
-        half->options = options;
-        half->inspection = inspection;
-        half->settingsGiven = settingsGiven;
-        half->warp.soft = warp.soft;
+        HandOver(*half);
         const LdiDrawStats s =
             half->Draw(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer, xRange, yRange);
+        TakeBack(*half);
+        drawStats.visited += s.visited;
+        drawStats.inside += s.inside;
+        drawStats.written += s.written;
+    }
+    return drawStats;
+}
+
+LdiDrawStats LdiRtQuad::DrawVisible(const geometry::Matrix4& warpMatrix,
+                                    const geometry::Matrix4& viewMatrix,
+                                    const geometry::ViewCamera& outputCamera,
+                                    imageutil::RgbImage& frame, float* depthBuffer) {
+    outputView = outputCamera;
+    drawStats.reset();
+    if (LdiRtQp* whole = Joined()) {
+        HandOver(*whole);
+        drawStats = whole->DrawVisible(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer);
+        TakeBack(*whole);
+        return drawStats;
+    }
+    // Each half over its own visible rectangle: the quad's is the top half's.
+    for (LdiRtQp* half : {top(), bottom()}) {
+        if (half == nullptr) {
+            continue;
+        }
+        HandOver(*half);
+        const LdiDrawStats s =
+            half->DrawVisible(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer);
+        TakeBack(*half);
         drawStats.visited += s.visited;
         drawStats.inside += s.inside;
         drawStats.written += s.written;

@@ -7,6 +7,7 @@
 
 #include "geometry/depth.h"
 #include "geometry/normal_table.h"
+#include "platform/fp_mode.h"
 #include "platform/worker_pool.h"
 
 namespace strata::ldi {
@@ -131,6 +132,8 @@ bool SurfaceSlopes::matches(const SampleGrid& grid, const geometry::ViewCamera& 
 
 void BuildSurfaceSlopes(const SampleGrid& grid, const geometry::ViewCamera& view,
                         SurfaceSlopes& out) {
+    // The slopes are kept: the same whatever rounding the frame that makes them draws with.
+    const platform::NearestRoundingGuard rounding;
     out.clear();
     out.words = grid.words;
     out.count = grid.count;
