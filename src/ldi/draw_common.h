@@ -29,8 +29,8 @@ bool BeginDraw(LdiBase& ldi, const geometry::Matrix4& warpMatrix,
 
 // The switches of one frame: the render options the caller hands to the object, the
 // floating-point modes of the draw and the background. Defaults are the viewer's menu defaults:
-// splatting and depth correction on, splat size from the table, frustum clipper on, truncating
-// conversions at single precision, grey background.
+// high-quality splats, splatting and depth correction on, splat size from the table, frustum
+// clipper on, truncating conversions at single precision, grey background.
 struct FrameSettings {
     bool useSplat = true;
     bool useDepthCorrection = true;
@@ -48,7 +48,7 @@ struct FrameSettings {
     // Depth-tested splats shaped by each sample's surface, culling of surfaces seen from the
     // side that hides them and a fill of small gaps (true colour only; false colour draws as
     // without it).
-    bool highQualitySplats = false;
+    bool highQualitySplats = true;
     std::uint32_t background = 0xB2B2B2u;
     bool horizonBackground = false;  // sky (background) above the horizon, ground below
     std::uint32_t groundColor = 0x0A3C0Au;

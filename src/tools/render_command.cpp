@@ -47,7 +47,7 @@ struct RenderArgs {
     int falseColor = -1;
     bool sizeAccurate = false;
     std::string round = "trunc";
-    std::string quality = "default";
+    std::string quality = "high";
     bool lowerHalf = false;
     bool upperHalf = false;
     int frames = 0;
@@ -200,8 +200,9 @@ int runRender(const RenderArgs& args) {
                      args.round.c_str());
         return 2;
     }
-    if (args.quality != "default" && args.quality != "high") {
-        std::fprintf(stderr, "strata render: --quality wants high or default, got \"%s\"\n",
+    // "default" is the old name of basic, from when it was the default.
+    if (args.quality != "high" && args.quality != "basic" && args.quality != "default") {
+        std::fprintf(stderr, "strata render: --quality wants high or basic, got \"%s\"\n",
                      args.quality.c_str());
         return 2;
     }
@@ -454,9 +455,9 @@ void addRenderCommand(CLI::App& app, int& status) {
     command->add_option("--round", args->round,
                         "pixel position conversion: trunc (default) or nearest (even)");
     command->add_option("--quality", args->quality,
-                        "splats: default (blended footprints in traversal order) or high (soft "
-                        "depth-tested footprints, limited size ratio, backface culling, small gaps "
-                        "filled)");
+                        "splats: high (the default: depth-tested footprints shaped by each "
+                        "sample's surface, hidden sides culled, small gaps filled) or basic "
+                        "(blended footprints in traversal order; also called default)");
     auto* lower = command->add_flag("--lower-half", args->lowerHalf,
                                     "draw only pixels with column + row < W");
     command->add_flag("--upper-half", args->upperHalf, "draw only pixels with column + row >= W")
