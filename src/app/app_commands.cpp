@@ -19,11 +19,8 @@ void handFalseColor(AppView& v) {
 
 void setFalseColorMode(AppView& v, std::int32_t mode) {
     v.falseColorMode = mode;
-    if (mode == 5) {
-        v.sizeAccurate = 0;
-    } else if (mode == 6) {
-        v.sizeAccurate = 1;
-    }
+    // Accurate sizes go with mode 6 alone: no other choice keeps them from an earlier one.
+    v.sizeAccurate = mode == 6 ? 1 : 0;
     handFalseColor(v);
 }
 
@@ -181,6 +178,24 @@ const CommandInfo* findCommand(int id) {
         }
     }
     return nullptr;
+}
+
+// ---- AppView's side of the table ----------------------------------------------------------
+
+void AppView::OnCommand(int id) {
+    const CommandInfo* command = findCommand(id);
+    if (command == nullptr) {
+        return;
+    }
+    command->apply(*this);
+    if (command->redraw) {
+        needsRedraw = true;
+    }
+}
+
+bool AppView::IsChecked(int id) const {
+    const CommandInfo* command = findCommand(id);
+    return command != nullptr && command->checked != nullptr && command->checked(*this);
 }
 
 }  // namespace strata::app

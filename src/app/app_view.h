@@ -72,6 +72,8 @@ inline constexpr int kIdFileOpen = 57601;
 inline constexpr int kSpinTimerId = 1;
 inline constexpr int kSpinTimerMs = 50;
 inline constexpr int kDefaultFrameSide = 350;
+// Pixels of disparity the stereo eyes give the nearest surfaces of the start view.
+inline constexpr float kStereoDisparity = 4.0f;
 
 // The frame timer: steady-clock nanoseconds around a frame, 64-bit throughout.
 struct Stopwatch {
@@ -117,8 +119,9 @@ class AppView {
     void OnInitialUpdate();
     // Paint: a frame at once, then one more from the idle routine.
     void OnDraw();
-    // Opens a file as File Open does after its dialog. False when nothing new was loaded (the
-    // status line then says why and the previous data stays).
+    // Opens a file as File Open does after its dialog. False when nothing new was loaded: the
+    // status line then says why (statusNote), and the picture, the title and the camera stay
+    // those of what was shown.
     bool OpenFile(const std::string& path);
     // Any command of the command table, or File Open (ignored here: the shell asks for a path).
     void OnCommand(int id);
@@ -129,6 +132,10 @@ class AppView {
     // Moves the camera to the view of a camera file (the frame keeps its own size; the field of
     // view is limited to the zoom range). False with error set; the camera is then unchanged.
     bool LoadView(const std::string& path, std::string& error);
+    // Puts the camera at position looking along direction, with up made square to it; the field
+    // of view stays and navigation goes on from there (as after Load View...).
+    void PlaceCamera(const geometry::Vector3& position, const geometry::Vector3& direction,
+                     const geometry::Vector3& up);
     // "Save View..." (save true) or "Load View...": asks the shell for the file through
     // onChooseFile, then saves or loads; a failure goes to the status line.
     void ChooseViewFile(int id, bool save);
@@ -165,7 +172,8 @@ class AppView {
     bool TurnCamera();
     bool InsideMovementBox(const geometry::Vector3& p) const;
     void RebuildFromViewMatrix(const geometry::Matrix4& view);
-    void OpenDispatch();
+    // Opens fullPath by its extension; false (statusNote says why) when nothing new loaded.
+    bool OpenDispatch();
     void UpdateTitle();
     // Hands the open-time settings (depth correction, backface, scanline, false colour, its
     // mode, size accuracy, bench flag) to ldi.
@@ -213,13 +221,20 @@ class AppView {
     geometry::Vector3 navExtra1;
     std::int32_t navCounter0 = 0;
     std::int32_t navCounter1 = 0;
-    geometry::Vector3 boundsMin;
+    geometry::Vector3 boundsMin;  // the scene's box
     geometry::Vector3 boundsMax;
+    // Restrict Movement keeps the eye strictly inside this box: the scene's box when the start
+    // lies inside it, else the box of both grown by a tenth of the scene's diagonal on every side.
+    geometry::Vector3 movementMin;
+    geometry::Vector3 movementMax;
     geometry::Vector3 refPosition;
     geometry::Vector3 refDirection;
     geometry::Vector3 refUp;
     geometry::Vector3 refSide;
     geometry::Vector3 lookAtCentre;
+    // The world's up axis, from the loaded file's reference camera (the coordinate axis nearest
+    // its up vector; +y for voxel files and with nothing loaded).
+    geometry::Vector3 worldUp{0.0f, 1.0f, 0.0f};
     std::int32_t lastMouseX = 0;
     std::int32_t lastMouseY = 0;
     std::int32_t currentMouseX = 0;  // position of the move being handled (y counted upward)
@@ -232,6 +247,8 @@ class AppView {
     float keyStep = 0.005f;
     float lookAtDepth = 0.0f;
     float spinAngle = 0.0f;
+    // How far apart the stereo eyes stand (set by the view reset; see kStereoDisparity).
+    float stereoSeparation = 0.0f;
     float panRateY = 0.0f;
     float panRateX = 0.0f;
     bool freezeSelection = false;
@@ -285,6 +302,8 @@ class AppView {
     instrument::CounterTable counterTable;
 
   private:
+    // The navigation's rotation: the trackball's turn times the navigation rotation.
+    geometry::Matrix4 NavigationRotation() const;
     void CountedPasses();
     bool MoveTo(const geometry::Vector3& position, const geometry::Matrix4& rotation,
                 bool checkBox);

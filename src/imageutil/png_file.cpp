@@ -231,13 +231,7 @@ bool decodePng(MemoryInput& input, std::uint32_t& width, std::uint32_t& height,
 }
 
 bool endsWithBmp(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return tail == ".bmp";
+    return platform::hasExtension(path, "bmp");
 }
 
 }  // namespace

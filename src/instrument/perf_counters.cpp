@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -318,6 +319,9 @@ bool FakeCounterBackend::Open(std::string& why) {
 }
 
 bool FakeCounterBackend::Select(int counter, std::uint32_t code, std::uint32_t select) {
+    if (std::find(unmapped.begin(), unmapped.end(), code) != unmapped.end()) {
+        return false;
+    }
     selects.push_back({counter, code, select});
     selected_[static_cast<std::size_t>(counter)] = code;
     return true;
@@ -439,11 +443,15 @@ void printCounterTable(const CounterTable& table, bool available, std::string_vi
         if (event == nullptr) {
             continue;
         }
-        const std::int64_t total = i < table.totals.size() ? table.totals[i] : 0;
-        platform::debugPrintf("%.*s: %13" PRId64 " \t%.*s\n",
-                              static_cast<int>(event->mnemonic.size()), event->mnemonic.data(),
-                              total, static_cast<int>(event->description.size()),
-                              event->description.data());
+        const int mnemonicSize = static_cast<int>(event->mnemonic.size());
+        const int descriptionSize = static_cast<int>(event->description.size());
+        if (i >= table.counted.size() || table.counted[i] == 0) {
+            platform::debugPrintf("%.*s: %13s \t%.*s\n", mnemonicSize, event->mnemonic.data(),
+                                  "unavailable", descriptionSize, event->description.data());
+            continue;
+        }
+        platform::debugPrintf("%.*s: %13" PRId64 " \t%.*s\n", mnemonicSize, event->mnemonic.data(),
+                              table.totals[i], descriptionSize, event->description.data());
     }
     platform::debugOutput(kDashLine);
 }

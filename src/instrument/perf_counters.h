@@ -73,6 +73,8 @@ class FakeCounterBackend : public CounterBackend {
     // Counts returned for an event code (0 when absent); each read adds readIncrement.
     std::vector<std::pair<std::uint32_t, std::int64_t>> counts;
     std::int64_t readIncrement = 0;
+    // Event codes the backend cannot count: selecting one fails.
+    std::vector<std::uint32_t> unmapped;
 
     std::vector<SelectRequest> selects;
     int opens = 0;
@@ -132,10 +134,13 @@ class PerfCounters {
 // The process-wide counters over the Linux backend.
 PerfCounters& counters();
 
-// The counted events of one table: event numbers and their 64-bit totals, two per pass.
+// The counted events of one table: event numbers and their 64-bit totals, two per pass, and
+// whether each total was counted (1) or could not be (0: counters unavailable, an event the
+// backend cannot map, a failed read).
 struct CounterTable {
     std::vector<std::int32_t> events;
     std::vector<std::int64_t> totals;
+    std::vector<std::uint8_t> counted;
 };
 
 // The benchmark events in their order: clock ticks, data memory references, L1 lines
@@ -149,8 +154,9 @@ template <typename Pass>
 void countPasses(PerfCounters& perf, bool available, CounterTable& table, Pass&& pass);
 
 // The table lines: a dash line, "%s: %13lld \t%s\n" per event, the dash line again; before them
-// one line saying the counters are unavailable when they are. Each line goes to the debug
-// output as one piece.
+// one line saying the counters are unavailable when they are. An event that was not counted
+// shows "unavailable" in place of its count, never a 0 as if measured. Each line goes to the
+// debug output as one piece.
 void printCounterTable(const CounterTable& table, bool available, std::string_view reason);
 
 inline constexpr std::string_view kDashLine = "-------------------------------------\n";
@@ -158,6 +164,7 @@ inline constexpr std::string_view kDashLine = "---------------------------------
 template <typename Pass>
 void countPasses(PerfCounters& perf, bool available, CounterTable& table, Pass&& pass) {
     table.totals.assign(table.events.size(), 0);
+    table.counted.assign(table.events.size(), 0);
     for (std::size_t i = 0; i < table.events.size(); i += 2) {
         bool counting[2] = {false, false};
         for (int c = 0; c < 2 && available; ++c) {
@@ -174,6 +181,7 @@ void countPasses(PerfCounters& perf, bool available, CounterTable& table, Pass&&
             std::int64_t value = 0;
             if (counting[c] && perf.PerfRead(c, value) != 0) {
                 table.totals[i + static_cast<std::size_t>(c)] = value;
+                table.counted[i + static_cast<std::size_t>(c)] = 1;
             }
         }
     }

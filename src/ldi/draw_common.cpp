@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/frame_tangents.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/voxel_model.h"
 #include "platform/fp_mode.h"
@@ -106,18 +107,114 @@ void ApplyFrameSwitches(LdiBase& ldi, const FrameSettings& settings) {
     ldi.settingsGiven = 1;
 }
 
-std::int32_t HorizonGroundRows(std::int32_t height, const geometry::ViewCamera& camera) {
-    // Elevation of the viewing direction from the up vector's height; rows below the horizon
-    // line (7 rows under the angle's own row) are ground.
-    const float u = std::clamp(camera.up.y, -1.0f, 1.0f);
+namespace {
+
+// The horizon of a picture: ground where a (x + 0.5 - width / 2) + b (y - height / 2) < k for
+// pixel (x, y), row 0 at the bottom, or everywhere / nowhere when the viewing axis lies along
+// the world's up axis.
+struct Horizon {
+    float a = 0.0f;
+    float b = 1.0f;
+    float k = 0.0f;
+    bool line = true;
+    bool allGround = false;
+};
+
+Horizon horizonOf(std::int32_t width, std::int32_t height, const geometry::ViewCamera& camera,
+                  const geometry::Vector3& worldUp) {
+    const geometry::Vector3 w = worldUp.length() > 0.0f ? geometry::normalized(worldUp)
+                                                        : geometry::Vector3{0.0f, 0.0f, 1.0f};
+    const geometry::Vector3 dir =
+        camera.dir.length() > 0.0f ? geometry::normalized(camera.dir) : camera.dir;
+    const geometry::Vector3 up =
+        camera.up.length() > 0.0f ? geometry::normalized(camera.up) : camera.up;
+    const geometry::Vector3 across = geometry::cross(dir, up);
+    const geometry::Vector3 side =
+        across.length() > 0.0f ? geometry::normalized(across) : geometry::Vector3{};
+    // u is minus the sine of the viewing direction's elevation: in the original's world (+z up,
+    // looking along +y) the y component of the camera's up vector.
+    // A level camera rebuilt from its matrices is level only to the last bits: within 1e-6 it
+    // counts as level, so that its horizon row does not flicker between two.
+    float u = std::clamp(-geometry::dot(w, dir), -1.0f, 1.0f);
+    if (std::fabs(u) < 1e-6f) {
+        u = 0.0f;
+    }
     const float a = std::atan2(u, std::sqrt((1.0f + u) * (1.0f - u)));
-    const float f = 0.5f * camera.fov;
-    float h = f > 0.0f ? static_cast<float>(height) * 0.5f * (f - a) / f : 0.0f;
+    // The vertical half angle: half the view angle, which spans the smaller side.
+    const float f = height <= width
+                        ? 0.5f * camera.fov
+                        : std::atan(geometry::frameTangents(camera.fov, width, height).y);
+    // height / 2 (f - a) / f, written so that a level view gives exactly height / 2 under any
+    // rounding mode (frames are drawn with truncating arithmetic).
+    float h = f > 0.0f ? 0.5f * static_cast<float>(height) * (1.0f - a / f) : 0.0f;
     if (!std::isfinite(h)) {
         h = 0.0f;
     }
     h = std::clamp(h, -2.0f * static_cast<float>(height), 2.0f * static_cast<float>(height));
-    return height - static_cast<std::int32_t>(h) - 7;
+    const auto rows = static_cast<float>(static_cast<std::int32_t>(h));
+    // World up as seen in the picture: the horizon line is square to it.
+    const float wx = geometry::dot(w, side);
+    const float wy = geometry::dot(w, up);
+    const float seen = std::sqrt(wx * wx + wy * wy);
+    Horizon horizon;
+    if (!(seen > 1e-6f)) {
+        horizon.line = false;
+        horizon.allGround = u > 0.0f;
+        return horizon;
+    }
+    horizon.a = wx / seen;
+    horizon.b = wy / seen;
+    if (std::fabs(horizon.a) < 1e-6f) {  // no roll, to the last bits
+        horizon.a = 0.0f;
+        horizon.b = horizon.b > 0.0f ? 1.0f : -1.0f;
+    }
+    // Level (a = 0, b = 1): ground on the rows y < height - rows - 7.
+    horizon.k = 0.5f * static_cast<float>(height) - rows - 7.0f;
+    return horizon;
+}
+
+}  // namespace
+
+void HorizonBackground(imageutil::RgbImage& target, std::int32_t margin, std::int32_t width,
+                       std::int32_t height, const FrameSettings& settings,
+                       const geometry::ViewCamera& camera) {
+    if (target.empty()) {
+        return;
+    }
+    const Horizon horizon = horizonOf(width, height, camera, settings.worldUp);
+    const auto rowWords = static_cast<std::size_t>(target.width);
+    const float halfW = 0.5f * static_cast<float>(width);
+    const float halfH = 0.5f * static_cast<float>(height);
+    const float limit = static_cast<float>(target.width) + 1.0f;
+    for (std::int32_t row = 0; row < target.height; ++row) {
+        // Ground on the columns [begin, end) of this row.
+        std::int32_t begin = 0;
+        std::int32_t end = 0;
+        if (!horizon.line) {
+            end = horizon.allGround ? target.width : 0;
+        } else {
+            const float y = static_cast<float>(row - margin);
+            const float r = horizon.k - horizon.b * (y - halfH);
+            if (horizon.a == 0.0f) {
+                end = 0.0f < r ? target.width : 0;
+            } else {
+                // a (x + 0.5 - halfW) < r for the picture's column x = column - margin.
+                const float t = std::clamp(
+                    r / horizon.a + halfW - 0.5f + static_cast<float>(margin), -1.0f, limit);
+                if (horizon.a > 0.0f) {
+                    end = std::clamp(static_cast<std::int32_t>(std::ceil(t)), 0, target.width);
+                } else {
+                    begin =
+                        std::clamp(static_cast<std::int32_t>(std::floor(t)) + 1, 0, target.width);
+                    end = target.width;
+                }
+            }
+        }
+        std::uint32_t* line = target.pixels + static_cast<std::size_t>(row) * rowWords;
+        std::fill(line, line + begin, settings.background);
+        std::fill(line + begin, line + end, settings.groundColor);
+        std::fill(line + end, line + target.width, settings.background);
+    }
 }
 
 void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
@@ -129,8 +226,7 @@ void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
         frame.fill(settings.background);
         return;
     }
-    frame.fillSplit(HorizonGroundRows(frame.height, camera), settings.groundColor,
-                    settings.background);
+    HorizonBackground(frame, 0, frame.width, frame.height, settings, camera);
 }
 
 LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputView& view,
@@ -147,20 +243,11 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
         !padded.resize(width, height)) {
         return LdiDrawStats{};
     }
-    // Background, with the ground rows (counted from the picture's bottom) below the sky.
-    std::int32_t groundEnd = 0;
     if (settings.horizonBackground) {
-        const std::int32_t rows = HorizonGroundRows(frame.height, view.camera);
-        groundEnd = rows <= 0 ? 0 : std::min(rows + m, height);
-        if (rows >= frame.height) {
-            groundEnd = height;
-        }
+        HorizonBackground(padded, m, frame.width, frame.height, settings, view.camera);
+    } else {
+        std::fill_n(padded.pixels, padded.pixelCount(), settings.background);
     }
-    const auto rowWords = static_cast<std::size_t>(width);
-    std::fill_n(padded.pixels, static_cast<std::size_t>(groundEnd) * rowWords,
-                settings.groundColor);
-    std::fill_n(padded.pixels + static_cast<std::size_t>(groundEnd) * rowWords,
-                static_cast<std::size_t>(height - groundEnd) * rowWords, settings.background);
 
     render::SoftSplatBuffer* soft = nullptr;
     if (settings.highQualitySplats && !settings.useFalseColor) {
@@ -175,6 +262,7 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
     if (soft != nullptr && soft->written) {
         render::resolveSoftSplats(*soft, padded.pixels);
     }
+    const auto rowWords = static_cast<std::size_t>(width);
     for (std::int32_t y = 0; y < frame.height; ++y) {
         std::copy_n(
             padded.pixels + static_cast<std::size_t>(y + m) * rowWords + m,

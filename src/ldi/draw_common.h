@@ -51,6 +51,7 @@ struct FrameSettings {
     bool highQualitySplats = true;
     std::uint32_t background = 0xB2B2B2u;
     bool horizonBackground = false;  // sky (background) above the horizon, ground below
+    geometry::Vector3 worldUp{0.0f, 0.0f, 1.0f};  // the up axis of the world the horizon lies in
     std::uint32_t groundColor = 0x0A3C0Au;
     // Inspection: draw only this layer counted from the front (-1 every layer), and the coverage
     // mask to fill (frame.width x frame.height bytes, cleared by the frame; null for none).
@@ -70,14 +71,20 @@ void ApplyFrameSettings(LdiBase& ldi, const FrameSettings& settings);
 // Copies the per-frame switches into the object's render options and sets the marker.
 void ApplyFrameSwitches(LdiBase& ldi, const FrameSettings& settings);
 
-// Rows at the bottom of a picture of the given height that the horizon background paints with
-// the ground colour, from the camera's up vector and field of view (may be <= 0 or >= height).
-std::int32_t HorizonGroundRows(std::int32_t height, const geometry::ViewCamera& camera);
-
-// Clears frame to the background: flat, or with horizonBackground the ground colour on the rows
-// below the horizon of camera (its up vector and field of view).
+// Clears frame to the background: flat, or with horizonBackground sky (the background colour)
+// above the horizon of camera and ground below it (HorizonBackground).
 void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
                     const geometry::ViewCamera& camera);
+
+// The horizon background of a width x height picture drawn into target, which holds the picture
+// with `margin` pixels more on every side (the margin continues the picture). The horizon is the
+// line where the world's horizontal plane (normal settings.worldUp) through the eye meets the
+// picture, placed as the original viewer placed it in its world with +z up: at the angle of the
+// viewing direction above that plane, counted linearly over the picture's vertical half angle,
+// and 7 rows lower; it turns with the camera's roll.
+void HorizonBackground(imageutil::RgbImage& target, std::int32_t margin, std::int32_t width,
+                       std::int32_t height, const FrameSettings& settings,
+                       const geometry::ViewCamera& camera);
 
 // Buffers of the frame function, kept between frames so a frame allocates nothing once sizes
 // settle.

@@ -9,6 +9,7 @@
 #include "ldi/ldi_rt_quad.h"
 #include "ldi/ldi_rtff.h"
 #include "platform/debug_output.h"
+#include "platform/file_io.h"
 
 namespace strata::ldi {
 
@@ -72,8 +73,7 @@ std::unique_ptr<LdiBase> finish(std::unique_ptr<LdiBase> ldi, const std::string&
 }  // namespace
 
 std::unique_ptr<LdiBase> LoadLdi(const std::string& path, std::string* error) {
-    const std::string quadSuffix = ".ldiquad";
-    if (path.size() >= quadSuffix.size() && path.ends_with(quadSuffix)) {
+    if (platform::hasExtension(path, "ldiquad")) {
         return finish(std::make_unique<LdiRtQuad>(), path, error);
     }
     LdiFileReader file;

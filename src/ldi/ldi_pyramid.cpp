@@ -80,7 +80,7 @@ int LdiPyramid::OpenPyramidIn(const std::string& directory, const std::string& p
         listPath_ = fallback;
         error.clear();
         if (!readListTokens(fallback, tokens, error, opened) && !opened) {
-            return Refuse(platform::formatString("Can't open file %s (nor %s) .", path.c_str(),
+            return Refuse(platform::formatString("Can't open file %s (nor %s).", path.c_str(),
                                                  fallback.c_str()));
         }
     }

@@ -312,7 +312,7 @@ int LdiRtQuad::Save(const std::string& path) {
     loadError_.clear();
     std::string base = path;
     const std::string suffix = ".ldiquad";
-    if (base.size() > suffix.size() && base.ends_with(suffix)) {
+    if (base.size() > suffix.size() && platform::hasExtension(base, "ldiquad")) {
         base.resize(base.size() - suffix.size());
     }
     const std::string listPath = base + suffix;

@@ -21,8 +21,7 @@ constexpr float kPi = 3.14159265358979f;
 std::string stemOf(const std::string& path, std::string_view extension) {
     const std::string suffix =
         platform::formatString(".%.*s", static_cast<int>(extension.size()), extension.data());
-    if (path.size() > suffix.size() &&
-        path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    if (path.size() > suffix.size() && platform::hasExtension(path, extension)) {
         return path.substr(0, path.size() - suffix.size());
     }
     return path;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -220,6 +221,23 @@ bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
         return false;
     }
     return true;
+}
+
+std::string fileExtension(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return {};
+    }
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension;
+}
+
+bool hasExtension(const std::string& path, std::string_view lowerCaseExtension) {
+    return fileExtension(path) == lowerCaseExtension;
 }
 
 std::string directoryOf(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace strata::platform {
@@ -40,6 +41,12 @@ void unregisterTemporary(int slot);
 // opened or read, or is larger than maxBytes.
 bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error,
                    std::uint64_t maxBytes = std::uint64_t{1} << 34);
+
+// The extension of a path: the text after the last dot of its last component, in lower case
+// ("" when there is none). Every choice by extension (viewer, command line, loaders) compares
+// this with a lower-case name, so "scene.LDIPYR" and "scene.ldipyr" are the same kind.
+std::string fileExtension(const std::string& path);
+bool hasExtension(const std::string& path, std::string_view lowerCaseExtension);
 
 // The folder part of a path ("" when there is none), and path joining for list members.
 std::string directoryOf(const std::string& path);

@@ -236,7 +236,7 @@ void printText(const ordered_json& d, bool headerKnown) {
 
 // The stored header of a refused file, when it has one, for the report.
 std::optional<ldi::LdiHeader> rawHeader(const std::string& path) {
-    if (path.ends_with(".ldiquad")) {
+    if (platform::hasExtension(path, "ldiquad")) {
         return std::nullopt;
     }
     std::string openError;

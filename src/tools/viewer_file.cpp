@@ -5,22 +5,11 @@
 
 #include "ldi/ldi_factory.h"
 #include "platform/debug_output.h"
+#include "platform/file_io.h"
 
 namespace strata::tools {
 
 namespace {
-
-std::string lowerExtension(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-        return {};
-    }
-    std::string extension = path.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
 
 void takeReference(ViewerFile& file, const ldi::LdiBase& ldi) {
     file.reference = ldi.header.view;
@@ -52,7 +41,7 @@ class QuietDebug {
 }  // namespace
 
 ViewerFileKind viewerFileKindOf(const std::string& path) {
-    const std::string extension = lowerExtension(path);
+    const std::string extension = platform::fileExtension(path);
     if (extension == "vox") {
         return ViewerFileKind::voxel;
     }

@@ -235,7 +235,26 @@ void AppMainFrame::runIdle() {
 bool AppMainFrame::openFile(const QString& path) {
     const bool opened = view_.OpenFile(toLocalPath(path));
     requestIdle();
+    if (!opened) {
+        // The whole reason, which the status bar would cut off; the window keeps what it shows.
+        if (openFailure_ != nullptr) {
+            openFailure_->close();
+        }
+        openFailure_ =
+            new QMessageBox(QMessageBox::Warning, QStringLiteral("Open"),
+                            QString::fromStdString(view_.statusNote), QMessageBox::Ok, this);
+        openFailure_->setObjectName(QStringLiteral("openFailure"));
+        openFailure_->setAttribute(Qt::WA_DeleteOnClose);
+        openFailure_->open();
+    }
     return opened;
+}
+
+bool AppMainFrame::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        return true;
+    }
+    return QMainWindow::event(event);
 }
 
 void AppMainFrame::fileOpen() {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <map>
 #include <memory>
@@ -52,7 +54,13 @@ class AppMainFrame : public QMainWindow {
     bool idlePending() const { return idleTimer_.isActive(); }
     bool spinTimerRunning() const { return spinTimer_.isActive(); }
 
+    // The box that says why the last open failed (null when none is showing).
+    QMessageBox* openFailure() const { return openFailure_; }
+
   protected:
+    // Status tips (a menu item under the mouse) would replace the status line with an empty
+    // text until the next frame: the status line belongs to the view.
+    bool event(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -70,6 +78,7 @@ class AppMainFrame : public QMainWindow {
     QTimer idleTimer_;
     QTimer spinTimer_;
     std::map<int, QAction*> actions_;
+    QPointer<QMessageBox> openFailure_;
 };
 
 // The window for the options: shown, with the file opened when one is named.

@@ -58,16 +58,20 @@ TEST(FrameBackground, HorizonSplitsAtTheUpVector) {
     ldi::FrameSettings s;
     s.background = 0x7F9FEFu;
     s.horizonBackground = true;
+    s.worldUp = {0, 0, 1};
     geometry::ViewCamera camera;
     camera.fov = 0.7853982f;
+    camera.dir = {0, 1, 0};
     camera.up = {0, 0, 1};  // up.y = 0: level view
     ldi::FillBackground(frame, s, camera);
     EXPECT_EQ(frame.at(10, 167), 0x0A3C0Au);
     EXPECT_EQ(frame.at(10, 168), 0x7F9FEFu);
     EXPECT_EQ(frame.at(349, 0), 0x0A3C0Au);
-    camera.up = {0, 1.0000001f, 0};  // rounding beyond 1: all ground, no undefined conversion
+    camera.dir = {0, 0, -1.0000001f};  // straight down, rounded beyond 1: all ground
+    camera.up = {0, 1.0000001f, 0};
     ldi::FillBackground(frame, s, camera);
     EXPECT_EQ(frame.at(0, 349), 0x0A3C0Au);
+    camera.dir = {0, 0, 1};  // straight up
     camera.up = {0, -1, 0};
     ldi::FillBackground(frame, s, camera);
     EXPECT_EQ(frame.at(0, 0), 0x7F9FEFu);
@@ -121,7 +125,7 @@ TEST(StereoFrame, TheSecondEyeIsShiftedSidewaysAndTheCameraComesBack) {
         before.expectSame(v);
         EXPECT_EQ(v.targetImage, &v.frameImage);
         EXPECT_TRUE(v.environmentMap);
-        const float e = 2.0f * 0.1f / 350.0f;
+        const float e = v.stereoSeparation;
         expectNear(v.keyMotion, {-e, 0, 0}, 0.0f, "keyMotion");
         // Green and blue are the unshifted picture; red comes from the shifted one.
         for (std::size_t i = 0; i < mono.pixelCount(); ++i) {
@@ -129,6 +133,76 @@ TEST(StereoFrame, TheSecondEyeIsShiftedSidewaysAndTheCameraComesBack) {
             ASSERT_EQ(v.frameImage.pixels[i] & 0x00FF0000u, v.stereoImage.pixels[i] & 0x00FF0000u)
                 << i;
         }
+    }
+}
+
+// The horizontal shift (0..maxShift pixels) that best maps row y of `left` onto `right`
+// (right(x - s) = left(x)), over the row's scene pixels; -1 where the row holds too few.
+int rowShift(const imageutil::RgbImage& left, const imageutil::RgbImage& right, int y,
+             std::uint32_t background, int maxShift) {
+    int best = -1;
+    double bestCost = 0.0;
+    for (int s = 0; s <= maxShift; ++s) {
+        double cost = 0.0;
+        int n = 0;
+        for (int x = maxShift; x < left.width; ++x) {
+            const std::uint32_t l = left.at(x, y) & 0xFFFFFFu;
+            if (l == background) {
+                continue;
+            }
+            const std::uint32_t r = right.at(x - s, y) & 0xFFFFFFu;
+            for (int shift = 0; shift < 24; shift += 8) {
+                cost += std::abs(static_cast<int>((l >> shift) & 0xFFu) -
+                                 static_cast<int>((r >> shift) & 0xFFu));
+            }
+            ++n;
+        }
+        if (n < left.width / 4) {
+            return -1;
+        }
+        cost /= n;
+        if (best < 0 || cost < bestCost) {
+            best = s;
+            bestCost = cost;
+        }
+    }
+    return best;
+}
+
+// The eyes stand apart so that the nearest surfaces of the start view show a few pixels of
+// disparity: the second eye's picture matches the first one shifted left by up to about four
+// pixels, least far away.
+TEST(StereoFrame, NearestSurfacesShowAFewPixelsOfDisparity) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    for (const auto& [width, height] : {std::pair{350, 350}, std::pair{350, 175}}) {
+        TestView t(width, height);
+        AppView& v = t.view;
+        const platform::DebugCapture quiet;
+        ASSERT_TRUE(v.OpenFile(demo.file("ldibrtcp")));
+        // Looking down on the floor, so that rows run from near (bottom) to far (top).
+        v.OnKeyDown(vk::kA);
+        v.OnLButtonDown(175, height / 2, false, false);
+        v.OnMouseMove(175, height / 2 + 60);
+        v.OnLButtonUp(175, height / 2 + 60);
+        v.OnCommand(38002);
+        v.OnIdle();
+        const imageutil::RgbImage& right = v.stereoImage;
+        v.OnCommand(38000);
+        v.OnIdle();
+        const imageutil::RgbImage& left = v.frameImage;
+        int nearest = 0;
+        int farthest = 99;
+        for (int y = 0; y < height; y += 4) {
+            const int s = rowShift(left, right, y, v.backgroundColor, 12);
+            if (s >= 0) {
+                nearest = std::max(nearest, s);
+                farthest = std::min(farthest, s);
+            }
+        }
+        EXPECT_GE(nearest, 2) << width << "x" << height;
+        EXPECT_LE(nearest, 6) << width << "x" << height;
+        EXPECT_LT(farthest, nearest);
     }
 }
 
@@ -143,7 +217,7 @@ TEST(StereoFrame, EyeShiftIsAlongTheCameraSide) {
     const Vector3 side = geometry::normalized(geometry::cross(v.viewCamera.dir, v.viewCamera.up));
     const Vector3 start = v.viewCamera.pos;
     // The eye shift of the stereo frame, step by step.
-    const float e = 2.0f * 0.1f / 350.0f;
+    const float e = v.stereoSeparation;
     v.keyMotion = {e, 0, 0};
     ASSERT_TRUE(v.MoveCamera());
     expectNear(v.viewCamera.pos - start, side * e, 1e-6f, "shift");
@@ -194,17 +268,75 @@ TEST(SpinFrame, TurnsTheViewAndLeavesTheNavigationAlone) {
     expectNear(v.viewCamera.pos, reference.pos, 1e-4f, "pos");
     expectNear(v.viewCamera.dir, reference.dir, 1e-5f, "dir");
     EXPECT_EQ(t.statusLines.back().rfind("hz: ", 0), 0u);
-    // A quarter turn: the scene turns about the navigation frame's z axis (the viewing axis of
-    // the reference camera through the origin).
+    // A quarter turn: the scene turns about the world's up axis (+y here) like a turntable, so
+    // the level reference camera (looking along -z) now looks along +x, still upright.
     v.spinAngle = 1.5707964f;
     v.SpinFrame();
     EXPECT_EQ(v.navPosition, reference.navPosition);
-    expectNear(v.viewCamera.dir, reference.dir, 1e-5f, "dir stays on the turned axis");
-    EXPECT_NEAR(geometry::dot(v.viewCamera.up, reference.up), 0.0f, 1e-5f);
+    expectNear(v.viewCamera.dir, {1, 0, 0}, 1e-5f, "dir turned about +y");
+    expectNear(v.viewCamera.up, reference.up, 1e-5f, "up stays");
     // The next ordinary step starts from the navigation view again.
     v.OnKeyDown(vk::kUp);
     v.OnKeyDown(vk::kDown);
     expectNear(v.viewCamera.up, reference.up, 1e-5f, "up back");
+}
+
+// Every dump view sees the scene, from around it: view 4 from beyond it, looking straight back
+// toward the current eye. The status line says where the files went.
+TEST(ViewDump, EveryViewSeesTheSceneAndViewFourLooksBackAtTheEye) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    for (const char* extension : {"ldibrtqp", "ldipyr", "vox"}) {
+        SCOPED_TRACE(extension);
+        TestView t(200, 100);
+        AppView& v = t.view;
+        const platform::DebugCapture quiet;
+        ASSERT_TRUE(v.OpenFile(demo.file(extension)));
+        // From a view of the user's: moved and turned.
+        v.OnKeyDown(vk::kLeft);
+        v.OnLButtonDown(100, 50, false, false);
+        v.OnMouseMove(106, 47);
+        v.OnLButtonUp(106, 47);
+        const geometry::ViewCamera current = v.viewCamera;
+        const std::filesystem::path folder =
+            std::filesystem::path(demo.folder) / (std::string("dump_") + extension);
+        std::filesystem::create_directories(folder);
+        v.dumpFolder = folder.string();
+        std::vector<geometry::ViewCamera> cameras;
+        v.onBlit = [&] { cameras.push_back(v.viewCamera); };
+        v.OnKeyDown(vk::kH);
+        ASSERT_EQ(cameras.size(), 9u);
+        for (int i = 0; i < 9; ++i) {
+            SCOPED_TRACE(i);
+            imageutil::RgbImage image;
+            ASSERT_TRUE(image.load((folder / ("ldi_dump" + std::to_string(i) + ".bmp")).string()));
+            ASSERT_EQ(image.width, 200);
+            ASSERT_EQ(image.height, 100);
+            std::size_t scene = 0;
+            for (std::size_t p = 0; p < image.pixelCount(); ++p) {
+                scene += (image.pixels[p] & 0xFFFFFFu) != v.backgroundColor ? 1 : 0;
+            }
+            EXPECT_GT(scene, image.pixelCount() / 20);
+            // Each looks at the scene's centre from outside its box.
+            const Vector3 centre = (v.boundsMin + v.boundsMax) * 0.5f;
+            const Vector3 toCentre = geometry::normalized(centre - cameras[i].pos);
+            EXPECT_GT(geometry::dot(toCentre, geometry::normalized(cameras[i].dir)), 0.999f);
+            const Vector3& p = cameras[i].pos;
+            EXPECT_FALSE(v.boundsMin.x < p.x && p.x < v.boundsMax.x && v.boundsMin.y < p.y &&
+                         p.y < v.boundsMax.y && v.boundsMin.z < p.z && p.z < v.boundsMax.z);
+        }
+        // View 4: along the current view, looking back toward the current eye.
+        const Vector3 back = geometry::normalized(current.pos - cameras[4].pos);
+        EXPECT_GT(geometry::dot(geometry::normalized(cameras[4].dir), back), 0.99f);
+        EXPECT_LT(
+            geometry::dot(geometry::normalized(cameras[4].dir), geometry::normalized(current.dir)),
+            -0.999f);
+        ASSERT_FALSE(t.statusLines.empty());
+        EXPECT_NE(t.statusLines.back().find("ldi_dump0.bmp"), std::string::npos);
+        EXPECT_NE(t.statusLines.back().find(std::filesystem::absolute(folder).string()),
+                  std::string::npos)
+            << t.statusLines.back();
+    }
 }
 
 TEST(ViewDump, NineValidBitmapsNumberedZeroToEight) {

@@ -187,9 +187,13 @@ TEST(AppNavigation, MoveDragsByTheirFormulas) {
     const DragCase cases[] = {
         {"translate sideways", true, false, false, 10, 0, {-10, 0, 0}},
         {"translate up", true, false, false, 0, -10, {0, -10, 0}},
-        {"translate at 45 degrees", true, false, false, 10, -10, {0, 0, 0}},
+        // Within about 17 degrees of an axis a drag keeps to the axis; other drags move both
+        // ways.
+        {"translate at 45 degrees", true, false, false, 10, -10, {-10, -10, 0}},
+        {"translate down and left", true, false, false, -20, 12, {20, 12, 0}},
         {"translate 16 degrees", true, false, false, 100, -29, {-100, 0, 0}},
-        {"translate 18 degrees", true, false, false, 100, -32, {0, 0, 0}},
+        {"translate 18 degrees", true, false, false, 100, -32, {-100, -32, 0}},
+        {"translate 72 degrees", true, false, false, 32, -100, {-32, -100, 0}},
         {"translate 74 degrees", true, false, false, 29, -100, {0, -100, 0}},
         {"translate nothing", true, false, false, 0, 0, {0, 0, 0}},
         {"dolly", true, true, false, 3, -10, {0, 0, -10}},
@@ -313,6 +317,163 @@ TEST(AppNavigation, OrbitKeepsThePointAtMoveScale) {
         EXPECT_NEAR((v.viewCamera.pos - centre).length(), m, m * turn * turn);
         EXPECT_GT(v.viewCamera.pos.length(), 0.5f * m * turn);
     }
+}
+
+// A drag of `steps` moves of 10 pixels from (x, y) by (dx, dy) per move, with the button held.
+void dragBy(AppView& v, bool left, bool shift, int x, int y, int dx, int dy, int steps) {
+    if (left) {
+        v.OnLButtonDown(x, y, shift, false);
+    } else {
+        v.OnRButtonDown(x, y, shift, false);
+    }
+    for (int i = 1; i <= steps; ++i) {
+        v.OnMouseMove(x + dx * i, y + dy * i);
+    }
+    if (left) {
+        v.OnLButtonUp(x + dx * steps, y + dy * steps);
+    } else {
+        v.OnRButtonUp(x + dx * steps, y + dy * steps);
+    }
+}
+
+// Long orbits: seven 320-pixel drags one way and seven back, then up and down, after moves and
+// turns, in front and behind: the centre stays put and the eye keeps its distance from it.
+TEST(AppNavigation, OrbitKeepsItsCentreAndDistanceOverLongDragSequences) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    for (const int behind : {0, 1}) {
+        SCOPED_TRACE(behind);
+        TestView t(350, 200);
+        AppView& v = t.view;
+        const platform::DebugCapture quiet;
+        ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
+        v.OnCommand(behind != 0 ? 35000 : 35001);
+        // Moved and turned first.
+        v.OnKeyDown(vk::kLeft);
+        v.OnKeyDown(vk::kUp);
+        dragBy(v, true, false, 175, 100, 3, -2, 10);
+        const float m = v.moveScale;
+        const float sign = behind != 0 ? -1.0f : 1.0f;
+        const auto centreOf = [&] { return v.viewCamera.pos + v.viewCamera.dir * (sign * m); };
+        const Vector3 centre = centreOf();
+        const Vector3 start = v.viewCamera.pos;
+        const auto check = [&](const char* what) {
+            EXPECT_LT((centreOf() - centre).length(), 1e-3f * m) << what;
+            EXPECT_NEAR((v.viewCamera.pos - centre).length(), m, 1e-3f * m) << what;
+        };
+        for (int i = 0; i < 7; ++i) {
+            dragBy(v, true, true, 15, 100, 10, 0, 32);
+            check("right");
+        }
+        EXPECT_GT((v.viewCamera.pos - start).length(), 0.5f * m);  // it did go round
+        for (int i = 0; i < 7; ++i) {
+            dragBy(v, true, true, 335, 100, -10, 0, 32);
+            check("back");
+        }
+        expectNear(v.viewCamera.pos, start, 1e-3f * m, "back at the start");
+        for (int i = 0; i < 3; ++i) {
+            dragBy(v, true, true, 175, 190, 0, -10, 18);
+            check("up");
+        }
+        for (int i = 0; i < 3; ++i) {
+            dragBy(v, true, true, 175, 10, 7, 10, 18);
+            check("down and sideways");
+        }
+    }
+}
+
+// Key T: turns go about the point 0.7 in front of the eye, the same way as without it; moves
+// and the reset are those of the normal mode.
+TEST(AppNavigation, PivotModeTurnsAboutThePointInFrontAndResetsAsTheNormalMode) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    TestView normal(200, 100);
+    TestView pivot(200, 100);
+    const platform::DebugCapture quiet;
+    ASSERT_TRUE(normal.view.OpenFile(demo.file("ldibrtqp")));
+    ASSERT_TRUE(pivot.view.OpenFile(demo.file("ldibrtqp")));
+    pivot.view.OnKeyDown(vk::kT);
+    const auto same = [&](const char* what, float tolerance) {
+        expectNear(pivot.view.viewCamera.pos, normal.view.viewCamera.pos, tolerance, what);
+        expectNear(pivot.view.viewCamera.dir, normal.view.viewCamera.dir, 1e-5f, what);
+        expectNear(pivot.view.viewCamera.up, normal.view.viewCamera.up, 1e-5f, what);
+    };
+    for (const int key : {vk::kLeft, vk::kUp, vk::kA, vk::kDown}) {
+        normal.view.OnKeyDown(key);
+        pivot.view.OnKeyDown(key);
+        same("key", 1e-5f);
+    }
+    // A pan: the view turns the same way in both modes; the pivot mode keeps the point 0.7 in
+    // front of the eye where it was, the normal mode the eye.
+    const Vector3 eye = normal.view.viewCamera.pos;
+    const Vector3 point = pivot.view.viewCamera.pos + pivot.view.viewCamera.dir * 0.7f;
+    dragBy(normal.view, true, false, 100, 50, 4, -1, 12);
+    dragBy(pivot.view, true, false, 100, 50, 4, -1, 12);
+    expectNear(pivot.view.viewCamera.dir, normal.view.viewCamera.dir, 1e-5f, "turned alike");
+    expectNear(normal.view.viewCamera.pos, eye, 1e-5f, "normal: about the eye");
+    expectNear(pivot.view.viewCamera.pos + pivot.view.viewCamera.dir * 0.7f, point, 1e-4f,
+               "pivot: about the point in front");
+    EXPECT_GT((pivot.view.viewCamera.pos - eye).length(), 0.01f);
+    // The reset: the same camera and the same picture.
+    normal.view.OnCommand(kIdReset);
+    pivot.view.OnCommand(kIdReset);
+    EXPECT_EQ(pivot.view.orbitAboutPivot, 1);  // the selector persists
+    same("reset", 0.0f);
+    normal.view.OnIdle();
+    pivot.view.OnIdle();
+    ASSERT_EQ(pivot.view.frameImage.pixelCount(), normal.view.frameImage.pixelCount());
+    for (std::size_t i = 0; i < normal.view.frameImage.pixelCount(); ++i) {
+        ASSERT_EQ(pivot.view.frameImage.pixels[i], normal.view.frameImage.pixels[i]) << i;
+    }
+}
+
+// Restrict Movement with the maker's camera outside the scene's box: the walk from the start
+// goes forward through the scene until the wall, then all the way back.
+TEST(AppNavigation, RestrictedWalkFromTheStartHitsTheWallAndWalksBack) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    TestView t(200, 100);
+    AppView& v = t.view;
+    const platform::DebugCapture quiet;
+    ASSERT_TRUE(v.OpenFile(demo.file("ldibrtqp")));
+    const Vector3 start = v.viewCamera.pos;
+    ASSERT_FALSE(start.z < v.boundsMax.z);  // the reference eye is outside the scene's box
+    v.OnCommand(35004);
+    const auto insideBoth = [&](const Vector3& p) {
+        return v.movementMin.x < p.x && p.x < v.movementMax.x && v.movementMin.y < p.y &&
+               p.y < v.movementMax.y && v.movementMin.z < p.z && p.z < v.movementMax.z;
+    };
+    EXPECT_TRUE(insideBoth(start));
+    for (const Vector3& corner : {v.boundsMin, v.boundsMax}) {
+        EXPECT_TRUE(insideBoth(corner));
+    }
+    // Back and sideways from the start are open too.
+    v.OnKeyDown(vk::kDown);
+    EXPECT_NE(v.viewCamera.pos, start);
+    v.OnKeyDown(vk::kUp);
+    v.OnKeyDown(vk::kLeft);
+    EXPECT_NE(v.viewCamera.pos, start);
+    v.OnKeyDown(vk::kRight);
+    expectNear(v.viewCamera.pos, start, 1e-4f, "start");
+    int forward = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const Vector3 before = v.viewCamera.pos;
+        v.OnKeyDown(vk::kUp);
+        if (v.viewCamera.pos == before) {
+            break;
+        }
+        ++forward;
+        ASSERT_TRUE(insideBoth(v.viewCamera.pos));
+    }
+    EXPECT_GT(forward, 300);   // through the scene: its depth is about 130 steps
+    EXPECT_LT(forward, 5000);  // and the wall stops it
+    EXPECT_LT(v.viewCamera.pos.z, v.boundsMin.z);
+    for (int i = 0; i < forward; ++i) {
+        const Vector3 before = v.viewCamera.pos;
+        v.OnKeyDown(vk::kDown);
+        ASSERT_NE(v.viewCamera.pos, before) << i;
+    }
+    expectNear(v.viewCamera.pos, start, 1e-3f, "back at the start");
 }
 
 TEST(AppNavigation, ConstantVelocityMouseTurnsByTheCursorOffset) {

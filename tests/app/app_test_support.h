@@ -34,6 +34,12 @@ class DemoSet {
         std::filesystem::remove_all(folder, ignored);
     }
 
+    // The same scene turned so that its up is +z (x stays, y goes to z), seen from its default
+    // camera turned likewise, as one QP file: a file whose reference up is +z.
+    std::string zUpFile() const {
+        return (std::filesystem::path(folder) / "zup.ldibrtqp").string();
+    }
+
     std::string folder;
     bool ok = false;
 
@@ -58,6 +64,29 @@ class DemoSet {
         std::vector<maker::MadeFile> made;
         ok = caster && maker::makeAllKinds(*caster, request, folder, "demo", made, error);
         EXPECT_TRUE(ok) << error;
+        ok = ok && makeZUp(scene, request, error);
+        EXPECT_TRUE(ok) << error;
+    }
+
+    // (x, y, z) -> (x, -z, y): +y becomes +z.
+    static geometry::Vector3 yToZ(const geometry::Vector3& v) { return {v.x, -v.z, v.y}; }
+
+    bool makeZUp(maker::Scene scene, maker::MakeRequest request, std::string& error) const {
+        for (maker::TriangleMesh& mesh : scene.meshes) {
+            for (geometry::Vector3& p : mesh.positions) {
+                p = yToZ(p);
+            }
+            for (geometry::Vector3& n : mesh.normals) {
+                n = yToZ(n);
+            }
+        }
+        request.camera.pos = yToZ(request.camera.pos);
+        request.camera.dir = yToZ(request.camera.dir);
+        request.camera.up = yToZ(request.camera.up);
+        request.kind = maker::MakerKind::rtQp;
+        std::unique_ptr<maker::RayCaster> caster = maker::RayCaster::create(scene, error);
+        std::vector<maker::MadeFile> made;
+        return caster && maker::makeLdi(*caster, request, zUpFile(), made, error);
     }
 };
 
@@ -70,7 +99,7 @@ struct TestView {
     std::vector<std::string> titles;
     int blits = 0;
 
-    TestView() {
+    explicit TestView(std::int32_t width = 350, std::int32_t height = 350) {
         auto backend = std::make_unique<instrument::FakeCounterBackend>();
         fake = backend.get();
         perf = std::make_unique<instrument::PerfCounters>(std::move(backend));
@@ -78,6 +107,7 @@ struct TestView {
         view.onStatus = [this](const std::string& s) { statusLines.push_back(s); };
         view.onTitle = [this](const std::string& s) { titles.push_back(s); };
         view.onBlit = [this] { ++blits; };
+        view.CreateFrameImages(width, height);
         view.OnInitialUpdate();
     }
 };

@@ -66,12 +66,12 @@ TEST(AppView, InitialUpdateMakesFramesAndTheDefaultView) {
     EXPECT_FLOAT_EQ(v.viewCamera.near, 0.1f);
     EXPECT_FLOAT_EQ(v.viewCamera.far, 10000.0f);
     EXPECT_FLOAT_EQ(v.viewCamera.fov, 0.7853982f);
-    // Idle passes and paints with nothing open draw nothing and keep the frame black.
+    // Idle passes and paints with nothing open draw the background alone.
     EXPECT_EQ(v.OnIdle(), 0);
     v.OnDraw();
     EXPECT_FALSE(t.statusLines.empty());
     EXPECT_EQ(t.statusLines.back().rfind("hz: ", 0), 0u);
-    EXPECT_EQ(v.frameImage.at(175, 175), 0u);
+    EXPECT_EQ(v.frameImage.at(175, 175), 0xB2B2B2u);
 }
 
 TEST(AppView, LargerFrameSizeBeforeTheFirstUpdate) {
@@ -185,12 +185,78 @@ TEST(AppView, FailedOpensKeepThePreviousDataAndSayWhy) {
         EXPECT_EQ(v.drawLdi, opened);  // the previous data is still drawn
         EXPECT_NE(t.statusLines.back().find(name), std::string::npos);
     }
-    // An extension differing in case goes to the LDI loader, which reads the header.
-    const std::string upper = demo.folder + "/copy.LDIPYR";
-    std::filesystem::copy_file(demo.file("ldibrtcp"), upper,
-                               std::filesystem::copy_options::overwrite_existing);
-    EXPECT_TRUE(v.OpenFile(upper));
-    EXPECT_EQ(v.displayMode, ModeLdiCp);
+    // Extensions are matched ignoring case, as on the command line.
+    const std::pair<const char*, std::int32_t> upperCase[] = {{"ldipyr", ModeLdiPyramid},
+                                                              {"ldiset", ModeLdiSet},
+                                                              {"vox", ModeVoxel},
+                                                              {"ldiquad", ModeLdiQp},
+                                                              {"ldibrtcp", ModeLdiCp}};
+    for (const auto& [extension, mode] : upperCase) {
+        std::string shouted = extension;
+        for (char& c : shouted) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        const std::string upper = demo.folder + "/Copy." + shouted;
+        std::filesystem::copy_file(demo.file(extension), upper,
+                                   std::filesystem::copy_options::overwrite_existing);
+        EXPECT_TRUE(v.OpenFile(upper)) << upper << ": " << v.statusNote;
+        EXPECT_EQ(v.displayMode, mode) << upper;
+    }
+}
+
+// A failed open keeps the picture, the title and the camera of what is shown, and says why in
+// full; a failed first file shows the background and the reason.
+TEST(AppView, FailedOpenKeepsTitleCameraAndPictureAndGivesTheWholeReason) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    const std::string missing =
+        demo.folder + "/a folder name long enough to be cut off by a status bar/missing.ldi";
+    {
+        TestView t(200, 100);
+        AppView& v = t.view;
+        const platform::DebugCapture quiet;
+        EXPECT_FALSE(v.OpenFile(missing));
+        EXPECT_TRUE(t.titles.empty());
+        EXPECT_TRUE(v.needsRedraw);
+        v.OnIdle();
+        for (std::size_t i = 0; i < v.frameImage.pixelCount(); ++i) {
+            ASSERT_EQ(v.frameImage.pixels[i], 0xB2B2B2u) << i;
+        }
+        ASSERT_FALSE(t.statusLines.empty());
+        EXPECT_NE(t.statusLines.back().find(v.statusNote), std::string::npos);
+        EXPECT_NE(v.statusNote.find(missing), std::string::npos) << v.statusNote;
+    }
+    TestView t(200, 100);
+    AppView& v = t.view;
+    const platform::DebugCapture quiet;
+    for (const std::string& shown : {demo.file("ldibrtqp"), demo.file("ldipyr")}) {
+        SCOPED_TRACE(shown);
+        ASSERT_TRUE(v.OpenFile(shown));
+        v.OnKeyDown(vk::kLeft);
+        v.OnLButtonDown(100, 50, false, false);
+        v.OnMouseMove(110, 45);
+        v.OnLButtonUp(110, 45);
+        v.OnIdle();
+        const std::string title = t.titles.back();
+        const std::size_t titles = t.titles.size();
+        const geometry::ViewCamera camera = v.viewCamera;
+        const std::vector<std::uint32_t> picture(v.frameImage.pixels,
+                                                 v.frameImage.pixels + v.frameImage.pixelCount());
+        for (const std::string& failed :
+             {missing, demo.folder + "/missing.ldipyr", demo.folder + "/missing.ldiset"}) {
+            EXPECT_FALSE(v.OpenFile(failed));
+            EXPECT_EQ(t.titles.size(), titles);
+            EXPECT_EQ(v.fileTitle + "", title.substr(title.find("-- ") + 3));
+            EXPECT_EQ(v.viewCamera.pos, camera.pos);
+            EXPECT_EQ(v.viewCamera.dir, camera.dir);
+            v.OnIdle();
+            EXPECT_EQ(std::vector<std::uint32_t>(v.frameImage.pixels,
+                                                 v.frameImage.pixels + v.frameImage.pixelCount()),
+                      picture);
+            const std::string name = failed.substr(failed.rfind('/') + 1);
+            EXPECT_NE(t.statusLines.back().find(name), std::string::npos) << t.statusLines.back();
+        }
+    }
 }
 
 // ---- The command table ----------------------------------------------------------------------

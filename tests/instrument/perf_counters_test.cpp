@@ -165,7 +165,7 @@ TEST(PerfCounters, PassTotalsAreFilledAndPrintedInFull) {
     EXPECT_EQ(capture.pieces(), lines);
 }
 
-TEST(PerfCounters, UnavailableCountersStillDrawAndPrintZeros) {
+TEST(PerfCounters, UnavailableCountersStillDrawAndSayNothingWasCounted) {
     FakeCounters c;
     c.fake->openResult = false;
     const bool available = c.perf->PerfInit() != 0;
@@ -176,12 +176,38 @@ TEST(PerfCounters, UnavailableCountersStillDrawAndPrintZeros) {
     countPasses(*c.perf, available, table, [&] { ++passes; });
     EXPECT_EQ(passes, 3);
     EXPECT_EQ(table.totals, std::vector<std::int64_t>(6, 0));
+    EXPECT_EQ(table.counted, std::vector<std::uint8_t>(6, 0));
 
     platform::DebugCapture capture;
     printCounterTable(table, available, c.perf->unavailableReason());
     ASSERT_EQ(capture.pieces().size(), 9u);
     EXPECT_EQ(capture.pieces()[0].rfind("performance counters unavailable", 0), 0u);
-    EXPECT_EQ(capture.pieces()[2], "P6_CLOCK:             0 \tClockticks\n");
+    EXPECT_EQ(capture.pieces()[2], "P6_CLOCK:   unavailable \tClockticks\n");
+}
+
+// Events the backend cannot map print as unavailable, the others their counts (0 included).
+TEST(PerfCounters, UnmappedEventsPrintAsUnavailable) {
+    FakeCounters c;
+    ASSERT_EQ(c.perf->PerfInit(), 1);
+    c.fake->unmapped = {eventByNumber(25)->code, eventByNumber(12)->code};
+    c.fake->counts = {{eventByNumber(48)->code, 77}};
+    CounterTable table;
+    table.events.assign(kBenchEvents.begin(), kBenchEvents.end());
+    countPasses(*c.perf, true, table, [] {});
+    EXPECT_EQ(table.counted, (std::vector<std::uint8_t>{1, 1, 0, 1, 1, 0}));
+    platform::DebugCapture capture;
+    printCounterTable(table, true, "");
+    const std::vector<std::string> lines{
+        "-------------------------------------\n",
+        "P6_CLOCK:            77 \tClockticks\n",
+        "P6_DMREF:             0 \tData Memory References\n",
+        "P6_DCALO:   unavailable \tL1 Lines Allocated\n",
+        "P6_L2DCR:             0 \tL2 Cache Requests\n",
+        "P6_L2CMS:             0 \tL2 Cache Request Misses\n",
+        "P6_L2ALO:   unavailable \tL2 Lines Allocated\n",
+        "-------------------------------------\n",
+    };
+    EXPECT_EQ(capture.pieces(), lines);
 }
 
 }  // namespace

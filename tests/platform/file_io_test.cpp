@@ -271,6 +271,24 @@ TEST(FileIo, PathsOfListMembers) {
     EXPECT_EQ(joinPath("", "c.ldi"), "c.ldi");
 }
 
+TEST(FileIo, ExtensionsIgnoreCase) {
+    const std::pair<const char*, const char*> cases[] = {{"scene.ldipyr", "ldipyr"},
+                                                         {"scene.LDIPYR", "ldipyr"},
+                                                         {"a/b.c/Scene.LdiSet", "ldiset"},
+                                                         {"a.b.vox", "vox"},
+                                                         {"noext", ""},
+                                                         {"dir.v1/noext", ""},
+                                                         {"trailing.", ""},
+                                                         {".hidden", "hidden"},
+                                                         {"/x/y.BMP", "bmp"}};
+    for (const auto& [path, extension] : cases) {
+        EXPECT_EQ(fileExtension(path), extension) << path;
+    }
+    EXPECT_TRUE(hasExtension("q.LDIQUAD", "ldiquad"));
+    EXPECT_FALSE(hasExtension("q.ldiquad2", "ldiquad"));
+    EXPECT_FALSE(hasExtension("ldiquad", "ldiquad"));
+}
+
 TEST(DebugOutput, CaptureCollectsOnePiecePerCall) {
     DebugCapture capture;
     debugPrintf("%s: %d\n", "a", 1);

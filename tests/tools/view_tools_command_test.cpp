@@ -69,6 +69,35 @@ void writeText(const std::string& file, const std::string& text) {
     std::ofstream(file) << text;
 }
 
+// Every command that opens a file chooses its kind by the extension ignoring case.
+TEST_F(ViewTools, ExtensionsMatchIgnoringCaseInEveryCommand) {
+    for (const char* kind : {"pyramid", "quad"}) {
+        SCOPED_TRACE(kind);
+        const std::string lower =
+            path(std::string("case.") + (kind[0] == 'p' ? "ldipyr" : "ldiquad"));
+        const std::string upper =
+            path(std::string("Case.") + (kind[0] == 'p' ? "LDIPYR" : "LDIQUAD"));
+        const CommandResult made =
+            run(std::string("make demo --size 32 --kind ") + kind + " -o " + lower);
+        ASSERT_EQ(made.status, 0) << made.out;
+        std::filesystem::copy_file(lower, upper, std::filesystem::copy_options::overwrite_existing);
+        const CommandResult rendered = run("render " + upper + " -o " + path("case.png"));
+        EXPECT_EQ(rendered.status, 0) << rendered.out;
+        const CommandResult info = run("info " + upper);
+        EXPECT_EQ(info.status, 0) << info.out;
+        // The same report as for the lower-case name, but for the name.
+        std::string named = info.out;
+        for (auto at = named.find(upper); at != std::string::npos; at = named.find(upper, at)) {
+            named.replace(at, upper.size(), lower);
+        }
+        EXPECT_EQ(named, run("info " + lower).out);
+        const CommandResult bench = run("bench " + upper + " --frames 1");
+        EXPECT_EQ(bench.status, 0) << bench.out;
+        EXPECT_NE(bench.out.find("P6_CLOCK:"), std::string::npos) << bench.out;
+        EXPECT_NE(bench.out.find("frames=1 "), std::string::npos) << bench.out;
+    }
+}
+
 TEST_F(ViewTools, PrintedCameraFileGivesTheIdenticalPicture) {
     const std::string moved = " --offset 0.3,-0.2,0.4 --yaw 17 --pitch -6 --size 80x60";
     const CommandResult printed =

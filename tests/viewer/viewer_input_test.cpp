@@ -151,7 +151,7 @@ TEST(ViewerInput, DragsMoveTurnZoomAndSpinByTheirSteps) {
         {"translate left", none, {93, 175}, 7, 0, 0},
         {"translate up", none, {100, 165}, 0, -10, 0},
         {"translate almost sideways", none, {120, 170}, -20, 0, 0},
-        {"translate diagonal", none, {110, 165}, 0, 0, 0},
+        {"translate diagonal", none, {110, 165}, -10, -10, 0},
         {"dolly up", shift, {100, 165}, 0, 0, 10},
         {"dolly down", shift, {100, 181}, 0, 0, -6},
         {"push up", shift | control, {100, 165}, 0, 0, -10},

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QStatusBar>
 #include <QUrl>
@@ -244,6 +245,82 @@ TEST(ViewerWindow, TitleStatusAndFrameOfAFileFromTheCommandLine) {
     settle(*frame);
     EXPECT_TRUE(frame->statusText().contains(QStringLiteral("missing.ldibrtqp")))
         << frame->statusText().toStdString();
+}
+
+// The picture the widget shows, top row first.
+std::vector<QRgb> shownPixels(const AppMainFrame& frame) {
+    const QImage shown = frame.viewWidget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    std::vector<QRgb> pixels;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            pixels.push_back(shown.pixel(x, y) & 0xFFFFFFu);
+        }
+    }
+    return pixels;
+}
+
+void closeOpenFailure(AppMainFrame& frame) {
+    if (frame.openFailure() != nullptr) {
+        frame.openFailure()->close();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// A failed open says why in a box, in full; the window keeps its title, camera and picture. A
+// failed first file shows the background.
+TEST(ViewerWindow, FailedOpenShowsTheWholeReasonAndKeepsWhatIsShown) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    platform::DebugCapture quiet;
+    const std::string first = demo.folder + "/a folder of a long name that a status bar cuts/x.ldi";
+    auto frame = openWindow(first, 200, 100);
+    settle(*frame);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Strata Viewer"));
+    ASSERT_NE(frame->openFailure(), nullptr);
+    EXPECT_TRUE(frame->openFailure()->isVisible());
+    EXPECT_EQ(frame->openFailure()->text().toStdString(), frame->view().statusNote);
+    EXPECT_NE(frame->openFailure()->text().toStdString().find(first), std::string::npos);
+    for (const QRgb pixel : shownPixels(*frame)) {
+        ASSERT_EQ(pixel, frame->view().backgroundColor);
+    }
+    closeOpenFailure(*frame);
+    EXPECT_EQ(frame->openFailure(), nullptr);
+
+    ASSERT_TRUE(frame->openFile(QString::fromStdString(demo.file("ldibrtqp"))));
+    EXPECT_EQ(frame->openFailure(), nullptr);
+    QTest::keyClick(frame->viewWidget(), Qt::Key_Left);
+    settle(*frame);
+    const QString title = frame->windowTitle();
+    const geometry::Vector3 pos = frame->view().viewCamera.pos;
+    const std::vector<QRgb> picture = shownPixels(*frame);
+    const std::string failed = demo.folder + "/missing.ldiset";
+    EXPECT_FALSE(frame->openFile(QString::fromStdString(failed)));
+    settle(*frame);
+    EXPECT_EQ(frame->windowTitle(), title);
+    EXPECT_EQ(frame->view().viewCamera.pos, pos);
+    EXPECT_EQ(shownPixels(*frame), picture);
+    ASSERT_NE(frame->openFailure(), nullptr);
+    EXPECT_NE(frame->openFailure()->text().toStdString().find(failed), std::string::npos);
+    closeOpenFailure(*frame);
+}
+
+// Menus opening and their items under the mouse leave the status line as the frame set it.
+TEST(ViewerWindow, MenusLeaveTheStatusLineAlone) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    platform::DebugCapture quiet;
+    auto frame = openWindow(demo.file("ldibrtqp"));
+    settle(*frame);
+    const QString status = frame->statusText();
+    ASSERT_TRUE(status.startsWith(QStringLiteral("hz: ")));
+    for (QAction* top : frame->menuBar()->actions()) {
+        top->showStatusText(frame->menuBar());
+        openMenu(top->menu());
+        for (QAction* item : top->menu()->actions()) {
+            item->showStatusText(frame->menuBar());
+        }
+        EXPECT_EQ(frame->statusText(), status) << top->text().toStdString();
+    }
 }
 
 TEST(ViewerWindow, AboutBoxCaptionVersionAndHelp) {
