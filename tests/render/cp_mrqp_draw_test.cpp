@@ -27,6 +27,7 @@ constexpr std::uint32_t kBackground = 0x80808080u;
 
 ldi::FrameSettings singlePixels() {
     ldi::FrameSettings s;
+    s.highQualitySplats = false;  // the blended footprints
     s.useSplat = false;
     s.useDepthCorrection = false;
     return s;
