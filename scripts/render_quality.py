@@ -22,10 +22,13 @@ traversal order; "high": the high-quality splats) against `strata trace` of the 
   triangle windings, from the reference camera and three moved ones;
 - a sweep of seeded random cameras around a 512 x 512, 70-degree LDI of the demo: orbits of up
   to 40 degrees about the scene centre, raised up to 15 degrees, moved toward and away, and the
-  view turned a little (median and minimum).
+  view turned a little (median and minimum);
+- the frame time of both modes at 350 x 350 on the demo's QP file, from its own camera and
+  turned 15 degrees: the best of 7 runs of 100 frames each, and the ratio high / basic (wall
+  clock: on a shared machine only the best runs mean anything).
 --strata PATH draws with another build's program (for figures before a change), --out DIR
-writes the pictures there, --parts names the parts to run (opening,scan,winding,sweep); --count N sets the sweep's cameras (default 40), --seed S its seed
-(default 1).
+writes the pictures there, --parts names the parts to run (opening,scan,winding,sweep,timing);
+--count N sets the sweep's cameras (default 40), --seed S its seed (default 1).
 
 Usage: scripts/render_quality.py [BUILD_DIR] [--kinds | --figures [--strata PATH]]
        (default: build)
@@ -228,6 +231,25 @@ def winding_scene(path, winding, seed=7):
             f.write(f"f {a} {b} {c}\n")
 
 
+def timing(run, modes, out):
+    """Prints the best frame time of each mode over 7 runs of 100 frames, and their ratio."""
+    demo = os.path.join(out, "demo")
+    if not os.path.exists(os.path.join(demo, "demo.ldibrtqp")):
+        run("make", "demo", "-o", demo)
+    ldi = os.path.join(demo, "demo.ldibrtqp")
+    for label, extra in (("own camera", []), ("yaw 15", ["--yaw", "15"])):
+        best = {}
+        for mode, flags in modes:
+            times = []
+            for _ in range(7):
+                text = run("render", ldi, "--size", f"{SIZE}x{SIZE}", "--frames", "100", *extra,
+                           *flags, "-o", os.path.join(out, "timing.png"))
+                times.append(float(text.split("ms_per_frame=")[1].split()[0]))
+            best[mode] = min(times)
+        print(f"{'ms per frame, ' + label:<34} {best['basic']:7.2f} {best['high']:7.2f}"
+              f"  high / basic {best['high'] / best['basic']:.1f}")
+
+
 def figures(strata, out):
     def run(*args):
         return subprocess.run([strata, *args], check=True, capture_output=True, text=True).stdout
@@ -259,7 +281,7 @@ def figures(strata, out):
         return row
 
     print(f"{'picture':<34} {'basic':>7} {'high':>7}")
-    parts = option("--parts", "opening,scan,winding,sweep").split(",")
+    parts = option("--parts", "opening,scan,winding,sweep,timing").split(",")
 
     # Opening views of the demo files, as `make run` makes them.
     demo = os.path.join(out, "demo")
@@ -315,6 +337,9 @@ def figures(strata, out):
         worst = max(abs(by_winding[winding, label][1] - by_winding["consistent", label][1])
                     for label, _ in moves)
         print(f"{'high: ' + winding + ' vs consistent':<34} {'':>7} {worst:7.2f} dB at most")
+
+    if "timing" in parts:
+        timing(run, modes, out)
 
     # The sweep.
     if "sweep" not in parts:
