@@ -88,14 +88,15 @@ ldi::LdiRtQp& largeLdi() {
 }
 
 // Draws repeatedly into a width x height frame and reports depth samples and frames per second.
-// Variant: 0 splat off, 1 splat on, 2 false colour, 3 high-quality splats.
+// Variant: 0 splat off, 1 splat on, 2 false colour (the basic mode's blended footprints), 3
+// high-quality splats (the viewer's default).
 void drawBench(benchmark::State& state, ldi::LdiBase& ldi, std::int32_t width, std::int32_t height,
                std::int64_t variant) {
     const render::OutputView view =
         render::makeOutputView({0.6f, 0.3f, -0.5f}, geometry::normalized({-0.05f, -0.02f, -1.0f}),
                                {0.0f, 1.0f, 0.0f}, render::kDefaultFov, width, height);
     imageutil::RgbImage frame = imageutil::RgbImage::createOwned(width, height);
-    ldi::FrameSettings settings;  // the viewer's defaults: splat, depth correction, table sizes
+    ldi::FrameSettings settings;  // depth correction and table sizes as the viewer's defaults
     settings.useSplat = variant != 0;
     settings.useFalseColor = variant == 2;
     settings.highQualitySplats = variant == 3;
@@ -146,7 +147,7 @@ BENCHMARK(BM_QpDraw)->Apply(drawArgs);
 BENCHMARK(BM_CpDraw)->Apply(drawArgs);
 BENCHMARK(BM_MrqpDraw)->Apply(drawArgs);
 
-// A 1920 x 1080 frame of the 1024 x 1024 QP LDI, splats on: default and high quality, on one
+// A 1920 x 1080 frame of the 1024 x 1024 QP LDI, splats on: basic and high quality, on one
 // and two threads.
 void BM_QpDrawFullHd(benchmark::State& state) {
     platform::setDrawThreads(static_cast<int>(state.range(1)));

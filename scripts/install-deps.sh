@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
-  libembree-dev libassimp-dev libnanoflann-dev
+  libembree-dev libassimp-dev libcgal-dev libnanoflann-dev
   libcli11-dev nlohmann-json3-dev libpng-dev libstb-dev
   qt6-base-dev xvfb xauth
   ffmpeg

@@ -72,6 +72,8 @@ inline constexpr std::string_view kHelpText =
     "Left Mouse -- pan\nShift-Left Mouse -- orbit\nRight Mouse -- translate\nShift-Right Mouse "
     "-- dolly\nControl-Right Mouse -- Zoom\nOptions - RESET starts over\nFalse Color 8 - Layer: "
     "front red, 2nd green, 3rd blue, 4th yellow, 5th cyan, 6th orange, 7th purple, farther "
-    "white\nFalse Color 9 - Uncovered: pixels no sample reached in magenta";
+    "white\nFalse Color 9 - Uncovered: pixels no sample reached in magenta\nHigh Quality Splats "
+    "is on by default: each surface hides what lies behind it. Off, the LDIs draw the basic "
+    "blended splats, which show hidden surfaces through nearer ones";
 
 }  // namespace strata::app

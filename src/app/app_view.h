@@ -280,8 +280,9 @@ class AppView {
     bool relativeMouse = true;
     bool restrictMovement = false;
     bool useSplat = true;
-    // Soft depth-tested splats with a fill of small gaps (off: the blended footprints in order).
-    bool highQualitySplats = false;
+    // Depth-tested splats shaped by the samples' surfaces, with a fill of small gaps: the default
+    // (off: the blended footprints in order).
+    bool highQualitySplats = true;
     bool useDepthCorrection = true;
     bool backfaceCulling = false;
     bool scanlineCulling = false;

@@ -37,9 +37,6 @@ bool BeginDraw(LdiBase& ldi, const geometry::Matrix4& warpMatrix,
     input.y0 = yRange.begin;
     input.y1 = yRange.end;
     input.buildSplatTable = ldi.options.sizeAccurate == 0;
-    if (HighQualityRequested(ldi.options)) {
-        input.maxSizeRatio = render::kHighQualitySizeRatio;
-    }
     input.bounds = ldi.header.bins;
     input.binCount = ldi.header.binCount;
     if (!render::beginDraw(ldi.warp, input)) {

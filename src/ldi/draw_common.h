@@ -29,8 +29,8 @@ bool BeginDraw(LdiBase& ldi, const geometry::Matrix4& warpMatrix,
 
 // The switches of one frame: the render options the caller hands to the object, the
 // floating-point modes of the draw and the background. Defaults are the viewer's menu defaults:
-// splatting and depth correction on, splat size from the table, frustum clipper on, truncating
-// conversions at single precision, grey background.
+// high-quality splats, splatting and depth correction on, splat size from the table, frustum
+// clipper on, truncating conversions at single precision, grey background.
 struct FrameSettings {
     bool useSplat = true;
     bool useDepthCorrection = true;
@@ -45,9 +45,10 @@ struct FrameSettings {
     bool benchFlag = false;
     bool useTrunc = true;
     bool useSinglePrecision = true;
-    // Soft depth-tested splats with a limited size ratio, backface culling and a fill of small
-    // gaps (true colour only; false colour draws as without it).
-    bool highQualitySplats = false;
+    // Depth-tested splats shaped by each sample's surface, culling of surfaces seen from the
+    // side that hides them and a fill of small gaps (true colour only; false colour draws as
+    // without it).
+    bool highQualitySplats = true;
     std::uint32_t background = 0xB2B2B2u;
     bool horizonBackground = false;  // sky (background) above the horizon, ground below
     geometry::Vector3 worldUp{0.0f, 0.0f, 1.0f};  // the up axis of the world the horizon lies in
@@ -57,11 +58,6 @@ struct FrameSettings {
     std::int32_t onlyLayer = -1;
     std::uint8_t* coverage = nullptr;
 };
-
-// True when the options ask for high-quality splats of true colours.
-inline bool HighQualityRequested(const LdiRenderOptions& options) {
-    return options.highQualitySplats != 0 && options.useFalseColor == 0;
-}
 
 // Which settings a frame hands to the object: all of them (a caller that owns no other path to
 // the object), or only the switches the viewer hands over every frame (splatting, high-quality

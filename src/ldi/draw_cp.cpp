@@ -38,6 +38,7 @@ struct CpKernel {
     std::int32_t ldiWidth = 0;
     kernel::FrameTarget target;
     kernel::SoftTarget soft;           // high-quality mode
+    kernel::SurfaceShaper surface;     // its footprints
     std::uint8_t* coverage = nullptr;  // one byte per frame pixel, or null
     std::int32_t onlyLayer = -1;       // from the front; -1 draws every layer
     // Warp.
@@ -144,6 +145,31 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                 continue;
             }
             const float zOut = batch.zOut[j];
+            if constexpr (kSoft) {
+                // CP stores no normals and too coarse a depth for slopes: each sample's
+                // reference pixel on a plane facing the reference camera, never culled; one
+                // pixel without splatting.
+                render::SurfaceSplat splat;
+                const Vector4 centre{batch.px[j], batch.py[j], batch.pz[j], batch.pw[j]};
+                if (!k.surface.shape(centre, batch.z[j], 0, batch.sx[j], batch.sy[j], zOut, X, Y,
+                                     splat)) {
+                    continue;
+                }
+                if constexpr (!kSplat) {
+                    kernel::collapseToPixel(splat);
+                }
+                splat.colour = word;
+                splat.hidden = side.fromFront[j] != 0 ? render::kHiddenSurface : 0;
+                if (!k.out.whole(X, Y, splat.radius())) {
+                    k.out.borderSurface(splat);
+                } else {
+                    render::writeSurfaceSplat(
+                        *k.soft.buffer, splat, [](std::int32_t, std::int32_t) { return true; },
+                        coverage);
+                }
+                ++written;
+                continue;
+            }
             float s = 0.9f;  // one pixel
             if constexpr (kSplat) {
                 // Reference eye depth over output eye depth (both negative), times S.
@@ -155,33 +181,11 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                     s /= k.correction.at(X, Y);
                 }
             }
-            // The soft splat takes its footprint from the size alone.
-            if (const int radius = kSoft                        ? render::footprintRadius(s)
-                                   : kSplat && !(s < kOnePixel) ? render::footprintRadius(s)
-                                                                : 0;
+            if (const int radius = kSplat && !(s < kOnePixel) ? render::footprintRadius(s) : 0;
                 !k.out.whole(X, Y, radius)) {
-                if constexpr (kSoft) {
-                    k.out.border({X, Y, word, zOut,
-                                  k.soft.tolerance(s, kernel::kUnknownSurfaceSlope, zOut),
-                                  static_cast<std::uint8_t>(radius),
-                                  kernel::BorderWrite::softFlags(side.fromFront[j] != 0)});
-                } else {
-                    k.out.border(
-                        {X, Y,
-                         kFalseColour ? cpFalseColour(k, word, zOut, s, side.fromFront[j]) : word,
-                         zOut, 0.0f, static_cast<std::uint8_t>(radius), 0});
-                }
-                ++written;
-                continue;
-            }
-            if constexpr (kSoft) {
-                // No normals: neither backface culling nor a measured slope.
-                k.soft.splat(X, Y, s, kernel::kUnknownSurfaceSlope, word, zOut,
-                             side.fromFront[j] != 0);
-                if (coverage != nullptr) {
-                    render::markCoverage(coverage + batch.offset[j], stride,
-                                         render::footprintRadius(s));
-                }
+                k.out.border(
+                    {X, Y, kFalseColour ? cpFalseColour(k, word, zOut, s, side.fromFront[j]) : word,
+                     zOut, static_cast<std::uint8_t>(radius), 0});
                 ++written;
                 continue;
             }
@@ -293,6 +297,7 @@ LdiDrawStats LdiRtCp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     }
     CpKernel k = makeKernel(*this, frame);
     k.soft = kernel::softTarget(*this, frame);
+    k.surface = kernel::surfaceShaper(warp);
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     const bool splat = options.useSplat != 0;
     // The uncovered mode shows the true picture (the frame marks the holes afterwards).

@@ -244,7 +244,8 @@ struct MrqpKernel {
     // Tables and settings.
     const float* sizeTable = nullptr;
     kernel::DepthCorrection correction;
-    kernel::SoftTarget soft;  // high-quality mode
+    kernel::SoftTarget soft;        // high-quality mode
+    kernel::SurfaceShaper surface;  // its footprints
     const float* binValue = nullptr;
     float splatScale = 0.0f;
     bool useCorrection = false;
@@ -407,51 +408,59 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
             const std::int32_t Y = placed.Y;
             const float zOut = placed.zOut;
 
+            if constexpr (kSoft) {
+                // The sample's reference pixel on its tangent plane, unless its surface is seen
+                // from the side that hides it; one pixel without splatting. Magnified samples
+                // show the colours of their 4 x 4 sub-cells.
+                render::SurfaceSplat splat;
+                if (!k.surface.shape(p, geometry::decodeDepth(v & 0xFFFFFu),
+                                     static_cast<std::size_t>((px - k.pixels) / 2), sx, sy, zOut, X,
+                                     Y, splat)) {
+                    continue;
+                }
+                if constexpr (kSize == SizePath::single) {
+                    kernel::collapseToPixel(splat);
+                } else if (std::fabs(splat.inv[0] * splat.inv[3] - splat.inv[1] * splat.inv[2]) <
+                           kernel::kSubCellArea) {
+                    splat.mask4 = coverage & LdiRtMrqp::kMask4x4;
+                    splat.subColours = colours4Of(layer);
+                }
+                splat.colour = full[layer];
+                splat.hidden = layer + 1 < layers ? render::kHiddenSurface : 0;
+                if (!k.out.whole(X, Y, splat.radius())) {
+                    k.out.borderSurface(splat);
+                } else {
+                    render::writeSurfaceSplat(
+                        *k.soft.buffer, splat, [](std::int32_t, std::int32_t) { return true; },
+                        coverageMask);
+                }
+                ++written;
+                continue;
+            }
+
             float s = 3.9f;  // splatting off: the 4 x 4 mask stretched to 5 x 5
             bool haveFacing = false;
             if constexpr (kSize != SizePath::single) {
+                bool fixedSize = false;
                 if constexpr (kSize == SizePath::table) {
-                    // An index of 0x800 or more (bit 31 set) has no table entry: a fixed size.
-                    s = (v & 0x80000000u) != 0 ? (kFalseColour ? 0.0f : 1.0f)
-                                               : -zOut * sizeTable[v >> 20];
+                    // An index of 0x800 or more (bit 31 set) has no table entry: a fixed size,
+                    // the 2 x 2 mask (one pixel in false colour), which the depth correction
+                    // does not shrink.
+                    fixedSize = (v & 0x80000000u) != 0;
+                    s = fixedSize ? (kFalseColour ? 0.0f : 1.0f) : -zOut * sizeTable[v >> 20];
                 } else {
                     // The class size (a reference eye depth) over the output eye depth, times
                     // S, scaled by how much more the surface faces the output ray than the
                     // reference ray: the table path's size, per sample.
                     const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
-                    s = kernel::accurateSize<kSoft>(rho, omega, k.normals[(v >> 25) & 63u],
-                                                    k.binValue[(v >> 20) & 31u], k.splatScale, zOut,
-                                                    facing);
+                    s = kernel::accurateSize(rho, omega, k.normals[(v >> 25) & 63u],
+                                             k.binValue[(v >> 20) & 31u], k.splatScale, zOut,
+                                             facing);
                     haveFacing = true;
                 }
-                if (useCorrection) {
+                if (useCorrection && !fixedSize) {
                     s /= k.correction.at(X, Y);
                 }
-            }
-            if constexpr (kSoft) {
-                // Backface culling, then the full colour as a soft footprint (one pixel without
-                // splatting: the gap fill closes what the stretched masks would cover).
-                const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
-                facing = dot(k.normals[(v >> 25) & 63u], omega);
-                if (facing > kernel::kSoftBackfaceFacing) {
-                    continue;
-                }
-                const float size = kSize == SizePath::single ? 0.0f : s;
-                const float slope = kernel::surfaceSlope(facing, omega);
-                if (const int radius = render::footprintRadius(size); !k.out.whole(X, Y, radius)) {
-                    k.out.border({X, Y, full[layer], zOut, k.soft.tolerance(size, slope, zOut),
-                                  static_cast<std::uint8_t>(radius),
-                                  kernel::BorderWrite::softFlags(layer + 1 < layers)});
-                    ++written;
-                    continue;
-                }
-                k.soft.splat(X, Y, size, slope, full[layer], zOut, layer + 1 < layers);
-                if (coverageMask != nullptr) {
-                    render::markCoverage(coverageMask + Y * stride + X, static_cast<int>(stride),
-                                         render::footprintRadius(size));
-                }
-                ++written;
-                continue;
             }
             if (needFacing) {
                 if (!haveFacing) {
@@ -627,6 +636,16 @@ LdiDrawStats LdiRtMrqp::Draw(const geometry::Matrix4& warpMatrix,
     }
     MrqpKernel k = makeKernel(*this, frame);
     k.soft = kernel::softTarget(*this, frame);
+    if (k.soft.buffer != nullptr) {
+        k.surface = kernel::surfaceShaper(warp);
+        const SurfaceSlopes& slopes = kernel::surfaceSlopesFor(
+            *this,
+            {pixels, 2, 0, rowStart[0], layerOffset[0], width(), height(), allocatedCounts_[0]});
+        k.surface.perColumn = slopes.perColumn.data();
+        k.surface.perRow = slopes.perRow.data();
+        k.surface.side = slopes.side.data();
+        k.surface.openEdges = slopes.openEdges.data();
+    }
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     // The uncovered mode shows the true picture (the frame marks the holes afterwards).
     const bool falseColour =
@@ -638,7 +657,10 @@ LdiDrawStats LdiRtMrqp::Draw(const geometry::Matrix4& warpMatrix,
                                        k.soft.buffer};
     for (int i = 0; i < passes.count; ++i) {
         if (k.soft.buffer != nullptr) {
-            traverseBySize<false, true>(k, *this, passes[i], cut, targets);
+            // Footprints from the surfaces, whatever the size path, or single pixels.
+            options.useSplat == 0
+                ? traverse<false, SizePath::single, true>(k, *this, passes[i], cut, targets)
+                : traverse<false, SizePath::table, true>(k, *this, passes[i], cut, targets);
         } else {
             falseColour ? traverseBySize<true>(k, *this, passes[i], cut, targets)
                         : traverseBySize<false>(k, *this, passes[i], cut, targets);

@@ -73,8 +73,9 @@ struct QpKernel {
     float depthScale = 0.0f;  // false-colour mode 2: 255 / (1/near - 1/far)
     float invFar = 0.0f;
     float facing = 0.0f;
-    kernel::SoftTarget soft;  // high-quality mode
-    kernel::WedgeOutput out;  // the wedge this record draws, when the draw is cut
+    kernel::SoftTarget soft;        // high-quality mode
+    kernel::SurfaceShaper surface;  // its footprints
+    kernel::WedgeOutput out;        // the wedge this record draws, when the draw is cut
     // Counters.
     std::int64_t visited = 0;
     std::int64_t inside = 0;
@@ -192,6 +193,31 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
             const float zOut = batch.zOut[j];
             ++inside;
 
+            if constexpr (kSoft) {
+                // The sample's reference pixel on its tangent plane, unless its surface is seen
+                // from the side that hides it; one pixel without splatting.
+                render::SurfaceSplat splat;
+                const Vector4 centre{batch.px[j], batch.py[j], batch.pz[j], batch.pw[j]};
+                if (!k.surface.shape(centre, batch.z[j],
+                                     static_cast<std::size_t>((px - k.pixels) / 2), sx, sy, zOut, X,
+                                     Y, splat)) {
+                    continue;
+                }
+                if constexpr (kSize == SizePath::single) {
+                    kernel::collapseToPixel(splat);
+                }
+                splat.colour = px[0];
+                splat.hidden = side.fromFront[j] != 0 ? render::kHiddenSurface : 0;
+                if (!k.out.whole(X, Y, splat.radius())) {
+                    k.out.borderSurface(splat);
+                } else {
+                    render::writeSurfaceSplat(
+                        *k.soft.buffer, splat, [](std::int32_t, std::int32_t) { return true; },
+                        coverage);
+                }
+                ++written;
+                continue;
+            }
             float s = 0.9f;  // one pixel
             bool haveFacing = false;
             if constexpr (kSize != SizePath::single) {
@@ -202,39 +228,14 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                 } else {
                     const Vector3 r{side.rhoX[j], side.rhoY[j], side.rhoZ[j]};
                     const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
-                    s = kernel::accurateSize<kSoft>(r, omega, k.normals[(q >> 25) & 63u],
-                                                    k.binValue[(q >> 20) & 31u], k.splatScale, zOut,
-                                                    facing);
+                    s = kernel::accurateSize(r, omega, k.normals[(q >> 25) & 63u],
+                                             k.binValue[(q >> 20) & 31u], k.splatScale, zOut,
+                                             facing);
                     haveFacing = true;
                 }
                 if (useCorrection) {
                     s /= k.correction.at(X, Y);
                 }
-            }
-            if constexpr (kSoft) {
-                // Backface culling, then a depth tolerance of the footprint's own depth extent:
-                // its width in output pixels, grown with the slope of the surface seen along
-                // the output ray, converted to output depth at the sample's distance.
-                const Vector3 omega = k.outCorner + sy * k.outDelUp + sx * k.outDelBi;
-                facing = dot(k.normals[(q >> 25) & 63u], omega);
-                if (facing > kernel::kSoftBackfaceFacing) {
-                    continue;  // facing away from the output eye
-                }
-                const float slope = kernel::surfaceSlope(facing, omega);
-                if (const int radius = render::footprintRadius(s); !k.out.whole(X, Y, radius)) {
-                    k.out.border({X, Y, px[0], zOut, k.soft.tolerance(s, slope, zOut),
-                                  static_cast<std::uint8_t>(radius),
-                                  kernel::BorderWrite::softFlags(side.fromFront[j] != 0)});
-                    ++written;
-                    continue;
-                }
-                k.soft.splat(X, Y, s, slope, px[0], zOut, side.fromFront[j] != 0);
-                if (coverage != nullptr) {
-                    render::markCoverage(coverage + batch.offset[j], outW,
-                                         render::footprintRadius(s));
-                }
-                ++written;
-                continue;
             }
             if (needFacing) {
                 if (!haveFacing) {
@@ -254,7 +255,7 @@ void drawRun(QpKernel& k, const render::RowRun& run) {
                     word = falseColour(k, px[0], q, zOut, s, side.fromFront[j]);
                     flags = kernel::BorderWrite::kDepthCentre;
                 }
-                k.out.border({X, Y, word, zOut, 0.0f, static_cast<std::uint8_t>(radius), flags});
+                k.out.border({X, Y, word, zOut, static_cast<std::uint8_t>(radius), flags});
                 ++written;
                 continue;
             }
@@ -417,6 +418,15 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     }
     QpKernel k = makeKernel(*this, frame, depthBuffer);
     k.soft = kernel::softTarget(*this, frame);
+    if (k.soft.buffer != nullptr) {
+        k.surface = kernel::surfaceShaper(warp);
+        const SurfaceSlopes& slopes = kernel::surfaceSlopesFor(
+            *this, {pixels, 2, 1, rowStart, layerOffset, width(), height(), allocatedPixels_});
+        k.surface.perColumn = slopes.perColumn.data();
+        k.surface.perRow = slopes.perRow.data();
+        k.surface.side = slopes.side.data();
+        k.surface.openEdges = slopes.openEdges.data();
+    }
 
     const kernel::DrawPasses passes = kernel::drawPasses(options);
     const float reach = options.useSplat != 0 ? kernel::footprintReach(3) : 0.0f;
@@ -433,10 +443,10 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
                                                           : SizePath::accurate;
         const bool falseColour = options.useFalseColor != 0;
         if (k.soft.buffer != nullptr) {
-            // High quality: true colour only, every size path with soft footprints.
-            size == SizePath::single  ? pass.template operator()<false, SizePath::single, true>()
-            : size == SizePath::table ? pass.template operator()<false, SizePath::table, true>()
-                                      : pass.template operator()<false, SizePath::accurate, true>();
+            // High quality: true colour only; footprints from the surfaces, whatever the size
+            // path, or single pixels.
+            size == SizePath::single ? pass.template operator()<false, SizePath::single, true>()
+                                     : pass.template operator()<false, SizePath::table, true>();
         } else if (size == SizePath::single) {
             falseColour ? pass.template operator()<true, SizePath::single>()
                         : pass.template operator()<false, SizePath::single>();
@@ -453,23 +463,69 @@ LdiDrawStats LdiRtQp::Draw(const geometry::Matrix4& warpMatrix, const geometry::
     return drawStats;
 }
 
+void LdiRtQuad::HandOver(LdiRtQp& drawer) {
+    drawer.options = options;
+    drawer.inspection = inspection;
+    drawer.settingsGiven = settingsGiven;
+    drawer.warp.soft = warp.soft;
+}
+
+void LdiRtQuad::TakeBack(LdiRtQp& drawer) {
+    // The inspection mask and the soft buffer belong to this frame only.
+    drawer.inspection = LdiInspection{};
+    drawer.warp.soft = nullptr;
+}
+
 LdiDrawStats LdiRtQuad::Draw(const geometry::Matrix4& warpMatrix,
                              const geometry::Matrix4& viewMatrix,
                              const geometry::ViewCamera& outputCamera, imageutil::RgbImage& frame,
                              float* depthBuffer, IntRange xRange, IntRange yRange) {
     outputView = outputCamera;
     drawStats.reset();
+    if (LdiRtQp* whole = Joined()) {
+        HandOver(*whole);
+        drawStats =
+            whole->Draw(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer, xRange, yRange);
+        TakeBack(*whole);
+        return drawStats;
+    }
     // The top half, then the bottom half, with the same arguments and this object's settings.
     for (LdiRtQp* half : {top(), bottom()}) {
         if (half == nullptr) {
             continue;
         }
-        half->options = options;
-        half->inspection = inspection;
-        half->settingsGiven = settingsGiven;
-        half->warp.soft = warp.soft;
+        HandOver(*half);
         const LdiDrawStats s =
             half->Draw(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer, xRange, yRange);
+        TakeBack(*half);
+        drawStats.visited += s.visited;
+        drawStats.inside += s.inside;
+        drawStats.written += s.written;
+    }
+    return drawStats;
+}
+
+LdiDrawStats LdiRtQuad::DrawVisible(const geometry::Matrix4& warpMatrix,
+                                    const geometry::Matrix4& viewMatrix,
+                                    const geometry::ViewCamera& outputCamera,
+                                    imageutil::RgbImage& frame, float* depthBuffer) {
+    outputView = outputCamera;
+    drawStats.reset();
+    if (LdiRtQp* whole = Joined()) {
+        HandOver(*whole);
+        drawStats = whole->DrawVisible(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer);
+        TakeBack(*whole);
+        return drawStats;
+    }
+    // Each half over its own visible rectangle: the quad's is the top half's.
+    for (LdiRtQp* half : {top(), bottom()}) {
+        if (half == nullptr) {
+            continue;
+        }
+        HandOver(*half);
+        const LdiDrawStats s =
+            half->DrawVisible(warpMatrix, viewMatrix, outputCamera, frame, depthBuffer);
+        TakeBack(*half);
         drawStats.visited += s.visited;
         drawStats.inside += s.inside;
         drawStats.written += s.written;

@@ -12,11 +12,13 @@
 #include "geometry/vector.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/ldi_base.h"
+#include "ldi/surface_slopes.h"
 #include "platform/fp_mode.h"
 #include "platform/worker_pool.h"
 #include "render/footprint.h"
 #include "render/inspection.h"
 #include "render/soft_splat.h"
+#include "render/surface_splat.h"
 #include "render/traversal.h"
 #include "render/warp_state.h"
 #include "render/wedge_cut.h"
@@ -209,28 +211,7 @@ inline DepthCorrection depthCorrection(const render::WarpState& warp, std::int32
 // the frame.
 struct SoftTarget {
     render::SoftSplatBuffer* buffer = nullptr;
-    float pixelAngle = 0.0f;  // 2 tan(fov / 2) / picture width: one output pixel seen from the eye
-
-    // A sample of the given splat size at (x, y) of the frame buffer: the footprint that size
-    // selects, depth-tested with a tolerance of the footprint's own depth extent: its width in
-    // output pixels (at least one) grown by the surface's slope along the output ray, at the
-    // sample's output depth zOut (-1/distance). hidden: not the front sample of its LDI pixel.
-    void splat(std::int32_t x, std::int32_t y, float size, float slope, std::uint32_t colour,
-               float zOut, bool hidden = false) const {
-        render::softSplat(*buffer, x, y, render::footprintRadius(size), colour, zOut,
-                          tolerance(size, slope, zOut), hidden);
-    }
-
-    float tolerance(float size, float slope, float zOut) const {
-        const float extent = std::max(size, 1.0f) * (1.0f + slope);
-        return extent * pixelAngle * -zOut;
-    }
 };
-
-// The backface test of the high-quality mode drops every sample facing away from the output
-// eye (normal . output ray above this), where the default mode keeps those within 0.1 of
-// grazing: the depth test cannot stop a back face's footprint spilling past a silhouette.
-inline constexpr float kSoftBackfaceFacing = 0.0f;
 
 // Marks the buffer written when the draw will use it.
 inline SoftTarget softTarget(LdiBase& ldi, const imageutil::RgbImage& frame) {
@@ -240,41 +221,113 @@ inline SoftTarget softTarget(LdiBase& ldi, const imageutil::RgbImage& frame) {
         render::softTargetFits(warp, frame.width, frame.height)) {
         t.buffer = warp.soft;
         t.buffer->written = true;
-        t.pixelAngle = 2.0f * warp.tanOut / static_cast<float>(std::max(warp.outWidth, 1));
     }
     return t;
 }
 
-// The slope (tangent of the angle between the surface and the view plane) a surface of normal
-// n shows along the output ray omega, whose dot product with n is facing; grazing surfaces are
-// limited to kMaxSurfaceSlope. Surfaces without normals take kUnknownSurfaceSlope.
-inline constexpr float kMaxSurfaceSlope = 4.0f;
-inline constexpr float kUnknownSurfaceSlope = 2.0f;
-inline float surfaceSlope(float facing, const geometry::Vector3& omega) {
-    // tan^2 = (|omega|^2 - facing^2) / facing^2: one division.
-    const float facing2 = facing * facing;
-    const float length2 = omega.squaredLength();
-    return facing2 * (1.0f + kMaxSurfaceSlope * kMaxSurfaceSlope) > length2
-               ? std::sqrt((length2 - facing2) / facing2)
-               : kMaxSurfaceSlope;
+// The footprints of the high-quality mode: each sample's reference pixel on its tangent plane,
+// carried into the picture by the warp's local linear map at the sample (see SurfaceSplat). The
+// map follows from the warp transform's columns and the plane's depth slopes: a step of one
+// reference column moves the warped point by colU + zCol du, one row by colV + zCol dv.
+struct SurfaceShaper {
+    geometry::Vector4 colU;  // T (1, 0, 0, 0)
+    geometry::Vector4 colV;  // T (0, 1, 0, 0)
+    geometry::Vector4 zCol;  // T (0, 0, 1, 0)
+    // Per sample (storage order) depth slopes and culling sides; null for kinds without them
+    // (surfaces taken as facing the reference camera, never culled).
+    const float* perColumn = nullptr;
+    const float* perRow = nullptr;
+    const CullSide* side = nullptr;
+    const std::uint8_t* openEdges = nullptr;
+    float pixelAngle = 0.0f;  // one output pixel seen from the eye: 2 tan(fov / 2) / width
+
+    // Shapes out for sample `index` of normalised depth z, in the pixel whose warped centre at
+    // depth 0 is p, placed at (sx, sy) in buffer pixel (x, y) at output depth zOut. False when
+    // the sample is culled (its surface seen from the side that hides it) or seen edge-on.
+    [[gnu::always_inline]] bool shape(const geometry::Vector4& p, float z, std::size_t index,
+                                      float sx, float sy, float zOut, std::int32_t x,
+                                      std::int32_t y, render::SurfaceSplat& out) const {
+        const float du = perColumn != nullptr ? perColumn[index] : 0.0f;
+        const float dv = perRow != nullptr ? perRow[index] : 0.0f;
+        const float w = p.w + zCol.w * z;
+        const float inv = 1.0f / w;
+        const float uw = colU.w + zCol.w * du;
+        const float vw = colV.w + zCol.w * dv;
+        const float jux = (colU.x + zCol.x * du - sx * uw) * inv;
+        const float juy = (colU.y + zCol.y * du - sy * uw) * inv;
+        const float jvx = (colV.x + zCol.x * dv - sx * vw) * inv;
+        const float jvy = (colV.y + zCol.y * dv - sy * vw) * inv;
+        if (side != nullptr) {
+            // The reference camera saw the patch upright; the output camera sees it mirrored
+            // exactly when it looks at the other side of the surface.
+            const float det = jux * jvy - jvx * juy;
+            const CullSide s = side[index];
+            if ((s == CullSide::whenMirrored && det < 0.0f) ||
+                (s == CullSide::whenUpright && det > 0.0f)) {
+                return false;
+            }
+        }
+        if (!render::shapeSurfaceSplat(out, sx, sy, x, y, jux, juy, jvx, jvy)) {
+            return false;
+        }
+        if (openEdges != nullptr) {
+            render::clipSurfaceSplat(out, openEdges[index], jux, juy, jvx, jvy);
+        }
+        out.zOut = zOut;
+        out.dzu = (colU.z + zCol.z * du - zOut * uw) * inv;
+        out.dzv = (colV.z + zCol.z * dv - zOut * vw) * inv;
+        // Neighbouring samples' planes meet within a pixel's width at the sample's distance,
+        // and within a share of the depth the plane spans over the footprint.
+        out.tolerance = kSurfaceDepthPixels * pixelAngle * -zOut +
+                        kSurfaceDepthShare * (std::fabs(out.dzu) + std::fabs(out.dzv));
+        return true;
+    }
+
+    static constexpr float kSurfaceDepthPixels = 2.0f;
+    static constexpr float kSurfaceDepthShare = 0.25f;
+};
+
+inline SurfaceShaper surfaceShaper(const render::WarpState& warp) {
+    SurfaceShaper s;
+    const geometry::Matrix4& t = warp.setup.transform;
+    s.colU = {t(0, 0), t(1, 0), t(2, 0), t(3, 0)};
+    s.colV = {t(0, 1), t(1, 1), t(2, 1), t(3, 1)};
+    s.zCol = warp.setup.zColumn;
+    s.pixelAngle = 2.0f * warp.tanOut / static_cast<float>(std::max(warp.outWidth, 1));
+    return s;
+}
+
+// Samples magnified 1.5 times or more on average (an output pixel covering at most this area of
+// reference pixels, |det J^-1|) show the sub-cell colours of a pixel that has them.
+inline constexpr float kSubCellArea = 1.0f / 2.25f;
+
+// The one-pixel footprint of a sample drawn without splatting, in the same form.
+inline void collapseToPixel(render::SurfaceSplat& s) {
+    s.inv[0] = s.inv[1] = s.inv[2] = s.inv[3] = 0.0f;
+    s.slopeU[0] = s.slopeU[1] = s.slopeV[0] = s.slopeV[1] = 1.0f;
+    s.x0 = s.x1 = s.y0 = s.y1 = 0;
+}
+
+// The surface slopes of an LDI for a draw, built on its first high-quality draw and kept until
+// its samples or reference camera change.
+inline const SurfaceSlopes& surfaceSlopesFor(LdiBase& ldi, const SampleGrid& grid) {
+    if (!ldi.surfaceSlopes.matches(grid, ldi.header.view)) {
+        BuildSurfaceSlopes(grid, ldi.header.view, ldi.surfaceSlopes);
+    }
+    return ldi.surfaceSlopes;
 }
 
 // The accurate splat size of a sample of normal n on reference ray rho seen along output ray
 // omega: the class size (a reference eye depth) over the output eye depth (-1/zOut), times the
 // draw's scale S, times sqrt of how much more the surface faces the output ray than the
-// reference ray (limited to kHighQualitySizeRatio in the high-quality mode). Sets facing to
-// n . omega.
-template <bool kCapped>
+// reference ray. Sets facing to n . omega.
 inline float accurateSize(const geometry::Vector3& rho, const geometry::Vector3& omega,
                           const geometry::Vector3& n, float classSize, float splatScale, float zOut,
                           float& facing) {
     const float m = std::sqrt(rho.squaredLength() / omega.squaredLength());
     const float fIn = geometry::dot(n, rho);
     facing = geometry::dot(n, omega);
-    float ratio = std::sqrt(std::fabs(m * facing / fIn));
-    if constexpr (kCapped) {
-        ratio = std::min(ratio, render::kHighQualitySizeRatio);
-    }
+    const float ratio = std::sqrt(std::fabs(m * facing / fIn));
     return classSize * splatScale * ratio * -zOut;
 }
 
@@ -338,19 +391,12 @@ void traverseRuns(LdiBase& ldi, render::Traversal kind, DrawRun&& drawRun) {
 
 // The write of a sample whose footprint may reach past its wedge's own frame pixels.
 struct BorderWrite {
-    static constexpr std::uint8_t kSoft = 1;         // a soft splat, not a blended footprint
     static constexpr std::uint8_t kDepthCentre = 2;  // the depth buffer takes the centre only
-    static constexpr std::uint8_t kHidden = 4;       // a soft splat of a sample hidden in its pixel
-
-    static constexpr std::uint8_t softFlags(bool hidden) {
-        return hidden ? kSoft | kHidden : kSoft;
-    }
 
     std::int32_t x = 0;
     std::int32_t y = 0;
     std::uint32_t word = 0;
     float zOut = 0.0f;
-    float tolerance = 0.0f;  // soft splats
     std::uint8_t radius = 0;
     std::uint8_t flags = 0;
 };
@@ -364,15 +410,12 @@ struct WriteTargets {
     render::SoftSplatBuffer* soft = nullptr;
 };
 
-// Writes the pixels of w's footprint (frame or soft buffer, depth, coverage) for which
-// take(x, y) holds, each exactly as the whole write would.
+// Writes the pixels of w's blended footprint (frame, depth, coverage) for which take(x, y)
+// holds, each exactly as the whole write would.
 template <class Take>
 void writeBorder(const WriteTargets& t, const BorderWrite& w, Take&& take) {
     const int r = w.radius;
     const render::SoftFootprint& f = render::kSoftFootprints[r];
-    const bool soft = (w.flags & BorderWrite::kSoft) != 0;
-    const std::uint64_t spread = soft ? render::spreadColour(w.word) : 0;
-    const std::uint64_t hidden = (w.flags & BorderWrite::kHidden) != 0 ? render::kHiddenSurface : 0;
     for (int dy = -r; dy <= r; ++dy) {
         const std::int32_t y = w.y + dy;
         const std::intptr_t row = static_cast<std::intptr_t>(y) * t.stride;
@@ -382,19 +425,15 @@ void writeBorder(const WriteTargets& t, const BorderWrite& w, Take&& take) {
                 continue;
             }
             const std::intptr_t at = row + x;
+            // The blended footprints' pattern, as the soft footprints' weights give it.
             const std::uint8_t weight = r == 0 ? render::kWeightNew : f.weight[dy + 3][dx + 3];
-            if (soft) {
-                render::softWrite(t.soft->pixels[static_cast<std::size_t>(at)], w.zOut, w.tolerance,
-                                  weight, spread, hidden);
-            } else {
-                std::uint32_t& p = t.frame[at];
-                p = weight == render::kWeightNew    ? w.word
-                    : weight == render::kWeightHalf ? render::blendHalf(p, w.word)
-                                                    : render::blendQuarter(p, w.word);
-                if (t.depth != nullptr &&
-                    ((w.flags & BorderWrite::kDepthCentre) == 0 || (dx == 0 && dy == 0))) {
-                    t.depth[at] = w.zOut;
-                }
+            std::uint32_t& p = t.frame[at];
+            p = weight == render::kWeightNew    ? w.word
+                : weight == render::kWeightHalf ? render::blendHalf(p, w.word)
+                                                : render::blendQuarter(p, w.word);
+            if (t.depth != nullptr &&
+                ((w.flags & BorderWrite::kDepthCentre) == 0 || (dx == 0 && dy == 0))) {
+                t.depth[at] = w.zOut;
             }
             if (t.coverage != nullptr) {
                 t.coverage[at] = 1;
@@ -444,6 +483,15 @@ struct WedgeOutput {
             return;
         }
         writeBorder(*targets, w, [this](std::int32_t x, std::int32_t y) { return owns(x, y); });
+    }
+    void borderSurface(const render::SurfaceSplat& s) const {
+        if (cut->wedges[static_cast<std::size_t>(wedge)].test.outside(s.x, s.y,
+                                                                      footprintReach(s.radius()))) {
+            return;
+        }
+        render::writeSurfaceSplat(
+            *targets->soft, s, [this](std::int32_t x, std::int32_t y) { return owns(x, y); },
+            targets->coverage);
     }
 };
 

@@ -14,6 +14,7 @@
 #include "ldi/ldi_file.h"
 #include "ldi/ldi_header.h"
 #include "ldi/ldi_types.h"
+#include "ldi/surface_slopes.h"
 #include "mesh/visible_rectangle.h"
 #include "render/warp_state.h"
 
@@ -192,6 +193,8 @@ class LdiBase {
     std::array<float, kTableSize> binValue{};  // by CP depth code or MRQP splat class
     std::array<float, kTableSize> binFactor{};
     LdiDrawStats drawStats;
+    // The samples' tangent planes for the high-quality mode, built by its first draw.
+    SurfaceSlopes surfaceSlopes;
     LdiRenderOptions options;
     LdiInspection inspection;
     std::uint8_t headerRead = 0;

@@ -37,6 +37,7 @@ void LdiRtMrqp::ClearViews() {
 
 void LdiRtMrqp::MarkAllocated(std::int32_t width, std::int32_t height,
                               std::span<const std::int32_t> counts) {
+    surfaceSlopes.clear();  // built again from the new samples
     for (int k = 0; k < 4; ++k) {
         allocatedCounts_[k] = counts[k];
     }
@@ -46,6 +47,7 @@ void LdiRtMrqp::MarkAllocated(std::int32_t width, std::int32_t height,
 }
 
 void LdiRtMrqp::Release() {
+    surfaceSlopes.clear();
     ClearViews();
     pixelStore_ = {};
     colours4x4Store_ = {};

@@ -28,6 +28,7 @@ void LdiRtQp::ClearViews() {
 
 void LdiRtQp::MarkAllocated(std::int32_t width, std::int32_t height,
                             std::span<const std::int32_t> counts) {
+    surfaceSlopes.clear();  // built again from the new samples
     allocatedPixels_ = counts[0];
     allocatedWidth_ = width;
     allocatedHeight_ = height;
@@ -35,6 +36,7 @@ void LdiRtQp::MarkAllocated(std::int32_t width, std::int32_t height,
 }
 
 void LdiRtQp::Release() {
+    surfaceSlopes.clear();
     ClearViews();
     pixelStore_ = {};
     rowStartStore_ = {};

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "platform/folder_fence.h"
+#include "platform/fp_mode.h"
 
 namespace strata::ldi {
 
@@ -94,6 +96,133 @@ std::string halvesProblem(const LdiRtQp& top, const LdiRtQp& bottom) {
     return {};
 }
 
+bool near(double a, double b, double tolerance) {
+    return std::fabs(a - b) <= tolerance * std::max({1.0, std::fabs(a), std::fabs(b)});
+}
+
+// The reference camera of the bottom and top halves as one grid: the projection's window runs
+// from the bottom half's lower edge to the top half's upper edge and the viewport maps it onto
+// all the rows, so that every row keeps its place. None when the halves are not the lower and
+// upper rows of one camera's grid: another eye, direction, up, field of view or depth range,
+// another perspective or column mapping, pixels of another height, or windows that do not meet.
+bool jointView(const LdiRtQp& bottom, const LdiRtQp& top, geometry::ViewCamera& joint) {
+    const geometry::ViewCamera& b = bottom.header.view;
+    const geometry::ViewCamera& t = top.header.view;
+    if (!(b.pos == t.pos && b.dir == t.dir && b.up == t.up && b.fov == t.fov && b.near == t.near &&
+          b.far == t.far)) {
+        return false;
+    }
+    // Rows 0 and 1 of the viewport, and the projection apart from its row 1, the same.
+    for (int c = 0; c < 4; ++c) {
+        if (!near(b.viewport(0, c), t.viewport(0, c), 1e-6) ||
+            !near(b.projection(0, c), t.projection(0, c), 1e-6) ||
+            !near(b.projection(2, c), t.projection(2, c), 1e-6) ||
+            !near(b.projection(3, c), t.projection(3, c), 1e-6) ||
+            !near(b.viewport(2, c), t.viewport(2, c), 1e-6) ||
+            !near(b.viewport(3, c), t.viewport(3, c), 1e-6)) {
+            return false;
+        }
+    }
+    // A perspective row of y: device y = P11 Y - P12 for the image-plane height Y = y / -z;
+    // the viewport's row of it: row = V11 device y + V13. Per half, row = a Y + c.
+    const auto rowOf = [](const geometry::ViewCamera& v, double& scale, double& offset) {
+        const double p11 = v.projection(1, 1);
+        const double p12 = v.projection(1, 2);
+        scale = v.viewport(1, 1) * p11;
+        offset = v.viewport(1, 3) - v.viewport(1, 1) * p12;
+        return v.projection(1, 0) == 0.0f && v.projection(1, 3) == 0.0f && p11 > 0.0 &&
+               v.projection(3, 2) == -1.0f && v.projection(3, 3) == 0.0f;
+    };
+    double scaleB = 0.0;
+    double offsetB = 0.0;
+    double scaleT = 0.0;
+    double offsetT = 0.0;
+    if (!rowOf(b, scaleB, offsetB) || !rowOf(t, scaleT, offsetT) || !near(scaleB, scaleT, 1e-5) ||
+        !near(offsetT + bottom.height(), offsetB, 1e-4)) {
+        return false;
+    }
+    // The joint window in Y: from the bottom half's device -1 to the top half's device +1.
+    const double low = (b.projection(1, 2) - 1.0) / b.projection(1, 1);
+    const double high = (t.projection(1, 2) + 1.0) / t.projection(1, 1);
+    if (!(high > low)) {
+        return false;
+    }
+    joint = b;
+    double p11 = 2.0 / (high - low);
+    double p12 = (high + low) / (high - low);
+    // A window centred on the axis with square pixels (as a camera whose field of view spans
+    // both axes of its grid has) is written as such, not within the last bits of it.
+    const double rows = bottom.height() + top.height();
+    const double square = b.projection(0, 0) * bottom.width() / rows;
+    if (std::fabs(p12) < 1e-6 && b.projection(0, 2) == 0.0f && near(p11, square, 1e-6)) {
+        p12 = 0.0;
+        p11 = static_cast<float>(square);
+    }
+    joint.projection(1, 1) = static_cast<float>(p11);
+    joint.projection(1, 2) = static_cast<float>(p12);
+    double v11 = scaleB / p11;
+    double v13 = offsetB + v11 * p12;
+    if (near(v11, 0.5 * rows, 1e-6) && near(v13, 0.5 * rows, 1e-6)) {
+        v11 = v13 = 0.5 * rows;  // rows 0 .. H for device -1 .. 1, as the halves' viewports map
+    }
+    joint.viewport(1, 1) = static_cast<float>(v11);
+    joint.viewport(1, 3) = static_cast<float>(v13);
+    return true;
+}
+
+// The two halves as one RT/QP LDI: bottom rows first, then the top rows, with the joint camera.
+std::unique_ptr<LdiRtQp> joinHalves(const LdiRtQp& bottom, const LdiRtQp& top) {
+    geometry::ViewCamera view;
+    if (bottom.width() != top.width() || bottom.width() <= 0 || bottom.height() <= 0 ||
+        top.height() <= 0 || bottom.pixels == nullptr || top.pixels == nullptr ||
+        bottom.header.binCount != top.header.binCount || bottom.header.bins != top.header.bins ||
+        !jointView(bottom, top, view)) {
+        return nullptr;
+    }
+    const std::int32_t w = bottom.width();
+    const std::int32_t rowsB = bottom.height();
+    const std::int32_t rows = rowsB + top.height();
+    const std::int64_t countB = bottom.DepthPixelCount();
+    const std::int64_t count = countB + top.DepthPixelCount();
+    if (rows > LdiBase::kMaxSide || count > INT32_MAX) {
+        return nullptr;
+    }
+    auto joined = std::make_unique<LdiRtQp>();
+    joined->reportErrors = false;
+    const std::int32_t counts[1] = {static_cast<std::int32_t>(count)};
+    if (joined->Create(w, rows, 1, counts) == 0) {
+        return nullptr;
+    }
+    const auto words = [](std::int64_t n) { return static_cast<std::size_t>(2 * n); };
+    std::copy_n(bottom.pixels, words(countB), joined->pixels);
+    std::copy_n(top.pixels, words(count - countB), joined->pixels + words(countB));
+    const auto offsets = static_cast<std::size_t>(w + 1);
+    std::copy_n(bottom.layerOffset, offsets * static_cast<std::size_t>(rowsB), joined->layerOffset);
+    std::copy_n(top.layerOffset, offsets * static_cast<std::size_t>(top.height()),
+                joined->layerOffset + offsets * static_cast<std::size_t>(rowsB));
+    for (std::int32_t r = 0; r < rowsB; ++r) {
+        joined->rowStart[r] = bottom.rowStart[r];
+    }
+    for (std::int32_t r = 0; r <= top.height(); ++r) {
+        joined->rowStart[rowsB + r] = top.rowStart[r] + static_cast<std::int32_t>(countB);
+    }
+    const LdiHeader made = joined->header;  // the size and counts Create set
+    joined->header = bottom.header;
+    joined->header.width = made.width;
+    joined->header.height = made.height;
+    joined->header.pixelCount = made.pixelCount;
+    joined->header.view = view;
+    const geometry::Vector3& lowB = bottom.header.boundsMin;
+    const geometry::Vector3& lowT = top.header.boundsMin;
+    const geometry::Vector3& highB = bottom.header.boundsMax;
+    const geometry::Vector3& highT = top.header.boundsMax;
+    joined->header.boundsMin = {std::min(lowB.x, lowT.x), std::min(lowB.y, lowT.y),
+                                std::min(lowB.z, lowT.z)};
+    joined->header.boundsMax = {std::max(highB.x, highT.x), std::max(highB.y, highT.y),
+                                std::max(highB.z, highT.z)};
+    return joined->CheckArrays().empty() ? std::move(joined) : nullptr;
+}
+
 }  // namespace
 
 LdiRtQuad::LdiRtQuad() {
@@ -123,12 +252,51 @@ void LdiRtQuad::Release() {
     LdiRtQp::Release();
     top_.reset();
     bottom_.reset();
+    joined_.reset();
+    joinedFrom_ = {};
 }
 
 void LdiRtQuad::setHalves(std::unique_ptr<LdiRtQp> topHalf, std::unique_ptr<LdiRtQp> bottomHalf) {
     top_ = std::move(topHalf);
     bottom_ = std::move(bottomHalf);
     AdoptTopHeader();
+    joined_.reset();
+    joinedFrom_ = {};
+}
+
+bool LdiRtQuad::JoinSource::operator==(const JoinSource& other) const {
+    const auto same = [](const geometry::ViewCamera& a, const geometry::ViewCamera& b) {
+        return a.projection == b.projection && a.viewport == b.viewport && a.pos == b.pos &&
+               a.dir == b.dir && a.up == b.up && a.near == b.near && a.far == b.far &&
+               a.fov == b.fov;
+    };
+    return topPixels == other.topPixels && bottomPixels == other.bottomPixels &&
+           topCount == other.topCount && bottomCount == other.bottomCount &&
+           same(topView, other.topView) && same(bottomView, other.bottomView) && made == other.made;
+}
+
+LdiRtQp* LdiRtQuad::Joined() {
+    // Joined on the first draw, and again when the halves' arrays or cameras change.
+    const JoinSource now{top_ ? top_->pixels : nullptr,
+                         bottom_ ? bottom_->pixels : nullptr,
+                         top_ ? top_->DepthPixelCount() : 0,
+                         bottom_ ? bottom_->DepthPixelCount() : 0,
+                         top_ ? top_->header.view : geometry::ViewCamera{},
+                         bottom_ ? bottom_->header.view : geometry::ViewCamera{},
+                         true};
+    if (now == joinedFrom_) {
+        return joined_.get();
+    }
+    joinedFrom_ = now;
+    // Joined within a frame: the same whatever rounding it draws with.
+    const platform::NearestRoundingGuard rounding;
+    joined_ = top_ && bottom_ ? joinHalves(*bottom_, *top_) : nullptr;
+    if (joined_) {
+        // The tables, visible rectangle and row depth ranges of the whole grid, as a load
+        // finishes them.
+        joined_->FinishLoad();
+    }
+    return joined_.get();
 }
 
 void LdiRtQuad::AdoptTopHeader() {

@@ -29,10 +29,6 @@ constexpr std::uint64_t kMaxVoxelFileBytes = std::uint64_t{1} << 31;
 constexpr std::size_t kSampleBytes = 7;
 constexpr float kHalfPi = 1.5707964f;
 
-// Voxels carry no normals: the soft depth test allows for a surface slope of 2 across a
-// footprint.
-constexpr float kSoftSlope = 2.0f;
-
 // The voxel footprint thresholds: one pixel below 0.89, then 3 x 3, 5 x 5 from 1.2, 7 x 7 from 2.
 int voxelRadius(float size) {
     if (size < 0.89f) {
@@ -345,8 +341,6 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
     if (soft != nullptr) {
         soft->written = true;
     }
-    const float softExtent =
-        (1.0f + kSoftSlope) * 2.0f * tanOut / static_cast<float>(std::max(window.width, 1));
     const render::WarpSetup setup = render::computeWarpSetup(view_.fullTransform(), warpMatrix,
                                                              rect.x0, rect.x1, rect.y0, rect.y1);
     if (!setup.valid) {
@@ -354,6 +348,13 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
     }
     const geometry::Matrix4& m = setup.transform;
     const geometry::Vector4 a = setup.zColumn;
+    // High-quality footprints: each cell on a plane facing the reference view (voxels carry no
+    // normals), never culled.
+    kernel::SurfaceShaper shaper;
+    shaper.colU = {m(0, 0), m(1, 0), m(2, 0), m(3, 0)};
+    shaper.colV = {m(0, 1), m(1, 1), m(2, 1), m(3, 1)};
+    shaper.zCol = a;
+    shaper.pixelAngle = 2.0f * tanOut / static_cast<float>(std::max(window.width, 1));
     const render::TraversalRange range{rect.x0, rect.x1, rect.y0, rect.y1, width_, height_};
     std::uint32_t* const pixels = frame.pixels;
     const std::int32_t stride = frame.width;
@@ -420,19 +421,29 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
                     continue;
                 }
                 const float zOut = (v * a.z + p.z) * inv;
-                const float size = splat ? -zOut * splatScale : 0.0f;
                 const auto colour = static_cast<std::uint32_t>(sample.colour);
+                if (soft != nullptr) {
+                    render::SurfaceSplat cell;
+                    if (!shaper.shape(p, v, 0, x * inv, y * inv, zOut, column, row, cell)) {
+                        continue;
+                    }
+                    if (!splat) {
+                        kernel::collapseToPixel(cell);
+                    }
+                    cell.colour = colour;
+                    if (!record.out.whole(column, row, cell.radius())) {
+                        record.out.borderSurface(cell);
+                    } else {
+                        render::writeSurfaceSplat(
+                            *soft, cell, [](std::int32_t, std::int32_t) { return true; }, nullptr);
+                    }
+                    continue;
+                }
+                const float size = splat ? -zOut * splatScale : 0.0f;
                 const int radius = voxelRadius(size);
                 if (!record.out.whole(column, row, radius)) {
                     record.out.border(
-                        {column, row, colour, zOut, std::max(size, 1.0f) * softExtent * -zOut,
-                         static_cast<std::uint8_t>(radius),
-                         soft != nullptr ? kernel::BorderWrite::kSoft : std::uint8_t{0}});
-                    continue;
-                }
-                if (soft != nullptr) {
-                    render::softSplat(*soft, column, row, radius, colour, zOut,
-                                      std::max(size, 1.0f) * softExtent * -zOut);
+                        {column, row, colour, zOut, static_cast<std::uint8_t>(radius), 0});
                     continue;
                 }
                 render::writeFootprint(pixels + static_cast<std::ptrdiff_t>(row) * stride + column,

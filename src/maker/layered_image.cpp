@@ -38,6 +38,12 @@ LayerSample makeSample(const Context& context, const SurfaceHit& hit) {
     const Colour colour =
         surfaceColour(context.scene, hit.mesh, hit.triangle, hit.u, hit.v, hit.position);
     sample.colour = packPixel(shade(colour, sample.normal, context.options.shading));
+    // An open part is two-sided: the camera sees the side it faces, so the stored normal faces
+    // the camera (the shading above keeps the oriented normal, the same from every view).
+    if (onOpenPart(context.scene, hit.mesh, hit.triangle) &&
+        geometry::dot(sample.normal, hit.position - context.camera.pos) > 0.0f) {
+        sample.normal = -sample.normal;
+    }
     return sample;
 }
 

@@ -14,7 +14,10 @@
 
 namespace strata::maker {
 
-inline constexpr std::int32_t kDefaultGridSize = 256;
+// The grid side of `strata make` without --size: one sample per pixel of the viewer's 350 x 350
+// window at its 45-degree view of the file's own camera, so the first picture is neither a
+// magnified lattice nor resampled.
+inline constexpr std::int32_t kDefaultGridSize = 350;
 // Most directions of a set.
 inline constexpr int kMaxSetMembers = 64;
 // The side below which a pyramid gets no further level.

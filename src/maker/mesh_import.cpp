@@ -14,6 +14,7 @@
 
 #include "maker/demo_scene.h"
 #include "maker/mesh_precheck.h"
+#include "maker/orientation.h"
 #include "maker/ply_face_colours.h"
 #include "maker/side_files.h"
 #include "maker/texture.h"
@@ -123,6 +124,7 @@ bool finishScene(const std::string& path, Scene result, Scene& scene, std::strin
         error = path + ": " + error;
         return false;
     }
+    orientScene(result);
     scene = std::move(result);
     return true;
 }
@@ -334,6 +336,7 @@ bool loadMeshScene(const std::string& path, Scene& scene, std::string& error,
 bool loadNamedScene(const std::string& name, Scene& scene, std::string& error) {
     if (name == "demo") {
         scene = buildDemoScene();
+        orientScene(scene);
         return true;
     }
     return loadMeshScene(name, scene, error);

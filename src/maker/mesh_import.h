@@ -2,7 +2,9 @@
 // mesh of the file's node tree with its transforms applied, triangulated, keeping the colours
 // exactly as the file gives them to each face corner (vertex colours, PLY face colours), the
 // material's base or diffuse colour, and its base-colour or diffuse texture (a PNG or JPEG file
-// beside the mesh file, or embedded in it) with the mesh's texture coordinates.
+// beside the mesh file, or embedded in it) with the mesh's texture coordinates. Its surfaces
+// come out oriented (orientScene): whatever windings the file mixes, closed parts face outward
+// and open parts are two-sided.
 #pragma once
 
 #include <string>
@@ -20,7 +22,7 @@ bool loadMeshScene(const std::string& path, Scene& scene, std::string& error,
                    std::size_t maxTriangles = std::size_t{1} << 26,
                    std::vector<std::string>* warnings = nullptr);
 
-// "demo" gives the built-in demo scene; any other name is read as a mesh file.
+// "demo" gives the built-in demo scene (oriented too); any other name is read as a mesh file.
 bool loadNamedScene(const std::string& name, Scene& scene, std::string& error);
 
 }  // namespace strata::maker

@@ -65,6 +65,11 @@ bool Scene::validate(std::string& error) const {
                                            mesh.texcoords.size(), n);
             return false;
         }
+        if (!mesh.openFaces.empty() && mesh.openFaces.size() != mesh.triangleCount()) {
+            error = platform::formatString("mesh %zu: %zu open-face marks for %zu triangles", m,
+                                           mesh.openFaces.size(), mesh.triangleCount());
+            return false;
+        }
         for (std::uint32_t index : mesh.indices) {
             if (index >= n) {
                 error = platform::formatString("mesh %zu: vertex index %u out of range", m, index);
@@ -158,15 +163,23 @@ Vector3 surfaceNormal(const Scene& scene, int meshIndex, std::uint32_t triangle,
     const std::uint32_t i0 = mesh.indices[base];
     const std::uint32_t i1 = mesh.indices[base + 1];
     const std::uint32_t i2 = mesh.indices[base + 2];
+    const Vector3& p0 = mesh.positions[i0];
+    const Vector3 face = geometry::cross(mesh.positions[i1] - p0, mesh.positions[i2] - p0);
     if (!mesh.normals.empty()) {
         const float w = 1.0f - u - v;
         const Vector3 n = w * mesh.normals[i0] + u * mesh.normals[i1] + v * mesh.normals[i2];
         if (n.squaredLength() > 0.0f) {
-            return geometry::normalized(n);
+            // After orientation the winding is the truth: normals given against it are turned.
+            return geometry::normalized(mesh.windingOriented && geometry::dot(n, face) < 0.0f ? -n
+                                                                                              : n);
         }
     }
-    const Vector3& p0 = mesh.positions[i0];
-    return geometry::normalized(geometry::cross(mesh.positions[i1] - p0, mesh.positions[i2] - p0));
+    return geometry::normalized(face);
+}
+
+bool onOpenPart(const Scene& scene, int meshIndex, std::uint32_t triangle) {
+    const TriangleMesh& mesh = scene.meshes[static_cast<std::size_t>(meshIndex)];
+    return triangle < mesh.openFaces.size() && mesh.openFaces[triangle] != 0;
 }
 
 }  // namespace strata::maker

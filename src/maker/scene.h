@@ -72,6 +72,11 @@ struct TriangleMesh {
     std::vector<TexCoord> texcoords;         // per vertex (empty: no texture)
     std::vector<std::uint32_t> indices;      // three per triangle, counter-clockwise outside
     int material = -1;                       // index into Scene::materials, -1 none
+    // Set by orientScene: the windings are consistent (a closed part's outward), so the face
+    // normal decides a normal's side; openFaces marks (1) each triangle of an open, two-sided
+    // part. Empty before orientation: every triangle as wound.
+    bool windingOriented = false;
+    std::vector<std::uint8_t> openFaces;
 
     std::size_t triangleCount() const { return indices.size() / 3; }
 };
@@ -114,8 +119,12 @@ Colour surfaceColour(const Scene& scene, int meshIndex, std::uint32_t triangle, 
                      const geometry::Vector3& position);
 
 // Outward unit normal at a surface point: interpolated vertex normals where present, else the
-// face normal of the counter-clockwise winding. Never flipped toward the viewer.
+// face normal of the counter-clockwise winding; on an oriented mesh the interpolated normal is
+// turned to the face normal's side. Never flipped toward the viewer.
 geometry::Vector3 surfaceNormal(const Scene& scene, int meshIndex, std::uint32_t triangle, float u,
                                 float v);
+
+// True when the triangle belongs to an open (two-sided) part of an oriented mesh.
+bool onOpenPart(const Scene& scene, int meshIndex, std::uint32_t triangle);
 
 }  // namespace strata::maker

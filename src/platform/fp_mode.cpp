@@ -10,6 +10,14 @@
 
 namespace strata::platform {
 
+NearestRoundingGuard::NearestRoundingGuard() : savedRounding_(std::fegetround()) {
+    std::fesetround(FE_TONEAREST);
+}
+
+NearestRoundingGuard::~NearestRoundingGuard() {
+    std::fesetround(savedRounding_);
+}
+
 FpModeGuard::FpModeGuard(bool useTrunc, bool useSinglePrecision) {
     if (useTrunc) {
         savedRounding_ = std::fegetround();

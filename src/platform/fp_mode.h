@@ -32,6 +32,20 @@ class FpModeGuard {
     bool precisionChanged_ = false;
 };
 
+// Round-to-nearest-even for its lifetime, whatever mode a frame set, restored when it ends: for
+// work done on the way through a draw whose results outlive it (tables an object keeps), which
+// must not depend on the rounding mode of the frame that happened to make them.
+class NearestRoundingGuard {
+  public:
+    NearestRoundingGuard();
+    ~NearestRoundingGuard();
+    NearestRoundingGuard(const NearestRoundingGuard&) = delete;
+    NearestRoundingGuard& operator=(const NearestRoundingGuard&) = delete;
+
+  private:
+    int savedRounding_ = 0;
+};
+
 // Float to integer with the rounding mode in force: truncation under a guard with useTrunc,
 // round-half-to-even otherwise (10.5 -> 10, 11.5 -> 12). Precondition: x fits in an int32 (a
 // value outside converts to INT32_MIN).

@@ -19,10 +19,11 @@ namespace strata::render {
 inline constexpr std::uint32_t kWeightNew = 16;     // the footprint's centre pixels
 inline constexpr std::uint32_t kWeightHalf = 3;     // its half-blended pixels
 inline constexpr std::uint32_t kWeightQuarter = 1;  // its corners
-// A pixel with at least this weight shows its surface; lighter ones are footprint edges only:
-// the pixels just outside a row of samples get half + two quarters and stay uncovered, so
-// silhouettes do not grow.
-inline constexpr std::uint32_t kCoveredWeight = 6;
+// A pixel with at least this weight shows its surface; lighter ones are footprint edges only. On
+// a surface, neighbouring samples' tents add up to kWeightNew; past the last sample of a
+// silhouette the weight falls to this half-way to the next one, where the edge lies on
+// average, so silhouettes neither grow nor shrink.
+inline constexpr std::uint32_t kCoveredWeight = 8;
 // Sums stop growing here; 255 x (kMaxWeight + 15) still fits the 17 bits of a channel sum.
 inline constexpr std::uint32_t kMaxWeight = 496;
 inline constexpr int kWeightShift = 51;  // weight << 51 | red << 34 | green << 17 | blue

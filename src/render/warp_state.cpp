@@ -65,7 +65,7 @@ bool beginDraw(WarpState& state, const DrawSetupInput& input) {
     }
     if (input.buildSplatTable) {
         state.splatSize.build(state.splatScale, input.outputCamera.dir, input.ldiView.dir,
-                              input.bounds, input.binCount, input.maxSizeRatio);
+                              input.bounds, input.binCount);
     }
     // Stored LDIs span their angle on both axes, whatever their shape.
     state.refFrame =

@@ -50,12 +50,6 @@ struct WarpState {
     SoftSplatBuffer* soft = nullptr;
 };
 
-// The limit on the splat size's cosine ratio sqrt(|N.out / N.ref|) in high-quality mode: a
-// surface turning toward the output camera never gets larger splats than it had, only a
-// grazing one smaller. Larger splats of samples seen edge-on from the LDI's camera spill over
-// the silhouettes; the gap fill closes what the spread-out samples leave open instead.
-inline constexpr float kHighQualitySizeRatio = 1.0f;
-
 // True when a draw into a buffer of this size may write soft footprints into state.soft.
 inline bool softTargetFits(const WarpState& state, std::int32_t bufferWidth,
                            std::int32_t bufferHeight) {
@@ -78,8 +72,7 @@ struct DrawSetupInput {
     std::int32_t x1 = 0;
     std::int32_t y0 = 0;
     std::int32_t y1 = 0;
-    bool buildSplatTable = false;  // the approximate splat-size path is in use
-    float maxSizeRatio = std::numeric_limits<float>::infinity();  // limit of the cosine ratio
+    bool buildSplatTable = false;   // the approximate splat-size path is in use
     std::span<const float> bounds;  // size-class bounds (the header's bins)
     std::int32_t binCount = 0;
 };

@@ -53,7 +53,7 @@ struct RenderArgs {
     int falseColor = -1;
     bool sizeAccurate = false;
     std::string round = "trunc";
-    std::string quality = "default";
+    std::string quality = "high";
     bool lowerHalf = false;
     bool upperHalf = false;
     int frames = 0;
@@ -236,8 +236,9 @@ bool checkRenderArgs(const RenderArgs& args, int& threads, std::int32_t& width,
                                        args.round.c_str());
         return false;
     }
-    if (args.quality != "default" && args.quality != "high") {
-        error = platform::formatString("--quality wants high or default, got \"%s\"",
+    // "default" is the old name of basic, from when it was the default.
+    if (args.quality != "high" && args.quality != "basic" && args.quality != "default") {
+        error = platform::formatString("--quality wants high or basic, got \"%s\"",
                                        args.quality.c_str());
         return false;
     }
@@ -486,9 +487,9 @@ void addRenderOptions(CLI::App* command, const std::shared_ptr<RenderArgs>& args
     command->add_option("--round", args->round,
                         "pixel position conversion: trunc (default) or nearest (even)");
     command->add_option("--quality", args->quality,
-                        "splats: default (blended footprints in traversal order) or high (soft "
-                        "depth-tested footprints, limited size ratio, backface culling, small gaps "
-                        "filled)");
+                        "splats: high (the default: depth-tested footprints shaped by each "
+                        "sample's surface, hidden sides culled, small gaps filled) or basic "
+                        "(blended footprints in traversal order; also called default)");
     auto* lower = command->add_flag("--lower-half", args->lowerHalf,
                                     "draw only pixels with column + row < W");
     command->add_flag("--upper-half", args->upperHalf, "draw only pixels with column + row >= W")

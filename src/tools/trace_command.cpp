@@ -31,7 +31,7 @@ namespace strata::tools {
 struct TraceArguments {
     std::string scene;
     std::string output;
-    std::string size = "256x256";
+    std::string size = "350x350";  // the maker's default grid
     std::string background = "0xB2B2B2";
     ShadingFlags shading;
     int threads = 0;

@@ -28,8 +28,10 @@ namespace strata::viewer {
 namespace {
 
 // The items the menu resource marks as checked before any menu has opened; the first opening
-// replaces them with the view's fields.
-constexpr int kInitiallyChecked[] = {34002, 34003, 34004, 36000, 36001, 36004, 36005, 36006, 38000};
+// replaces them with the view's fields. High Quality Splats (36020) is on from the start: it is
+// the default drawing.
+constexpr int kInitiallyChecked[] = {34002, 34003, 34004, 36000, 36020,
+                                     36001, 36004, 36005, 36006, 38000};
 
 QString fromView(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

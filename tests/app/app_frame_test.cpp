@@ -312,6 +312,8 @@ TEST(ViewDump, EveryViewSeesTheSceneAndViewFourLooksBackAtTheEye) {
         AppView& v = t.view;
         const platform::DebugCapture quiet;
         ASSERT_TRUE(v.OpenFile(demo.file(extension)));
+        // The blended footprints: the share of scene pixels below counts their spread edges.
+        v.highQualitySplats = false;
         // From a view of the user's: moved and turned.
         v.OnKeyDown(vk::kLeft);
         v.OnLButtonDown(100, 50, false, false);

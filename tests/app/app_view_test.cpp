@@ -90,13 +90,16 @@ struct DemoKind {
 };
 
 // The frame of `strata render` from the view's camera with the view's settings.
-imageutil::RgbImage renderedLikeTheCommandLine(const std::string& path, const AppView& v) {
+imageutil::RgbImage renderedLikeTheCommandLine(const std::string& path, const AppView& v,
+                                               bool high) {
     std::unique_ptr<ldi::LdiBase> object = ldi::LoadLdi(path);
     EXPECT_TRUE(object);
     const render::OutputView out = render::makeOutputView(
         v.viewCamera.pos, v.viewCamera.dir, v.viewCamera.up, v.viewCamera.fov, 350, 350);
     imageutil::RgbImage frame = imageutil::RgbImage::createOwned(350, 350);
-    ldi::DrawFrame(*object, ldi::FrameSettings{}, out, frame);
+    ldi::FrameSettings settings;
+    settings.highQualitySplats = high;
+    ldi::DrawFrame(*object, settings, out, frame);
     return frame;
 }
 
@@ -136,20 +139,31 @@ TEST(AppView, OpensEveryDemoFileAtItsReferenceCamera) {
         EXPECT_EQ(v.ldi->options.sizeAccurate, 0);
         EXPECT_EQ(v.ldi->options.falseColorMode, 0);
 
+        // The first frame draws the default, the high-quality splats; then the basic mode.
+        EXPECT_TRUE(v.highQualitySplats);
         ASSERT_TRUE(v.needsRedraw);
-        v.OnIdle();
-        EXPECT_FALSE(v.needsRedraw);
-        EXPECT_EQ(v.drawLdi, v.ldi);
-        const imageutil::RgbImage expected = renderedLikeTheCommandLine(path, v);
-        std::size_t same = 0;
-        std::size_t background = 0;
-        for (std::size_t i = 0; i < v.frameImage.pixelCount(); ++i) {
-            same += v.frameImage.pixels[i] == expected.pixels[i] ? 1 : 0;
-            background += v.frameImage.pixels[i] == 0xB2B2B2u ? 1 : 0;
-        }
-        EXPECT_EQ(same, v.frameImage.pixelCount());
-        if (kind.mode == ModeLdiQp) {  // the scene is drawn (the kinds that draw today)
-            EXPECT_LT(background, v.frameImage.pixelCount() * 9 / 10);
+        for (const bool high : {true, false}) {
+            SCOPED_TRACE(high ? "high quality" : "basic");
+            v.highQualitySplats = high;
+            v.needsRedraw = true;
+            v.OnIdle();
+            EXPECT_FALSE(v.needsRedraw);
+            EXPECT_EQ(v.drawLdi, v.ldi);
+            const imageutil::RgbImage expected = renderedLikeTheCommandLine(path, v, high);
+            std::size_t same = 0;
+            std::size_t background = 0;
+            for (std::size_t i = 0; i < v.frameImage.pixelCount(); ++i) {
+                same += v.frameImage.pixels[i] == expected.pixels[i] ? 1 : 0;
+                background += v.frameImage.pixels[i] == 0xB2B2B2u ? 1 : 0;
+            }
+            // The blended footprints land on whole pixels, the same for matrices that differ in
+            // their last bits; soft footprints weigh the samples' fractions, so a sample that
+            // lies on a pixel's edge from its own camera may tip a few edge pixels the other way.
+            const std::size_t tipped = high ? v.frameImage.pixelCount() / 2000 : 0;
+            EXPECT_GE(same + tipped, v.frameImage.pixelCount());
+            if (kind.mode == ModeLdiQp) {  // the scene is drawn (the kinds that draw today)
+                EXPECT_LT(background, v.frameImage.pixelCount() * 9 / 10);
+            }
         }
     }
 }
@@ -319,8 +333,8 @@ std::vector<Expectation> expectations() {
         {37009, "9 - Uncovered", [](const AppView& v) { return v.falseColorMode; }, 9, true,
          [](const O& o) { return o.falseColorMode; }, false},
         {36000, "Use Splat", [](const AppView& v) { return v.useSplat; }, 0, true, nullptr, false},
-        {36020, "High Quality Splats", [](const AppView& v) { return v.highQualitySplats; }, 1,
-         true, nullptr, true},
+        {36020, "High Quality Splats", [](const AppView& v) { return v.highQualitySplats; }, 0,
+         true, nullptr, false},
         {36001, "Use Depth Correction", [](const AppView& v) { return v.useDepthCorrection; }, 0,
          true, [](const O& o) { return o.useDepthCorrection; }, false},
         {36002, "Backface Culling", [](const AppView& v) { return v.backfaceCulling; }, 1, true,

@@ -163,6 +163,7 @@ TEST_F(CpMrqpDemo, ReferenceCameraReproducesTheTrace) {
                 continue;
             }
             ldi::FrameSettings s;
+            s.highQualitySplats = false;
             s.useSplat = variant != 0;
             s.sizeAccurate = variant == 2 ? 1 : 0;
             s.useDepthCorrection = variant == 3;
@@ -184,6 +185,7 @@ TEST_F(CpMrqpDemo, MrqpWithoutSplattingDrawsStretchedMasks) {
             continue;
         }
         ldi::FrameSettings s;
+        s.highQualitySplats = false;
         s.useSplat = false;
         const imageutil::RgbImage frame = render(*object, s);
         const Comparison c = compareInside(frame, truth_);

@@ -27,6 +27,7 @@ constexpr std::uint32_t kBackground = 0x80808080u;
 
 ldi::FrameSettings singlePixels() {
     ldi::FrameSettings s;
+    s.highQualitySplats = false;  // the blended footprints
     s.useSplat = false;
     s.useDepthCorrection = false;
     return s;
@@ -409,6 +410,18 @@ TEST(CpMrqpDraw, MrqpFixedSizes) {
     Canvas table(16, 16);
     drawRaw(*marked, shiftWarp(0.0f, 0.0f), table, s);
     expectBlock(table, 7, 8, {".H", "G."}, "bit 31");
+    // The depth correction (every divisor above 1 off the frame's centre lines) does not shrink
+    // the fixed size to one pixel.
+    s.useDepthCorrection = true;
+    Canvas corrected(16, 16);
+    drawRaw(*marked, shiftWarp(0.0f, 0.0f), corrected, s);
+    expectBlock(corrected, 7, 8, {".H", "G."}, "bit 31, depth correction on");
+    // Without bit 31, the same class is drawn at its own size, corrected: the 6 x 6 mask.
+    auto unmarked = maskLdi({maskSample(0)}, 4.7f);
+    Canvas sized(16, 16);
+    drawRaw(*unmarked, shiftWarp(0.0f, 0.0f), sized, s);
+    EXPECT_GT(sized.changed(), 6);
+    s.useDepthCorrection = false;
     s.useFalseColor = true;
     s.falseColorMode = 5;
     Canvas shown(16, 16);

@@ -109,8 +109,8 @@ TEST_F(FrameShape, SquareCoversAsManyColumnsAsRowsInRenderAndTrace) {
         const CommandRun traced =
             run("trace " + path("square.ply") + size + kSquareCamera + " -o " + path("st.png"));
         ASSERT_EQ(traced.status, 0) << traced.out;
-        const CommandRun drawn =
-            run("render " + made("square") + size + kSquareCamera + " -o " + path("sr.png"));
+        const CommandRun drawn = run("render " + made("square") + size + kSquareCamera +
+                                     " --quality basic -o " + path("sr.png"));
         ASSERT_EQ(drawn.status, 0) << drawn.out;
         // The drawn square's border samples splat over up to half an LDI pixel's footprint
         // (S / 128 output pixels) beyond the edge.
@@ -135,9 +135,9 @@ TEST_F(FrameShape, WideAndTallPicturesFromTheReferenceCameraEqualTheTrace) {
         const CommandRun traced =
             run(std::string("trace demo --size ") + size + " -o " + path("dt.png"));
         ASSERT_EQ(traced.status, 0) << traced.out;
-        const CommandRun drawn =
-            run("render " + made("demo") + " --size " + size + " --fov 45 --no-splat -o " +
-                path("dr.png") + " --compare " + path("dt.png"));
+        const CommandRun drawn = run("render " + made("demo") + " --size " + size +
+                                     " --fov 45 --no-splat --quality basic -o " + path("dr.png") +
+                                     " --compare " + path("dt.png"));
         ASSERT_EQ(drawn.status, 0) << size << ": " << drawn.out;
         double psnr = 0.0;
         int differing = -1;

@@ -31,6 +31,7 @@ constexpr std::uint32_t kBackground = 0x123456u;
 
 ldi::FrameSettings singlePixels() {
     ldi::FrameSettings s;
+    s.highQualitySplats = false;  // the blended footprints
     s.useSplat = false;
     s.useDepthCorrection = false;
     s.background = kBackground;

@@ -220,8 +220,10 @@ class NovelViewQuality : public ::testing::Test {
 TEST_F(NovelViewQuality, LayeredLdiFillsUncoveredSurfaces) {
     ASSERT_NE(demo_, nullptr);
     ldi::FrameSettings noSplat;
+    noSplat.highQualitySplats = false;
     noSplat.useSplat = false;
-    const ldi::FrameSettings viewerDefaults;
+    ldi::FrameSettings viewerDefaults;  // the basic mode's defaults
+    viewerDefaults.highQualitySplats = false;
     for (float yaw : {5.0f, 10.0f, 20.0f}) {
         const maker::PinholeCamera camera = turned(*demo_, yaw);
         const Picture truth = truthFrom(*demo_, camera);

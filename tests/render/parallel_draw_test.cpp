@@ -18,6 +18,7 @@
 #include "render/inspection.h"
 #include "render/output_view.h"
 #include "render/soft_splat.h"
+#include "render/surface_splat.h"
 #include "render/synthetic_ldi.h"
 #include "render/wedge_cut.h"
 
@@ -280,7 +281,7 @@ TEST(ParallelDraw, EveryKindAndModeIsTheSameForAnyThreadCountAndAsOneSweep) {
 }
 
 // A border sample written in two parts (one wedge's pixels, then the rest) is the whole write:
-// blended footprint, depth square or centre, coverage, soft splat.
+// blended footprint, depth square or centre, coverage, surface-shaped soft splat.
 TEST(ParallelDraw, ABorderWriteInTwoPartsEqualsTheWholeWrite) {
     constexpr int w = 16;
     const auto fresh = [] {
@@ -295,7 +296,7 @@ TEST(ParallelDraw, ABorderWriteInTwoPartsEqualsTheWholeWrite) {
         for (const std::uint8_t flags : {std::uint8_t{0}, ldi::kernel::BorderWrite::kDepthCentre}) {
             SCOPED_TRACE("radius " + std::to_string(radius) + " flags " + std::to_string(flags));
             const ldi::kernel::BorderWrite kept{
-                7, 6, 0xFF123456u, -0.25f, 0.0f, static_cast<std::uint8_t>(radius), flags};
+                7, 6, 0xFF123456u, -0.25f, static_cast<std::uint8_t>(radius), flags};
             std::vector<std::uint32_t> whole = fresh();
             std::vector<float> wholeDepth(w * w, 1.0f);
             std::vector<std::uint8_t> wholeCover(w * w, 0);
@@ -320,31 +321,44 @@ TEST(ParallelDraw, ABorderWriteInTwoPartsEqualsTheWholeWrite) {
             EXPECT_EQ(partsDepth, wholeDepth);
             EXPECT_EQ(partsCover, wholeCover);
         }
-        // Soft splats.
+    }
+    // Footprints shaped by their surfaces: one to one, magnified and turned, stretched.
+    const float maps[][4] = {
+        {1.0f, 0.0f, 0.0f, 1.0f}, {1.8f, 0.6f, -0.5f, 1.6f}, {3.5f, 0.0f, 0.3f, 1.1f}};
+    for (const auto& j : maps) {
         SoftSplatBuffer whole;
         whole.reset(w, w);
         SoftSplatBuffer parts;
         parts.reset(w, w);
-        softSplat(whole, 7, 6, radius, 0x00AABBCCu, -0.5f, 0.01f);
-        softSplat(whole, 8, 6, radius, 0x00112233u, -0.49f, 0.01f, true);
-        const ldi::kernel::WriteTargets t{nullptr, w, nullptr, nullptr, &parts};
-        for (const ldi::kernel::BorderWrite& k :
-             {ldi::kernel::BorderWrite{7, 6, 0x00AABBCCu, -0.5f, 0.01f,
-                                       static_cast<std::uint8_t>(radius),
-                                       ldi::kernel::BorderWrite::kSoft},
-              ldi::kernel::BorderWrite{8, 6, 0x00112233u, -0.49f, 0.01f,
-                                       static_cast<std::uint8_t>(radius),
-                                       ldi::kernel::BorderWrite::softFlags(true)}}) {
-            ldi::kernel::writeBorder(t, k, inHalf);
-            ldi::kernel::writeBorder(t, k,
-                                     [&](std::int32_t x, std::int32_t y) { return !inHalf(x, y); });
+        std::vector<std::uint8_t> wholeCover(w * w, 0);
+        std::vector<std::uint8_t> partsCover(w * w, 0);
+        SurfaceSplat near;
+        SurfaceSplat far;
+        ASSERT_TRUE(shapeSurfaceSplat(near, 7.3f, 6.1f, 7, 6, j[0], j[1], j[2], j[3]));
+        ASSERT_TRUE(shapeSurfaceSplat(far, 8.2f, 5.6f, 8, 6, j[0], j[1], j[2], j[3]));
+        near.zOut = -0.5f;
+        near.dzu = 0.01f;
+        near.tolerance = 0.01f;
+        near.colour = 0x00AABBCCu;
+        far.zOut = -0.49f;
+        far.dzv = -0.02f;
+        far.tolerance = 0.01f;
+        far.colour = 0x00112233u;
+        far.hidden = kHiddenSurface;
+        for (const SurfaceSplat* s : {&near, &far}) {
+            writeSurfaceSplat(
+                whole, *s, [](std::int32_t, std::int32_t) { return true; }, wholeCover.data());
+            writeSurfaceSplat(parts, *s, inHalf, partsCover.data());
+            writeSurfaceSplat(
+                parts, *s, [&](std::int32_t x, std::int32_t y) { return !inHalf(x, y); },
+                partsCover.data());
         }
+        EXPECT_EQ(partsCover, wholeCover);
         for (std::size_t i = 0; i < whole.pixels.size(); ++i) {
-            ASSERT_EQ(parts.pixels[i].sum, whole.pixels[i].sum) << radius << " " << i;
-            ASSERT_EQ(parts.pixels[i].depth, whole.pixels[i].depth) << radius << " " << i;
-            ASSERT_EQ(parts.pixels[i].behindSum, whole.pixels[i].behindSum) << radius << " " << i;
-            ASSERT_EQ(parts.pixels[i].behindDepth, whole.pixels[i].behindDepth)
-                << radius << " " << i;
+            ASSERT_EQ(parts.pixels[i].sum, whole.pixels[i].sum) << i;
+            ASSERT_EQ(parts.pixels[i].depth, whole.pixels[i].depth) << i;
+            ASSERT_EQ(parts.pixels[i].behindSum, whole.pixels[i].behindSum) << i;
+            ASSERT_EQ(parts.pixels[i].behindDepth, whole.pixels[i].behindDepth) << i;
         }
     }
 }

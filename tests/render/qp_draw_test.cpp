@@ -29,6 +29,7 @@ std::uint32_t uniqueColour(std::int32_t r, std::int32_t c) {
 
 ldi::FrameSettings singlePixels() {
     ldi::FrameSettings s;
+    s.highQualitySplats = false;  // the blended footprints
     s.useSplat = false;
     s.useDepthCorrection = false;
     s.frustumClipper = true;

@@ -4,16 +4,21 @@
 // intersecting each output pixel's ray with the surface's plane.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "geometry/normal_table.h"
+#include "geometry/quantise.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
 #include "ldi/draw_support.h"
 #include "ldi/ldi_rt_qp.h"
 #include "render/output_view.h"
+#include "render/surface_splat.h"
 #include "render/synthetic_ldi.h"
 
 namespace strata::render {
@@ -90,22 +95,74 @@ OutputView lookingAtSquare(const Vector3& eye, int size, float fov) {
     return makeOutputView(eye, dir, up, fov, size, size);
 }
 
-// The slope a surface shows along a ray is the tangent of the angle between its normal and the
-// ray, whatever the ray's length, up to the limit; a surface seen edge-on takes the limit.
-TEST(QualityModes, SurfaceSlopeIsTheTangentOfTheViewingAngle) {
-    const float limitDegrees =
-        std::atan(ldi::kernel::kMaxSurfaceSlope) * 180.0f / 3.14159265f;  // 75.96
-    const float degrees[] = {0.0f, 10.0f, 30.0f, 45.0f, 60.0f, 75.0f, 75.9f, 76.1f, 80.0f, 90.0f};
-    for (const float length : {1.0f, 2.5f}) {
-        const Vector3 omega{0.6f * length, 0.0f, -0.8f * length};
-        for (const float d : degrees) {
-            const float theta = d * 3.14159265f / 180.0f;
-            const float facing = -length * std::cos(theta);
-            const float expected =
-                d < limitDegrees ? std::tan(theta) : ldi::kernel::kMaxSurfaceSlope;
-            EXPECT_NEAR(ldi::kernel::surfaceSlope(facing, omega), expected, 2e-3f * (1 + expected))
-                << d << " degrees, ray length " << length;
+// A surface's samples, carried by any local linear map J (magnified, minified, turned, sheared,
+// stretched four times by a grazing angle), cover every pixel inside their lattice with one
+// sample's weight in all, and past the last ones stop where the tent falls to half, half-way to
+// where the next sample would be: no lattice of holes, no grown silhouette.
+TEST(QualityModes, SurfaceFootprintsTileTheirPlane) {
+    struct Map {
+        const char* name;
+        float jux, juy, jvx, jvy;
+    };
+    const Map maps[] = {
+        {"one to one", 1.0f, 0.0f, 0.0f, 1.0f},
+        {"magnified 1.37", 1.37f, 0.0f, 0.0f, 1.37f},
+        {"minified", 0.6f, 0.0f, 0.0f, 0.55f},
+        {"turned 30 degrees", 1.2f * 0.866f, 1.2f * 0.5f, -1.2f * 0.5f, 1.2f * 0.866f},
+        {"seen at 75 degrees, head on", 3.86f, 0.0f, 0.0f, 1.0f},
+        {"sheared", 1.3f, 0.4f, -0.2f, 0.9f},
+        {"mirrored", -1.1f, 0.0f, 0.0f, 1.2f},
+    };
+    constexpr int kSize = 64;
+    constexpr int kLattice = 12;  // samples (i, j), 0 <= i, j < kLattice
+    for (const Map& m : maps) {
+        SoftSplatBuffer buffer;
+        buffer.reset(kSize, kSize);
+        const float ox = 31.3f - 0.5f * (kLattice - 1) * (m.jux + m.jvx);
+        const float oy = 30.8f - 0.5f * (kLattice - 1) * (m.juy + m.jvy);
+        for (int j = 0; j < kLattice; ++j) {
+            for (int i = 0; i < kLattice; ++i) {
+                const float sx = ox + static_cast<float>(i) * m.jux + static_cast<float>(j) * m.jvx;
+                const float sy = oy + static_cast<float>(i) * m.juy + static_cast<float>(j) * m.jvy;
+                SurfaceSplat splat;
+                const auto x = static_cast<std::int32_t>(std::floor(sx + 0.5f));
+                const auto y = static_cast<std::int32_t>(std::floor(sy + 0.5f));
+                ASSERT_TRUE(shapeSurfaceSplat(splat, sx, sy, x, y, m.jux, m.juy, m.jvx, m.jvy));
+                splat.zOut = -0.5f;
+                splat.tolerance = 0.01f;
+                splat.colour = 0x00FF0000u;
+                writeSurfaceSplat(
+                    buffer, splat, [](std::int32_t, std::int32_t) { return true; }, nullptr);
+            }
         }
+        // Lattice coordinates of every pixel: (i, j) = J^-1 (pixel - origin).
+        const float det = m.jux * m.jvy - m.jvx * m.juy;
+        int inside = 0;
+        for (int y = 0; y < kSize; ++y) {
+            for (int x = 0; x < kSize; ++x) {
+                const float dx = static_cast<float>(x) - ox;
+                const float dy = static_cast<float>(y) - oy;
+                const float i = (m.jvy * dx - m.jvx * dy) / det;
+                const float j = (-m.juy * dx + m.jux * dy) / det;
+                // The last sample's tent, along each axis, past the lattice's edge.
+                const auto tent = [](float t) {
+                    return std::max(0.0f, 1.0f - std::max({0.0f, -t, t - (kLattice - 1)}));
+                };
+                const float expected = static_cast<float>(kWeightNew) * tent(i) * tent(j);
+                const std::uint32_t w =
+                    buffer.pixels[static_cast<std::size_t>(y * kSize + x)].weight();
+                if (expected == static_cast<float>(kWeightNew)) {
+                    ++inside;
+                    EXPECT_GE(w, kWeightNew - 2) << m.name << " at " << x << "," << y;
+                    EXPECT_LE(w, kWeightNew + 2) << m.name << " at " << x << "," << y;
+                } else if (expected > 9.5f) {
+                    EXPECT_GE(w, kCoveredWeight) << m.name << " at " << x << "," << y;
+                } else if (expected < 6.5f) {
+                    EXPECT_LT(w, kCoveredWeight) << m.name << " at " << x << "," << y;
+                }
+            }
+        }
+        EXPECT_GT(inside, 30) << m.name;
     }
 }
 
@@ -222,6 +279,107 @@ TEST(QualityModes, OwnCameraUnchangedAndBorderDrawnInBothModes) {
         }
         EXPECT_EQ(wrong, 0) << "high " << high;
     }
+}
+
+// A front sample whose stored normal faces away from the camera that saw it (a file written
+// with the opposite winding) is drawn: the camera saw that surface, so it faces the camera. A
+// red square over a blue wall, both stored facing away, from the reference camera and moved
+// ones.
+TEST(QualityModes, FrontSamplesFacingAwayInTheFileAreDrawn) {
+    SyntheticCamera cam;
+    const int n = 60;
+    constexpr int kAway = 43;  // (-0.115, -0.089, -0.989): away from a camera looking down -z
+    ASSERT_LT(geometry::normalTable()[kAway].z, -0.9f);
+    auto ldi = testing::makeSyntheticQp(cam, n, n, [n](int r, int c, auto& out) {
+        out.push_back({kFar, kBlue, kAway, static_cast<int>(kFar)});
+        if (r >= n / 3 && r < 2 * n / 3 && c >= n / 3 && c < 2 * n / 3) {
+            out.push_back({kNear, kRed, kAway, static_cast<int>(kNear)});
+        }
+    });
+    ASSERT_NE(ldi, nullptr);
+    for (const Vector3& eye :
+         {Vector3{0.0f, 0.0f, 0.0f}, Vector3{0.4f, 0.2f, 0.0f}, Vector3{-0.5f, -0.3f, 0.5f}}) {
+        const OutputView view = lookingAtSquare(eye, n, cam.fov);
+        const imageutil::RgbImage high = drawFrame(*ldi, view, n, true);
+        int red = 0;
+        int wrong = 0;
+        for (int y = 0; y < n; ++y) {
+            for (int x = 0; x < n; ++x) {
+                const std::uint32_t p = high.pixels[y * n + x] & 0xFFFFFFu;
+                if (insideSquare(gridPointOf(cam, n, view, n, x, y, kNear), n, 1.0f)) {
+                    red += p == kRed ? 1 : 0;
+                    wrong += p != kRed ? 1 : 0;
+                }
+            }
+        }
+        EXPECT_GT(red, 200) << eye.x;
+        EXPECT_EQ(wrong, 0) << eye.x;
+    }
+}
+
+// A surface the reference camera saw at 75 degrees from its normal, seen face on by the new
+// camera: its samples lie 3.9 times farther apart across the slope than along it, and the
+// footprints shaped by the surface cover it whole, with no background inside its outline; the
+// specified drawing leaves streaks.
+TEST(QualityModes, ASurfaceSeenAtAGrazingAngleIsWholeFaceOn) {
+    SyntheticCamera cam;
+    cam.near = 1.0f;
+    cam.far = 20.0f;
+    const int n = 96;
+    const float angle = 75.0f * 3.14159265f / 180.0f;
+    // The plane through (0, 0, -6) with normal (sin 75, 0, cos 75); its patch: |y| < 0.9 and
+    // along the slope from -2.5 to 2.5.
+    const Vector3 centre{0.0f, 0.0f, -6.0f};
+    const Vector3 normal{std::sin(angle), 0.0f, std::cos(angle)};
+    const Vector3 slope{std::cos(angle), 0.0f, -std::sin(angle)};  // in the plane, along x
+    const int normalIndex = geometry::nearestNormal(normal);
+    const float t = std::tan(cam.fov * 0.5f);
+    auto ldi = testing::makeSyntheticQp(cam, n, n, [&](int r, int c, auto& out) {
+        const Vector3 ray{(2.0f * (c + 0.5f) / n - 1.0f) * t, (2.0f * (r + 0.5f) / n - 1.0f) * t,
+                          -1.0f};
+        const float along = geometry::dot(centre, normal) / geometry::dot(ray, normal);
+        const Vector3 p = ray * along;
+        const float s = geometry::dot(p - centre, slope);
+        if (along > 0.0f && std::fabs(p.y) < 0.9f && std::fabs(s) < 2.5f) {
+            const auto colour =
+                static_cast<std::uint32_t>(((static_cast<int>(std::floor(2.0f * s)) +
+                                             static_cast<int>(std::floor(2.0f * p.y))) &
+                                            1)
+                                               ? 0xE04020u
+                                               : 0x2060E0u);
+            out.push_back({along, colour, normalIndex, static_cast<int>(along)});
+        }
+    });
+    ASSERT_NE(ldi, nullptr);
+    // Face on from 6 units in front of the plane, as wide as the patch is long.
+    const int size = 120;
+    const Vector3 eye = centre + normal * 6.0f;
+    const OutputView view = makeOutputView(eye, -normal, {0.0f, 1.0f, 0.0f}, 0.9f, size, size);
+    const float tOut = std::tan(0.45f);
+    const Vector3 side = geometry::normalized(geometry::cross(-normal, Vector3{0.0f, 1.0f, 0.0f}));
+    int inside = 0;
+    int holes[2] = {0, 0};
+    for (const bool high : {false, true}) {
+        const imageutil::RgbImage frame = drawFrame(*ldi, view, size, high);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const float u = (2.0f * (x + 0.5f) / size - 1.0f) * tOut;
+                const float v = (2.0f * (y + 0.5f) / size - 1.0f) * tOut;
+                const Vector3 ray = -normal + side * u + Vector3{0.0f, v, 0.0f};
+                const Vector3 p = eye + ray * (6.0f / geometry::dot(ray, -normal));
+                const float s = geometry::dot(p - centre, slope);
+                // Inside the outline by a reference pixel's stretch (about 0.2 units).
+                if (std::fabs(p.y) < 0.8f && std::fabs(s) < 2.3f) {
+                    inside += high ? 1 : 0;
+                    holes[high ? 1 : 0] += (frame.pixels[y * size + x] & 0xFFFFFFu) == kBackground;
+                }
+            }
+        }
+    }
+    EXPECT_GT(inside, size * size / 6);
+    std::printf("%d pixels inside: %d and %d of them background\n", inside, holes[0], holes[1]);
+    EXPECT_EQ(holes[1], 0) << "high quality";
+    EXPECT_GT(holes[0], inside / 20) << "the specified drawing's streaks";
 }
 
 }  // namespace

@@ -97,28 +97,28 @@ TEST_F(RenderCommand, ReferenceCameraEqualsTheRayTracedPicture) {
         // MRQP splats: without splatting it draws stretched masks; its samples splat to just
         // under one pixel from their own camera.
         const bool mrqp = std::string(kind).find("mrqp") != std::string::npos;
-        const CommandResult r =
-            run("render " + file + " --size 128x128 --fov 45" + (mrqp ? "" : " --no-splat") +
-                " -o " + path("ref.png") + " --compare " + path("truth.png"));
+        const CommandResult r = run("render " + file + " --size 128x128 --fov 45 --quality basic" +
+                                    (mrqp ? "" : " --no-splat") + " -o " + path("ref.png") +
+                                    " --compare " + path("truth.png"));
         ASSERT_EQ(r.status, 0) << kind << ": " << r.out;
         EXPECT_NE(r.out.find("differing=0"), std::string::npos) << kind << ": " << r.out;
     }
 }
 
 // The scan fills the frame to its edges: every pixel is drawn, the border included, exactly in
-// the default mode and up to a few silhouette pixels in the high-quality mode.
+// the basic mode and up to a few silhouette pixels in the high-quality mode.
 TEST_F(RenderCommand, BorderPixelsEqualTheRayTracedPicture) {
     for (const char* kind : {"rt-qp", "rtff-qp", "quad", "rt-cp", "rtff-mrqp"}) {
         const std::string file = madeFile(dir_, "scan", kind);
         // MRQP samples splat to one pixel from their own camera; without splats they stretch.
         const bool mrqp = std::string(kind).find("mrqp") != std::string::npos;
-        for (const char* quality : {"default", "high"}) {
+        for (const char* quality : {"basic", "high"}) {
             const CommandResult r =
                 run("render " + file + " --size 96x96 --fov 45" + (mrqp ? "" : " --no-splat") +
                     " --quality " + quality + " -o " + path("scan.png") + " --compare " +
                     path("scan_truth.png"));
             ASSERT_EQ(r.status, 0) << kind << ": " << r.out;
-            if (std::string(quality) == "default") {
+            if (std::string(quality) == "basic") {
                 EXPECT_NE(r.out.find("differing=0\n"), std::string::npos) << kind << ": " << r.out;
             } else {
                 // Backface culling with the 64 stored normals drops some silhouette samples, and
@@ -183,10 +183,24 @@ TEST_F(RenderCommand, RefusesBadInput) {
         const CommandResult r =
             run("render " + ldi("rt-qp") + " --quality '" + quality + "' -o " + path("x.png"));
         EXPECT_EQ(r.status, 2) << quality;
-        EXPECT_EQ(r.out, "strata render: --quality wants high or default, got \"" +
+        EXPECT_EQ(r.out, "strata render: --quality wants high or basic, got \"" +
                              std::string(quality) + "\"\n");
     }
-    EXPECT_EQ(run("render " + ldi("rt-qp") + " --quality high -o " + path("x.png")).status, 0);
+    // The default is high; "default" stays the old name of basic, from when it was the default.
+    const auto draw = [&](const std::string& flags, const std::string& picture,
+                          const std::string& against) {
+        return run("render " + ldi("rt-qp") + " --size 64x64 --yaw 8" + flags + " -o " +
+                   path(picture) + (against.empty() ? "" : " --compare " + path(against)));
+    };
+    ASSERT_EQ(draw("", "default.png", "").status, 0);
+    ASSERT_EQ(draw(" --quality basic", "basic.png", "").status, 0);
+    for (const auto& [flags, against] : {std::pair{" --quality high", "default.png"},
+                                         std::pair{" --quality default", "basic.png"}}) {
+        const CommandResult r = draw(flags, "again.png", against);
+        EXPECT_EQ(r.out.rfind("psnr=inf differing=0\n", 0), 0u) << flags << ": " << r.out;
+    }
+    const CommandResult apart = draw("", "again.png", "basic.png");
+    EXPECT_EQ(apart.out.find("differing=0\n"), std::string::npos) << apart.out;
     const CommandResult missing = run("render " + path("missing.ldi") + " -o " + path("x.png"));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.out.find("missing.ldi"), std::string::npos) << missing.out;
@@ -209,13 +223,19 @@ TEST_F(RenderCommand, ThreadCountIsCheckedAndDoesNotChangeThePicture) {
     // Both ends of the range, and a moved camera whose epipole lies inside the grid.
     for (const char* kind : {"rt-qp", "rt-cp", "rtff-mrqp", "quad"}) {
         const std::string camera = " --pos 0.3,1.4,2.5 --dir -0.1,-0.45,-0.9 --size 96x96";
-        ASSERT_EQ(run("render " + ldi(kind) + camera + " --threads 1 -o " + path("t1.png")).status,
-                  0);
-        for (const char* threads : {"2", "256"}) {
-            const CommandResult r = run("render " + ldi(kind) + camera + " --threads " + threads +
-                                        " -o " + path("tn.png") + " --compare " + path("t1.png"));
-            ASSERT_EQ(r.status, 0) << r.out;
-            EXPECT_EQ(r.out.rfind("psnr=inf differing=0\n", 0), 0u) << kind << ": " << r.out;
+        for (const char* quality : {" --quality basic", ""}) {
+            ASSERT_EQ(
+                run("render " + ldi(kind) + camera + quality + " --threads 1 -o " + path("t1.png"))
+                    .status,
+                0);
+            for (const char* threads : {"2", "256"}) {
+                const CommandResult r =
+                    run("render " + ldi(kind) + camera + quality + " --threads " + threads +
+                        " -o " + path("tn.png") + " --compare " + path("t1.png"));
+                ASSERT_EQ(r.status, 0) << r.out;
+                EXPECT_EQ(r.out.rfind("psnr=inf differing=0\n", 0), 0u)
+                    << kind << quality << ": " << r.out;
+            }
         }
     }
     const CommandResult bench = run("bench " + ldi("rt-qp") + " --threads 2 --frames 2");

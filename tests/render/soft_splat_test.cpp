@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -13,6 +14,7 @@
 #include "render/frame_margin.h"
 #include "render/output_view.h"
 #include "render/soft_splat.h"
+#include "render/surface_splat.h"
 
 namespace strata::render {
 namespace {
@@ -334,35 +336,53 @@ TEST(SoftSplat, HiddenSliverAtANearerEdgeIsAGap) {
 }
 
 TEST(SoftSplat, FootprintEdgesAloneDoNotCoverAPixel) {
+    const auto write = [](SoftSplatBuffer& buffer, float sx, float sy, float scale,
+                          std::uint32_t colour) {
+        SurfaceSplat s;
+        const auto x = static_cast<std::int32_t>(std::floor(sx + 0.5f));
+        const auto y = static_cast<std::int32_t>(std::floor(sy + 0.5f));
+        ASSERT_TRUE(shapeSurfaceSplat(s, sx, sy, x, y, scale, 0.0f, 0.0f, scale));
+        s.zOut = -0.25f;
+        s.tolerance = 0.01f;
+        s.colour = colour;
+        writeSurfaceSplat(
+            buffer, s, [](std::int32_t, std::int32_t) { return true; }, nullptr);
+    };
+    // A row of samples along y = 4, magnified 1.6 times: the rows above and below lie 0.625 of
+    // a reference pixel away, past the half-way edge, and stay background.
     SoftSplatBuffer buffer;
-    buffer.reset(9, 9);
-    // A row of 3 x 3 footprints along y = 4: the rows above and below get half + 2 quarters.
-    for (int x = 2; x <= 6; ++x) {
-        softSplat(buffer, x, 4, 1, 0x0000FFu, -0.25f, 0.01f);
+    buffer.reset(12, 9);
+    for (int i = 0; i < 5; ++i) {
+        write(buffer, 2.0f + 1.6f * static_cast<float>(i), 4.0f, 1.6f, 0x0000FFu);
     }
-    EXPECT_EQ(buffer.pixels[3 * 9 + 4].weight(), kWeightHalf + 2 * kWeightQuarter);
-    std::vector<std::uint32_t> frame(81, kBackground);
+    EXPECT_EQ(buffer.pixels[3 * 12 + 5].weight(), 6u);
+    std::vector<std::uint32_t> frame(108, kBackground);
     resolveSoftSplats(buffer, frame.data(), 0);
-    for (int x = 2; x <= 6; ++x) {
-        EXPECT_EQ(frame[static_cast<std::size_t>(4 * 9 + x)], 0xFF0000FFu) << x;
-        EXPECT_EQ(frame[static_cast<std::size_t>(3 * 9 + x)], kBackground) << x;
-        EXPECT_EQ(frame[static_cast<std::size_t>(5 * 9 + x)], kBackground) << x;
+    for (int x = 2; x <= 8; ++x) {
+        EXPECT_EQ(frame[static_cast<std::size_t>(4 * 12 + x)], 0xFF0000FFu) << x;
+        EXPECT_EQ(frame[static_cast<std::size_t>(3 * 12 + x)], kBackground) << x;
+        EXPECT_EQ(frame[static_cast<std::size_t>(5 * 12 + x)], kBackground) << x;
     }
     EXPECT_LT(kWeightHalf + 2 * kWeightQuarter, kCoveredWeight);
     EXPECT_GE(kWeightNew, kCoveredWeight);
-    EXPECT_GE(2 * kWeightHalf, kCoveredWeight);  // between two magnified samples: covered
+    EXPECT_EQ(2 * kCoveredWeight, kWeightNew);  // covered from half-way to the next sample
 
     // Two samples two pixels apart, as a view magnified twice draws them: the pixel between
-    // them (two halves, exactly the covering weight) shows their mean, without any gap fill.
+    // them takes half of each and shows their mean, without any gap fill; the pixels one past
+    // them lie exactly half-way to where the next samples would be, the edge, and show them.
     SoftSplatBuffer pair;
-    pair.reset(7, 3);
-    softSplat(pair, 2, 1, 1, 0x000040u, -0.25f, 0.01f);
-    softSplat(pair, 4, 1, 1, 0x0000C0u, -0.25f, 0.01f);
-    EXPECT_EQ(pair.pixels[7 + 3].weight(), kCoveredWeight);
-    std::vector<std::uint32_t> pairFrame(21, kBackground);
+    pair.reset(9, 3);
+    write(pair, 3.0f, 1.0f, 2.0f, 0x000040u);
+    write(pair, 5.0f, 1.0f, 2.0f, 0x0000C0u);
+    EXPECT_EQ(pair.pixels[9 + 4].weight(), kWeightNew);
+    std::vector<std::uint32_t> pairFrame(27, kBackground);
     resolveSoftSplats(pair, pairFrame.data(), 0);
-    EXPECT_EQ(pairFrame[7 + 3], 0xFF000080u);
-    EXPECT_EQ(pairFrame[7 + 5], kBackground);  // one half alone: the footprint's edge
+    EXPECT_EQ(pairFrame[9 + 4], 0xFF000080u);
+    EXPECT_EQ(pairFrame[9 + 2], 0xFF000040u);
+    EXPECT_EQ(pairFrame[9 + 6], 0xFF0000C0u);
+    EXPECT_EQ(pairFrame[9 + 1], kBackground);
+    EXPECT_EQ(pairFrame[9 + 7], kBackground);
+    // The blended footprints' pattern (the specified drawing's border writes read it).
     for (int r = 0; r <= 3; ++r) {
         const SoftFootprint& f = kSoftFootprints[r];
         EXPECT_EQ(f.weight[3][3], kWeightNew) << r;

@@ -329,6 +329,7 @@ TEST(VectorPath, PicturesEqualTheScalarPathForEveryKindAndSwitch) {
             for (const Eye& eye : kEyes) {
                 for (const bool trunc : {true, false}) {
                     ldi::FrameSettings settings;
+                    settings.highQualitySplats = false;
                     settings.useSplat = v.splat;
                     settings.useFalseColor = v.falseColour;
                     settings.falseColorMode = v.mode;

@@ -143,9 +143,9 @@ TEST_F(ViewTools, TraceAndRenderAgreeOnTheCamera) {
     ASSERT_EQ(byFlags.status, 0) << byFlags.out;
     EXPECT_TRUE(samePictures(path("trace_file.png"), path("trace_flags.png")));
     // From the LDI's own camera the front layer is the ray-traced picture.
-    const CommandResult compared =
-        run("render " + ldi() + " --camera " + path("ref.json") + " --no-splat -o " +
-            path("ref3.png") + " --compare " + path("trace_file.png"));
+    const CommandResult compared = run("render " + ldi() + " --camera " + path("ref.json") +
+                                       " --no-splat --quality basic -o " + path("ref3.png") +
+                                       " --compare " + path("trace_file.png"));
     ASSERT_EQ(compared.status, 0) << compared.out;
     EXPECT_NE(compared.out.find("differing=0"), std::string::npos) << compared.out;
     EXPECT_NE(compared.out.find("uncovered=0.000000 uncovered_pixels=0 "), std::string::npos)
@@ -272,15 +272,15 @@ TEST_F(ViewTools, RefusesBadSequences) {
 TEST_F(ViewTools, CoverageMaskAndLayerViews) {
     // From the reference camera (the LDI's own grid) nothing is uncovered.
     const CommandResult ref =
-        run("render " + ldi() + " --size 64x64 --fov 45 --no-splat --coverage " +
+        run("render " + ldi() + " --size 64x64 --fov 45 --no-splat --quality basic --coverage " +
             path("mask_ref.png") + " -o " + path("cov_ref.png"));
     ASSERT_EQ(ref.status, 0) << ref.out;
     EXPECT_NE(ref.out.find("uncovered=0.000000 uncovered_pixels=0 "), std::string::npos) << ref.out;
     // Single pixels into a frame twice the LDI's side reach about one pixel in four; splats
     // close nearly all of the gaps.
     const auto uncovered = [&](const std::string& flags, const std::string& mask) {
-        const CommandResult r = run("render " + ldi() + " --size 128x128 --yaw 5 " + flags +
-                                    " --coverage " + path(mask) + " -o " + path("cov.png"));
+        const CommandResult r = run("render " + ldi() + " --size 128x128 --yaw 5 --quality basic " +
+                                    flags + " --coverage " + path(mask) + " -o " + path("cov.png"));
         EXPECT_EQ(r.status, 0) << r.out;
         double share = -1.0;
         const std::size_t at = r.out.find("uncovered=");

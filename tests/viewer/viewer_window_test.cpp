@@ -101,7 +101,7 @@ TEST(ViewerMenus, TreeItemByItemWithTheResourceChecks) {
         "LDIs > False Color > 9 - Uncovered #37009",
         "LDIs > ---",
         "LDIs > Use Splat #36000 [x]",
-        "LDIs > High Quality Splats #36020 [ ]",
+        "LDIs > High Quality Splats #36020 [x]",
         "LDIs > Use Depth Correction #36001 [x]",
         "LDIs > ---",
         "LDIs > Backface Culling #36002 [ ]",
@@ -217,38 +217,55 @@ TEST(ViewerWindow, TitleStatusAndFrameOfAFileFromTheCommandLine) {
     EXPECT_TRUE(frame->statusText().contains(QLatin1Char('<')));
     EXPECT_GT(frame->viewWidget()->framesShown(), 0);
 
-    const std::string png = (std::filesystem::path(demo.folder) / "viewer_reference.png").string();
-    const std::string command =
-        std::string(STRATA_EXE) + " render " + file + " --size 350x350 -o " + png + " 2>&1";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char line[512];
-    std::string out;
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        out += line;
-    }
-    ASSERT_EQ(::pclose(pipe), 0) << out;
-    imageutil::RgbImage rendered;
-    std::string error;
-    ASSERT_TRUE(imageutil::readPng(png, rendered, &error)) << error;
-
-    // What the window shows, as a user sees it: the widget's own picture, top row first.
-    const QImage shown =
-        frame->viewWidget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    ASSERT_EQ(shown.width(), rendered.width);
-    ASSERT_EQ(shown.height(), rendered.height);
-    long differing = 0;
-    long background = 0;
-    for (int y = 0; y < shown.height(); ++y) {
-        for (int x = 0; x < shown.width(); ++x) {
-            const std::uint32_t want = rendered.at(x, rendered.height - 1 - y) & 0xFFFFFFu;
-            const std::uint32_t got = shown.pixel(x, y) & 0xFFFFFFu;
-            differing += want != got;
-            background += got == frame->view().backgroundColor;
+    // The default, the high-quality splats, then the basic mode one click away: each as
+    // `strata render` draws it.
+    EXPECT_TRUE(frame->view().highQualitySplats);
+    for (const char* quality : {"high", "basic"}) {
+        SCOPED_TRACE(quality);
+        if (std::string(quality) == "basic") {
+            frame->action(36020)->trigger();
+            settle(*frame);
+            ASSERT_FALSE(frame->view().highQualitySplats);
         }
+        const std::string png =
+            (std::filesystem::path(demo.folder) / "viewer_reference.png").string();
+        const std::string command = std::string(STRATA_EXE) + " render " + file +
+                                    " --size 350x350 --quality " + quality + " -o " + png + " 2>&1";
+        std::FILE* pipe = ::popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[512];
+        std::string out;
+        while (std::fgets(line, sizeof line, pipe) != nullptr) {
+            out += line;
+        }
+        ASSERT_EQ(::pclose(pipe), 0) << out;
+        imageutil::RgbImage rendered;
+        std::string error;
+        ASSERT_TRUE(imageutil::readPng(png, rendered, &error)) << error;
+
+        // What the window shows, as a user sees it: the widget's own picture, top row first.
+        const QImage shown =
+            frame->viewWidget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(shown.width(), rendered.width);
+        ASSERT_EQ(shown.height(), rendered.height);
+        long differing = 0;
+        long background = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                const std::uint32_t want = rendered.at(x, rendered.height - 1 - y) & 0xFFFFFFu;
+                const std::uint32_t got = shown.pixel(x, y) & 0xFFFFFFu;
+                differing += want != got;
+                background += got == frame->view().backgroundColor;
+            }
+        }
+        // The blended footprints land on whole pixels. Soft footprints weigh the samples'
+        // fractions, and from the file's own camera samples lie on pixel edges: the window's
+        // and the command's matrices, equal but for their last bits, may tip a few edge pixels.
+        const long tipped =
+            std::string(quality) == "high" ? shown.width() * shown.height() / 2000 : 0;
+        EXPECT_LE(differing, tipped);
+        EXPECT_LT(background, shown.width() * shown.height() * 9 / 10) << "the frame is background";
     }
-    EXPECT_EQ(differing, 0);
-    EXPECT_LT(background, shown.width() * shown.height() * 9 / 10) << "the frame is background";
 
     // Another file: the title follows; a file that fails keeps it and says why in the status.
     ASSERT_TRUE(frame->openFile(QString::fromStdString(demo.file("ldibrtcp"))));
@@ -349,7 +366,9 @@ TEST(ViewerWindow, AboutBoxCaptionVersionAndHelp) {
                              "Zoom\nOptions - RESET starts over\nFalse Color 8 - Layer: front "
                              "red, 2nd green, 3rd blue, 4th yellow, 5th cyan, 6th orange, 7th "
                              "purple, farther white\nFalse Color 9 - Uncovered: pixels no sample "
-                             "reached in magenta"));
+                             "reached in magenta\nHigh Quality Splats is on by default: each "
+                             "surface hides what lies behind it. Off, the LDIs draw the basic "
+                             "blended splats, which show hidden surfaces through nearer ones"));
 }
 
 TEST(ViewerWindow, StatusBarPanes) {
