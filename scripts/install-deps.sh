@@ -11,6 +11,7 @@ PACKAGES=(
   libcli11-dev nlohmann-json3-dev libpng-dev libstb-dev
   qt6-base-dev xvfb xauth
   ffmpeg
+  libtbb-dev
 )
 
 missing=()
