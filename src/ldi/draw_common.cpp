@@ -11,7 +11,6 @@
 #include "platform/fp_mode.h"
 #include "render/frame_margin.h"
 #include "render/inspection.h"
-#include "render/wedge_cut.h"
 
 namespace strata::ldi {
 
@@ -185,7 +184,7 @@ int frameBands(std::int32_t width, std::int32_t height) {
     if (pixels < kParallelFramePixels || threads < 2) {
         return 1;
     }
-    return std::min<int>(threads * render::kWedgesPerThread, std::max(height, 1));
+    return std::min<int>(threads * kFrameBandsPerThread, std::max(height, 1));
 }
 
 void HorizonBackground(imageutil::RgbImage& target, std::int32_t margin, std::int32_t width,

@@ -95,6 +95,7 @@ void HorizonBackground(imageutil::RgbImage& target, std::int32_t margin, std::in
 // Frames of this many pixels or more are cleared and copied out on every drawing thread: below,
 // the hand-over costs more than the memory traffic a second core saves.
 inline constexpr std::int64_t kParallelFramePixels = 1 << 19;
+inline constexpr int kFrameBandsPerThread = 4;
 // The row bands the clear and the copy of a width x height frame are cut into (1: the caller
 // alone): several per drawing thread, so a thread held up elsewhere leaves its share to others.
 int frameBands(std::int32_t width, std::int32_t height);

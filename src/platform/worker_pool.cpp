@@ -1,10 +1,8 @@
 #include "platform/worker_pool.h"
 
-#include <tbb/blocked_range.h>
 #include <tbb/global_control.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
 #include <algorithm>
 #include <bit>
@@ -92,32 +90,41 @@ void WorkerPool::run(int count, const std::function<void(int)>& task) {
     int handOver = 0;                     // what the tasks may read of the caller's writes
     int handBack = 0;                     // what the caller may read of the tasks' writes
     STRATA_TSAN_RELEASE(&handOver);
+    // Every thread of the batch takes the next task left until none is: a thread held up by
+    // another program holds up at most the one task it took. One helper task per other thread
+    // of the arena; a helper that starts after the last task is taken returns at once, and the
+    // caller runs any helper no thread has picked up while it waits.
+    std::atomic<int> next{0};
+    const auto takeTasks = [&] {
+        STRATA_TSAN_ACQUIRE(&handOver);
+        std::fenv_t own;
+        std::fegetenv(&own);
+        std::fesetenv(&callerEnv);
+        for (int i = next.fetch_add(1, std::memory_order_relaxed); i < count;
+             i = next.fetch_add(1, std::memory_order_relaxed)) {
+            if (const int slot = tbb::this_task_arena::current_thread_index();
+                slot >= 0 && slot < 64) {
+                slots.fetch_or(std::uint64_t{1} << slot, std::memory_order_relaxed);
+            }
+            try {
+                task(i);
+            } catch (...) {
+                const std::lock_guard lock(errorMutex);
+                if (!error) {
+                    error = std::current_exception();
+                }
+            }
+        }
+        std::fesetenv(&own);
+        STRATA_TSAN_RELEASE(&handBack);
+    };
     arena_->arena.execute([&] {
-        tbb::parallel_for(
-            tbb::blocked_range<int>(0, count, 1),
-            [&](const tbb::blocked_range<int>& range) {
-                STRATA_TSAN_ACQUIRE(&handOver);
-                const int slot = tbb::this_task_arena::current_thread_index();
-                if (slot >= 0 && slot < 64) {
-                    slots.fetch_or(std::uint64_t{1} << slot, std::memory_order_relaxed);
-                }
-                std::fenv_t own;
-                std::fegetenv(&own);
-                std::fesetenv(&callerEnv);
-                for (int i = range.begin(); i != range.end(); ++i) {
-                    try {
-                        task(i);
-                    } catch (...) {
-                        const std::lock_guard lock(errorMutex);
-                        if (!error) {
-                            error = std::current_exception();
-                        }
-                    }
-                }
-                std::fesetenv(&own);
-                STRATA_TSAN_RELEASE(&handBack);
-            },
-            tbb::simple_partitioner());
+        tbb::task_group helpers;
+        for (int h = 1; h < std::min(threads_, count); ++h) {
+            helpers.run(takeTasks);
+        }
+        takeTasks();
+        helpers.wait();
     });
     STRATA_TSAN_ACQUIRE(&handBack);
     const int used = std::popcount(slots.load(std::memory_order_relaxed));

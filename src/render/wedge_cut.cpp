@@ -121,7 +121,13 @@ double area(const std::vector<Point>& poly) {
     return 0.5 * std::fabs(sum);
 }
 
-std::atomic<int> gWedgeCount{0};
+// The wedge count from the environment variable STRATA_WEDGES, for measurements (0 without it).
+int wedgeCountFromEnvironment() {
+    const char* v = std::getenv("STRATA_WEDGES");
+    return v == nullptr ? 0 : std::clamp(std::atoi(v), -1, kMaxWedges);
+}
+
+std::atomic<int> gWedgeCount{wedgeCountFromEnvironment()};
 
 // The samples of a density within the traversal range, as weighted points at the centres of
 // the parts of cells inside the range (LDI coordinates).
@@ -248,7 +254,7 @@ int wedgesFor(int threads) {
     const int count = wedgeCount();
     return count < 0     ? 0
            : count > 0   ? count
-           : threads > 1 ? std::min(kMaxWedges, threads * kWedgesPerThread)
+           : threads > 1 ? std::min(kMaxWedges, threads + (threads + 1) / 2)
                          : 0;
 }
 

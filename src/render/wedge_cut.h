@@ -21,14 +21,16 @@
 
 namespace strata::render {
 
-// A draw on several threads is cut into this many wedges per thread, so that threads that finish
-// early take the wedges left: a core busy with another program slows the frame by its share.
-inline constexpr int kWedgesPerThread = 4;
+// A draw on several threads is cut into half as many wedges again as there are threads, so that
+// threads that finish early take the wedges left: with one of two cores busy with another
+// program, the free one draws two of the three wedges while the busy one draws the third. More
+// wedges would balance finer, but every border costs its bands of samples drawn twice.
 inline constexpr int kMaxWedges = 64;
 
-// The wedge count setting of the draws that follow: 0 (the default) cuts kWedgesPerThread wedges
-// per drawing thread; a count of 2 or more cuts that many; below 0, no cut. For tests and
-// measurements; the picture is the same.
+// The wedge count setting of the draws that follow: 0 (the default) cuts threads + threads / 2
+// wedges (rounded up) for two drawing threads or more; a count of 2 or more cuts that many; below
+// 0, no cut. For tests and measurements (the environment variable STRATA_WEDGES sets it at start);
+// the picture is the same.
 int wedgeCount();
 void setWedgeCount(int count);
 // The wedges a draw on the given thread count is cut into: 0 (no cut) or 2 .. kMaxWedges.
