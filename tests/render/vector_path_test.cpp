@@ -18,6 +18,7 @@
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
 #include "ldi/sample_batch.h"
+#include "ldi/voxel_model.h"
 #include "platform/fp_mode.h"
 #include "render/depth_correction_table.h"
 #include "render/output_view.h"
@@ -292,6 +293,8 @@ struct Variant {
     int mode;
     int sizeAccurate;
     bool backface;
+    int onlyLayer = -1;
+    bool highQuality = false;
 };
 
 const Variant kVariants[] = {
@@ -301,7 +304,22 @@ const Variant kVariants[] = {
     {"false colour depth", true, true, 2, 0, false},
     {"false colour normal", true, true, 4, 0, false},
     {"false colour size", true, true, 6, 1, false},
+    {"second layer only", true, false, 0, 0, false, 1},
+    {"high quality", true, false, 0, 0, false, -1, true},
 };
+
+ldi::FrameSettings settingsOf(const Variant& v, bool trunc) {
+    ldi::FrameSettings settings;
+    settings.useSplat = v.splat;
+    settings.useFalseColor = v.falseColour;
+    settings.falseColorMode = v.mode;
+    settings.sizeAccurate = v.sizeAccurate;
+    settings.backfaceCulling = v.backface;
+    settings.onlyLayer = v.onlyLayer;
+    settings.highQualitySplats = v.highQuality;
+    settings.useTrunc = trunc;
+    return settings;
+}
 
 // Eye in front and moved (epipole inside the grid), moved sideways (epipole outside), and
 // behind the reference camera.
@@ -328,13 +346,7 @@ TEST(VectorPath, PicturesEqualTheScalarPathForEveryKindAndSwitch) {
         for (const Variant& v : kVariants) {
             for (const Eye& eye : kEyes) {
                 for (const bool trunc : {true, false}) {
-                    ldi::FrameSettings settings;
-                    settings.useSplat = v.splat;
-                    settings.useFalseColor = v.falseColour;
-                    settings.falseColorMode = v.mode;
-                    settings.sizeAccurate = v.sizeAccurate;
-                    settings.backfaceCulling = v.backface;
-                    settings.useTrunc = trunc;
+                    const ldi::FrameSettings settings = settingsOf(v, trunc);
                     const OutputView view =
                         makeOutputView(eye.pos, geometry::normalized(eye.dir), {0.0f, 1.0f, 0.0f},
                                        kDefaultFov, 120, 90);
@@ -355,6 +367,73 @@ TEST(VectorPath, PicturesEqualTheScalarPathForEveryKindAndSwitch) {
                     EXPECT_EQ(std::memcmp(frames[0].pixels, frames[1].pixels, words * 4), 0)
                         << where;
                 }
+            }
+        }
+    }
+}
+
+// A voxel file's frame of the same scene: its cells' centres lie on whole numbers, so its samples
+// convert to their pixels unshifted. Cells of one to three samples, some farther than others.
+TEST(VectorPath, VoxelPicturesEqualTheScalarPath) {
+    if (!haveVectorUnits()) {
+        GTEST_SKIP() << "no AVX2 on this processor";
+    }
+    VectorUnitsOn restore;
+    constexpr int kSide = 64;
+    ldi::VoxelModel model;
+    ldi::VoxelFrame f;
+    f.width = kSide;
+    f.height = kSide;
+    f.view = ldi::VoxelReferenceView(kSide);
+    f.rowStart.push_back(0);
+    for (int r = 0; r < kSide; ++r) {
+        std::int16_t count = 0;
+        f.layerOffset.push_back(0);
+        for (int c = 0; c < kSide; ++c) {
+            std::vector<SyntheticSample> samples;
+            sceneSamples(r, c, samples);
+            for (const SyntheticSample& s : samples) {
+                const float z = geometry::perspectiveDepth(-s.distance, f.view.near, f.view.far);
+                f.samples.push_back({static_cast<std::int32_t>(s.colour), 0, z});
+                ++count;
+            }
+            f.layerOffset.push_back(count);
+        }
+        f.rowStart.push_back(static_cast<std::int32_t>(f.samples.size()));
+    }
+    model.frames.clear();
+    model.frames.push_back(std::move(f));
+    model.currentFrame = 0;
+    model.SelectFrame();
+    for (const Variant& v : kVariants) {
+        if (v.falseColour || v.onlyLayer >= 0) {
+            continue;  // voxel files draw true colour, every sample
+        }
+        for (const Eye& eye : kEyes) {
+            for (const bool trunc : {true, false}) {
+                const std::string where = std::string("voxels, ") + v.name + ", " + eye.name +
+                                          (trunc ? ", truncation" : ", nearest");
+                const OutputView view = makeOutputView(eye.pos, geometry::normalized(eye.dir),
+                                                       {0.0f, 1.0f, 0.0f}, kDefaultFov, 120, 90);
+                imageutil::RgbImage frames[2] = {imageutil::RgbImage::createOwned(120, 90),
+                                                 imageutil::RgbImage::createOwned(120, 90)};
+                std::int64_t visited[2] = {0, 0};
+                for (int path = 0; path < 2; ++path) {
+                    ldi::kernel::useVectorUnits(path == 1);
+                    const std::int64_t before = model.samplesVisited;
+                    ldi::DrawFrameVoxels(&model, settingsOf(v, trunc), view.warpMatrix, view.camera,
+                                         frames[path]);
+                    visited[path] = model.samplesVisited - before;
+                }
+                ASSERT_GT(visited[0], 1000) << where;
+                EXPECT_EQ(visited[1], visited[0]) << where;
+                std::size_t background = 0;
+                for (std::size_t i = 0; i < 120u * 90u; ++i) {
+                    background += frames[0].pixels[i] == frames[0].pixels[0] ? 1 : 0;
+                }
+                EXPECT_LT(background, 120u * 90u * 9 / 10) << where;
+                EXPECT_EQ(std::memcmp(frames[0].pixels, frames[1].pixels, 120u * 90u * 4), 0)
+                    << where;
             }
         }
     }
