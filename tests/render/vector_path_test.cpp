@@ -101,7 +101,7 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
     if (!haveVectorUnits()) {
         GTEST_SKIP() << "no AVX2 on this processor";
     }
-    const ldi::kernel::FrameTarget t = smallTarget();
+    ldi::kernel::FrameTarget t = smallTarget();
     const geometry::Vector4 zc{1.5f, -0.75f, 0.125f, 0.3f};
     auto batch = std::make_unique<SampleBatch>();
     auto vector = std::make_unique<SampleBatch>();
@@ -115,6 +115,8 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
         std::fesetround(rounding);
         for (int round = 0; round < 50; ++round) {
             batch->count = 0;
+            // Pixel centres on halves, and on whole numbers (voxel files) every other round.
+            t.pixelShift = round % 2 == 0 ? 0.5f : 0.0f;
             // Counts not a multiple of 8 leave a partial vector at the end.
             const int count = SampleBatch::kCapacity - (round % 9);
             for (int i = 0; i < count; ++i) {
@@ -159,6 +161,8 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
                 }
                 ASSERT_EQ(vector->X[i], batch->X[i]) << "sample " << i;
                 ASSERT_EQ(vector->Y[i], batch->Y[i]) << "sample " << i;
+                ASSERT_EQ(batch->X[i], platform::toInt(batch->sx[i] + t.pixelShift)) << i;
+                ASSERT_EQ(batch->Y[i], platform::toInt(batch->sy[i] + t.pixelShift)) << i;
                 ASSERT_EQ(vector->offset[i], batch->offset[i]) << "sample " << i;
                 ASSERT_EQ(bits(vector->sx[i]), bits(batch->sx[i])) << "sample " << i;
                 ASSERT_EQ(bits(vector->sy[i]), bits(batch->sy[i])) << "sample " << i;
