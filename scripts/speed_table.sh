@@ -9,16 +9,16 @@
 # Run it on an otherwise idle machine, after `make build`:
 #   scripts/speed_table.sh            # everything; prints Markdown tables to stdout
 # Settings (environment): BUILD_DIR (build), OUT (BUILD_DIR/speed: data and pictures), RUNS (5:
-# each figure is the best of RUNS runs), FRAMES (100 frames per run), SCALE_SIZES ("1024 2048
-# 4096": demo sides, 8 layers at most; 4096 makes about 50 M samples and needs several GB and
-# a long ray cast), PARTS ("kinds busy vector scale": which tables), BASE_STRATA (an older
+# each figure is the best of RUNS runs), FRAMES (100 frames per run), SCALE_SIZES ("1344 4096
+# 9216": demo sides, 8 layers at most, about 0.59 samples a pixel: 1, 10 and 50 M samples; 9216
+# needs several GB and a long ray cast), PARTS ("kinds busy vector scale": which tables), BASE_STRATA (an older
 # strata binary: its figures are added beside, for before/after).
 set -euo pipefail
 BUILD_DIR=${BUILD_DIR:-build}
 OUT=${OUT:-$BUILD_DIR/speed}
 RUNS=${RUNS:-5}
 FRAMES=${FRAMES:-100}
-SCALE_SIZES=${SCALE_SIZES:-1024 2048 4096}
+SCALE_SIZES=${SCALE_SIZES:-1344 4096 9216}
 PARTS=${PARTS:-kinds busy vector scale}
 BASE_STRATA=${BASE_STRATA:-}
 STRATA="$BUILD_DIR/src/tools/strata"
