@@ -2,8 +2,8 @@
 # The speed table: frame times through `strata render --frames` (the frame function the viewer
 # uses: clear, margin, draw, resolve, inspection) on one thread and left to the program
 # (Automatic), for every kind at 350 x 350 and 1920 x 1080, in the default and the high-quality
-# mode; Automatic again with a busy-loop process holding one core; the MRQP and voxel kernels
-# with the scalar and the vector placement; and the scale table (load time, resident memory per
+# mode; Automatic again with a busy-loop process holding one core; the kernels with the scalar
+# and the vector placement (and an older binary beside them); and the scale table (load time, resident memory per
 # sample, frame times) of demo LDIs of about 1, 10 and 50 million samples.
 #
 # Run it on an otherwise idle machine, after `make build`:
@@ -112,11 +112,11 @@ if want busy; then
 fi
 
 if want vector; then
-  echo "## MRQP and voxel kernels: scalar placement (STRATA_SCALAR=1) against the vector path (one thread, ms per frame)"
+  echo "## Scalar placement (STRATA_SCALAR=1) against the vector path (one thread, ms per frame; MRQP and voxel files place per sample either way)"
   echo
   echo "| file | size | scalar | vector | gain |${BASE_STRATA:+ base binary |}"
   echo "|---|---|---|---|---|${BASE_STRATA:+---|}"
-  for entry in "${KINDS[3]}" "${KINDS[8]}"; do
+  for entry in "${KINDS[1]}" "${KINDS[2]}" "${KINDS[3]}" "${KINDS[8]}"; do
     name=${entry%%:*}
     file=${entry#*:}
     for size in 350x350 1920x1080; do

@@ -18,7 +18,6 @@
 #include "ldi/draw_common.h"
 #include "ldi/draw_support.h"
 #include "ldi/ldi_rt_mrqp.h"
-#include "ldi/sample_batch.h"
 #include "platform/bit_count.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
@@ -355,39 +354,6 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
     std::int64_t inside = 0;
     std::int64_t written = 0;
 
-    // The samples' places, a batch ahead: gathered from the next sample to gather (layer
-    // `gatherLayer` of pixel gatherPixel, -1: its first to draw) at position q.
-    std::int32_t gatherPixel = 0;
-    std::int32_t gatherLayer = -1;
-    Vector4 q = p;
-    const auto gather = [&](kernel::SampleBatch& batch) {
-        int n = 0;
-        std::intptr_t from = static_cast<std::intptr_t>(gatherPixel) * direction;
-        while (gatherPixel < run.count && n < kernel::SampleBatch::kCapacity) {
-            const std::int32_t first = off0[from];
-            const kernel::LayerSpan span =
-                kernel::layersToDraw(static_cast<std::int32_t>(off0[from + 1]) - first, onlyLayer);
-            const std::uint32_t* words = rowPixels + 2 * static_cast<std::intptr_t>(first);
-            std::int32_t layer = gatherLayer < 0 ? span.first : gatherLayer;
-            for (; layer < span.end && n < kernel::SampleBatch::kCapacity; ++layer) {
-                batch.setWord(n++, q, words[2 * layer]);
-            }
-            if (layer < span.end) {
-                gatherLayer = layer;  // the batch is full inside this pixel
-                break;
-            }
-            gatherLayer = -1;
-            ++gatherPixel;
-            from += direction;
-            q.x += step.x;
-            q.y += step.y;
-            q.z += step.z;
-            q.w += step.w;
-        }
-        batch.count = n;
-    };
-    kernel::PlacedAhead places(gather, zc, k.target, true);
-
     std::intptr_t at = 0;  // offset of the current pixel's entries from the run's first
     for (std::int32_t i = 0; i < run.count; ++i, at += direction) {
         const std::int32_t first = off0[at];
@@ -423,7 +389,8 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
             const std::uint32_t coverage = px[1];
 
             kernel::SamplePlace placed;
-            const kernel::Placement placement = places.next(placed);
+            const kernel::Placement placement =
+                kernel::placeSample(p, zc, geometry::decodeDepth(v & 0xFFFFFu), k.target, placed);
             if (placement == kernel::Placement::behind) {
                 continue;  // behind the output eye
             }

@@ -96,9 +96,6 @@ struct FrameTarget {
     std::int32_t maxY = 0;
     float guardX = 0.0f;
     float guardY = 0.0f;
-    // Added to a position before it is converted to its pixel: 0.5 where pixel centres lie on
-    // halves, 0 where they lie on whole numbers (voxel files).
-    float pixelShift = 0.5f;
 };
 
 inline FrameTarget frameTarget(imageutil::RgbImage& frame) {
@@ -145,8 +142,8 @@ inline Placement placeSample(const geometry::Vector4& p, const geometry::Vector4
     const float inv = 1.0f / w;
     out.sx = x * inv;
     out.sy = y * inv;
-    out.X = static_cast<std::int32_t>(platform::toInt(out.sx + target.pixelShift));
-    out.Y = static_cast<std::int32_t>(platform::toInt(out.sy + target.pixelShift));
+    out.X = static_cast<std::int32_t>(platform::toInt(out.sx + 0.5f));
+    out.Y = static_cast<std::int32_t>(platform::toInt(out.sy + 0.5f));
     // Rounding can still put a position on the guard band's edge: never write there.
     if (out.X < 3 || out.X > target.maxX || out.Y < 3 || out.Y > target.maxY) {
         return Placement::outside;
@@ -475,8 +472,8 @@ inline std::int64_t drawSamples(LdiBase& ldi, const render::TraversalRange& r) {
 }
 
 // The wedge cut of a draw of ldi into a frame of the given size, of samples whose depths lie in
-// [zLow, zHigh]: one wedge per drawing thread (unless the wedge count is set), none for one
-// thread or, left to the program, for a small draw.
+// [zLow, zHigh]: wedgesFor(drawing threads) wedges sharing the samples (unless the wedge count is
+// set), none for one thread or, left to the program, for a small draw.
 inline render::WedgeCut wedgeCut(LdiBase& ldi, std::int32_t outWidth, std::int32_t outHeight,
                                  float reach, double zLow = -1.0, double zHigh = 1.0) {
     render::WedgeCutInput in;

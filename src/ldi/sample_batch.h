@@ -66,46 +66,6 @@ void placeSamplesScalar(SampleBatch& batch, const geometry::Vector4& zc, const F
 void placeDepthWordsScalar(SampleBatch& batch, const geometry::Vector4& zc,
                            const FrameTarget& target);
 
-// Places the samples of a run ahead of the loop that writes them, a batch at a time, for a loop
-// that visits them one by one: next() gives each sample's place in drawing order, and when the
-// placed samples run out, gather(batch) fills the batch with the samples that follow (count set,
-// 1 to kCapacity while any remain), which are then placed at once. byWord: the gathered samples
-// carry depth words (placeDepthWords), else depths (placeSamples).
-template <class Gather>
-class PlacedAhead {
-  public:
-    PlacedAhead(Gather& gather, const geometry::Vector4& zc, const FrameTarget& target, bool byWord)
-        : gather_(gather), zc_(zc), target_(target), byWord_(byWord) {}
-
-    Placement next(SamplePlace& out) {
-        if (at_ == batch_.count) {
-            at_ = 0;
-            gather_(batch_);
-            if (byWord_) {
-                placeDepthWords(batch_, zc_, target_);
-            } else {
-                placeSamples(batch_, zc_, target_);
-            }
-        }
-        const int i = at_++;
-        out.sx = batch_.sx[i];
-        out.sy = batch_.sy[i];
-        out.zOut = batch_.zOut[i];
-        out.X = batch_.X[i];
-        out.Y = batch_.Y[i];
-        out.offset = batch_.offset[i];
-        return batch_.placement[i];
-    }
-
-  private:
-    SampleBatch batch_;
-    Gather& gather_;
-    geometry::Vector4 zc_;
-    FrameTarget target_;
-    bool byWord_;
-    int at_ = 0;
-};
-
 // Whether placeSamples uses AVX2: true when the processor has it, unless the environment
 // variable STRATA_SCALAR is set to 1 at the first call or useVectorUnits(false) was called.
 bool vectorUnitsInUse();

@@ -17,7 +17,7 @@ void placeSamplesAvx2(SampleBatch& batch, const geometry::Vector4& zc, const Fra
     const __m256 guardX = _mm256_set1_ps(target.guardX);
     const __m256 guardY = _mm256_set1_ps(target.guardY);
     const __m256 edge = _mm256_set1_ps(2.5f);
-    const __m256 shift = _mm256_set1_ps(target.pixelShift);
+    const __m256 half = _mm256_set1_ps(0.5f);
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 zero = _mm256_setzero_ps();
     // Integer limits one past each side: X < 3 is 3 > X, X > maxX as it stands.
@@ -44,8 +44,8 @@ void placeSamplesAvx2(SampleBatch& batch, const geometry::Vector4& zc, const Fra
         const __m256 sx = _mm256_mul_ps(x, inv);
         const __m256 sy = _mm256_mul_ps(y, inv);
         // Converted with the rounding mode in force, as cvtss2si does.
-        const __m256i X = _mm256_cvtps_epi32(_mm256_add_ps(sx, shift));
-        const __m256i Y = _mm256_cvtps_epi32(_mm256_add_ps(sy, shift));
+        const __m256i X = _mm256_cvtps_epi32(_mm256_add_ps(sx, half));
+        const __m256i Y = _mm256_cvtps_epi32(_mm256_add_ps(sy, half));
         __m256i off = _mm256_or_si256(_mm256_cmpgt_epi32(low, X), _mm256_cmpgt_epi32(X, maxX));
         off = _mm256_or_si256(off, _mm256_cmpgt_epi32(low, Y));
         off = _mm256_or_si256(off, _mm256_cmpgt_epi32(Y, maxY));

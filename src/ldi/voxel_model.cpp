@@ -4,7 +4,6 @@
 #include "ldi/voxel_model.h"
 
 #include "ldi/draw_support.h"
-#include "ldi/sample_batch.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -374,8 +373,6 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
     const std::int32_t maxX = outW - 4;
     const std::int32_t maxY = outH - 4;
     const VoxelSample* const samples = samples_.data();
-    // Cell centres sit on whole numbers: positions convert to their pixel unshifted.
-    kernel::FrameTarget target{frame.pixels, frame.width, maxX, maxY, guardX, guardY, 0.0f};
     // One record per wedge; see kernel::drawWedges.
     struct VoxelRecord {
         kernel::WedgeOutput out;
@@ -414,47 +411,30 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
                                       static_cast<std::ptrdiff_t>(run.readRow) * (width_ + 1) +
                                       run.column;
         const VoxelSample* rowSamples = samples + rowStart_[static_cast<std::size_t>(run.readRow)];
-        // The samples' places, a batch ahead: gathered from sample gatherSample (-1: the first of
-        // its cell) of cell gatherCell at position q.
-        std::int32_t gatherCell = 0;
-        std::int32_t gatherSample = -1;
-        const std::int16_t* cell = offsets;
-        geometry::Vector4 q = p;
-        const auto gather = [&](kernel::SampleBatch& batch) {
-            int n = 0;
-            while (gatherCell < run.count && n < kernel::SampleBatch::kCapacity) {
-                std::int32_t s = gatherSample < 0 ? cell[0] : gatherSample;
-                for (; s < cell[1] && n < kernel::SampleBatch::kCapacity; ++s) {
-                    batch.set(n++, q, rowSamples[s].z);
-                }
-                if (s < cell[1]) {
-                    gatherSample = s;  // the batch is full inside this cell
-                    break;
-                }
-                gatherSample = -1;
-                ++gatherCell;
-                cell += run.direction;
-                q.x += step.x;
-                q.y += step.y;
-                q.z += step.z;
-                q.w += step.w;
-            }
-            batch.count = n;
-        };
-        kernel::PlacedAhead places(gather, a, target, false);
         for (std::int32_t i = 0; i < run.count; ++i, offsets += run.direction) {
             const std::int32_t first = offsets[0];
             const std::int32_t last = offsets[1];
             for (std::int32_t s = first; s < last; ++s) {
                 ++record.visited;
                 const VoxelSample& sample = rowSamples[s];
-                kernel::SamplePlace placed;
-                if (places.next(placed) != kernel::Placement::inside) {
+                const float v = sample.z;
+                const float w = v * a.w + p.w;
+                if (!(w > 0.0f)) {
                     continue;
                 }
-                const std::int32_t column = placed.X;
-                const std::int32_t row = placed.Y;
-                const float zOut = placed.zOut;
+                const float x = v * a.x + p.x;
+                const float y = v * a.y + p.y;
+                if (!(2.5f * w < x && x < guardX * w && 2.5f * w < y && y < guardY * w)) {
+                    continue;
+                }
+                const float inv = 1.0f / w;
+                const auto column = static_cast<std::int32_t>(platform::toInt(x * inv));
+                const auto row = static_cast<std::int32_t>(platform::toInt(y * inv));
+                // The conversion can still land on the guard band's edge: never write there.
+                if (column < 3 || column > maxX || row < 3 || row > maxY) {
+                    continue;
+                }
+                const float zOut = (v * a.z + p.z) * inv;
                 const float size = splat ? -zOut * splatScale : 0.0f;
                 const auto colour = static_cast<std::uint32_t>(sample.colour);
                 const int radius = voxelRadius(size);

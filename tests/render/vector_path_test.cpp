@@ -18,7 +18,6 @@
 #include "imageutil/rgb_image.h"
 #include "ldi/draw_common.h"
 #include "ldi/sample_batch.h"
-#include "ldi/voxel_model.h"
 #include "platform/fp_mode.h"
 #include "render/depth_correction_table.h"
 #include "render/output_view.h"
@@ -101,7 +100,7 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
     if (!haveVectorUnits()) {
         GTEST_SKIP() << "no AVX2 on this processor";
     }
-    ldi::kernel::FrameTarget t = smallTarget();
+    const ldi::kernel::FrameTarget t = smallTarget();
     const geometry::Vector4 zc{1.5f, -0.75f, 0.125f, 0.3f};
     auto batch = std::make_unique<SampleBatch>();
     auto vector = std::make_unique<SampleBatch>();
@@ -115,8 +114,6 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
         std::fesetround(rounding);
         for (int round = 0; round < 50; ++round) {
             batch->count = 0;
-            // Pixel centres on halves, and on whole numbers (voxel files) every other round.
-            t.pixelShift = round % 2 == 0 ? 0.5f : 0.0f;
             // Counts not a multiple of 8 leave a partial vector at the end.
             const int count = SampleBatch::kCapacity - (round % 9);
             for (int i = 0; i < count; ++i) {
@@ -161,8 +158,6 @@ TEST(VectorPath, BatchPlacementEqualsScalarBitForBit) {
                 }
                 ASSERT_EQ(vector->X[i], batch->X[i]) << "sample " << i;
                 ASSERT_EQ(vector->Y[i], batch->Y[i]) << "sample " << i;
-                ASSERT_EQ(batch->X[i], platform::toInt(batch->sx[i] + t.pixelShift)) << i;
-                ASSERT_EQ(batch->Y[i], platform::toInt(batch->sy[i] + t.pixelShift)) << i;
                 ASSERT_EQ(vector->offset[i], batch->offset[i]) << "sample " << i;
                 ASSERT_EQ(bits(vector->sx[i]), bits(batch->sx[i])) << "sample " << i;
                 ASSERT_EQ(bits(vector->sy[i]), bits(batch->sy[i])) << "sample " << i;
@@ -371,73 +366,6 @@ TEST(VectorPath, PicturesEqualTheScalarPathForEveryKindAndSwitch) {
                     EXPECT_EQ(std::memcmp(frames[0].pixels, frames[1].pixels, words * 4), 0)
                         << where;
                 }
-            }
-        }
-    }
-}
-
-// A voxel file's frame of the same scene: its cells' centres lie on whole numbers, so its samples
-// convert to their pixels unshifted. Cells of one to three samples, some farther than others.
-TEST(VectorPath, VoxelPicturesEqualTheScalarPath) {
-    if (!haveVectorUnits()) {
-        GTEST_SKIP() << "no AVX2 on this processor";
-    }
-    VectorUnitsOn restore;
-    constexpr int kSide = 64;
-    ldi::VoxelModel model;
-    ldi::VoxelFrame f;
-    f.width = kSide;
-    f.height = kSide;
-    f.view = ldi::VoxelReferenceView(kSide);
-    f.rowStart.push_back(0);
-    for (int r = 0; r < kSide; ++r) {
-        std::int16_t count = 0;
-        f.layerOffset.push_back(0);
-        for (int c = 0; c < kSide; ++c) {
-            std::vector<SyntheticSample> samples;
-            sceneSamples(r, c, samples);
-            for (const SyntheticSample& s : samples) {
-                const float z = geometry::perspectiveDepth(-s.distance, f.view.near, f.view.far);
-                f.samples.push_back({static_cast<std::int32_t>(s.colour), 0, z});
-                ++count;
-            }
-            f.layerOffset.push_back(count);
-        }
-        f.rowStart.push_back(static_cast<std::int32_t>(f.samples.size()));
-    }
-    model.frames.clear();
-    model.frames.push_back(std::move(f));
-    model.currentFrame = 0;
-    model.SelectFrame();
-    for (const Variant& v : kVariants) {
-        if (v.falseColour || v.onlyLayer >= 0) {
-            continue;  // voxel files draw true colour, every sample
-        }
-        for (const Eye& eye : kEyes) {
-            for (const bool trunc : {true, false}) {
-                const std::string where = std::string("voxels, ") + v.name + ", " + eye.name +
-                                          (trunc ? ", truncation" : ", nearest");
-                const OutputView view = makeOutputView(eye.pos, geometry::normalized(eye.dir),
-                                                       {0.0f, 1.0f, 0.0f}, kDefaultFov, 120, 90);
-                imageutil::RgbImage frames[2] = {imageutil::RgbImage::createOwned(120, 90),
-                                                 imageutil::RgbImage::createOwned(120, 90)};
-                std::int64_t visited[2] = {0, 0};
-                for (int path = 0; path < 2; ++path) {
-                    ldi::kernel::useVectorUnits(path == 1);
-                    const std::int64_t before = model.samplesVisited;
-                    ldi::DrawFrameVoxels(&model, settingsOf(v, trunc), view.warpMatrix, view.camera,
-                                         frames[path]);
-                    visited[path] = model.samplesVisited - before;
-                }
-                ASSERT_GT(visited[0], 1000) << where;
-                EXPECT_EQ(visited[1], visited[0]) << where;
-                std::size_t background = 0;
-                for (std::size_t i = 0; i < 120u * 90u; ++i) {
-                    background += frames[0].pixels[i] == frames[0].pixels[0] ? 1 : 0;
-                }
-                EXPECT_LT(background, 120u * 90u * 9 / 10) << where;
-                EXPECT_EQ(std::memcmp(frames[0].pixels, frames[1].pixels, 120u * 90u * 4), 0)
-                    << where;
             }
         }
     }
