@@ -12,6 +12,7 @@ PACKAGES=(
   qt6-base-dev xvfb xauth
   ffmpeg
   python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed
+  libtbb-dev
 )
 
 missing=()

@@ -133,6 +133,7 @@ void AppView::Blit() {
 }
 
 void AppView::RenderFrame() {
+    platform::takeDrawThreadsUsed();
     frameStopwatch.start = platform::steadyNanoseconds();
     if (!instrument) {
         DrawFrame();
@@ -141,9 +142,11 @@ void AppView::RenderFrame() {
         Blit();
     }
     frameStopwatch.stop = platform::steadyNanoseconds();
+    threadsDrawn = platform::takeDrawThreadsUsed();
     const double hz = frameStopwatch.rate();
-    messageBuffer = platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>", hz, navPosition.x,
-                                           navPosition.y, navPosition.z);
+    messageBuffer =
+        platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>\tthreads: %d", hz, navPosition.x,
+                               navPosition.y, navPosition.z, threadsDrawn);
     if (!statusNote.empty()) {
         messageBuffer += "\t" + statusNote;
     }
@@ -181,12 +184,14 @@ void AppView::SpinFrame() {
                                   static_cast<double>(viewCamera.dir.z));
         }
     }
+    platform::takeDrawThreadsUsed();
     frameStopwatch.start = platform::steadyNanoseconds();
     DrawFrame();
     frameStopwatch.stop = platform::steadyNanoseconds();
+    threadsDrawn = platform::takeDrawThreadsUsed();
     const double hz = frameStopwatch.rate();
-    SetStatus(platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>", hz, navPosition.x,
-                                     navPosition.y, navPosition.z));
+    SetStatus(platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>\tthreads: %d", hz,
+                                     navPosition.x, navPosition.y, navPosition.z, threadsDrawn));
 }
 
 }  // namespace strata::app

@@ -277,6 +277,8 @@ class AppView {
     // Threads that draw a frame; 0: left to the program (every core for the draws that gain from
     // them). The picture does not depend on it.
     std::int32_t drawThreads = 0;
+    // How many threads drew the last timed frame (the status line says it).
+    std::int32_t threadsDrawn = 1;
     bool relativeMouse = true;
     bool restrictMovement = false;
     bool useSplat = true;

@@ -175,9 +175,18 @@ Horizon horizonOf(std::int32_t width, std::int32_t height, const geometry::ViewC
 
 }  // namespace
 
+int frameBands(std::int32_t width, std::int32_t height) {
+    const std::int64_t pixels = std::int64_t{std::max(width, 0)} * std::max(height, 0);
+    const int threads = platform::drawThreads();
+    if (pixels < kParallelFramePixels || threads < 2) {
+        return 1;
+    }
+    return std::min<int>(threads * kFrameBandsPerThread, std::max(height, 1));
+}
+
 void HorizonBackground(imageutil::RgbImage& target, std::int32_t margin, std::int32_t width,
                        std::int32_t height, const FrameSettings& settings,
-                       const geometry::ViewCamera& camera) {
+                       const geometry::ViewCamera& camera, int bands) {
     if (target.empty()) {
         return;
     }
@@ -186,35 +195,37 @@ void HorizonBackground(imageutil::RgbImage& target, std::int32_t margin, std::in
     const float halfW = 0.5f * static_cast<float>(width);
     const float halfH = 0.5f * static_cast<float>(height);
     const float limit = static_cast<float>(target.width) + 1.0f;
-    for (std::int32_t row = 0; row < target.height; ++row) {
-        // Ground on the columns [begin, end) of this row.
-        std::int32_t begin = 0;
-        std::int32_t end = 0;
-        if (!horizon.line) {
-            end = horizon.allGround ? target.width : 0;
-        } else {
-            const float y = static_cast<float>(row - margin);
-            const float r = horizon.k - horizon.b * (y - halfH);
-            if (horizon.a == 0.0f) {
-                end = 0.0f < r ? target.width : 0;
+    inRowBands(target.height, bands, [&](std::int32_t rowFirst, std::int32_t rowEnd) {
+        for (std::int32_t row = rowFirst; row < rowEnd; ++row) {
+            // Ground on the columns [begin, end) of this row.
+            std::int32_t begin = 0;
+            std::int32_t end = 0;
+            if (!horizon.line) {
+                end = horizon.allGround ? target.width : 0;
             } else {
-                // a (x + 0.5 - halfW) < r for the picture's column x = column - margin.
-                const float t = std::clamp(
-                    r / horizon.a + halfW - 0.5f + static_cast<float>(margin), -1.0f, limit);
-                if (horizon.a > 0.0f) {
-                    end = std::clamp(static_cast<std::int32_t>(std::ceil(t)), 0, target.width);
+                const float y = static_cast<float>(row - margin);
+                const float r = horizon.k - horizon.b * (y - halfH);
+                if (horizon.a == 0.0f) {
+                    end = 0.0f < r ? target.width : 0;
                 } else {
-                    begin =
-                        std::clamp(static_cast<std::int32_t>(std::floor(t)) + 1, 0, target.width);
-                    end = target.width;
+                    // a (x + 0.5 - halfW) < r for the picture's column x = column - margin.
+                    const float t = std::clamp(
+                        r / horizon.a + halfW - 0.5f + static_cast<float>(margin), -1.0f, limit);
+                    if (horizon.a > 0.0f) {
+                        end = std::clamp(static_cast<std::int32_t>(std::ceil(t)), 0, target.width);
+                    } else {
+                        begin = std::clamp(static_cast<std::int32_t>(std::floor(t)) + 1, 0,
+                                           target.width);
+                        end = target.width;
+                    }
                 }
             }
+            std::uint32_t* line = target.pixels + static_cast<std::size_t>(row) * rowWords;
+            std::fill(line, line + begin, settings.background);
+            std::fill(line + begin, line + end, settings.groundColor);
+            std::fill(line + end, line + target.width, settings.background);
         }
-        std::uint32_t* line = target.pixels + static_cast<std::size_t>(row) * rowWords;
-        std::fill(line, line + begin, settings.background);
-        std::fill(line + begin, line + end, settings.groundColor);
-        std::fill(line + end, line + target.width, settings.background);
-    }
+    });
 }
 
 void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
@@ -245,10 +256,16 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
         failed.frameFailed = true;
         return failed;
     }
+    // The clear and the copy out stream the whole frame through memory: large frames do it in
+    // row bands on the drawing threads.
+    const int bands = frameBands(width, height);
     if (settings.horizonBackground) {
-        HorizonBackground(padded, m, frame.width, frame.height, settings, view.camera);
+        HorizonBackground(padded, m, frame.width, frame.height, settings, view.camera, bands);
     } else {
-        std::fill_n(padded.pixels, padded.pixelCount(), settings.background);
+        inRowBands(height, bands, [&](std::int32_t y0, std::int32_t y1) {
+            std::fill(padded.pixels + static_cast<std::size_t>(y0) * width,
+                      padded.pixels + static_cast<std::size_t>(y1) * width, settings.background);
+        });
     }
 
     render::SoftSplatBuffer* soft = nullptr;
@@ -265,12 +282,14 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
         render::resolveSoftSplats(*soft, padded.pixels);
     }
     const auto rowWords = static_cast<std::size_t>(width);
-    for (std::int32_t y = 0; y < frame.height; ++y) {
-        std::copy_n(
-            padded.pixels + static_cast<std::size_t>(y + m) * rowWords + m,
-            static_cast<std::size_t>(frame.width),
-            frame.pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width));
-    }
+    inRowBands(frame.height, bands, [&](std::int32_t y0, std::int32_t y1) {
+        for (std::int32_t y = y0; y < y1; ++y) {
+            std::copy_n(
+                padded.pixels + static_cast<std::size_t>(y + m) * rowWords + m,
+                static_cast<std::size_t>(frame.width),
+                frame.pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width));
+        }
+    });
     return stats;
 }
 

@@ -10,6 +10,7 @@
 #include "geometry/view_camera.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/ldi_base.h"
+#include "platform/worker_pool.h"
 #include "render/output_view.h"
 #include "render/soft_splat.h"
 
@@ -81,10 +82,31 @@ void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
 // line where the world's horizontal plane (normal settings.worldUp) through the eye meets the
 // picture, placed as the original viewer placed it in its world with +z up: at the angle of the
 // viewing direction above that plane, counted linearly over the picture's vertical half angle,
-// and 7 rows lower; it turns with the camera's roll.
+// and 7 rows lower; it turns with the camera's roll. Filled in `bands` row bands on the drawing
+// threads.
 void HorizonBackground(imageutil::RgbImage& target, std::int32_t margin, std::int32_t width,
                        std::int32_t height, const FrameSettings& settings,
-                       const geometry::ViewCamera& camera);
+                       const geometry::ViewCamera& camera, int bands = 1);
+
+// Frames of this many pixels or more are cleared and copied out on every drawing thread: below,
+// the hand-over costs more than the memory traffic a second core saves.
+inline constexpr std::int64_t kParallelFramePixels = 1 << 19;
+inline constexpr int kFrameBandsPerThread = 4;
+// The row bands the clear and the copy of a width x height frame are cut into (1: the caller
+// alone): several per drawing thread, so a thread held up elsewhere leaves its share to others.
+int frameBands(std::int32_t width, std::int32_t height);
+// Runs body(y0, y1) over the rows [0, rows) cut into `bands` bands, on the drawing pool.
+template <class Body>
+void inRowBands(std::int32_t rows, int bands, Body&& body) {
+    if (bands <= 1 || rows <= 1) {
+        body(0, rows);
+        return;
+    }
+    platform::drawPool().run(bands, [&](int band) {
+        body(static_cast<std::int32_t>(std::int64_t{rows} * band / bands),
+             static_cast<std::int32_t>(std::int64_t{rows} * (band + 1) / bands));
+    });
+}
 
 // Buffers of the frame function, kept between frames so a frame allocates nothing once sizes
 // settle.

@@ -18,6 +18,7 @@
 #include "ldi/draw_common.h"
 #include "ldi/draw_support.h"
 #include "ldi/ldi_rt_mrqp.h"
+#include "platform/bit_count.h"
 #include "platform/fp_mode.h"
 #include "render/footprint.h"
 #include "render/inspection.h"
@@ -369,14 +370,15 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
         const auto colours4Of = [&](std::int32_t layer) {
             const std::uint32_t* c = colours4First;
             for (std::int32_t l = 0; l < layer; ++l) {
-                c += std::popcount(pixelFirst[2 * l + 1] & LdiRtMrqp::kMask4x4);
+                c += platform::countBits(pixelFirst[2 * l + 1] & LdiRtMrqp::kMask4x4);
             }
             return c;
         };
         const auto colours2Of = [&](std::int32_t layer) {
             const std::uint32_t* c = colours2First;
             for (std::int32_t l = 0; l < layer; ++l) {
-                c += std::popcount((pixelFirst[2 * l + 1] >> LdiRtMrqp::kMask2x2Shift) & 0xFu);
+                c +=
+                    platform::countBits((pixelFirst[2 * l + 1] >> LdiRtMrqp::kMask2x2Shift) & 0xFu);
             }
             return c;
         };

@@ -507,10 +507,22 @@ inline int wedgesForDraw(std::int64_t samples) {
     return render::wedgesFor(platform::drawThreads());
 }
 
+// About the samples of the traversal range r of ldi: by the density once it is known, else
+// taking them as spread evenly over the grid.
+inline std::int64_t drawSamples(LdiBase& ldi, const render::TraversalRange& r) {
+    const std::int64_t all = ldi.DepthPixelCount();
+    if (platform::drawThreadsAutomatic() && all >= kParallelSamples) {
+        return static_cast<std::int64_t>(ldi.SampleDensityOfGrid().within(r.x0, r.y0, r.x1, r.y1));
+    }
+    const double area = static_cast<double>(std::max(r.x1 - r.x0, 0)) * std::max(r.y1 - r.y0, 0);
+    const double grid = static_cast<double>(std::max(ldi.width(), 1)) * std::max(ldi.height(), 1);
+    return static_cast<std::int64_t>(static_cast<double>(all) * area / grid);
+}
+
 // The wedge cut of a draw of ldi into a frame of the given size, of samples whose depths lie in
-// [zLow, zHigh]: one wedge per drawing thread (unless the wedge count is set), none for one
-// thread or, left to the program, for a small draw.
-inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std::int32_t outHeight,
+// [zLow, zHigh]: wedgesFor(drawing threads) wedges sharing the samples (unless the wedge count is
+// set), none for one thread or, left to the program, for a small draw.
+inline render::WedgeCut wedgeCut(LdiBase& ldi, std::int32_t outWidth, std::int32_t outHeight,
                                  float reach, double zLow = -1.0, double zHigh = 1.0) {
     render::WedgeCutInput in;
     in.setup = ldi.warp.setup;
@@ -520,12 +532,12 @@ inline render::WedgeCut wedgeCut(const LdiBase& ldi, std::int32_t outWidth, std:
     in.reach = reach;
     in.zLow = zLow;
     in.zHigh = zHigh;
-    // The samples the traversal meets, taking them as spread evenly over the grid.
+    // The samples the traversal meets.
     const render::TraversalRange& r = ldi.warp.range;
-    const double area = static_cast<double>(std::max(r.x1 - r.x0, 0)) * std::max(r.y1 - r.y0, 0);
-    const double grid = static_cast<double>(std::max(ldi.width(), 1)) * std::max(ldi.height(), 1);
-    in.count = wedgesForDraw(
-        static_cast<std::int64_t>(static_cast<double>(ldi.DepthPixelCount()) * area / grid));
+    in.count = wedgesForDraw(drawSamples(ldi, r));
+    if (in.count > 0) {
+        in.density = &ldi.SampleDensityOfGrid();
+    }
     return render::makeWedgeCut(in);
 }
 

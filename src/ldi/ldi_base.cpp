@@ -349,4 +349,19 @@ std::string LdiBase::CheckAllocation(std::int32_t width, std::int32_t height,
     return {};
 }
 
+const render::SampleDensity& LdiBase::SampleDensityOfGrid() {
+    const std::array<std::int64_t, 3> key{width(), height(),
+                                          arraysAllocated ? DepthPixelCount() : -1};
+    if (key != densityKey_) {
+        densityKey_ = key;
+        density_ = arraysAllocated ? render::makeSampleDensity(
+                                         width(), height(),
+                                         [this](std::int32_t r, std::int32_t c) {
+                                             return static_cast<std::int64_t>(LayerCount(r, c));
+                                         })
+                                   : render::SampleDensity{};
+    }
+    return density_;
+}
+
 }  // namespace strata::ldi

@@ -17,6 +17,7 @@
 #include "ldi/surface_slopes.h"
 #include "mesh/visible_rectangle.h"
 #include "render/warp_state.h"
+#include "render/wedge_cut.h"
 
 namespace strata::imageutil {
 class RgbImage;
@@ -182,6 +183,9 @@ class LdiBase {
     std::int32_t height() const { return header.height; }
     // Total depth pixels of the loaded arrays.
     virtual std::int64_t DepthPixelCount() const = 0;
+    // Where the samples lie (LayerCount of every pixel, by coarse cells), for balancing the
+    // wedges of a cut; built on first use and again when the grid or its count changes.
+    const render::SampleDensity& SampleDensityOfGrid();
     // The one-line reason of the last failed Load or Save ("" after a success).
     const std::string& loadError() const { return loadError_; }
 
@@ -231,6 +235,10 @@ class LdiBase {
                                 std::size_t countsNeeded) const;
 
     std::string loadError_;
+
+  private:
+    render::SampleDensity density_;
+    std::array<std::int64_t, 3> densityKey_{-1, -1, -1};  // width, height, depth pixels
 };
 
 }  // namespace strata::ldi

@@ -7,6 +7,7 @@
 
 #include "geometry/depth.h"
 #include "ldi/ldi_index_check.h"
+#include "platform/bit_count.h"
 #include "platform/debug_output.h"
 
 namespace strata::ldi {
@@ -227,8 +228,8 @@ std::string LdiRtMrqp::CheckArrays() const {
             for (std::int64_t i = std::int64_t{rowStart[0][r]} + lo0[c];
                  i < std::int64_t{rowStart[0][r]} + lo0[c + 1]; ++i) {
                 const std::uint32_t coverage = pixels[2 * i + 1];
-                bits4 += std::popcount(coverage & kMask4x4);
-                bits2 += std::popcount((coverage >> kMask2x2Shift) & 0xFu);
+                bits4 += platform::countBits(coverage & kMask4x4);
+                bits2 += platform::countBits((coverage >> kMask2x2Shift) & 0xFu);
             }
             if (bits4 != lo1[c + 1] - lo1[c] || bits2 != lo2[c + 1] - lo2[c]) {
                 return platform::formatString(

@@ -304,6 +304,17 @@ void VoxelModel::SelectFrame() {
     }
     layerOffset_ = frame.layerOffset;
     rowStart_ = frame.rowStart;
+    const bool offsetsFit = layerOffset_.size() >= static_cast<std::size_t>(std::max(height_, 0)) *
+                                                       static_cast<std::size_t>(width_ + 1);
+    density_ = offsetsFit ? render::makeSampleDensity(
+                                width_, height_,
+                                [&](std::int32_t r, std::int32_t c) {
+                                    const std::int16_t* o =
+                                        layerOffset_.data() +
+                                        static_cast<std::ptrdiff_t>(r) * (width_ + 1) + c;
+                                    return static_cast<std::int64_t>(o[1]) - o[0];
+                                })
+                          : render::SampleDensity{};
     view_ = frame.view;
     visibleRect_.prepare(view_, width_, height_);
 }
@@ -379,7 +390,11 @@ void VoxelModel::DrawVoxels(const geometry::Matrix4& warpMatrix,
     cutInput.reach = kernel::footprintReach(splat ? 3 : 0);
     cutInput.zLow = depthLow_;
     cutInput.zHigh = depthHigh_;
-    cutInput.count = kernel::wedgesForDraw(static_cast<std::int64_t>(samples_.size()));
+    cutInput.density = &density_;
+    cutInput.count = kernel::wedgesForDraw(
+        density_.empty()
+            ? static_cast<std::int64_t>(samples_.size())
+            : static_cast<std::int64_t>(density_.within(range.x0, range.y0, range.x1, range.y1)));
     const render::WedgeCut cut = render::makeWedgeCut(cutInput);
     const kernel::WriteTargets targets{pixels, stride, nullptr, nullptr, soft};
     VoxelRecord all;

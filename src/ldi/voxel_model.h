@@ -23,6 +23,7 @@
 #include "geometry/view_camera.h"
 #include "mesh/visible_rectangle.h"
 #include "render/soft_splat.h"
+#include "render/wedge_cut.h"
 
 namespace strata::imageutil {
 class RgbImage;
@@ -130,6 +131,7 @@ class VoxelModel {
     float depthHigh_ = 0.0f;
     std::vector<std::int16_t> layerOffset_;
     std::vector<std::int32_t> rowStart_;
+    render::SampleDensity density_;  // where the samples lie, for the wedge cut
     geometry::ViewCamera view_;
     mesh::VisibleRectangle visibleRect_;
     bool loaded_ = false;

@@ -1,17 +1,16 @@
-// A persistent pool of worker threads: started once, then handed one batch of numbered tasks at a
-// time. The calling thread takes part in every batch, so a pool of one thread has no worker and
-// runs every task on the caller, in order. The floating-point environment of the caller (rounding
-// mode) is carried to the workers for each batch.
+// The drawing threads: batches of numbered tasks handed to oneTBB's work-stealing scheduler in a
+// task arena of the pool's size. The calling thread takes part in every batch, and idle threads
+// take the tasks that remain, so a batch cut into more tasks than threads finishes early even
+// when one core is busy with another program. A pool of one thread runs every task on the
+// caller, in order. The floating-point environment of the caller (rounding mode) is carried to
+// every task.
 #pragma once
 
-#include <cfenv>
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 namespace strata::platform {
 
@@ -26,38 +25,29 @@ class WorkerPool {
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    int threads() const { return static_cast<int>(workers_.size()) + 1; }
-    // Stops the workers and starts threads - 1 new ones. Precondition: no batch is running.
+    int threads() const { return threads_; }
+    // Resizes the pool. Precondition: no batch is running.
     void setThreads(int threads);
 
-    // Runs task(i) for every i in [0, count), each exactly once, on the caller and the workers,
-    // and returns when all are done. A batch started while another runs (from another thread or
-    // from inside a task) runs on its own caller alone. The first exception a task throws is
-    // rethrown here after the batch ends.
+    // Runs task(i) for every i in [0, count), each exactly once, on the caller and the pool's
+    // other threads, and returns when all are done. A batch started while another runs (from
+    // another thread or from inside a task) runs on its own caller alone. The first exception a
+    // task throws is rethrown here after the batch ends; the other tasks still run.
     void run(int count, const std::function<void(int)>& task);
 
-    // Batches handed to the workers so far (not those run on the caller alone).
-    std::int64_t batches() const { return batches_; }
+    // Batches handed to the scheduler so far (not those run on the caller alone).
+    std::int64_t batches() const { return batches_.load(std::memory_order_relaxed); }
+    // The most threads that took part in one batch since the last call (at least 1), and starts
+    // counting again: how many threads drew a frame.
+    int takePeakThreads();
 
   private:
-    void workerLoop(std::uint64_t seen);
-    void runTasks();
-    void stop();
-
-    std::vector<std::thread> workers_;
+    struct Arena;  // the scheduler's arena, for two threads or more
+    std::unique_ptr<Arena> arena_;
+    int threads_ = 1;
     std::mutex batchMutex_;  // held for a whole batch
-    std::mutex mutex_;       // guards the fields below
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    const std::function<void(int)>* task_ = nullptr;
-    int count_ = 0;
-    int next_ = 0;
-    int busy_ = 0;  // workers still in the current batch
-    std::uint64_t generation_ = 0;
-    bool stopping_ = false;
-    std::exception_ptr error_;
-    std::fenv_t callerEnv_{};
-    std::int64_t batches_ = 0;
+    std::atomic<std::int64_t> batches_{0};
+    std::atomic<int> peakThreads_{1};
 };
 
 // The pool the warp kernels draw on; its size is the drawing thread count (default: all cores).
@@ -68,5 +58,7 @@ void setDrawThreads(int threads);
 // Leaves the count to the program (the default): every core. setDrawThreads ends it.
 void setDrawThreadsAutomatic();
 bool drawThreadsAutomatic();
+// The most threads that drew in one batch on the drawing pool since the last call (at least 1).
+int takeDrawThreadsUsed();
 
 }  // namespace strata::platform

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <utility>
 
 #include "geometry/matrix.h"
 
@@ -120,7 +121,92 @@ double area(const std::vector<Point>& poly) {
     return 0.5 * std::fabs(sum);
 }
 
-std::atomic<int> gWedgeCount{0};
+// The wedge count from the environment variable STRATA_WEDGES, for measurements (0 without it).
+int wedgeCountFromEnvironment() {
+    const char* v = std::getenv("STRATA_WEDGES");
+    return v == nullptr ? 0 : std::clamp(std::atoi(v), -1, kMaxWedges);
+}
+
+std::atomic<int> gWedgeCount{wedgeCountFromEnvironment()};
+
+// The samples of a density within the traversal range, as weighted points at the centres of
+// the parts of cells inside the range (LDI coordinates).
+struct WeightedPoint {
+    double x = 0.0;
+    double y = 0.0;
+    double weight = 0.0;
+};
+
+std::vector<WeightedPoint> weightedPoints(const SampleDensity* d, const TraversalRange& r,
+                                          double pixelCentre) {
+    std::vector<WeightedPoint> points;
+    if (d == nullptr || d->empty() || d->total <= 0) {
+        return points;
+    }
+    const double cellArea = static_cast<double>(d->cell) * d->cell;
+    for (std::int32_t row = 0; row < d->rows; ++row) {
+        const std::int32_t y0 = std::max(r.y0, row * d->cell);
+        const std::int32_t y1 = std::min(r.y1, (row + 1) * d->cell);
+        if (y1 <= y0) {
+            continue;
+        }
+        for (std::int32_t col = 0; col < d->columns; ++col) {
+            const std::uint32_t n = d->counts[static_cast<std::size_t>(row) * d->columns + col];
+            const std::int32_t x0 = std::max(r.x0, col * d->cell);
+            const std::int32_t x1 = std::min(r.x1, (col + 1) * d->cell);
+            if (n == 0 || x1 <= x0) {
+                continue;
+            }
+            points.push_back({0.5 * (x0 + x1 - 1) + pixelCentre, 0.5 * (y0 + y1 - 1) + pixelCentre,
+                              static_cast<double>(n) * (x1 - x0) * (y1 - y0) / cellArea});
+        }
+    }
+    return points;
+}
+
+// The n - 1 cuts of the keys of weighted points (keyed: key, weight) into n parts of about equal
+// weight: each between two neighbouring keys, never decreasing; clamped to [lo, hi]. Empty when
+// the points weigh nothing.
+std::vector<double> equalShares(std::vector<std::pair<double, double>>& keyed, int n, double lo,
+                                double hi) {
+    std::sort(keyed.begin(), keyed.end());
+    double total = 0.0;
+    for (const auto& [key, weight] : keyed) {
+        total += weight;
+    }
+    if (!(total > 0.0) || keyed.empty()) {
+        return {};
+    }
+    std::vector<double> cuts;
+    double before = 0.0;  // the weight of keyed[0 .. i)
+    std::size_t i = 0;
+    const double gap = 1.0e-6 * (hi - lo);
+    for (int j = 1; j < n; ++j) {
+        const double want = total * j / n;
+        while (i < keyed.size() && before + keyed[i].second < want) {
+            before += keyed[i].second;
+            ++i;
+        }
+        double cut = hi;
+        if (i < keyed.size()) {
+            // Before or after point i, whichever comes nearer the share.
+            const bool after = before + keyed[i].second - want < want - before;
+            const double left = after   ? keyed[i].first
+                                : i > 0 ? keyed[i - 1].first
+                                        : keyed[i].first - 2.0 * gap;
+            const double right =
+                after ? (i + 1 < keyed.size() ? keyed[i + 1].first : keyed[i].first + 2.0 * gap)
+                      : keyed[i].first;
+            cut = 0.5 * (left + right);
+        }
+        cut = std::clamp(cut, lo, hi);
+        if (!cuts.empty()) {
+            cut = std::max(cut, cuts.back());
+        }
+        cuts.push_back(cut);
+    }
+    return cuts;
+}
 
 // The area of the part of polygon `grid` between the rays from apex at angles a0 and a1 (a1 - a0
 // at most a quarter turn).
@@ -166,7 +252,33 @@ void setWedgeCount(int count) {
 
 int wedgesFor(int threads) {
     const int count = wedgeCount();
-    return count < 0 ? 0 : count > 0 ? count : threads > 1 ? threads : 0;
+    return count < 0     ? 0
+           : count > 0   ? count
+           : threads > 1 ? std::min(kMaxWedges, threads + (threads + 1) / 2)
+                         : 0;
+}
+
+double SampleDensity::within(std::int32_t x0, std::int32_t y0, std::int32_t x1,
+                             std::int32_t y1) const {
+    if (empty() || x1 <= x0 || y1 <= y0) {
+        return 0.0;
+    }
+    double sum = 0.0;
+    const std::int32_t r0 = std::max(0, y0 / cell);
+    const std::int32_t r1 = std::min(rows, (y1 + cell - 1) / cell);
+    const std::int32_t c0 = std::max(0, x0 / cell);
+    const std::int32_t c1 = std::min(columns, (x1 + cell - 1) / cell);
+    for (std::int32_t r = r0; r < r1; ++r) {
+        const double h = std::min(y1, (r + 1) * cell) - std::max(y0, r * cell);
+        for (std::int32_t c = c0; c < c1; ++c) {
+            const std::uint32_t n = counts[static_cast<std::size_t>(r) * columns + c];
+            if (n != 0 && h > 0.0) {
+                const double w = std::min(x1, (c + 1) * cell) - std::max(x0, c * cell);
+                sum += w > 0.0 ? static_cast<double>(n) * w * h / (cell * cell) : 0.0;
+            }
+        }
+    }
+    return sum;
 }
 
 bool WedgeCut::cut(RowRun& run, const Wedge& w) const {
@@ -383,7 +495,8 @@ double areaBelow(const std::vector<Point>& grid, double nx, double ny, double t)
 
 // The tested rays of a cut whose epipole lies at infinity, or nowhere: parallel lines.
 std::vector<RayPlace> slabRays(const std::vector<Point>& grid, const geometry::Vector4& eye, int n,
-                               double xmin, double xmax, double ymin, double ymax) {
+                               double xmin, double xmax, double ymin, double ymax,
+                               const std::vector<WeightedPoint>& samples) {
     std::vector<RayPlace> places;
     // Epipolar lines all run along the epipole's direction: slabs between parallel lines,
     // each holding an equal share of the grid.
@@ -404,14 +517,24 @@ std::vector<RayPlace> slabRays(const std::vector<Point>& grid, const geometry::V
         tLow = std::min(tLow, nx * c.x + ny * c.y);
         tHigh = std::max(tHigh, nx * c.x + ny * c.y);
     }
-    const double total = areaBelow(grid, nx, ny, tHigh + 1.0);
     const double cx = 0.5 * (xmin + xmax);
     const double cy = 0.5 * (ymin + ymax);
     const double tc = nx * cx + ny * cy;
+    // Equal samples between the lines, or equal area without them.
+    std::vector<std::pair<double, double>> keyed;
+    keyed.reserve(samples.size());
+    for (const WeightedPoint& p : samples) {
+        keyed.emplace_back(nx * p.x + ny * p.y, p.weight);
+    }
+    const std::vector<double> shares = equalShares(keyed, n, tLow, tHigh);
+    const double total = shares.empty() ? areaBelow(grid, nx, ny, tHigh + 1.0) : 0.0;
     for (int j = 1; j < n; ++j) {
         double lo = tLow;
         double hi = tHigh;
-        for (int step = 0; step < 48; ++step) {
+        if (!shares.empty()) {
+            lo = hi = shares[static_cast<std::size_t>(j) - 1];
+        }
+        for (int step = 0; step < 48 && shares.empty(); ++step) {
             const double mid = 0.5 * (lo + hi);
             (areaBelow(grid, nx, ny, mid) < total * j / n ? lo : hi) = mid;
         }
@@ -432,7 +555,8 @@ struct Pencil {
 };
 
 Pencil pencilRays(const PlaneWarp& pw, const std::vector<Point>& grid, double ex, double ey, int n,
-                  double length, double limit, double xmin, double xmax, double ymin, double ymax) {
+                  double length, double limit, double xmin, double xmax, double ymin, double ymax,
+                  const std::vector<WeightedPoint>& samples) {
     constexpr double pi = std::numbers::pi;
     Pencil rays;
     bool& fullTurn = rays.fullTurn;
@@ -478,7 +602,20 @@ Pencil pencilRays(const PlaneWarp& pw, const std::vector<Point>& grid, double ex
         }
     }
     halfTurn = fullTurn && n == 2;  // two half-planes: one ray's line
-    const double total = sweptArea(grid, ex, ey, start, start + span);
+    // Equal samples between the rays where they are known (not for the one line of a half
+    // turn), else equal area.
+    std::vector<double> shares;
+    if (!halfTurn) {
+        std::vector<std::pair<double, double>> keyed;
+        keyed.reserve(samples.size());
+        for (const WeightedPoint& point : samples) {
+            double a = std::atan2(point.y - ey, point.x - ex) - start;
+            a -= 2.0 * pi * std::floor(a / (2.0 * pi));
+            keyed.emplace_back(std::min(a, span), point.weight);
+        }
+        shares = equalShares(keyed, n, 0.0, span);
+    }
+    const double total = shares.empty() ? sweptArea(grid, ex, ey, start, start + span) : 0.0;
     if (halfTurn) {
         // The line through the apex that halves the grid: the area left of it minus half
         // the grid changes sign over a half turn.
@@ -495,6 +632,10 @@ Pencil pencilRays(const PlaneWarp& pw, const std::vector<Point>& grid, double ex
     angle[0] = start;
     angle[static_cast<std::size_t>(n)] = start + span;
     for (int j = 1; j < n; ++j) {
+        if (!shares.empty()) {
+            angle[static_cast<std::size_t>(j)] = start + shares[static_cast<std::size_t>(j) - 1];
+            continue;
+        }
         double lo = angle[static_cast<std::size_t>(j) - 1];
         double hi = start + span;
         const double want = total * j / n;
@@ -563,10 +704,12 @@ WedgeCut makeWedgeCut(const WedgeCutInput& in) {
     std::vector<RayPlace> places;  // the tested rays, in order
     bool fullTurn = false;
     bool halfTurn = false;
+    const std::vector<WeightedPoint> samples = weightedPoints(in.density, r, pc);
     if (parallel) {
-        places = slabRays(grid, eye, n, xmin, xmax, ymin, ymax);
+        places = slabRays(grid, eye, n, xmin, xmax, ymin, ymax, samples);
     } else {
-        Pencil pencil = pencilRays(pw, grid, ex, ey, n, length, limit, xmin, xmax, ymin, ymax);
+        Pencil pencil =
+            pencilRays(pw, grid, ex, ey, n, length, limit, xmin, xmax, ymin, ymax, samples);
         places = std::move(pencil.places);
         fullTurn = pencil.fullTurn;
         halfTurn = pencil.halfTurn;

@@ -11,6 +11,7 @@
 // or the thread count.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -20,13 +21,62 @@
 
 namespace strata::render {
 
-// The wedge count setting of the draws that follow: 0 (the default) cuts one wedge per drawing
-// thread; a count of 2 or more cuts that many; below 0, no cut. For tests and measurements; the
-// picture is the same.
+// A draw on several threads is cut into half as many wedges again as there are threads, so that
+// threads that finish early take the wedges left: with one of two cores busy with another
+// program, the free one draws two of the three wedges while the busy one draws the third. More
+// wedges would balance finer, but every border costs its bands of samples drawn twice.
+inline constexpr int kMaxWedges = 64;
+
+// The wedge count setting of the draws that follow: 0 (the default) cuts threads + threads / 2
+// wedges (rounded up) for two drawing threads or more; a count of 2 or more cuts that many; below
+// 0, no cut. For tests and measurements (the environment variable STRATA_WEDGES sets it at start);
+// the picture is the same.
 int wedgeCount();
 void setWedgeCount(int count);
-// The wedges a draw on the given thread count is cut into: 0 (no cut) or at least 2.
+// The wedges a draw on the given thread count is cut into: 0 (no cut) or 2 .. kMaxWedges.
 int wedgesFor(int threads);
+
+// Where the samples of an LDI lie, coarsely: the sample count of each square cell of `cell` x
+// `cell` grid pixels, row-major. The wedges of a cut share the samples, not the area.
+struct SampleDensity {
+    std::int32_t cell = 1;
+    std::int32_t columns = 0;
+    std::int32_t rows = 0;
+    std::vector<std::uint32_t> counts;
+    std::int64_t total = 0;
+
+    bool empty() const { return counts.empty(); }
+    // The samples of the cells that meet the columns [x0, x1) and rows [y0, y1), each cell
+    // counted by the share of its area inside.
+    double within(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) const;
+};
+
+// Cells of a grid of width x height pixels: about kDensitySide per side, whole pixels each.
+inline constexpr std::int32_t kDensitySide = 24;
+// The density of a grid whose pixel (row, column) holds samples(row, column) samples.
+template <class Samples>
+SampleDensity makeSampleDensity(std::int32_t width, std::int32_t height, Samples&& samples) {
+    SampleDensity d;
+    if (width <= 0 || height <= 0) {
+        return d;
+    }
+    const std::int32_t side = std::max(width, height);
+    d.cell = std::max<std::int32_t>(1, (side + kDensitySide - 1) / kDensitySide);
+    d.columns = (width + d.cell - 1) / d.cell;
+    d.rows = (height + d.cell - 1) / d.cell;
+    d.counts.assign(static_cast<std::size_t>(d.columns) * static_cast<std::size_t>(d.rows), 0u);
+    for (std::int32_t r = 0; r < height; ++r) {
+        std::uint32_t* line = d.counts.data() + static_cast<std::size_t>(r / d.cell) * d.columns;
+        for (std::int32_t c = 0; c < width; ++c) {
+            const std::int64_t n = samples(r, c);
+            if (n > 0) {
+                line[c / d.cell] += static_cast<std::uint32_t>(n);
+                d.total += n;
+            }
+        }
+    }
+    return d;
+}
 
 // How far a sample's pixel may lie from where its exact position puts it: the conversion to a
 // pixel moves each coordinate by at most one.
@@ -137,11 +187,15 @@ struct WedgeCutInput {
     double zLow = -1.0;  // the depth range of the samples
     double zHigh = 1.0;
     int count = 2;  // at least 2; otherwise no cut
+    // Where the samples lie (null or empty: spread evenly), in the grid's pixels; cell centres
+    // sit at (cell (i + 0.5) - 0.5 + pixelCentre).
+    const SampleDensity* density = nullptr;
 };
 
-// The cut of a draw into wedges of about equal LDI area, or no wedges when the geometry gives no
-// cut (a degenerate warp). With the epipole at infinity (the output eye in the reference
-// camera's plane) the wedges are slabs between parallel epipolar lines.
+// The cut of a draw into wedges of about equal samples (of equal LDI area without a density),
+// or no wedges when the geometry gives no cut (a degenerate warp). With the epipole at infinity
+// (the output eye in the reference camera's plane) the wedges are slabs between parallel epipolar
+// lines.
 WedgeCut makeWedgeCut(const WedgeCutInput& input);
 
 }  // namespace strata::render

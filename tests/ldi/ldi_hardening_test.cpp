@@ -383,6 +383,56 @@ TEST(LdiHardeningDeathTest, IndexArraysAreCheckedBeforeThePixels) {
 #endif
 }
 
+// A file of 50 million samples (1024 x 1024 pixels of 48 layers, 400 MB of pixels, sparse on
+// disk) whose index arrays are sound, loaded with the address space held to 256 MB: the pixel
+// arrays cannot be allocated, and the load says so in one line naming the file, with no crash
+// and no partial object. (With 2 GB it loads.)
+TEST(LdiHardeningDeathTest, FiftyMillionSamplesUnderAMemoryLimitAreRefusedCleanly) {
+#ifdef STRATA_NO_ADDRESS_LIMIT
+    GTEST_SKIP() << "the address sanitizer needs an unlimited address space";
+#else
+    TempDir dir;
+    constexpr std::uint32_t kSide = 1024;
+    constexpr std::uint32_t kLayers = 48;
+    constexpr std::uint64_t kSamples = std::uint64_t{kSide} * kSide * kLayers;
+    static_assert(kSamples > 50000000 && kSamples < 51000000);
+    auto bytes = savedBytes(dir, 1, 2);
+    bytes.resize(LdiHeader::kSize);
+    putU32(bytes, LdiHeader::kOffsetWidth, kSide);
+    putU32(bytes, LdiHeader::kOffsetHeight, kSide);
+    putU32(bytes, LdiHeader::kOffsetPixelCount, static_cast<std::uint32_t>(kSamples));
+    for (std::uint32_t r = 0; r <= kSide; ++r) {  // rowStart
+        const std::uint32_t start = r * kSide * kLayers;
+        for (int i = 0; i < 4; ++i) {
+            bytes.push_back(static_cast<std::uint8_t>(start >> (8 * i)));
+        }
+    }
+    for (std::uint32_t r = 0; r < kSide; ++r) {  // layerOffset: 48 more per pixel
+        for (std::uint32_t c = 0; c <= kSide; ++c) {
+            const std::uint32_t offset = c * kLayers;
+            bytes.push_back(static_cast<std::uint8_t>(offset));
+            bytes.push_back(static_cast<std::uint8_t>(offset >> 8));
+        }
+    }
+    const std::string path = dir.file("fifty-million.ldi");
+    writeBytes(path, bytes);
+    // The pixels, 8 bytes each, as a hole: the file holds every byte the header promises.
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(bytes.size() + 8 * kSamples)), 0);
+    EXPECT_EXIT(
+        {
+            rlimit limit{};
+            limit.rlim_cur = std::uint64_t{256} << 20;
+            limit.rlim_max = limit.rlim_cur;
+            ::setrlimit(RLIMIT_AS, &limit);
+            const std::string error = refusal(path);
+            std::fprintf(stderr, "%s\n", error.c_str());
+            const bool named = error.find("fifty-million.ldi") != std::string::npos;
+            std::exit(named && error.find("\n") == std::string::npos ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "cannot allocate|out of memory");
+#endif
+}
+
 TEST(LdiHardening, BytesAfterTheBodyLoadAndAreCounted) {
     TempDir dir;
     for (int ldiType : {1, 2}) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cfenv>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -59,6 +60,13 @@ TEST(WorkerPool, WorkersAreStartedOnceAndShareTheBatches) {
                 x = x + 1.0;
             }
             (std::this_thread::get_id() == caller ? onCaller : onWorker).fetch_add(1);
+            // On a loaded machine a worker may be slow to wake: in the first batch the caller
+            // waits for one (two seconds at most) instead of taking every task itself.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (batch == 0 && std::this_thread::get_id() == caller && onWorker.load() == 0 &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
         });
     }
     EXPECT_EQ(onCaller.load() + onWorker.load(), 1600);

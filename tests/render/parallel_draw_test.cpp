@@ -372,7 +372,7 @@ TEST(ParallelDraw, TheTestCamerasCutTheTraversalIntoWedges) {
         drawLdi(ldi, camera, kModes[1]);
         const WedgeCut cut = ldi::kernel::wedgeCut(ldi, kFrame + 2 * 9, kFrame + 2 * 9,
                                                    ldi::kernel::footprintReach(3));
-        EXPECT_EQ(cut.wedges.size(), 2u);
+        EXPECT_EQ(cut.wedges.size(), 3u);
     }
     // One thread sweeps the whole traversal.
     platform::setDrawThreads(1);
@@ -383,7 +383,7 @@ TEST(ParallelDraw, TheTestCamerasCutTheTraversalIntoWedges) {
     EXPECT_TRUE(ldi::kernel::wedgeCut(qp(), kFrame + 18, kFrame + 18, 0.0f).wedges.empty());
     EXPECT_EQ(ldi::kernel::wedgesForDraw(ldi::kernel::kParallelSamples - 1), 0);
     EXPECT_EQ(ldi::kernel::wedgesForDraw(ldi::kernel::kParallelSamples),
-              platform::defaultThreadCount() > 1 ? platform::defaultThreadCount() : 0);
+              wedgesFor(platform::defaultThreadCount()));
 }
 
 }  // namespace

@@ -158,7 +158,8 @@ TEST_F(RenderCommand, TimingAndCounterLines) {
     const CommandResult r = run("render " + ldi("rt-qp") +
                                 " --frames 3 --stats --round nearest -o " + path("timed.bmp"));
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_TRUE(hasLine(r.out, "frames=3 ms_per_frame=%lf samples_per_s=%lf", 2)) << r.out;
+    EXPECT_TRUE(hasLine(r.out, "frames=3 ms_per_frame=%lf samples_per_s=%lf threads=%lf", 3))
+        << r.out;
     EXPECT_TRUE(hasLine(r.out, "visited=%lf inside=%lf written=%lf", 3)) << r.out;
     EXPECT_NE(r.out.find("visited=0 "), 0u);
     EXPECT_TRUE(std::filesystem::exists(path("timed.bmp")));

@@ -292,6 +292,8 @@ struct Variant {
     int mode;
     int sizeAccurate;
     bool backface;
+    int onlyLayer = -1;
+    bool highQuality = false;
 };
 
 const Variant kVariants[] = {
@@ -301,7 +303,22 @@ const Variant kVariants[] = {
     {"false colour depth", true, true, 2, 0, false},
     {"false colour normal", true, true, 4, 0, false},
     {"false colour size", true, true, 6, 1, false},
+    {"second layer only", true, false, 0, 0, false, 1},
+    {"high quality", true, false, 0, 0, false, -1, true},
 };
+
+ldi::FrameSettings settingsOf(const Variant& v, bool trunc) {
+    ldi::FrameSettings settings;
+    settings.useSplat = v.splat;
+    settings.useFalseColor = v.falseColour;
+    settings.falseColorMode = v.mode;
+    settings.sizeAccurate = v.sizeAccurate;
+    settings.backfaceCulling = v.backface;
+    settings.onlyLayer = v.onlyLayer;
+    settings.highQualitySplats = v.highQuality;
+    settings.useTrunc = trunc;
+    return settings;
+}
 
 // Eye in front and moved (epipole inside the grid), moved sideways (epipole outside), and
 // behind the reference camera.
@@ -328,14 +345,7 @@ TEST(VectorPath, PicturesEqualTheScalarPathForEveryKindAndSwitch) {
         for (const Variant& v : kVariants) {
             for (const Eye& eye : kEyes) {
                 for (const bool trunc : {true, false}) {
-                    ldi::FrameSettings settings;
-                    settings.highQualitySplats = false;
-                    settings.useSplat = v.splat;
-                    settings.useFalseColor = v.falseColour;
-                    settings.falseColorMode = v.mode;
-                    settings.sizeAccurate = v.sizeAccurate;
-                    settings.backfaceCulling = v.backface;
-                    settings.useTrunc = trunc;
+                    const ldi::FrameSettings settings = settingsOf(v, trunc);
                     const OutputView view =
                         makeOutputView(eye.pos, geometry::normalized(eye.dir), {0.0f, 1.0f, 0.0f},
                                        kDefaultFov, 120, 90);
