@@ -1,13 +1,15 @@
-// Opening files by extension, the window title, the open-time hand-over of settings, and the
-// camera files of Save View... and Load View....
+// Opening files by extension, the window title, the open-time hand-over of settings, the
+// camera files of Save View... and Load View..., and the numbered frames of F12.
 #include "app/app_view.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 
 #include "app/app_commands.h"
 #include "app/app_view_support.h"
 #include "geometry/frame_tangents.h"
+#include "imageutil/png_file.h"
 #include "ldi/ldi_factory.h"
 #include "ldi/ldi_types.h"
 #include "platform/debug_output.h"
@@ -224,6 +226,59 @@ void AppView::ChooseViewFile(int id, bool save) {
     if (!(save ? SaveView(path, error) : LoadView(path, error))) {
         SetStatus(error);
     }
+}
+
+}  // namespace strata::app
+
+namespace strata::app {
+
+namespace {
+
+// The next frame file after `last`: its name without the trailing number, then the number one
+// past it (at least four digits), in the same folder; the first such name that is free.
+std::filesystem::path nextNumberedName(const std::filesystem::path& last) {
+    const std::string stem = last.stem().string();
+    const std::size_t digitsAt = stem.find_last_not_of("0123456789") + 1;
+    // A run of more than nine digits is part of the name, not a count.
+    const bool counted = stem.size() > digitsAt && stem.size() - digitsAt <= 9;
+    std::string base = counted ? stem.substr(0, digitsAt) : stem + "-";
+    const std::string digits = counted ? stem.substr(digitsAt) : std::string();
+    std::uint64_t number = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    const int width = static_cast<int>(std::clamp<std::size_t>(digits.size(), 4, 9));
+    std::filesystem::path candidate;
+    for (std::uint64_t n = number + 1;; ++n) {
+        candidate =
+            last.parent_path() /
+            (base + platform::formatString("%0*llu", width, static_cast<unsigned long long>(n)) +
+             ".png");
+        std::error_code ignored;
+        if (!std::filesystem::exists(candidate, ignored)) {
+            return candidate;
+        }
+        if (n > number + 100000) {
+            return {};  // every number taken: nothing is overwritten
+        }
+    }
+}
+
+}  // namespace
+
+bool AppView::SaveNumberedFrame() {
+    const std::filesystem::path last =
+        !lastSavedFrame.empty()
+            ? std::filesystem::path(lastSavedFrame)
+            : std::filesystem::path(dumpFolder.empty() ? "." : dumpFolder) / "frame-0000.png";
+    const std::string path = nextNumberedName(last).string();
+    std::string error;
+    if (frameImage.empty() || path.empty() ||
+        !imageutil::writeImageFile(path, frameImage, &error)) {
+        SetStatus("F12: the frame was not saved: " + (error.empty() ? path : error));
+        return false;
+    }
+    lastSavedFrame = path;
+    SetStatus("F12: saved " + path);
+    return true;
 }
 
 }  // namespace strata::app

@@ -130,13 +130,19 @@ void AppView::RenderFrame() {
         Blit();
     }
     frameStopwatch.stop = platform::steadyNanoseconds();
-    const double hz = frameStopwatch.rate();
-    messageBuffer = platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>", hz, navPosition.x,
-                                           navPosition.y, navPosition.z);
+    messageBuffer = FrameStatus();
     if (!statusNote.empty()) {
         messageBuffer += "\t" + statusNote;
     }
     SetStatus(messageBuffer);
+}
+
+std::string AppView::FrameStatus() {
+    const double hz = frameStopwatch.rate();
+    frameRate.add(frameStopwatch.start, frameStopwatch.stop);
+    // The last frame's rate, the eye, and the rate over the last half second.
+    return platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>\tfps: %.1f", hz, navPosition.x,
+                                  navPosition.y, navPosition.z, frameRate.perSecond());
 }
 
 // ---- Spin and dump --------------------------------------------------------------------------
@@ -170,9 +176,7 @@ void AppView::SpinFrame() {
     frameStopwatch.start = platform::steadyNanoseconds();
     DrawFrame();
     frameStopwatch.stop = platform::steadyNanoseconds();
-    const double hz = frameStopwatch.rate();
-    SetStatus(platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>", hz, navPosition.x,
-                                     navPosition.y, navPosition.z));
+    SetStatus(FrameStatus());
 }
 
 }  // namespace strata::app

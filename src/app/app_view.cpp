@@ -6,6 +6,8 @@
 // spin frame) and app_diagnostics.cpp (stopwatch, stereo, counters, Run test, view dump).
 #include "app/app_view.h"
 
+#include <algorithm>
+
 #include "app/app_view_support.h"
 #include "platform/clock.h"
 
@@ -50,6 +52,35 @@ void AppView::CreateFrameImages(std::int32_t width, std::int32_t height) {
     }
     frameImage.clear();
     stereoImage.clear();
+}
+
+void AppView::ResizeFrame(std::int32_t width, std::int32_t height) {
+    width = std::max(width, 1);
+    height = std::max(height, 1);
+    if (!frameImage.empty() && width == frameWidth && height == frameHeight) {
+        return;
+    }
+    frameWidth = width;
+    frameHeight = height;
+    clientWidth = width;
+    clientHeight = height;
+    frameImage = imageutil::RgbImage::createOwned(width, height);
+    stereoImage = imageutil::RgbImage::createOwned(width, height);
+    targetImage = &frameImage;
+    frameImage.clear();
+    stereoImage.clear();
+    trackball.setSize(width, height, 0.8f);
+    // The angle stays on the smaller side; the camera stays where it is.
+    SetProjection(viewCamera.fov, width, height);
+    RebuildFromViewMatrix(
+        geometry::product(NavigationRotation(),
+                          geometry::translation(-navPosition.x, -navPosition.y, -navPosition.z)));
+    // A spun view (running or stopped) is drawn again by the spin frame.
+    if (spinAngle != 0.0f) {
+        timerTick = true;
+    } else {
+        needsRedraw = true;
+    }
 }
 
 void AppView::OnDraw() {

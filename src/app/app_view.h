@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/trackball.h"
 #include "geometry/matrix.h"
@@ -43,17 +44,21 @@ enum MouseMode : std::int32_t {
     MouseOrbit = 4,
     MouseSpin = 5,
     MousePush = 6,
+    MouseTurntable = 7,  // middle drag: turn about the pivot, world up kept upright
+    MouseSlide = 8,      // Shift + middle drag: pan the view and the pivot together
     MouseNone = 99,
 };
 
 // Virtual-key codes the view handles.
 namespace vk {
+inline constexpr int kHome = 0x24;
 inline constexpr int kLeft = 0x25;
 inline constexpr int kUp = 0x26;
 inline constexpr int kRight = 0x27;
 inline constexpr int kDown = 0x28;
 inline constexpr int kA = 0x41;
 inline constexpr int kD = 0x44;
+inline constexpr int kF = 0x46;
 inline constexpr int kH = 0x48;
 inline constexpr int kL = 0x4C;
 inline constexpr int kN = 0x4E;
@@ -65,6 +70,9 @@ inline constexpr int kU = 0x55;
 inline constexpr int kZ = 0x5A;
 inline constexpr int kNumpad0 = 0x60;
 inline constexpr int kNumpad5 = 0x65;
+inline constexpr int kF1 = 0x70;
+inline constexpr int kF12 = 0x7B;
+inline constexpr int kQuestion = 0xBF;  // the key of '?' and '/'
 }  // namespace vk
 
 // Command ids besides those of the command table.
@@ -90,6 +98,27 @@ struct Stopwatch {
     // debug output, cycles counted at a fixed 550 MHz.
     void reportCycles(const std::string& label);
     void reportCyclesPerItem(const std::string& label, double items);
+};
+
+// Frames per second over the frames that ended in the last half second: their count over the
+// time spent drawing them, so that pauses between frames do not count. With none in the window,
+// the rate of the last frame.
+class FrameRateMeter {
+  public:
+    static constexpr std::int64_t kWindowNanoseconds = 500'000'000;
+    void add(std::int64_t startNanoseconds, std::int64_t stopNanoseconds);
+    double perSecond() const;
+    void clear() { count_ = 0; }
+
+  private:
+    struct Frame {
+        std::int64_t start = 0;
+        std::int64_t stop = 0;
+    };
+    static constexpr int kMost = 256;
+    std::array<Frame, kMost> frames_{};
+    int first_ = 0;
+    int count_ = 0;
 };
 
 // The two stereo merges into left: colour (red from right, green and blue from left) and
@@ -148,6 +177,16 @@ class AppView {
     void OnRButtonDown(int x, int y, bool shift, bool control);
     void OnRButtonUp(int x, int y);
     void OnMouseMove(int x, int y);
+    // The middle button: a turntable turn about the pivot, with Shift a pan that carries the
+    // pivot along.
+    void OnMButtonDown(int x, int y, bool shift, bool control);
+    void OnMButtonUp(int x, int y);
+    // The wheel: steps (120 a notch, positive away from the user) move the eye toward the pivot
+    // by a share of the distance per notch, so it never reaches or passes the pivot.
+    void OnMouseWheel(int x, int y, int delta);
+    // A double click of the left button: the pivot becomes the nearest sample drawn at that
+    // pixel (unchanged over background). True when the pivot moved.
+    bool OnLButtonDblClk(int x, int y);
     void OnTimer(int id);
     // The idle routine: a frame when needsRedraw, the spin frame when timerTick. Returns 0.
     int OnIdle();
@@ -157,9 +196,15 @@ class AppView {
     // given before the first call.
     void CreateFrameImages(std::int32_t width = kDefaultFrameSide,
                            std::int32_t height = kDefaultFrameSide);
+    // The frame follows the window: new frame images of width x height, the view angle kept on
+    // the smaller side and pixels square, the camera where it was, and a frame asked for.
+    // Sides below 1 are taken as 1.
+    void ResizeFrame(std::int32_t width, std::int32_t height);
     void RenderFrame();  // timed, with the status line
-    void DrawFrame();    // floating-point modes, mono or stereo, blit
-    void DrawMono();     // selection, background, object draw into targetImage
+    // The status line of the frame just timed (which it adds to the frame rate).
+    std::string FrameStatus();
+    void DrawFrame();  // floating-point modes, mono or stereo, blit
+    void DrawMono();   // selection, background, object draw into targetImage
     void DrawStereo();
     void Blit();
     void SpinFrame();
@@ -167,6 +212,19 @@ class AppView {
     void RunTest();  // Bench / Run test
 
     // ---- Navigation ---------------------------------------------------------------------------
+    // Fit: the eye moves back along the current direction until every corner of the scene's
+    // box lies inside the frame; the pivot becomes the box's centre.
+    void FitView();
+    // The surface point under client pixel (x, y): the nearest sample of the drawn LDI whose
+    // footprint covers the pixel. False over background (and for voxel files).
+    bool PickSurface(int x, int y, geometry::Vector3& point) const;
+    // Every option the menus set back to its default (the view itself stays).
+    void RestoreDefaultSettings();
+    // F12: the frame as a PNG numbered one past the last one saved (beside it), or
+    // frame-0001.png in the dump folder. The status line names the file or the failure.
+    bool SaveNumberedFrame();
+    // The key and mouse help, one "keys<TAB>what it does" line per binding.
+    std::vector<std::string> HelpLines() const;
     void ResetView(std::int32_t width, std::int32_t height);
     bool MoveCamera();
     bool TurnCamera();
@@ -203,7 +261,10 @@ class AppView {
     ldi::LdiBase* ldi = nullptr;
     ldi::LdiBase* drawLdi = nullptr;  // drawn by the last frame (not owned)
     Stopwatch frameStopwatch;
-    std::string dumpFolder;  // where the view dump writes ("" = the current folder)
+    std::string dumpFolder;      // where the view dump writes ("" = the current folder)
+    std::string lastSavedFrame;  // the last frame file saved (F12 numbers on from it)
+    FrameRateMeter frameRate;
+    bool helpOverlay = false;  // F1 and ?: the shell shows HelpLines() over the view
 
     // ---- Frame images -------------------------------------------------------------------------
     std::int32_t frameWidth = 0;
@@ -232,6 +293,9 @@ class AppView {
     geometry::Vector3 refUp;
     geometry::Vector3 refSide;
     geometry::Vector3 lookAtCentre;
+    // The point the middle drag turns about and the wheel moves toward: the scene's centre at a
+    // reset, a picked surface point after a double click.
+    geometry::Vector3 pivot;
     // The world's up axis, from the loaded file's reference camera (the coordinate axis nearest
     // its up vector; +y for voxel files and with nothing loaded).
     geometry::Vector3 worldUp{0.0f, 1.0f, 0.0f};
@@ -301,6 +365,17 @@ class AppView {
     instrument::CounterTable counterTable;
 
   private:
+    // The frame's projection and viewport for view angle fov on the smaller side of a width x
+    // height frame with square pixels.
+    void SetProjection(float fov, std::int32_t width, std::int32_t height);
+    // The camera becomes position, looking along direction with world up upright; false (and
+    // nothing changes) where Restrict Movement refuses the position.
+    bool PlaceUpright(const geometry::Vector3& position, const geometry::Vector3& direction);
+    void TurntableBy(float dx, float dy);
+    void SlideBy(float dx, float dy);
+    // The navigation camera's axes in the world.
+    geometry::Vector3 NavigationDirection() const;
+    geometry::Vector3 NavigationUp() const;
     // The navigation's rotation: the trackball's turn times the navigation rotation.
     geometry::Matrix4 NavigationRotation() const;
     void CountedPasses();

@@ -1,11 +1,13 @@
 #include "viewer/main_window.h"
 
+#include <QActionGroup>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -38,7 +40,8 @@ std::string toLocalPath(const QString& path) {
 
 }  // namespace
 
-AppMainFrame::AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, QWidget* parent)
+AppMainFrame::AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, bool fixedSize,
+                           QWidget* parent)
     : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Strata Viewer"));
     setAcceptDrops(true);
@@ -72,12 +75,14 @@ AppMainFrame::AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, QW
     view_.OnInitialUpdate();
 
     widget_ = new ViewWidget(
-        view_, [this] { requestIdle(); }, this);
+        view_, [this] { requestIdle(); }, fixedSize, this);
     setCentralWidget(widget_);
     widget_->setFocus();
     buildMenus();
     buildStatusBar();
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    if (fixedSize) {
+        layout()->setSizeConstraint(QLayout::SetFixedSize);
+    }
 
     idleTimer_.setInterval(0);
     connect(&idleTimer_, &QTimer::timeout, this, &AppMainFrame::runIdle);
@@ -155,6 +160,7 @@ void AppMainFrame::buildMenus() {
         menuFor(app::kTopMenus[i]);
     }
     const std::span<const app::CommandInfo> table = app::commandTable();
+    std::map<std::string, QActionGroup*> groups;
     for (std::size_t i = 0; i < table.size(); ++i) {
         const app::CommandInfo& c = table[i];
         if (c.menu == app::kTopMenus[0]) {
@@ -165,7 +171,17 @@ void AppMainFrame::buildMenus() {
         if (c.check != app::CheckKind::none) {
             a->setCheckable(true);
             a->setChecked(std::find(std::begin(kInitiallyChecked), std::end(kInitiallyChecked),
-                                    c.id) != std::end(kInitiallyChecked));
+                                    c.id) != std::end(kInitiallyChecked) ||
+                          (c.check == app::CheckKind::equals && view_.IsChecked(c.id)));
+        }
+        if (c.check == app::CheckKind::equals) {
+            // The commands of a menu that set one field show as a radio group.
+            QActionGroup*& group = groups[std::string(c.menu) + "/" + std::string(c.field)];
+            if (group == nullptr) {
+                group = new QActionGroup(menu);
+                group->setExclusive(true);
+            }
+            group->addAction(a);
         }
         const int id = c.id;
         connect(a, &QAction::triggered, this, [this, id] {
@@ -184,6 +200,8 @@ void AppMainFrame::buildMenus() {
     }
 
     QMenu* help = bar->addMenu(fromView(app::kTopMenus[std::size(app::kTopMenus) - 1]));
+    QAction* keys = addCommand(help, kIdHelpKeys, QStringLiteral("&Keys and Mouse..."));
+    connect(keys, &QAction::triggered, this, [this] { createKeysDialog()->exec(); });
     QAction* about = addCommand(help, app::kIdHelpAbout, QStringLiteral("&About StrataViewer..."));
     connect(about, &QAction::triggered, this, &AppMainFrame::about);
 }
@@ -297,6 +315,8 @@ void AppMainFrame::saveFrameAs() {
     QString error;
     if (!saveFrame(path, error)) {
         QMessageBox::warning(this, QStringLiteral("Save Frame As"), error);
+    } else {
+        view_.lastSavedFrame = toLocalPath(path);  // F12 numbers on beside it
     }
 }
 
@@ -315,6 +335,26 @@ std::unique_ptr<QDialog> AppMainFrame::createAboutDialog() {
     layout->addWidget(help);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    return dialog;
+}
+
+std::unique_ptr<QDialog> AppMainFrame::createKeysDialog() {
+    auto dialog = std::make_unique<QDialog>(this);
+    dialog->setObjectName(QStringLiteral("keys"));
+    dialog->setWindowTitle(QStringLiteral("Keys and Mouse"));
+    auto* layout = new QVBoxLayout(dialog.get());
+    auto* grid = new QGridLayout;
+    int row = 0;
+    for (const std::string& line : view_.HelpLines()) {
+        const QString text = QString::fromStdString(line);
+        grid->addWidget(new QLabel(text.section(u'\t', 0, 0), dialog.get()), row, 0);
+        grid->addWidget(new QLabel(text.section(u'\t', 1), dialog.get()), row, 1);
+        ++row;
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, dialog.get());
+    connect(buttons, &QDialogButtonBox::accepted, dialog.get(), &QDialog::accept);
+    layout->addLayout(grid);
+    layout->addWidget(buttons);
     return dialog;
 }
 
@@ -354,7 +394,8 @@ void AppMainFrame::dropEvent(QDropEvent* event) {
 }
 
 std::unique_ptr<AppMainFrame> createMainFrame(const ViewerOptions& options) {
-    auto frame = std::make_unique<AppMainFrame>(options.frameWidth, options.frameHeight);
+    auto frame = std::make_unique<AppMainFrame>(options.frameWidth, options.frameHeight,
+                                                options.frameSizeGiven);
     frame->show();
     if (!options.file.empty()) {
         frame->openFile(QString::fromLocal8Bit(options.file.c_str()));

@@ -21,15 +21,19 @@ namespace strata::viewer {
 
 class ViewWidget;
 
-// The id of File > Save Frame As... (the others come from the command table's header).
+// The ids of File > Save Frame As... and Help > Keys and Mouse... (the others come from the
+// command table's header).
 inline constexpr int kIdFileSaveFrameAs = 57603;
+inline constexpr int kIdHelpKeys = 57670;
 
 class AppMainFrame : public QMainWindow {
     Q_OBJECT
 
   public:
-    // A window for a frame of the given size (the view's frame images are made here).
-    AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, QWidget* parent = nullptr);
+    // A window for a frame of the given size (the view's frame images are made here); unless
+    // fixedSize, the frame then follows the window's size.
+    AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, bool fixedSize = false,
+                 QWidget* parent = nullptr);
     ~AppMainFrame() override;
 
     app::AppView& view() { return view_; }
@@ -45,6 +49,8 @@ class AppMainFrame : public QMainWindow {
     bool saveFrame(const QString& path, QString& error) const;
     // The About box, not yet shown.
     std::unique_ptr<QDialog> createAboutDialog();
+    // Help > Keys and Mouse: every binding of the view's key and mouse tables, not yet shown.
+    std::unique_ptr<QDialog> createKeysDialog();
     // Sets every command's check mark in `menu` from the view (the menus do this as they open).
     void refreshChecks(QMenu* menu);
     // Arms the idle pass when a frame or a spin tick is pending.

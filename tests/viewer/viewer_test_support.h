@@ -26,6 +26,8 @@ inline std::unique_ptr<AppMainFrame> openWindow(const std::string& file = {},
     options.file = file;
     options.frameWidth = width;
     options.frameHeight = height;
+    // Another size than the default is fixed, as --frame-size fixes it.
+    options.frameSizeGiven = width != 350 || height != 350;
     auto frame = createMainFrame(options);
     frame->runIdle();
     QApplication::processEvents();
