@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLayout>
@@ -19,6 +20,7 @@
 #include <string_view>
 
 #include "app/app_commands.h"
+#include "app/file_kinds.h"
 #include "imageutil/png_file.h"
 #include "viewer/view_widget.h"
 
@@ -116,6 +118,10 @@ void AppMainFrame::buildMenus() {
     QAction* open = addCommand(file, app::kIdFileOpen, QStringLiteral("&Open..."));
     open->setShortcut(QKeySequence::Open);
     connect(open, &QAction::triggered, this, &AppMainFrame::fileOpen);
+    recentMenu_ = file->addMenu(QStringLiteral("Open &Recent"));
+    recentMenu_->setObjectName(QStringLiteral("recent"));
+    connect(recentMenu_, &QMenu::aboutToShow, this, &AppMainFrame::refreshRecent);
+    refreshRecent();
     QAction* save = addCommand(file, kIdFileSaveFrameAs, QStringLiteral("Save &Frame As..."));
     connect(save, &QAction::triggered, this, &AppMainFrame::saveFrameAs);
     // The File commands of the command table (Save View..., Load View...) follow.
@@ -253,7 +259,10 @@ void AppMainFrame::runIdle() {
 bool AppMainFrame::openFile(const QString& path) {
     const bool opened = view_.OpenFile(toLocalPath(path));
     requestIdle();
-    if (!opened) {
+    if (opened) {
+        recent_.add(path);
+        refreshRecent();
+    } else {
         // The whole reason, which the status bar would cut off; the window keeps what it shows.
         if (openFailure_ != nullptr) {
             openFailure_->close();
@@ -275,12 +284,49 @@ bool AppMainFrame::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
+void AppMainFrame::refreshRecent() {
+    const QStringList gone = recent_.dropMissing();
+    if (!gone.isEmpty()) {
+        statusBar()->showMessage(QStringLiteral("Open Recent: no longer there, removed: ") +
+                                 gone.join(QStringLiteral(", ")));
+    }
+    recentMenu_->clear();
+    const QStringList files = recent_.files();
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString path = files[i];
+        // Numbered 1..9, then 0, for the keyboard.
+        QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg((i + 1) % 10).arg(path));
+        a->setData(path);
+        connect(a, &QAction::triggered, this, [this, path] {
+            if (!QFileInfo::exists(path)) {
+                recent_.remove(path);
+                statusBar()->showMessage(QStringLiteral("Open Recent: no longer there, removed: ") +
+                                         path);
+                refreshRecent();
+                return;
+            }
+            openFile(path);
+        });
+    }
+    if (files.isEmpty()) {
+        recentMenu_->addAction(QStringLiteral("(none)"))->setEnabled(false);
+    }
+}
+
+QStringList AppMainFrame::openFilters() {
+    return QString::fromStdString(app::openFilters()).split(QStringLiteral(";;"));
+}
+
 void AppMainFrame::fileOpen() {
     QFileDialog dialog(this, QStringLiteral("Open"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setDefaultSuffix(QStringLiteral("ldi"));
-    dialog.setNameFilter(QStringLiteral("All files (*)"));
+    dialog.setNameFilters(openFilters());
+    const QString folder = recent_.lastFolder();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+        dialog.setDirectory(folder);
+    }
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
         openFile(dialog.selectedFiles().front());
     } else {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/app_view.h"
+#include "viewer/recent_files.h"
 #include "viewer/viewer_options.h"
 
 class QDialog;
@@ -60,6 +61,14 @@ class AppMainFrame : public QMainWindow {
     bool idlePending() const { return idleTimer_.isActive(); }
     bool spinTimerRunning() const { return spinTimer_.isActive(); }
 
+    // File > Open Recent (its entries carry their paths as data).
+    QMenu* recentMenu() const { return recentMenu_; }
+    // Rebuilds Open Recent from the settings, dropping files that are gone (the status bar
+    // names them); the menu does this as it opens.
+    void refreshRecent();
+    // The open dialog's filters: everything the viewer opens, each kind, all files.
+    static QStringList openFilters();
+
     // The box that says why the last open failed (null when none is showing).
     QMessageBox* openFailure() const { return openFailure_; }
 
@@ -84,6 +93,8 @@ class AppMainFrame : public QMainWindow {
     QTimer idleTimer_;
     QTimer spinTimer_;
     std::map<int, QAction*> actions_;
+    RecentFiles recent_;
+    QMenu* recentMenu_ = nullptr;
     QPointer<QMessageBox> openFailure_;
 };
 

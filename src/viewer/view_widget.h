@@ -56,9 +56,9 @@ class ViewWidget : public QWidget {
     void paintHelp(QPainter& painter);
 
     app::AppView& view_;
+    std::function<void()> afterInput_;
     bool fixedSize_ = false;
     QSize hint_;
-    std::function<void()> afterInput_;
     QImage shown_;
     long framesShown_ = 0;
 };
