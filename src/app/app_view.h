@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/mesh_open.h"
 #include "app/trackball.h"
 #include "geometry/matrix.h"
 #include "geometry/view_camera.h"
@@ -168,6 +169,23 @@ class AppView {
     // "Save View..." (save true) or "Load View...": asks the shell for the file through
     // onChooseFile, then saves or loads; a failure goes to the status line.
     void ChooseViewFile(int id, bool save);
+    // ---- Meshes -------------------------------------------------------------------------------
+    // Starts making an LDI of a mesh file in the background (meshJob); false (statusNote says
+    // why) without a meshMaker or a file.
+    bool StartMeshOpen(const std::string& path);
+    // 0 while no make has ended, 1 when the made LDI is now shown, -1 when the make or its open
+    // failed (statusNote says why; what was shown stays).
+    int PollMeshOpen();
+    // Drops the running make: what is shown stays, and its file goes once it ends.
+    void CancelMeshOpen();
+    // Waits for every make, the dropped ones too (their files are then gone).
+    void WaitForMeshJobs();
+    // "Save LDI As...": writes the single LDI shown. False with error set.
+    bool SaveLdi(const std::string& path, std::string& error) const;
+    std::shared_ptr<MeshMaker> meshMaker;  // supplied by the shell; none: meshes do not open
+    std::unique_ptr<MeshJob> meshJob;
+    std::vector<std::unique_ptr<MeshJob>> cancelledJobs;
+
     // The check mark of a command (false for commands that show none).
     bool IsChecked(int id) const;
     void OnKeyDown(int virtualKey);
@@ -387,6 +405,7 @@ class AppView {
     // The level the reset starts from in modes 10 and 11 (none when nothing loaded).
     ldi::LdiBase* ResetLevel() const;
     void SetStatus(const std::string& text);
+    void ReapMeshJobs();
 };
 
 }  // namespace strata::app

@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "app/app_commands.h"
 #include "app/file_kinds.h"
 #include "imageutil/png_file.h"
+#include "viewer/maker_mesh.h"
 #include "viewer/view_widget.h"
 
 namespace strata::viewer {
@@ -71,6 +73,9 @@ AppMainFrame::AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, bo
                                                                 QString(), filter);
         return path.isEmpty() ? std::string() : toLocalPath(path);
     };
+
+    view_.meshMaker = std::make_shared<MakerMeshMaker>();
+    connect(&meshTimer_, &QTimer::timeout, this, &AppMainFrame::pollMesh);
 
     // The initial update: frame images of the chosen size, the view reset, a first frame.
     view_.CreateFrameImages(frameWidth, frameHeight);
@@ -124,6 +129,8 @@ void AppMainFrame::buildMenus() {
     refreshRecent();
     QAction* save = addCommand(file, kIdFileSaveFrameAs, QStringLiteral("Save &Frame As..."));
     connect(save, &QAction::triggered, this, &AppMainFrame::saveFrameAs);
+    QAction* saveLdi = addCommand(file, kIdFileSaveLdiAs, QStringLiteral("Save &LDI As..."));
+    connect(saveLdi, &QAction::triggered, this, &AppMainFrame::saveLdiAs);
     // The File commands of the command table (Save View..., Load View...) follow.
     for (const app::CommandInfo& c : app::commandTable()) {
         if (c.menu == app::kTopMenus[0]) {
@@ -257,8 +264,16 @@ void AppMainFrame::runIdle() {
 }
 
 bool AppMainFrame::openFile(const QString& path) {
+    if (app::isMeshPath(toLocalPath(path))) {
+        return startMesh(path);
+    }
     const bool opened = view_.OpenFile(toLocalPath(path));
     requestIdle();
+    finishOpen(path, opened);
+    return opened;
+}
+
+void AppMainFrame::finishOpen(const QString& path, bool opened) {
     if (opened) {
         recent_.add(path);
         refreshRecent();
@@ -274,7 +289,76 @@ bool AppMainFrame::openFile(const QString& path) {
         openFailure_->setAttribute(Qt::WA_DeleteOnClose);
         openFailure_->open();
     }
-    return opened;
+}
+
+bool AppMainFrame::startMesh(const QString& path) {
+    if (!view_.StartMeshOpen(toLocalPath(path))) {
+        finishOpen(path, false);
+        return false;
+    }
+    meshPath_ = path;
+    if (meshProgress_ == nullptr) {
+        meshProgress_ = new QProgressDialog(this);
+        meshProgress_->setObjectName(QStringLiteral("meshProgress"));
+        meshProgress_->setWindowTitle(QStringLiteral("Open"));
+        meshProgress_->setRange(0, 1000);
+        // Work of over half a second shows it.
+        meshProgress_->setMinimumDuration(500);
+        meshProgress_->setAutoReset(false);
+        meshProgress_->setAutoClose(false);
+        connect(meshProgress_, &QProgressDialog::canceled, this, &AppMainFrame::cancelMesh);
+    }
+    meshProgress_->setLabelText(QStringLiteral("Making an LDI of ") + QFileInfo(path).fileName() +
+                                QStringLiteral("..."));
+    meshProgress_->reset();
+    meshProgress_->setValue(0);
+    meshTimer_.start(50);
+    return true;
+}
+
+void AppMainFrame::pollMesh() {
+    if (!view_.meshJob) {
+        meshTimer_.stop();
+        return;
+    }
+    if (meshProgress_ != nullptr) {
+        meshProgress_->setValue(static_cast<int>(1000.0 * view_.meshJob->progress()));
+    }
+    const int state = view_.PollMeshOpen();
+    if (state == 0) {
+        return;
+    }
+    meshTimer_.stop();
+    if (meshProgress_ != nullptr) {
+        meshProgress_->reset();
+        meshProgress_->hide();
+    }
+    requestIdle();
+    finishOpen(meshPath_, state > 0);
+}
+
+void AppMainFrame::cancelMesh() {
+    meshTimer_.stop();
+    view_.CancelMeshOpen();
+    if (meshProgress_ != nullptr) {
+        meshProgress_->reset();
+        meshProgress_->hide();
+    }
+    statusBar()->showMessage(QStringLiteral("Open: making an LDI of ") +
+                             QFileInfo(meshPath_).fileName() + QStringLiteral(" cancelled"));
+}
+
+void AppMainFrame::saveLdiAs() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save LDI As"), QStringLiteral("view.ldibrtqp"),
+        QStringLiteral("LDI files (*.ldibrtcp *.ldibrtqp *.ldibrtmrqp)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    std::string error;
+    if (!view_.SaveLdi(toLocalPath(path), error)) {
+        QMessageBox::warning(this, QStringLiteral("Save LDI As"), QString::fromStdString(error));
+    }
 }
 
 bool AppMainFrame::event(QEvent* event) {

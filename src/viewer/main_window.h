@@ -15,6 +15,7 @@
 #include "viewer/viewer_options.h"
 
 class QDialog;
+class QProgressDialog;
 class QLabel;
 class QMenu;
 
@@ -22,9 +23,10 @@ namespace strata::viewer {
 
 class ViewWidget;
 
-// The ids of File > Save Frame As... and Help > Keys and Mouse... (the others come from the
-// command table's header).
+// The ids of File > Save Frame As..., Save LDI As... and Help > Keys and Mouse... (the others
+// come from the command table's header).
 inline constexpr int kIdFileSaveFrameAs = 57603;
+inline constexpr int kIdFileSaveLdiAs = 57604;
 inline constexpr int kIdHelpKeys = 57670;
 
 class AppMainFrame : public QMainWindow {
@@ -44,8 +46,18 @@ class AppMainFrame : public QMainWindow {
     // The status bar's message pane text.
     QString statusText() const;
 
-    // Opens a file as File Open does after its dialog. False when nothing new was loaded.
+    // Opens a file as File Open does after its dialog. False when nothing new was loaded. A
+    // mesh file starts a make in the background (true when it started): a progress dialog that
+    // can cancel it shows when it takes over half a second, and the LDI made is shown at its
+    // end.
     bool openFile(const QString& path);
+    // Whether a mesh make is running.
+    bool meshRunning() const { return meshTimer_.isActive(); }
+    // One poll of the running make (what the make's timer does).
+    void pollMesh();
+    // What the progress dialog's Cancel does.
+    void cancelMesh();
+    QProgressDialog* meshProgress() const { return meshProgress_; }
     // Writes the current frame as BMP (name ending in .bmp) or PNG. False with the reason.
     bool saveFrame(const QString& path, QString& error) const;
     // The About box, not yet shown.
@@ -85,6 +97,10 @@ class AppMainFrame : public QMainWindow {
     QAction* addCommand(QMenu* menu, int id, const QString& text);
     void fileOpen();
     void saveFrameAs();
+    void saveLdiAs();
+    bool startMesh(const QString& path);
+    // After an open: the recent files, or the box that says why it failed.
+    void finishOpen(const QString& path, bool opened);
     void about();
 
     app::AppView view_;
@@ -94,6 +110,9 @@ class AppMainFrame : public QMainWindow {
     QTimer spinTimer_;
     std::map<int, QAction*> actions_;
     RecentFiles recent_;
+    QTimer meshTimer_;
+    QProgressDialog* meshProgress_ = nullptr;
+    QString meshPath_;
     QMenu* recentMenu_ = nullptr;
     QPointer<QMessageBox> openFailure_;
 };

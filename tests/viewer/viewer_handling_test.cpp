@@ -193,5 +193,96 @@ TEST(ViewerRecent, OpenRecentSurvivesARestartAndDropsMissingFiles) {
     EXPECT_TRUE(entries().back().endsWith(QStringLiteral("copy1.ldibrtqp")));
 }
 
+// A cube of side 2 about the origin, its faces wound every which way, as an OBJ file.
+std::string writeCube(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) {
+        return {};
+    }
+    std::fputs(
+        "v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\nv -1 -1 1\nv 1 -1 1\nv 1 1 1\nv -1 1 1\n"
+        "f 1 2 3 4\nf 5 6 7 8\nf 1 5 8 4\nf 2 3 7 6\nf 4 3 7 8\nf 1 2 6 5\n",
+        f);
+    std::fclose(f);
+    return path;
+}
+
+// Polls the window's make until it ends (or a minute passes).
+void finishMake(AppMainFrame& frame) {
+    for (int i = 0; i < 1200 && frame.meshRunning(); ++i) {
+        QTest::qWait(50);
+    }
+    settle(frame);
+}
+
+TEST(ViewerMesh, AMeshOpensAsAMadeLdiAndSavesAsOne) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    const platform::DebugCapture quiet;
+    const std::string cube = writeCube(demo.folder + "/cube.OBJ");
+    ASSERT_FALSE(cube.empty());
+    auto frame = openWindow();
+    ASSERT_TRUE(frame->openFile(QString::fromStdString(cube)));
+    ASSERT_TRUE(frame->view().meshJob);
+    const std::string made = frame->view().meshJob->output();
+    finishMake(*frame);
+    ASSERT_EQ(frame->view().ldiLoaded, 1) << frame->view().statusNote;
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Strata Viewer -- cube.OBJ"));
+    EXPECT_FALSE(std::filesystem::exists(made)) << "the made file goes once loaded";
+    // The cube fills part of the frame.
+    const QImage shown = frame->viewWidget()->shownFrame();
+    long covered = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            covered += (shown.pixel(x, y) & 0xFFFFFFu) != frame->view().backgroundColor;
+        }
+    }
+    EXPECT_GT(covered, shown.width() * shown.height() / 20);
+
+    // Save LDI As... writes what is shown; opened again it draws the same frame.
+    const std::string saved = demo.folder + "/cube.ldibrtqp";
+    std::string error;
+    ASSERT_TRUE(frame->view().SaveLdi(saved, error)) << error;
+    auto again = openWindow(saved);
+    EXPECT_EQ(again->viewWidget()->shownFrame(), shown);
+    // A pyramid is not a single LDI.
+    ASSERT_TRUE(again->openFile(QString::fromStdString(demo.file("ldipyr"))));
+    EXPECT_FALSE(again->view().SaveLdi(demo.folder + "/pyr.ldibrtqp", error));
+    EXPECT_FALSE(std::filesystem::exists(demo.folder + "/pyr.ldibrtqp"));
+}
+
+TEST(ViewerMesh, ACancelledMakeLeavesNoFileAndThePreviousPicture) {
+    const DemoSet& demo = DemoSet::get();
+    ASSERT_TRUE(demo.ok);
+    const platform::DebugCapture quiet;
+    const std::string cube = writeCube(demo.folder + "/cancelled.obj");
+    auto frame = openWindow(demo.file("ldibrtqp"));
+    const QImage before = frame->viewWidget()->shownFrame();
+    const QString title = frame->windowTitle();
+    ASSERT_TRUE(frame->openFile(QString::fromStdString(cube)));
+    const std::string made = frame->view().meshJob->output();
+    frame->cancelMesh();
+    EXPECT_FALSE(frame->meshRunning());
+    frame->view().WaitForMeshJobs();
+    settle(*frame);
+    EXPECT_FALSE(std::filesystem::exists(made));
+    EXPECT_EQ(frame->windowTitle(), title);
+    EXPECT_EQ(frame->viewWidget()->shownFrame(), before);
+    EXPECT_TRUE(frame->statusBar()->currentMessage().contains(QStringLiteral("cancelled")));
+    // A mesh that does not read: the box says why, the picture stays.
+    const std::string broken = demo.folder + "/broken.obj";
+    std::FILE* f = std::fopen(broken.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("this is no mesh\n", f);
+    std::fclose(f);
+    ASSERT_TRUE(frame->openFile(QString::fromStdString(broken)));
+    finishMake(*frame);
+    EXPECT_EQ(frame->windowTitle(), title);
+    ASSERT_NE(frame->openFailure(), nullptr);
+    EXPECT_TRUE(frame->openFailure()->text().contains(QStringLiteral("broken.obj")))
+        << frame->openFailure()->text().toStdString();
+    frame->openFailure()->close();
+}
+
 }  // namespace
 }  // namespace strata::viewer

@@ -73,6 +73,7 @@ TEST(ViewerMenus, TreeItemByItemWithTheResourceChecks) {
         "&File > &Open... #57601",
         "&File > Open &Recent > (none) #0",
         "&File > Save &Frame As... #57603",
+        "&File > Save &LDI As... #57604",
         "&File > Save View... #57620",
         "&File > Load View... #57621",
         "&File > ---",
