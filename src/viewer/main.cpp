@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QIcon>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -105,6 +106,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Strata Viewer"));
+    // The installed icon (share/icons/hicolor), when the theme finds it.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("strata-viewer")));
 
     // The toolkit has taken its own options out: what is left is the viewer's.
     std::vector<std::string> arguments;
