@@ -3,7 +3,7 @@
 # screenshot once the first frame is on screen, and checks that the view shows the frame that
 # `strata render` draws from the same (reference) camera, not just background. A second run
 # resizes the window after its first frame and checks the screen against `strata render` at
-# the new size.
+# the new size, and a third does so on a screen of twice the pixel density.
 set -euo pipefail
 BUILD_DIR=${BUILD_DIR:-build}
 STRATA="$BUILD_DIR/src/tools/strata"
@@ -55,4 +55,13 @@ timeout 60 xvfb-run -a -s "-screen 0 800x600x24" \
   exit 1
 }
 compare 560x330 "$OUT/resized-view.png" resized
+
+# A screen of twice the pixel density: the 280x165 view gets a frame of twice the sides.
+QT_SCALE_FACTOR=2 timeout 60 xvfb-run -a -s "-screen 0 800x600x24" \
+  "$VIEWER" --resize 280x165 --screenshot "$OUT/hidpi.png" "$LDI" 2>"$OUT/viewer-hidpi.log" || {
+  echo "gui-smoke: the viewer on a 2x screen failed; its messages:" >&2
+  cat "$OUT/viewer-hidpi.log" >&2
+  exit 1
+}
+compare 560x330 "$OUT/hidpi-view.png" hidpi
 echo "gui-smoke: passed (screenshots in $OUT)"

@@ -60,15 +60,8 @@ void AppView::ResizeFrame(std::int32_t width, std::int32_t height) {
     if (!frameImage.empty() && width == frameWidth && height == frameHeight) {
         return;
     }
-    frameWidth = width;
-    frameHeight = height;
-    clientWidth = width;
-    clientHeight = height;
-    frameImage = imageutil::RgbImage::createOwned(width, height);
-    stereoImage = imageutil::RgbImage::createOwned(width, height);
-    targetImage = &frameImage;
-    frameImage.clear();
-    stereoImage.clear();
+    frameImage = imageutil::RgbImage{};
+    CreateFrameImages(width, height);
     trackball.setSize(width, height, 0.8f);
     // The angle stays on the smaller side; the camera stays where it is.
     SetProjection(viewCamera.fov, width, height);

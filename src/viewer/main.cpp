@@ -73,12 +73,14 @@ void scheduleScreenshot(AppMainFrame& frame, const QString& path, QSize resize) 
         const QPixmap shot = screen != nullptr ? screen->grabWindow(0) : QPixmap();
         const QPoint origin = frame.viewWidget()->mapToGlobal(QPoint(0, 0)) -
                               (screen != nullptr ? screen->geometry().topLeft() : QPoint());
-        const QRect viewRect(origin, frame.viewWidget()->size());
+        // The shot is in device pixels: on a scaled screen the view's part scales with it.
+        const qreal ratio = shot.isNull() ? 1.0 : shot.devicePixelRatio();
+        const QRect viewRect(origin * ratio, frame.viewWidget()->size() * ratio);
         const QString viewPath = viewShotName(path);
         const bool saved =
             !shot.isNull() && shot.save(path, "PNG") && shot.copy(viewRect).save(viewPath, "PNG");
-        std::printf("screenshot: %s, view at %d,%d %dx%d in %s\n", qPrintable(path), origin.x(),
-                    origin.y(), viewRect.width(), viewRect.height(), qPrintable(viewPath));
+        std::printf("screenshot: %s, view at %d,%d %dx%d in %s\n", qPrintable(path), viewRect.x(),
+                    viewRect.y(), viewRect.width(), viewRect.height(), qPrintable(viewPath));
         std::fflush(stdout);
         delete clock;
         delete sized;
