@@ -70,10 +70,7 @@ void pressSaveFrame(AppView& v, int /*key*/) {
 
 // The arrows and A, Z step the camera in its own axes (AppView::OnKeyDown).
 constexpr KeyBinding kKeys[] = {
-    {vk::kLeft, vk::kLeft, "Left", "step left", nullptr},
-    {vk::kRight, vk::kRight, "Right", "step right", nullptr},
-    {vk::kUp, vk::kUp, "Up", "step forward", nullptr},
-    {vk::kDown, vk::kDown, "Down", "step back", nullptr},
+    {vk::kLeft, vk::kDown, "Arrows", "step left, forward, right or back", nullptr},
     {vk::kA, vk::kA, "A", "step up", nullptr},
     {vk::kZ, vk::kZ, "Z", "step down", nullptr},
     {vk::kD, vk::kD, "D", "pyramid and set levels chosen by distance", pressFreeze},
@@ -141,12 +138,22 @@ std::int32_t dragModeFor(MouseButton button, bool shift, bool control) {
 namespace strata::app {
 
 std::vector<std::string> AppView::HelpLines() const {
+    // Neighbouring rows that do the same share a line.
     std::vector<std::string> lines;
+    std::string_view last;
+    const auto add = [&](std::string_view keys, std::string_view what) {
+        if (!lines.empty() && what == last) {
+            lines.back().insert(lines.back().find('\t'), ", " + std::string(keys));
+            return;
+        }
+        lines.push_back(std::string(keys) + "\t" + std::string(what));
+        last = what;
+    };
     for (const MouseBinding& m : kMouse) {
-        lines.push_back(std::string(m.keys) + "\t" + std::string(m.what));
+        add(m.keys, m.what);
     }
     for (const KeyBinding& k : kKeys) {
-        lines.push_back(std::string(k.keys) + "\t" + std::string(k.what));
+        add(k.keys, k.what);
     }
     return lines;
 }

@@ -132,18 +132,25 @@ void ViewWidget::paintHelp(QPainter& painter) {
         whatWidth = std::max(whatWidth, metrics.horizontalAdvance(text.section(u'\t', 1)));
     }
     const int margin = lineHeight / 2;
-    const QRect panel(margin, margin, keysWidth + whatWidth + 4 * margin,
-                      static_cast<int>(lines.size() + 1) * lineHeight + 2 * margin);
-    painter.fillRect(panel, QColor(0, 0, 0, 190));
+    const QSizeF panel(keysWidth + whatWidth + 4 * margin,
+                       static_cast<int>(lines.size() + 1) * lineHeight + 2 * margin);
+    // A small view shows the whole list smaller.
+    const qreal scale = std::min({1.0, (width() - 2.0 * margin) / panel.width(),
+                                  (height() - 2.0 * margin) / panel.height()});
+    painter.save();
+    painter.translate(margin, margin);
+    painter.scale(scale, scale);
+    painter.fillRect(QRectF(QPointF(0, 0), panel), QColor(0, 0, 0, 190));
     painter.setPen(Qt::white);
-    int y = panel.top() + margin + metrics.ascent();
-    painter.drawText(panel.left() + margin, y, QStringLiteral("Keys and mouse (F1 or ? hides)"));
+    int y = margin + metrics.ascent();
+    painter.drawText(margin, y, QStringLiteral("Keys and mouse (F1 or ? hides)"));
     for (const std::string& line : lines) {
         y += lineHeight;
         const QString text = QString::fromStdString(line);
-        painter.drawText(panel.left() + margin, y, text.section(u'\t', 0, 0));
-        painter.drawText(panel.left() + 3 * margin + keysWidth, y, text.section(u'\t', 1));
+        painter.drawText(margin, y, text.section(u'\t', 0, 0));
+        painter.drawText(3 * margin + keysWidth, y, text.section(u'\t', 1));
     }
+    painter.restore();
 }
 
 void ViewWidget::keyPressEvent(QKeyEvent* event) {

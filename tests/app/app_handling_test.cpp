@@ -325,6 +325,14 @@ TEST(AppFit, EveryCornerOfTheSceneInsideTheFrame) {
 
 // ---- Keys, help, frame rate, files, menus ---------------------------------------------------
 
+// A help line's second column as it stands in the joined lines.
+std::string asWhat(std::string_view what) {
+    std::string text(1, '\t');
+    text.append(what);
+    text.push_back('\n');
+    return text;
+}
+
 // Whatever a key can change, as one comparable record.
 std::vector<double> keyState(const AppView& v) {
     return {v.navPosition.x,
@@ -377,20 +385,32 @@ TEST(AppKeys, EveryKeyThatActsHasARowAndTheHelpListsEveryRow) {
         }
         EXPECT_EQ(acted, findKey(key) != nullptr) << "key 0x" << std::hex << key;
     }
+    // Every row's keys and what they do are in the help, each once.
     const std::vector<std::string> lines = v.HelpLines();
+    std::string all;
+    for (const std::string& line : lines) {
+        all += line + "\n";
+    }
+    const auto count = [&all](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = all.find(text); at != std::string::npos;
+             at = all.find(text, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
     for (const KeyBinding& k : keyTable()) {
-        EXPECT_NE(
-            std::find(lines.begin(), lines.end(), std::string(k.keys) + "\t" + std::string(k.what)),
-            lines.end())
-            << k.keys;
+        EXPECT_NE(count(std::string(k.keys)), 0u) << k.keys;
+        EXPECT_NE(count(asWhat(k.what)), 0u) << k.what;
     }
     for (const MouseBinding& m : mouseTable()) {
-        EXPECT_NE(
-            std::find(lines.begin(), lines.end(), std::string(m.keys) + "\t" + std::string(m.what)),
-            lines.end())
-            << m.keys;
+        EXPECT_NE(count(std::string(m.keys)), 0u) << m.keys;
+        EXPECT_NE(count(asWhat(m.what)), 0u) << m.what;
     }
-    EXPECT_EQ(lines.size(), keyTable().size() + mouseTable().size());
+    // Rows that do the same share a line.
+    EXPECT_EQ(count("\tshow or hide this help\n"), 1u);
+    EXPECT_NE(count("F1, ?\t"), 0u);
+    EXPECT_LT(lines.size(), keyTable().size() + mouseTable().size());
 }
 
 TEST(AppKeys, HomeResetsAndF1AndQuestionToggleTheHelp) {

@@ -103,6 +103,9 @@ TEST(ViewerHelp, TheOverlayAndTheDialogListEveryBinding) {
     settle(*frame);
     EXPECT_TRUE(frame->view().helpOverlay);
     const QImage with = frame->viewWidget()->grab().toImage();
+    if (!qEnvironmentVariableIsEmpty("STRATA_HELP_SHOT")) {
+        with.save(qEnvironmentVariable("STRATA_HELP_SHOT"));  // to look at
+    }
     EXPECT_NE(before, with) << "the overlay shows over the frame";
     QTest::keyClick(frame->viewWidget(), Qt::Key_Question, Qt::ShiftModifier);
     settle(*frame);
@@ -110,9 +113,9 @@ TEST(ViewerHelp, TheOverlayAndTheDialogListEveryBinding) {
     EXPECT_EQ(frame->viewWidget()->grab().toImage(), before);
 
     const std::unique_ptr<QDialog> keys = frame->createKeysDialog();
-    QStringList texts;
+    QString texts;
     for (const QLabel* label : keys->findChildren<QLabel*>()) {
-        texts.append(label->text());
+        texts += label->text() + QLatin1Char('\n');
     }
     for (const app::KeyBinding& k : app::keyTable()) {
         EXPECT_TRUE(texts.contains(QString::fromUtf8(k.keys.data(), k.keys.size()))) << k.keys;
@@ -120,6 +123,7 @@ TEST(ViewerHelp, TheOverlayAndTheDialogListEveryBinding) {
     }
     for (const app::MouseBinding& m : app::mouseTable()) {
         EXPECT_TRUE(texts.contains(QString::fromUtf8(m.keys.data(), m.keys.size()))) << m.keys;
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(m.what.data(), m.what.size()))) << m.what;
     }
     ASSERT_NE(frame->action(kIdHelpKeys), nullptr);
 }
