@@ -81,6 +81,7 @@ void scheduleScreenshot(AppMainFrame& frame, const QString& path, QSize resize) 
             !shot.isNull() && shot.save(path, "PNG") && shot.copy(viewRect).save(viewPath, "PNG");
         std::printf("screenshot: %s, view at %d,%d %dx%d in %s\n", qPrintable(path), viewRect.x(),
                     viewRect.y(), viewRect.width(), viewRect.height(), qPrintable(viewPath));
+        std::printf("status: %s\n", qPrintable(frame.statusText()));
         std::fflush(stdout);
         delete clock;
         delete sized;
