@@ -127,6 +127,22 @@ class FrameRateMeter {
 void MergeStereo(std::int32_t stereoMode, imageutil::RgbImage& left,
                  const imageutil::RgbImage& right);
 
+// The objects of one file, loaded but not yet shown: what a view needs to show it. mode is
+// ModeNone (error says why) when the file did not load.
+struct LoadedObjects {
+    std::int32_t mode = ModeNone;
+    std::unique_ptr<ldi::VoxelModel> voxel;
+    std::unique_ptr<ldi::LdiSet> set;
+    std::unique_ptr<ldi::LdiPyramid> pyramid;
+    std::unique_ptr<ldi::LdiBase> single;
+    std::string error;
+};
+
+// Loads a file by its extension as File Open does (a voxel file, a set or pyramid list, an LDI of
+// any kind). It touches no view, so a shell may run it on a thread of its own and hand the
+// result to AppView::OpenLoaded.
+LoadedObjects LoadObjects(const std::string& path);
+
 class AppView {
   public:
     AppView();
@@ -153,6 +169,8 @@ class AppView {
     // status line then says why (statusNote), and the picture, the title and the camera stay
     // those of what was shown.
     bool OpenFile(const std::string& path);
+    // OpenFile with the objects already loaded (by LoadObjects, on any thread).
+    bool OpenLoaded(const std::string& path, LoadedObjects&& loaded);
     // Any command of the command table, or File Open (ignored here: the shell asks for a path).
     void OnCommand(int id);
     // Saves the current view as a camera file (position, direction, up, field of view in
@@ -250,6 +268,8 @@ class AppView {
     void RebuildFromViewMatrix(const geometry::Matrix4& view);
     // Opens fullPath by its extension; false (statusNote says why) when nothing new loaded.
     bool OpenDispatch();
+    // Shows what LoadObjects loaded; false (statusNote says why) when it holds nothing.
+    bool InstallObjects(LoadedObjects&& loaded);
     void UpdateTitle();
     // Hands the open-time settings (depth correction, backface, scanline, false colour, its
     // mode, size accuracy, bench flag) to ldi.

@@ -1,10 +1,13 @@
 #include "viewer/main_window.h"
 
 #include <QActionGroup>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -18,11 +21,14 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <string_view>
 
 #include "app/app_commands.h"
 #include "app/file_kinds.h"
 #include "imageutil/png_file.h"
+#include "platform/debug_output.h"
 #include "viewer/maker_mesh.h"
 #include "viewer/view_widget.h"
 
@@ -267,7 +273,31 @@ bool AppMainFrame::openFile(const QString& path) {
     if (app::isMeshPath(toLocalPath(path))) {
         return startMesh(path);
     }
-    const bool opened = view_.OpenFile(toLocalPath(path));
+    // The load runs on a thread of its own; the window keeps painting, and a load of over half
+    // a second shows a busy bar until it ends.
+    const std::string local = toLocalPath(path);
+    platform::debugPrintf("Loading: %s\n", local.c_str());
+    std::future<app::LoadedObjects> loading =
+        std::async(std::launch::async, [local] { return app::LoadObjects(local); });
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> busy;
+    while (loading.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        if (busy == nullptr && clock.elapsed() > 500) {
+            busy = std::make_unique<QProgressDialog>(
+                QStringLiteral("Loading ") + QFileInfo(path).fileName() + QStringLiteral("..."),
+                QString(), 0, 0, this);
+            busy->setObjectName(QStringLiteral("loadProgress"));
+            busy->setWindowTitle(QStringLiteral("Open"));
+            busy->setWindowModality(Qt::WindowModal);
+            busy->setMinimumDuration(0);
+            busy->show();
+        }
+        QCoreApplication::processEvents(busy != nullptr ? QEventLoop::AllEvents
+                                                        : QEventLoop::ExcludeUserInputEvents);
+    }
+    busy.reset();
+    const bool opened = view_.OpenLoaded(local, loading.get());
     requestIdle();
     finishOpen(path, opened);
     return opened;
