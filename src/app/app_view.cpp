@@ -2,8 +2,11 @@
 // Every input only changes fields and asks for a frame (needsRedraw or timerTick); the idle
 // routine draws it. The other concerns live beside this file: app_files.cpp (opening files and
 // view files), app_commands.cpp (the menu commands), app_navigation.cpp (mouse, keys and the
-// camera steps), app_view_reset.cpp (the view reset), app_frame.cpp (the frame driver and the
-// spin frame) and app_diagnostics.cpp (stopwatch, stereo, counters, Run test, view dump).
+// camera steps), app_pivot.cpp (the middle drags, the wheel, the pivot pick and fit),
+// input_table.cpp (the key and mouse tables and their help), app_view_reset.cpp (the view
+// reset), app_frame.cpp (the frame driver and the spin frame), app_diagnostics.cpp (stopwatch,
+// frame rate, stereo, counters, Run test, view dump), mesh_open.cpp (meshes made into LDIs in
+// the background) and file_kinds.cpp (the file kinds the viewer opens).
 #include "app/app_view.h"
 
 #include <algorithm>
