@@ -20,7 +20,8 @@ enum class CommandKind {
 enum class CheckKind {
     none,
     field,   // the field's value
-    equals,  // the field equals the command's constant
+    equals,  // the field equals the command's constant; the commands of one menu that set
+             // the same field form a radio group
 };
 
 struct CommandInfo {
@@ -45,6 +46,7 @@ const CommandInfo* findCommand(int id);
 
 inline constexpr int kIdReset = 34000;
 inline constexpr int kIdRunTest = 40000;
+inline constexpr int kIdRestoreDefaults = 34010;
 // The shell's own commands.
 inline constexpr int kIdFileExit = 57665;
 inline constexpr int kIdHelpAbout = 57664;

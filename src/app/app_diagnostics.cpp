@@ -45,6 +45,31 @@ double Stopwatch::rate() {
     return seconds > 0.0 ? 1.0 / seconds : 0.0;
 }
 
+void FrameRateMeter::add(std::int64_t startNanoseconds, std::int64_t stopNanoseconds) {
+    // Frames that ended more than the window before this one go.
+    while (count_ > 0 &&
+           stopNanoseconds - frames_[static_cast<std::size_t>(first_)].stop > kWindowNanoseconds) {
+        first_ = (first_ + 1) % kMost;
+        --count_;
+    }
+    if (count_ == kMost) {
+        first_ = (first_ + 1) % kMost;
+        --count_;
+    }
+    frames_[static_cast<std::size_t>((first_ + count_) % kMost)] = {startNanoseconds,
+                                                                    stopNanoseconds};
+    ++count_;
+}
+
+double FrameRateMeter::perSecond() const {
+    std::int64_t busy = 0;
+    for (int i = 0; i < count_; ++i) {
+        const Frame& f = frames_[static_cast<std::size_t>((first_ + i) % kMost)];
+        busy += std::max<std::int64_t>(f.stop - f.start, 0);
+    }
+    return busy > 0 ? static_cast<double>(count_) * 1e9 / static_cast<double>(busy) : 0.0;
+}
+
 void Stopwatch::reportCycles(const std::string& label) {
     const double hz = rate();
     cycles = seconds * kStopwatchClock;

@@ -1,13 +1,15 @@
-// Opening files by extension, the window title, the open-time hand-over of settings, and the
-// camera files of Save View... and Load View....
+// Opening files by extension, the window title, the open-time hand-over of settings, the
+// camera files of Save View... and Load View..., and the numbered frames of F12.
 #include "app/app_view.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 
 #include "app/app_commands.h"
 #include "app/app_view_support.h"
 #include "geometry/frame_tangents.h"
+#include "imageutil/png_file.h"
 #include "ldi/ldi_factory.h"
 #include "ldi/ldi_types.h"
 #include "platform/debug_output.h"
@@ -36,17 +38,21 @@ ldi::LdiBase* detail::firstSetLevel(const ldi::LdiSet& set) {
 // ---- Files ----------------------------------------------------------------------------------
 
 bool AppView::OpenFile(const std::string& path) {
+    platform::debugPrintf("Loading: %s\n", path.c_str());
+    return OpenLoaded(path, LoadObjects(path));
+}
+
+bool AppView::OpenLoaded(const std::string& path, LoadedObjects&& loaded) {
     // The names of what is shown, kept when the new file does not open.
     const std::string shownPath = fullPath;
     const std::string shownTitle = fileTitle;
     const std::string shownExt = fileExt;
     fullPath = path;
-    platform::debugPrintf("Loading: %s\n", fullPath.c_str());
     const std::filesystem::path p(path);
     fileTitle = p.filename().string();
     const std::size_t dot = fileTitle.rfind('.');
     fileExt = dot == std::string::npos ? std::string() : fileTitle.substr(dot + 1);
-    const bool opened = OpenDispatch();
+    const bool opened = InstallObjects(std::move(loaded));
     if (!opened) {
         fullPath = shownPath;
         fileTitle = shownTitle;
@@ -62,76 +68,92 @@ void AppView::ForgetBorrowedLdi() {
     ldi = singleLdi.get();
 }
 
-bool AppView::OpenDispatch() {
-    // Every row keeps the previous object of its kind (and the display mode) unless the new one
-    // loads, and says why in the status line when it does not; the title and the camera then
-    // stay those of what is shown.
-    std::string error;
-    bool loaded = false;
-    if (platform::hasExtension(fileTitle, "vox")) {
+LoadedObjects LoadObjects(const std::string& path) {
+    // Touches no view: the shell may run it on a thread of its own.
+    LoadedObjects out;
+    const std::string name = std::filesystem::path(path).filename().string();
+    if (platform::hasExtension(name, "vox")) {
         auto model = std::make_unique<ldi::VoxelModel>();
-        if (model->Open(fullPath) != 0 && model->loaded()) {
-            displayMode = ModeVoxel;
-            voxelModel = std::move(model);
-            ldiLoaded = 1;
-            loaded = true;
+        if (model->Open(path) != 0 && model->loaded()) {
+            out.mode = ModeVoxel;
+            out.voxel = std::move(model);
         } else {
-            error = model->loadError();
+            out.error = model->loadError();
         }
-    } else if (platform::hasExtension(fileTitle, "ldiset")) {
+    } else if (platform::hasExtension(name, "ldiset")) {
         auto set = std::make_unique<ldi::LdiSet>();
-        if (set->OpenSet(fullPath) == 0) {
-            error = set->openError();
+        if (set->OpenSet(path) == 0) {
+            out.error = set->openError();
         } else if (firstSetLevel(*set) == nullptr) {
-            error = fullPath + ": no level of any member pyramid loaded";
+            out.error = path + ": no level of any member pyramid loaded";
         } else {
-            ForgetBorrowedLdi();
-            displayMode = ModeLdiSet;
-            ldiSet = std::move(set);
-            ldiLoaded = 1;
-            loaded = true;
+            out.mode = ModeLdiSet;
+            out.set = std::move(set);
         }
-    } else if (platform::hasExtension(fileTitle, "ldipyr")) {
+    } else if (platform::hasExtension(name, "ldipyr")) {
         auto levels = std::make_unique<ldi::LdiPyramid>();
-        if (levels->OpenPyramid(fullPath) == 0) {
-            error = levels->openError();
+        if (levels->OpenPyramid(path) == 0) {
+            out.error = levels->openError();
         } else if (levels->FirstLoadedLdi() == nullptr) {
-            error = fullPath + ": no level of the pyramid loaded";
+            out.error = path + ": no level of the pyramid loaded";
         } else {
-            ForgetBorrowedLdi();
-            displayMode = ModeLdiPyramid;
-            pyramid = std::move(levels);
-            ldiLoaded = 1;
-            loaded = true;
+            out.mode = ModeLdiPyramid;
+            out.pyramid = std::move(levels);
         }
     } else {
-        std::unique_ptr<ldi::LdiBase> object = ldi::LoadLdi(fullPath, &error);
+        std::unique_ptr<ldi::LdiBase> object = ldi::LoadLdi(path, &out.error);
         if (object) {
             switch (static_cast<ldi::DptType>(object->KindDptType())) {
                 case ldi::DptType::CP:
-                    displayMode = ModeLdiCp;
+                    out.mode = ModeLdiCp;
                     break;
                 case ldi::DptType::QP:
-                    displayMode = ModeLdiQp;
+                    out.mode = ModeLdiQp;
                     break;
                 case ldi::DptType::MRQP:
-                    displayMode = ModeLdiMrqp;
+                    out.mode = ModeLdiMrqp;
                     break;
                 default:
                     break;
             }
-            // In modes 10 and 11 the reset below makes a level current again.
-            drawLdi = nullptr;
-            singleLdi = std::move(object);
-            ldi = singleLdi.get();
-            ldiLoaded = 1;
-            loaded = true;
+            out.single = std::move(object);
         }
     }
-    if (!loaded) {
-        statusNote = error.empty() ? fullPath + ": cannot be loaded" : error;
+    if (out.mode == ModeNone && out.error.empty()) {
+        out.error = path + ": cannot be loaded";
+    }
+    return out;
+}
+
+bool AppView::OpenDispatch() {
+    return InstallObjects(LoadObjects(fullPath));
+}
+
+bool AppView::InstallObjects(LoadedObjects&& loaded) {
+    // Every kind keeps the previous object of its kind (and the display mode) unless the new one
+    // loaded, and says why in the status line when it did not; the title and the camera then
+    // stay those of what is shown.
+    if (loaded.mode == ModeNone) {
+        statusNote = loaded.error;
         return false;
     }
+    if (loaded.mode == ModeLdiSet || loaded.mode == ModeLdiPyramid) {
+        ForgetBorrowedLdi();
+    }
+    displayMode = loaded.mode;
+    if (loaded.voxel) {
+        voxelModel = std::move(loaded.voxel);
+    } else if (loaded.set) {
+        ldiSet = std::move(loaded.set);
+    } else if (loaded.pyramid) {
+        pyramid = std::move(loaded.pyramid);
+    } else {
+        // In modes 10 and 11 the reset below makes a level current again.
+        drawLdi = nullptr;
+        singleLdi = std::move(loaded.single);
+        ldi = singleLdi.get();
+    }
+    ldiLoaded = 1;
     statusNote.clear();
     UpdateTitle();
     OnCommand(kIdReset);
@@ -224,6 +246,59 @@ void AppView::ChooseViewFile(int id, bool save) {
     if (!(save ? SaveView(path, error) : LoadView(path, error))) {
         SetStatus(error);
     }
+}
+
+}  // namespace strata::app
+
+namespace strata::app {
+
+namespace {
+
+// The next frame file after `last`: its name without the trailing number, then the number one
+// past it (at least four digits), in the same folder; the first such name that is free.
+std::filesystem::path nextNumberedName(const std::filesystem::path& last) {
+    const std::string stem = last.stem().string();
+    const std::size_t digitsAt = stem.find_last_not_of("0123456789") + 1;
+    // A run of more than nine digits is part of the name, not a count.
+    const bool counted = stem.size() > digitsAt && stem.size() - digitsAt <= 9;
+    std::string base = counted ? stem.substr(0, digitsAt) : stem + "-";
+    const std::string digits = counted ? stem.substr(digitsAt) : std::string();
+    std::uint64_t number = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    const int width = static_cast<int>(std::clamp<std::size_t>(digits.size(), 4, 9));
+    std::filesystem::path candidate;
+    for (std::uint64_t n = number + 1;; ++n) {
+        candidate =
+            last.parent_path() /
+            (base + platform::formatString("%0*llu", width, static_cast<unsigned long long>(n)) +
+             ".png");
+        std::error_code ignored;
+        if (!std::filesystem::exists(candidate, ignored)) {
+            return candidate;
+        }
+        if (n > number + 100000) {
+            return {};  // every number taken: nothing is overwritten
+        }
+    }
+}
+
+}  // namespace
+
+bool AppView::SaveNumberedFrame() {
+    const std::filesystem::path last =
+        !lastSavedFrame.empty()
+            ? std::filesystem::path(lastSavedFrame)
+            : std::filesystem::path(dumpFolder.empty() ? "." : dumpFolder) / "frame-0000.png";
+    const std::string path = nextNumberedName(last).string();
+    std::string error;
+    if (frameImage.empty() || path.empty() ||
+        !imageutil::writeImageFile(path, frameImage, &error)) {
+        SetStatus("F12: the frame was not saved: " + (error.empty() ? path : error));
+        return false;
+    }
+    lastSavedFrame = path;
+    SetStatus("F12: saved " + path);
+    return true;
 }
 
 }  // namespace strata::app

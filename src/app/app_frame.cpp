@@ -142,11 +142,7 @@ void AppView::RenderFrame() {
         Blit();
     }
     frameStopwatch.stop = platform::steadyNanoseconds();
-    threadsDrawn = platform::takeDrawThreadsUsed();
-    const double hz = frameStopwatch.rate();
-    messageBuffer =
-        platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>\tthreads: %d", hz, navPosition.x,
-                               navPosition.y, navPosition.z, threadsDrawn);
+    messageBuffer = FrameStatus();
     if (!statusNote.empty()) {
         messageBuffer += "\t" + statusNote;
     }
@@ -154,6 +150,17 @@ void AppView::RenderFrame() {
         messageBuffer += "\t" + choiceFailure;
     }
     SetStatus(messageBuffer);
+}
+
+std::string AppView::FrameStatus() {
+    const double hz = frameStopwatch.rate();
+    frameRate.add(frameStopwatch.start, frameStopwatch.stop);
+    threadsDrawn = platform::takeDrawThreadsUsed();
+    // The last frame's rate, the eye, the rate over the last half second and the threads that
+    // drew the frame.
+    return platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>\tfps: %.1f\tthreads: %d", hz,
+                                  navPosition.x, navPosition.y, navPosition.z,
+                                  frameRate.perSecond(), threadsDrawn);
 }
 
 // ---- Spin and dump --------------------------------------------------------------------------
@@ -188,10 +195,7 @@ void AppView::SpinFrame() {
     frameStopwatch.start = platform::steadyNanoseconds();
     DrawFrame();
     frameStopwatch.stop = platform::steadyNanoseconds();
-    threadsDrawn = platform::takeDrawThreadsUsed();
-    const double hz = frameStopwatch.rate();
-    SetStatus(platform::formatString("hz: %6.2f\t<%6.2f %6.2f %6.2f>\tthreads: %d", hz,
-                                     navPosition.x, navPosition.y, navPosition.z, threadsDrawn));
+    SetStatus(FrameStatus());
 }
 
 }  // namespace strata::app

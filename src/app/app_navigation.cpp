@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "app/app_view_support.h"
+#include "app/input_table.h"
 #include "geometry/frame_tangents.h"
 #include "geometry/quaternion.h"
 
@@ -20,84 +21,32 @@ constexpr float kPivotDistance = 0.7f;
 // ---- Keys, mouse and timer ------------------------------------------------------------------
 
 void AppView::OnKeyDown(int virtualKey) {
+    // The steps of the arrows and A, Z here; every other key runs its row of the key table.
     Vector3 motion;
-    bool move = false;
+    bool move = true;
     switch (virtualKey) {
         case vk::kLeft:
             motion = {-keyStep, 0.0f, 0.0f};
-            move = true;
             break;
         case vk::kUp:
             motion = {0.0f, 0.0f, -keyStep};
-            move = true;
             break;
         case vk::kRight:
             motion = {keyStep, 0.0f, 0.0f};
-            move = true;
             break;
         case vk::kDown:
             motion = {0.0f, 0.0f, keyStep};
-            move = true;
             break;
         case vk::kA:
             motion = {0.0f, keyStep, 0.0f};
-            move = true;
             break;
         case vk::kZ:
             motion = {0.0f, -keyStep, 0.0f};
-            move = true;
-            break;
-        case vk::kD:
-            freezeSelection = false;
-            break;
-        case vk::kS:
-            freezeSelection = true;
-            break;
-        case vk::kH:
-            DumpViews();
-            break;
-        case vk::kL:
-            upperToggle = false;
-            lowerToggle = !lowerToggle;
-            needsRedraw = true;
-            break;
-        case vk::kU:
-            lowerToggle = false;
-            upperToggle = !upperToggle;
-            needsRedraw = true;
-            break;
-        case vk::kN:
-            lowerToggle = false;
-            upperToggle = false;
-            needsRedraw = true;
-            break;
-        case vk::kO:
-            orbitAboutPivot = 0;
-            break;
-        case vk::kT:
-            orbitAboutPivot = 1;
-            break;
-        case vk::kR:
-            animate = !animate;
-            if (animate) {
-                timerId = kSpinTimerId;
-                if (onStartTimer) {
-                    onStartTimer(timerId, kSpinTimerMs);
-                }
-            } else if (onKillTimer) {
-                onKillTimer(timerId);
-            }
             break;
         default:
-            if (virtualKey >= vk::kNumpad0 && virtualKey <= vk::kNumpad5) {
-                if (pyramid && pyramid->levelCount > 0) {
-                    pyramid->SetLevel(virtualKey - vk::kNumpad0);
-                    if (pyramid->CurrentLdi() != nullptr) {
-                        ldi = pyramid->CurrentLdi();
-                    }
-                }
-                needsRedraw = true;
-                freezeSelection = true;
+            move = false;
+            if (const KeyBinding* key = findKey(virtualKey); key != nullptr && key->press) {
+                key->press(*this, virtualKey);
             }
             break;
     }
@@ -109,7 +58,7 @@ void AppView::OnKeyDown(int virtualKey) {
 }
 
 void AppView::OnLButtonDown(int x, int y, bool shift, bool control) {
-    mouseMode = shift && control ? MouseSpin : (shift ? MouseOrbit : MousePan);
+    mouseMode = dragModeFor(MouseButton::left, shift, control);
     const std::int32_t halfW = clientWidth / 2;
     const std::int32_t halfH = clientHeight / 2;
     if (halfW > 0 && halfH > 0) {
@@ -131,15 +80,7 @@ void AppView::OnLButtonUp(int /*x*/, int /*y*/) {
 void AppView::OnRButtonDown(int x, int y, bool shift, bool control) {
     lastMouseX = x;
     lastMouseY = clientHeight - y;
-    if (shift && control) {
-        mouseMode = MousePush;
-    } else if (shift) {
-        mouseMode = MouseDolly;
-    } else if (control) {
-        mouseMode = MouseZoom;
-    } else {
-        mouseMode = MouseTranslate;
-    }
+    mouseMode = dragModeFor(MouseButton::right, shift, control);
 }
 
 void AppView::OnRButtonUp(int /*x*/, int /*y*/) {
@@ -205,6 +146,14 @@ void AppView::OnMouseMove(int x, int y) {
             needsRedraw = true;
             break;
         }
+        case MouseTurntable:
+            TurntableBy(dx, dy);
+            requestFrame();
+            break;
+        case MouseSlide:
+            SlideBy(dx, dy);
+            requestFrame();
+            break;
         case MouseSpin:
             spinAngle += 0.2f * keyStep * dx;
             timerTick = true;

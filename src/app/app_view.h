@@ -9,7 +9,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/mesh_open.h"
 #include "app/trackball.h"
 #include "geometry/matrix.h"
 #include "geometry/view_camera.h"
@@ -43,17 +45,21 @@ enum MouseMode : std::int32_t {
     MouseOrbit = 4,
     MouseSpin = 5,
     MousePush = 6,
+    MouseTurntable = 7,  // middle drag: turn about the pivot, world up kept upright
+    MouseSlide = 8,      // Shift + middle drag: pan the view and the pivot together
     MouseNone = 99,
 };
 
 // Virtual-key codes the view handles.
 namespace vk {
+inline constexpr int kHome = 0x24;
 inline constexpr int kLeft = 0x25;
 inline constexpr int kUp = 0x26;
 inline constexpr int kRight = 0x27;
 inline constexpr int kDown = 0x28;
 inline constexpr int kA = 0x41;
 inline constexpr int kD = 0x44;
+inline constexpr int kF = 0x46;
 inline constexpr int kH = 0x48;
 inline constexpr int kL = 0x4C;
 inline constexpr int kN = 0x4E;
@@ -65,6 +71,9 @@ inline constexpr int kU = 0x55;
 inline constexpr int kZ = 0x5A;
 inline constexpr int kNumpad0 = 0x60;
 inline constexpr int kNumpad5 = 0x65;
+inline constexpr int kF1 = 0x70;
+inline constexpr int kF12 = 0x7B;
+inline constexpr int kQuestion = 0xBF;  // the key of '?' and '/'
 }  // namespace vk
 
 // Command ids besides those of the command table.
@@ -92,10 +101,47 @@ struct Stopwatch {
     void reportCyclesPerItem(const std::string& label, double items);
 };
 
+// Frames per second over the frames that ended in the last half second: their count over the
+// time spent drawing them, so that pauses between frames do not count. With none in the window,
+// the rate of the last frame.
+class FrameRateMeter {
+  public:
+    static constexpr std::int64_t kWindowNanoseconds = 500'000'000;
+    void add(std::int64_t startNanoseconds, std::int64_t stopNanoseconds);
+    double perSecond() const;
+    void clear() { count_ = 0; }
+
+  private:
+    struct Frame {
+        std::int64_t start = 0;
+        std::int64_t stop = 0;
+    };
+    static constexpr int kMost = 256;
+    std::array<Frame, kMost> frames_{};
+    int first_ = 0;
+    int count_ = 0;
+};
+
 // The two stereo merges into left: colour (red from right, green and blue from left) and
 // monochromatic (brightness of left in blue, of right in red). Images of the same size.
 void MergeStereo(std::int32_t stereoMode, imageutil::RgbImage& left,
                  const imageutil::RgbImage& right);
+
+// The objects of one file, loaded but not yet shown: what a view needs to show it. mode is
+// ModeNone (error says why) when the file did not load.
+struct LoadedObjects {
+    std::int32_t mode = ModeNone;
+    std::unique_ptr<ldi::VoxelModel> voxel;
+    std::unique_ptr<ldi::LdiSet> set;
+    std::unique_ptr<ldi::LdiPyramid> pyramid;
+    std::unique_ptr<ldi::LdiBase> single;
+    std::string error;
+};
+
+// Loads a file by its extension as File Open does (a voxel file, a set or pyramid list, an LDI of
+// any kind). It touches no view, so a shell may run it on a thread of its own and hand the
+// result to AppView::OpenLoaded.
+LoadedObjects LoadObjects(const std::string& path);
 
 class AppView {
   public:
@@ -123,6 +169,8 @@ class AppView {
     // status line then says why (statusNote), and the picture, the title and the camera stay
     // those of what was shown.
     bool OpenFile(const std::string& path);
+    // OpenFile with the objects already loaded (by LoadObjects, on any thread).
+    bool OpenLoaded(const std::string& path, LoadedObjects&& loaded);
     // Any command of the command table, or File Open (ignored here: the shell asks for a path).
     void OnCommand(int id);
     // Saves the current view as a camera file (position, direction, up, field of view in
@@ -139,6 +187,23 @@ class AppView {
     // "Save View..." (save true) or "Load View...": asks the shell for the file through
     // onChooseFile, then saves or loads; a failure goes to the status line.
     void ChooseViewFile(int id, bool save);
+    // ---- Meshes -------------------------------------------------------------------------------
+    // Starts making an LDI of a mesh file in the background (meshJob); false (statusNote says
+    // why) without a meshMaker or a file.
+    bool StartMeshOpen(const std::string& path);
+    // 0 while no make has ended, 1 when the made LDI is now shown, -1 when the make or its open
+    // failed (statusNote says why; what was shown stays).
+    int PollMeshOpen();
+    // Drops the running make: what is shown stays, and its file goes once it ends.
+    void CancelMeshOpen();
+    // Waits for every make, the dropped ones too (their files are then gone).
+    void WaitForMeshJobs();
+    // "Save LDI As...": writes the single LDI shown. False with error set.
+    bool SaveLdi(const std::string& path, std::string& error) const;
+    std::shared_ptr<MeshMaker> meshMaker;  // supplied by the shell; none: meshes do not open
+    std::unique_ptr<MeshJob> meshJob;
+    std::vector<std::unique_ptr<MeshJob>> cancelledJobs;
+
     // The check mark of a command (false for commands that show none).
     bool IsChecked(int id) const;
     void OnKeyDown(int virtualKey);
@@ -148,6 +213,16 @@ class AppView {
     void OnRButtonDown(int x, int y, bool shift, bool control);
     void OnRButtonUp(int x, int y);
     void OnMouseMove(int x, int y);
+    // The middle button: a turntable turn about the pivot, with Shift a pan that carries the
+    // pivot along.
+    void OnMButtonDown(int x, int y, bool shift, bool control);
+    void OnMButtonUp(int x, int y);
+    // The wheel: steps (120 a notch, positive away from the user) move the eye toward the pivot
+    // by a share of the distance per notch, so it never reaches or passes the pivot.
+    void OnMouseWheel(int x, int y, int delta);
+    // A double click of the left button: the pivot becomes the nearest sample drawn at that
+    // pixel (unchanged over background). True when the pivot moved.
+    bool OnLButtonDblClk(int x, int y);
     void OnTimer(int id);
     // The idle routine: a frame when needsRedraw, the spin frame when timerTick. Returns 0.
     int OnIdle();
@@ -157,9 +232,15 @@ class AppView {
     // given before the first call.
     void CreateFrameImages(std::int32_t width = kDefaultFrameSide,
                            std::int32_t height = kDefaultFrameSide);
+    // The frame follows the window: new frame images of width x height, the view angle kept on
+    // the smaller side and pixels square, the camera where it was, and a frame asked for.
+    // Sides below 1 are taken as 1.
+    void ResizeFrame(std::int32_t width, std::int32_t height);
     void RenderFrame();  // timed, with the status line
-    void DrawFrame();    // floating-point modes, mono or stereo, blit
-    void DrawMono();     // selection, background, object draw into targetImage
+    // The status line of the frame just timed (which it adds to the frame rate).
+    std::string FrameStatus();
+    void DrawFrame();  // floating-point modes, mono or stereo, blit
+    void DrawMono();   // selection, background, object draw into targetImage
     void DrawStereo();
     void Blit();
     void SpinFrame();
@@ -167,6 +248,19 @@ class AppView {
     void RunTest();  // Bench / Run test
 
     // ---- Navigation ---------------------------------------------------------------------------
+    // Fit: the eye moves back along the current direction until every corner of the scene's
+    // box lies inside the frame; the pivot becomes the box's centre.
+    void FitView();
+    // The surface point under client pixel (x, y): the nearest sample of the drawn LDI whose
+    // footprint covers the pixel. False over background (and for voxel files).
+    bool PickSurface(int x, int y, geometry::Vector3& point) const;
+    // Every option the menus set back to its default (the view itself stays).
+    void RestoreDefaultSettings();
+    // F12: the frame as a PNG numbered one past the last one saved (beside it), or
+    // frame-0001.png in the dump folder. The status line names the file or the failure.
+    bool SaveNumberedFrame();
+    // The key and mouse help, one "keys<TAB>what it does" line per binding.
+    std::vector<std::string> HelpLines() const;
     void ResetView(std::int32_t width, std::int32_t height);
     bool MoveCamera();
     bool TurnCamera();
@@ -174,6 +268,8 @@ class AppView {
     void RebuildFromViewMatrix(const geometry::Matrix4& view);
     // Opens fullPath by its extension; false (statusNote says why) when nothing new loaded.
     bool OpenDispatch();
+    // Shows what LoadObjects loaded; false (statusNote says why) when it holds nothing.
+    bool InstallObjects(LoadedObjects&& loaded);
     void UpdateTitle();
     // Hands the open-time settings (depth correction, backface, scanline, false colour, its
     // mode, size accuracy, bench flag) to ldi.
@@ -206,7 +302,10 @@ class AppView {
     // then keeps the last picture and the status line gives the reason.
     std::string choiceFailure;
     Stopwatch frameStopwatch;
-    std::string dumpFolder;  // where the view dump writes ("" = the current folder)
+    std::string dumpFolder;      // where the view dump writes ("" = the current folder)
+    std::string lastSavedFrame;  // the last frame file saved (F12 numbers on from it)
+    FrameRateMeter frameRate;
+    bool helpOverlay = false;  // F1 and ?: the shell shows HelpLines() over the view
 
     // ---- Frame images -------------------------------------------------------------------------
     std::int32_t frameWidth = 0;
@@ -235,6 +334,9 @@ class AppView {
     geometry::Vector3 refUp;
     geometry::Vector3 refSide;
     geometry::Vector3 lookAtCentre;
+    // The point the middle drag turns about and the wheel moves toward: the scene's centre at a
+    // reset, a picked surface point after a double click.
+    geometry::Vector3 pivot;
     // The world's up axis, from the loaded file's reference camera (the coordinate axis nearest
     // its up vector; +y for voxel files and with nothing loaded).
     geometry::Vector3 worldUp{0.0f, 1.0f, 0.0f};
@@ -307,6 +409,17 @@ class AppView {
     instrument::CounterTable counterTable;
 
   private:
+    // The frame's projection and viewport for view angle fov on the smaller side of a width x
+    // height frame with square pixels.
+    void SetProjection(float fov, std::int32_t width, std::int32_t height);
+    // The camera becomes position, looking along direction with world up upright; false (and
+    // nothing changes) where Restrict Movement refuses the position.
+    bool PlaceUpright(const geometry::Vector3& position, const geometry::Vector3& direction);
+    void TurntableBy(float dx, float dy);
+    void SlideBy(float dx, float dy);
+    // The navigation camera's axes in the world.
+    geometry::Vector3 NavigationDirection() const;
+    geometry::Vector3 NavigationUp() const;
     // The navigation's rotation: the trackball's turn times the navigation rotation.
     geometry::Matrix4 NavigationRotation() const;
     void CountedPasses();
@@ -318,6 +431,7 @@ class AppView {
     // The level the reset starts from in modes 10 and 11 (none when nothing loaded).
     ldi::LdiBase* ResetLevel() const;
     void SetStatus(const std::string& text);
+    void ReapMeshJobs();
 };
 
 }  // namespace strata::app

@@ -25,39 +25,11 @@ bool headerBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
     return true;
 }
 
-// Calls visit(point, nearest) with the world point of every depth pixel's nearest and
-// farthest sample, carried back through the LDI's reference camera (non-finite points skipped).
-template <typename Visit>
-void forEachDepthRangePoint(const ldi::LdiBase& object, Visit&& visit) {
-    const Matrix4 worldFromLdi = geometry::inverse(object.header.view.fullTransform());
-    const auto carry = [&](std::int32_t col, std::int32_t row, float z, bool nearest) {
-        const Vector4 p = geometry::transform(
-            worldFromLdi, {static_cast<float>(col), static_cast<float>(row), z, 1.0f});
-        if (!(p.w != 0.0f)) {
-            return;
-        }
-        const Vector3 q{p.x / p.w, p.y / p.w, p.z / p.w};
-        if (std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z)) {
-            visit(q, nearest);
-        }
-    };
-    for (std::int32_t row = 0; row < object.height(); ++row) {
-        for (std::int32_t col = 0; col < object.width(); ++col) {
-            float lo = 0.0f;
-            float hi = 0.0f;
-            if (object.NormalisedDepthRange(row, col, lo, hi) != 0) {
-                carry(col, row, lo, true);
-                carry(col, row, hi, false);
-            }
-        }
-    }
-}
-
 // The box of every depth pixel's nearest and farthest sample. False when the LDI holds no
 // samples.
 bool sampleBox(const ldi::LdiBase& object, Vector3& min, Vector3& max) {
     bool any = false;
-    forEachDepthRangePoint(object, [&](const Vector3& q, bool) {
+    forEachDepthRangePoint(object, [&](const Vector3& q, bool, const DepthPixel&) {
         if (!any) {
             min = q;
             max = q;
@@ -75,7 +47,7 @@ float nearestSampleDepth(const ldi::LdiBase& object) {
     const geometry::ViewCamera& ref = object.header.view;
     const Vector3 dir = geometry::normalized(ref.dir);
     float nearest = 0.0f;
-    forEachDepthRangePoint(object, [&](const Vector3& q, bool isNearest) {
+    forEachDepthRangePoint(object, [&](const Vector3& q, bool isNearest, const DepthPixel&) {
         const float depth = geometry::dot(q - ref.pos, dir);
         if (isNearest && depth > 0.0f && (nearest == 0.0f || depth < nearest)) {
             nearest = depth;
@@ -113,6 +85,17 @@ Vector3 nearestAxis(const Vector3& v) {
 
 // ---- View reset -----------------------------------------------------------------------------
 
+void AppView::SetProjection(float fov, std::int32_t width, std::int32_t height) {
+    viewCamera.fov = fov;
+    const geometry::FrameTangents t = geometry::frameTangents(fov, width, height);
+    warpProjection = geometry::frustum(-t.x, t.x, -t.y, t.y, 1.0f, -1.0f);
+    clipProjection =
+        geometry::frustum(0.1f * -t.x, 0.1f * t.x, 0.1f * -t.y, 0.1f * t.y, 0.1f, 10000.0f);
+    viewportMatrix = geometry::viewport(0, width, 0, height);
+    viewCamera.viewport = viewportMatrix;
+    viewCamera.projection = warpProjection;
+}
+
 ldi::LdiBase* AppView::ResetLevel() const {
     if (displayMode == ModeLdiPyramid && pyramid) {
         ldi::LdiBase* level = pyramid->CurrentLdi();
@@ -146,16 +129,9 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
 
     viewCamera.near = 0.1f;
     viewCamera.far = 10000.0f;
-    viewCamera.fov = 0.7853982f;
-    const geometry::FrameTangents t = geometry::frameTangents(viewCamera.fov, width, height);
-    warpProjection = geometry::frustum(-t.x, t.x, -t.y, t.y, 1.0f, -1.0f);
-    clipProjection =
-        geometry::frustum(0.1f * -t.x, 0.1f * t.x, 0.1f * -t.y, 0.1f * t.y, 0.1f, 10000.0f);
-    viewportMatrix = geometry::viewport(0, width, 0, height);
+    SetProjection(0.7853982f, width, height);
     warpMatrix = geometry::product(viewportMatrix, warpProjection);
     clipMatrix = geometry::product(viewportMatrix, clipProjection);
-    viewCamera.viewport = viewportMatrix;
-    viewCamera.projection = warpProjection;
 
     const bool single =
         displayMode == ModeLdiQp || displayMode == ModeLdiCp || displayMode == ModeLdiMrqp;
@@ -209,6 +185,7 @@ void AppView::ResetView(std::int32_t width, std::int32_t height) {
     navRotation = geometry::lookAtRotation(refDirection, refUp);
     refSide = geometry::cross(refDirection, refUp);
 
+    pivot = (boundsMin + boundsMax) * 0.5f;
     const float d = boundsMax.z - boundsMin.z;
     lookAtCentre = refPosition + refDirection * (0.5f * d);
     const float diagonal = (boundsMax - boundsMin).length();

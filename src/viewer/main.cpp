@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QIcon>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -17,6 +18,7 @@
 namespace {
 
 using strata::viewer::AppMainFrame;
+using strata::viewer::ViewWidget;
 
 // FILE with "-view" before its extension.
 QString viewShotName(const QString& path) {
@@ -25,15 +27,40 @@ QString viewShotName(const QString& path) {
     return info.dir().filePath(info.completeBaseName() + QStringLiteral("-view.") + suffix);
 }
 
-// Waits for a frame on screen, grabs the whole screen to `path` and the view's part of it beside
-// it, then ends the event loop with 0 (or 1 when no frame came or a save failed).
-void scheduleScreenshot(AppMainFrame& frame, const QString& path) {
+// Resizes the window so that its view gets `size` (logical pixels).
+void resizeView(AppMainFrame& frame, QSize size) {
+    const QSize around = frame.size() - frame.viewWidget()->size();
+    frame.resize(size + around);
+}
+
+// Once the first frame is shown, resizes the view to `resize` when it is valid.
+void scheduleResize(AppMainFrame& frame, QSize resize) {
+    auto* poll = new QTimer(&frame);
+    QObject::connect(poll, &QTimer::timeout, &frame, [&frame, resize, poll] {
+        if (frame.viewWidget()->framesShown() > 0 && frame.isVisible()) {
+            poll->stop();
+            resizeView(frame, resize);
+        }
+    });
+    poll->start(50);
+}
+
+// Waits for a frame on screen (at the size asked for with --resize), grabs the whole screen to
+// `path` and the view's part of it beside it, then ends the event loop with 0 (or 1 when no
+// frame came or a save failed).
+void scheduleScreenshot(AppMainFrame& frame, const QString& path, QSize resize) {
     auto* clock = new QElapsedTimer;
     clock->start();
     auto* poll = new QTimer(&frame);
-    QObject::connect(poll, &QTimer::timeout, &frame, [&frame, path, poll, clock] {
-        const bool ready =
-            frame.viewWidget()->framesShown() > 0 && !frame.idlePending() && frame.isVisible();
+    auto* sized = new qint64(resize.isValid() ? -1 : 0);  // when the view had its size
+    QObject::connect(poll, &QTimer::timeout, &frame, [&frame, path, poll, clock, resize, sized] {
+        ViewWidget* view = frame.viewWidget();
+        if (*sized < 0 && view->size() == resize &&
+            view->shownFrame().size() == view->deviceSize()) {
+            *sized = clock->elapsed();
+        }
+        const bool ready = view->framesShown() > 0 && !frame.idlePending() && frame.isVisible() &&
+                           *sized >= 0 && clock->elapsed() - *sized >= 500;
         // A little time after the first frame lets the window system put it on screen.
         if (!ready || clock->elapsed() < 1000) {
             if (clock->elapsed() > 20000) {
@@ -47,14 +74,18 @@ void scheduleScreenshot(AppMainFrame& frame, const QString& path) {
         const QPixmap shot = screen != nullptr ? screen->grabWindow(0) : QPixmap();
         const QPoint origin = frame.viewWidget()->mapToGlobal(QPoint(0, 0)) -
                               (screen != nullptr ? screen->geometry().topLeft() : QPoint());
-        const QRect viewRect(origin, frame.viewWidget()->size());
+        // The shot is in device pixels: on a scaled screen the view's part scales with it.
+        const qreal ratio = shot.isNull() ? 1.0 : shot.devicePixelRatio();
+        const QRect viewRect(origin * ratio, frame.viewWidget()->size() * ratio);
         const QString viewPath = viewShotName(path);
         const bool saved =
             !shot.isNull() && shot.save(path, "PNG") && shot.copy(viewRect).save(viewPath, "PNG");
-        std::printf("screenshot: %s, view at %d,%d %dx%d in %s\n", qPrintable(path), origin.x(),
-                    origin.y(), viewRect.width(), viewRect.height(), qPrintable(viewPath));
+        std::printf("screenshot: %s, view at %d,%d %dx%d in %s\n", qPrintable(path), viewRect.x(),
+                    viewRect.y(), viewRect.width(), viewRect.height(), qPrintable(viewPath));
+        std::printf("status: %s\n", qPrintable(frame.statusText()));
         std::fflush(stdout);
         delete clock;
+        delete sized;
         QCoreApplication::exit(saved ? 0 : 1);
     });
     poll->start(50);
@@ -79,6 +110,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Strata Viewer"));
+    // The installed icon (share/icons/hicolor), when the theme finds it.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("strata-viewer")));
 
     // The toolkit has taken its own options out: what is left is the viewer's.
     std::vector<std::string> arguments;
@@ -96,8 +129,13 @@ int main(int argc, char** argv) {
     strata::platform::setOutsidePathsAllowed(options.allowOutsidePaths);
 
     std::unique_ptr<AppMainFrame> frame = strata::viewer::createMainFrame(options);
+    const QSize resize =
+        options.resizeWidth > 0 ? QSize(options.resizeWidth, options.resizeHeight) : QSize();
+    if (resize.isValid()) {
+        scheduleResize(*frame, resize);
+    }
     if (!options.screenshot.empty()) {
-        scheduleScreenshot(*frame, QString::fromLocal8Bit(options.screenshot.c_str()));
+        scheduleScreenshot(*frame, QString::fromLocal8Bit(options.screenshot.c_str()), resize);
     }
     return QApplication::exec();
 }

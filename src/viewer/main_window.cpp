@@ -1,26 +1,38 @@
 #include "viewer/main_window.h"
 
+#include <QActionGroup>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <new>
 #include <string_view>
 
 #include "app/app_commands.h"
+#include "app/file_kinds.h"
 #include "imageutil/png_file.h"
 #include "platform/allocation_report.h"
+#include "platform/debug_output.h"
+#include "viewer/maker_mesh.h"
 #include "viewer/view_widget.h"
 
 namespace strata::viewer {
@@ -43,7 +55,8 @@ std::string toLocalPath(const QString& path) {
 
 }  // namespace
 
-AppMainFrame::AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, QWidget* parent)
+AppMainFrame::AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, bool fixedSize,
+                           QWidget* parent)
     : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Strata Viewer"));
     setAcceptDrops(true);
@@ -72,17 +85,22 @@ AppMainFrame::AppMainFrame(std::int32_t frameWidth, std::int32_t frameHeight, QW
         return path.isEmpty() ? std::string() : toLocalPath(path);
     };
 
+    view_.meshMaker = std::make_shared<MakerMeshMaker>();
+    connect(&meshTimer_, &QTimer::timeout, this, &AppMainFrame::pollMesh);
+
     // The initial update: frame images of the chosen size, the view reset, a first frame.
     view_.CreateFrameImages(frameWidth, frameHeight);
     view_.OnInitialUpdate();
 
     widget_ = new ViewWidget(
-        view_, [this] { requestIdle(); }, this);
+        view_, [this] { requestIdle(); }, fixedSize, this);
     setCentralWidget(widget_);
     widget_->setFocus();
     buildMenus();
     buildStatusBar();
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    if (fixedSize) {
+        layout()->setSizeConstraint(QLayout::SetFixedSize);
+    }
 
     idleTimer_.setInterval(0);
     connect(&idleTimer_, &QTimer::timeout, this, &AppMainFrame::runIdle);
@@ -116,8 +134,14 @@ void AppMainFrame::buildMenus() {
     QAction* open = addCommand(file, app::kIdFileOpen, QStringLiteral("&Open..."));
     open->setShortcut(QKeySequence::Open);
     connect(open, &QAction::triggered, this, &AppMainFrame::fileOpen);
+    recentMenu_ = file->addMenu(QStringLiteral("Open &Recent"));
+    recentMenu_->setObjectName(QStringLiteral("recent"));
+    connect(recentMenu_, &QMenu::aboutToShow, this, &AppMainFrame::refreshRecent);
+    refreshRecent();
     QAction* save = addCommand(file, kIdFileSaveFrameAs, QStringLiteral("Save &Frame As..."));
     connect(save, &QAction::triggered, this, &AppMainFrame::saveFrameAs);
+    QAction* saveLdi = addCommand(file, kIdFileSaveLdiAs, QStringLiteral("Save &LDI As..."));
+    connect(saveLdi, &QAction::triggered, this, &AppMainFrame::saveLdiAs);
     // The File commands of the command table (Save View..., Load View...) follow.
     for (const app::CommandInfo& c : app::commandTable()) {
         if (c.menu == app::kTopMenus[0]) {
@@ -160,6 +184,7 @@ void AppMainFrame::buildMenus() {
         menuFor(app::kTopMenus[i]);
     }
     const std::span<const app::CommandInfo> table = app::commandTable();
+    std::map<std::string, QActionGroup*> groups;
     for (std::size_t i = 0; i < table.size(); ++i) {
         const app::CommandInfo& c = table[i];
         if (c.menu == app::kTopMenus[0]) {
@@ -170,7 +195,17 @@ void AppMainFrame::buildMenus() {
         if (c.check != app::CheckKind::none) {
             a->setCheckable(true);
             a->setChecked(std::find(std::begin(kInitiallyChecked), std::end(kInitiallyChecked),
-                                    c.id) != std::end(kInitiallyChecked));
+                                    c.id) != std::end(kInitiallyChecked) ||
+                          (c.check == app::CheckKind::equals && view_.IsChecked(c.id)));
+        }
+        if (c.check == app::CheckKind::equals) {
+            // The commands of a menu that set one field show as a radio group.
+            QActionGroup*& group = groups[std::string(c.menu) + "/" + std::string(c.field)];
+            if (group == nullptr) {
+                group = new QActionGroup(menu);
+                group->setExclusive(true);
+            }
+            group->addAction(a);
         }
         const int id = c.id;
         connect(a, &QAction::triggered, this, [this, id] {
@@ -189,6 +224,8 @@ void AppMainFrame::buildMenus() {
     }
 
     QMenu* help = bar->addMenu(fromView(app::kTopMenus[std::size(app::kTopMenus) - 1]));
+    QAction* keys = addCommand(help, kIdHelpKeys, QStringLiteral("&Keys and Mouse..."));
+    connect(keys, &QAction::triggered, this, [this] { createKeysDialog()->exec(); });
     QAction* about = addCommand(help, app::kIdHelpAbout, QStringLiteral("&About StrataViewer..."));
     connect(about, &QAction::triggered, this, &AppMainFrame::about);
 }
@@ -251,16 +288,53 @@ void AppMainFrame::reportOutOfMemory() {
 }
 
 bool AppMainFrame::openFile(const QString& path) {
+    if (app::isMeshPath(toLocalPath(path))) {
+        return startMesh(path);
+    }
+    // The load runs on a thread of its own; the window keeps painting, and a load of over half
+    // a second shows a busy bar until it ends.
+    const std::string local = toLocalPath(path);
+    platform::debugPrintf("Loading: %s\n", local.c_str());
+    std::future<app::LoadedObjects> loading = std::async(std::launch::async, [local] {
+        const platform::MemoryTask task("opening " + local);
+        return app::LoadObjects(local);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> busy;
+    while (loading.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        if (busy == nullptr && clock.elapsed() > 500) {
+            busy = std::make_unique<QProgressDialog>(
+                QStringLiteral("Loading ") + QFileInfo(path).fileName() + QStringLiteral("..."),
+                QString(), 0, 0, this);
+            busy->setObjectName(QStringLiteral("loadProgress"));
+            busy->setWindowTitle(QStringLiteral("Open"));
+            busy->setWindowModality(Qt::WindowModal);
+            busy->setMinimumDuration(0);
+            busy->show();
+        }
+        QCoreApplication::processEvents(busy != nullptr ? QEventLoop::AllEvents
+                                                        : QEventLoop::ExcludeUserInputEvents);
+    }
+    busy.reset();
     bool opened = false;
     try {
-        const platform::MemoryTask task("opening " + toLocalPath(path));
-        opened = view_.OpenFile(toLocalPath(path));
+        const platform::MemoryTask task("opening " + local);
+        opened = view_.OpenLoaded(local, loading.get());
     } catch (const std::bad_alloc&) {
         reportOutOfMemory();
         return false;
     }
     requestIdle();
-    if (!opened) {
+    finishOpen(path, opened);
+    return opened;
+}
+
+void AppMainFrame::finishOpen(const QString& path, bool opened) {
+    if (opened) {
+        recent_.add(path);
+        refreshRecent();
+    } else {
         // The whole reason, which the status bar would cut off; the window keeps what it shows.
         if (openFailure_ != nullptr) {
             openFailure_->close();
@@ -272,7 +346,76 @@ bool AppMainFrame::openFile(const QString& path) {
         openFailure_->setAttribute(Qt::WA_DeleteOnClose);
         openFailure_->open();
     }
-    return opened;
+}
+
+bool AppMainFrame::startMesh(const QString& path) {
+    if (!view_.StartMeshOpen(toLocalPath(path))) {
+        finishOpen(path, false);
+        return false;
+    }
+    meshPath_ = path;
+    if (meshProgress_ == nullptr) {
+        meshProgress_ = new QProgressDialog(this);
+        meshProgress_->setObjectName(QStringLiteral("meshProgress"));
+        meshProgress_->setWindowTitle(QStringLiteral("Open"));
+        meshProgress_->setRange(0, 1000);
+        // Work of over half a second shows it.
+        meshProgress_->setMinimumDuration(500);
+        meshProgress_->setAutoReset(false);
+        meshProgress_->setAutoClose(false);
+        connect(meshProgress_, &QProgressDialog::canceled, this, &AppMainFrame::cancelMesh);
+    }
+    meshProgress_->setLabelText(QStringLiteral("Making an LDI of ") + QFileInfo(path).fileName() +
+                                QStringLiteral("..."));
+    meshProgress_->reset();
+    meshProgress_->setValue(0);
+    meshTimer_.start(50);
+    return true;
+}
+
+void AppMainFrame::pollMesh() {
+    if (!view_.meshJob) {
+        meshTimer_.stop();
+        return;
+    }
+    if (meshProgress_ != nullptr) {
+        meshProgress_->setValue(static_cast<int>(1000.0 * view_.meshJob->progress()));
+    }
+    const int state = view_.PollMeshOpen();
+    if (state == 0) {
+        return;
+    }
+    meshTimer_.stop();
+    if (meshProgress_ != nullptr) {
+        meshProgress_->reset();
+        meshProgress_->hide();
+    }
+    requestIdle();
+    finishOpen(meshPath_, state > 0);
+}
+
+void AppMainFrame::cancelMesh() {
+    meshTimer_.stop();
+    view_.CancelMeshOpen();
+    if (meshProgress_ != nullptr) {
+        meshProgress_->reset();
+        meshProgress_->hide();
+    }
+    statusBar()->showMessage(QStringLiteral("Open: making an LDI of ") +
+                             QFileInfo(meshPath_).fileName() + QStringLiteral(" cancelled"));
+}
+
+void AppMainFrame::saveLdiAs() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save LDI As"), QStringLiteral("view.ldibrtqp"),
+        QStringLiteral("LDI files (*.ldibrtcp *.ldibrtqp *.ldibrtmrqp)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    std::string error;
+    if (!view_.SaveLdi(toLocalPath(path), error)) {
+        QMessageBox::warning(this, QStringLiteral("Save LDI As"), QString::fromStdString(error));
+    }
 }
 
 bool AppMainFrame::event(QEvent* event) {
@@ -282,12 +425,49 @@ bool AppMainFrame::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
+void AppMainFrame::refreshRecent() {
+    const QStringList gone = recent_.dropMissing();
+    if (!gone.isEmpty()) {
+        statusBar()->showMessage(QStringLiteral("Open Recent: no longer there, removed: ") +
+                                 gone.join(QStringLiteral(", ")));
+    }
+    recentMenu_->clear();
+    const QStringList files = recent_.files();
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString path = files[i];
+        // Numbered 1..9, then 0, for the keyboard.
+        QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg((i + 1) % 10).arg(path));
+        a->setData(path);
+        connect(a, &QAction::triggered, this, [this, path] {
+            if (!QFileInfo::exists(path)) {
+                recent_.remove(path);
+                statusBar()->showMessage(QStringLiteral("Open Recent: no longer there, removed: ") +
+                                         path);
+                refreshRecent();
+                return;
+            }
+            openFile(path);
+        });
+    }
+    if (files.isEmpty()) {
+        recentMenu_->addAction(QStringLiteral("(none)"))->setEnabled(false);
+    }
+}
+
+QStringList AppMainFrame::openFilters() {
+    return QString::fromStdString(app::openFilters()).split(QStringLiteral(";;"));
+}
+
 void AppMainFrame::fileOpen() {
     QFileDialog dialog(this, QStringLiteral("Open"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setDefaultSuffix(QStringLiteral("ldi"));
-    dialog.setNameFilter(QStringLiteral("All files (*)"));
+    dialog.setNameFilters(openFilters());
+    const QString folder = recent_.lastFolder();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+        dialog.setDirectory(folder);
+    }
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
         openFile(dialog.selectedFiles().front());
     } else {
@@ -322,6 +502,8 @@ void AppMainFrame::saveFrameAs() {
     QString error;
     if (!saveFrame(path, error)) {
         QMessageBox::warning(this, QStringLiteral("Save Frame As"), error);
+    } else {
+        view_.lastSavedFrame = toLocalPath(path);  // F12 numbers on beside it
     }
 }
 
@@ -340,6 +522,26 @@ std::unique_ptr<QDialog> AppMainFrame::createAboutDialog() {
     layout->addWidget(help);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    return dialog;
+}
+
+std::unique_ptr<QDialog> AppMainFrame::createKeysDialog() {
+    auto dialog = std::make_unique<QDialog>(this);
+    dialog->setObjectName(QStringLiteral("keys"));
+    dialog->setWindowTitle(QStringLiteral("Keys and Mouse"));
+    auto* layout = new QVBoxLayout(dialog.get());
+    auto* grid = new QGridLayout;
+    int row = 0;
+    for (const std::string& line : view_.HelpLines()) {
+        const QString text = QString::fromStdString(line);
+        grid->addWidget(new QLabel(text.section(u'\t', 0, 0), dialog.get()), row, 0);
+        grid->addWidget(new QLabel(text.section(u'\t', 1), dialog.get()), row, 1);
+        ++row;
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, dialog.get());
+    connect(buttons, &QDialogButtonBox::accepted, dialog.get(), &QDialog::accept);
+    layout->addLayout(grid);
+    layout->addWidget(buttons);
     return dialog;
 }
 
@@ -379,7 +581,8 @@ void AppMainFrame::dropEvent(QDropEvent* event) {
 }
 
 std::unique_ptr<AppMainFrame> createMainFrame(const ViewerOptions& options) {
-    auto frame = std::make_unique<AppMainFrame>(options.frameWidth, options.frameHeight);
+    auto frame = std::make_unique<AppMainFrame>(options.frameWidth, options.frameHeight,
+                                                options.frameSizeGiven);
     frame->show();
     if (!options.file.empty()) {
         frame->openFile(QString::fromLocal8Bit(options.file.c_str()));

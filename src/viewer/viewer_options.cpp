@@ -19,6 +19,11 @@ bool parseSide(std::string_view text, std::int32_t& side) {
     return true;
 }
 
+std::string sizeError(const std::string& option, const std::string& value) {
+    return "strata-viewer: " + option + " wants WxH with sides " + std::to_string(kMinFrameSide) +
+           ".." + std::to_string(kMaxFrameSide) + ", got \"" + value + "\"";
+}
+
 }  // namespace
 
 bool parseFrameSize(const std::string& text, std::int32_t& width, std::int32_t& height) {
@@ -53,9 +58,15 @@ bool parseViewerArguments(const std::vector<std::string>& arguments, ViewerOptio
         } else if (a == "--frame-size") {
             if (!hasValue ||
                 !parseFrameSize(arguments[i + 1], parsed.frameWidth, parsed.frameHeight)) {
-                error = "strata-viewer: --frame-size wants WxH with sides " +
-                        std::to_string(kMinFrameSide) + ".." + std::to_string(kMaxFrameSide) +
-                        ", got \"" + (hasValue ? arguments[i + 1] : std::string()) + "\"";
+                error = sizeError(a, hasValue ? arguments[i + 1] : std::string());
+                return false;
+            }
+            parsed.frameSizeGiven = true;
+            ++i;
+        } else if (a == "--resize") {
+            if (!hasValue ||
+                !parseFrameSize(arguments[i + 1], parsed.resizeWidth, parsed.resizeHeight)) {
+                error = sizeError(a, hasValue ? arguments[i + 1] : std::string());
                 return false;
             }
             ++i;
@@ -76,6 +87,10 @@ bool parseViewerArguments(const std::vector<std::string>& arguments, ViewerOptio
             parsed.file = a;
             files = true;
         }
+    }
+    if (parsed.frameSizeGiven && parsed.resizeWidth > 0) {
+        error = "strata-viewer: --resize needs a frame that follows the window, not --frame-size";
+        return false;
     }
     options = parsed;
     return true;
@@ -106,10 +121,13 @@ std::vector<std::string> withoutToolkitOptions(int argc, const char* const* argv
 }
 
 std::string viewerUsage() {
-    return "usage: strata-viewer [--frame-size WxH] [--screenshot FILE] [--allow-outside-paths] "
-           "[FILE]\n"
+    return "usage: strata-viewer [--frame-size WxH] [--resize WxH] [--screenshot FILE]\n"
+           "                     [--allow-outside-paths] [FILE]\n"
            "  FILE                 an LDI, .ldipyr, .ldiset or .vox file to open at start\n"
-           "  --frame-size WxH     frame size in pixels (default 350x350, sides 16..8192)\n"
+           "  --frame-size WxH     a fixed frame size in pixels (sides 16..8192); without it the\n"
+           "                       frame starts at 350x350 and follows the window\n"
+           "  --resize WxH         once the first frame is shown, resize the view to WxH (the\n"
+           "                       window follows; with --screenshot, the shot waits for it)\n"
            "  --screenshot FILE    after the first frame, save the screen to FILE (PNG) and the\n"
            "                       view's part of it to FILE with \"-view\" before the extension,\n"
            "                       then quit\n"

@@ -14,6 +14,10 @@ inline constexpr std::int32_t kMaxFrameSide = 8192;
 struct ViewerOptions {
     std::int32_t frameWidth = 350;
     std::int32_t frameHeight = 350;
+    bool frameSizeGiven = false;   // --frame-size: the frame keeps that size; else it follows
+                                   // the window
+    std::int32_t resizeWidth = 0;  // --resize: the view's new size once the first frame is shown
+    std::int32_t resizeHeight = 0;
     std::string file;        // opened at start as through File Open ("" for none)
     std::string screenshot;  // --screenshot: grab the screen after the first frame, then quit
     bool probeDisplay = false;

@@ -121,8 +121,14 @@ TEST(ViewerInput, KeyCodesOfTheToolkitKeys) {
         {Qt::Key_0, {}, 0x30},
         {Qt::Key_5, {}, 0x35},
         {Qt::Key_Space, {}, 0},
-        {Qt::Key_F1, {}, 0},
         {Qt::Key_Escape, {}, 0},
+        // The keys other viewers taught users.
+        {Qt::Key_Home, {}, 0x24},
+        {Qt::Key_F1, {}, 0x70},
+        {Qt::Key_F2, {}, 0},
+        {Qt::Key_F12, {}, 0x7B},
+        {Qt::Key_Question, Qt::ShiftModifier, 0xBF},
+        {Qt::Key_Slash, {}, 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(virtualKeyFor(c.key, c.modifiers), c.code) << std::hex << c.key;
