@@ -188,10 +188,11 @@ TEST(DepthMake, OneViewEqualsTheTraceItCameFromExceptOnDepthEdges) {
     EXPECT_GT(equal, 128 * 128 / 2);
     // Drawn from its own camera it is the trace.
     std::string output;
-    ASSERT_EQ(run("render " + f + "/one.ldibrtqp --camera " + f + "/cam.json --no-splat -o " + f +
-                      "/r.png --compare " + f + "/c.png",
-                  &output),
-              0);
+    ASSERT_EQ(
+        run("render " + f + "/one.ldibrtqp --camera " + f +
+                "/cam.json --quality basic --no-splat -o " + f + "/r.png --compare " + f + "/c.png",
+            &output),
+        0);
     EXPECT_NE(output.find("psnr=inf differing=0"), std::string::npos) << output;
 }
 
@@ -219,10 +220,11 @@ TEST(DepthMake, AJpegPhotographGivesItsColours) {
                   "/cam.json --kind rt-qp -o " + f + "/j.ldibrtqp"),
               0);
     std::string output;
-    ASSERT_EQ(run("render " + f + "/j.ldibrtqp --camera " + f + "/cam.json --no-splat -o " + f +
-                      "/r.png --compare " + f + "/c.png",
-                  &output),
-              0);
+    ASSERT_EQ(
+        run("render " + f + "/j.ldibrtqp --camera " + f +
+                "/cam.json --quality basic --no-splat -o " + f + "/r.png --compare " + f + "/c.png",
+            &output),
+        0);
     EXPECT_GT(field(output, "psnr"), 38.0) << "JPEG at quality 100: " << output;
 }
 
@@ -471,8 +473,9 @@ TEST(DepthMake, ViewsFileNamesAreRelativeToItAndItsScalesReplaceTheFlag) {
     EXPECT_NEAR(ldi->header.stats.zMin, *std::min_element(depth.depth.begin(), depth.depth.end()),
                 0.01);
     std::string output;
-    ASSERT_EQ(run("render " + f + "/v.ldibrtqp --camera " + f + "/cam.json --no-splat -o " + f +
-                      "/r.png --compare " + f + "/shots/c.png",
+    ASSERT_EQ(run("render " + f + "/v.ldibrtqp --camera " + f +
+                      "/cam.json --quality basic --no-splat -o " + f + "/r.png --compare " + f +
+                      "/shots/c.png",
                   &output),
               0);
     EXPECT_GT(field(output, "psnr"), 35.0) << output;
