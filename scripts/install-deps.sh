@@ -9,7 +9,7 @@ PACKAGES=(
   clang libclang-rt-14-dev clang-format
   libembree-dev libassimp-dev libcgal-dev libnanoflann-dev
   libcli11-dev nlohmann-json3-dev libpng-dev libstb-dev
-  qt6-base-dev xvfb xauth
+  qt6-base-dev xvfb xauth shared-mime-info
   ffmpeg
   python3-dev pybind11-dev python3-numpy python3-pytest python3-dask python3-distributed
   libtbb-dev
