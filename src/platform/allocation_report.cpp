@@ -24,8 +24,19 @@ namespace strata::platform {
 namespace {
 
 thread_local std::uint64_t tFailedBytes = 0;
-thread_local std::string* tTask = nullptr;
-thread_local std::string* tFailedTask = nullptr;
+// The task names of a thread, made on first use and freed when the thread ends.
+struct TaskSlots {
+    std::string* task = nullptr;
+    std::string* failedTask = nullptr;
+    TaskSlots() = default;
+    TaskSlots(const TaskSlots&) = delete;
+    TaskSlots& operator=(const TaskSlots&) = delete;
+    ~TaskSlots() {
+        delete task;
+        delete failedTask;
+    }
+};
+thread_local TaskSlots tSlots;
 thread_local bool tNoting = false;
 
 std::string& taskSlot(std::string*& slot) {
@@ -43,7 +54,7 @@ std::string& taskSlot(std::string*& slot) {
     tNoting = true;
     try {
         // Copying a short label may itself fail when memory is gone: keep the size then.
-        taskSlot(tFailedTask) = tTask != nullptr ? *tTask : std::string();
+        taskSlot(tSlots.failedTask) = tSlots.task != nullptr ? *tSlots.task : std::string();
     } catch (...) {
     }
     tFailedBytes = bytes;
@@ -58,27 +69,27 @@ std::uint64_t lastFailedAllocation() {
 
 void clearFailedAllocation() {
     tFailedBytes = 0;
-    if (tFailedTask != nullptr) {
-        tFailedTask->clear();
+    if (tSlots.failedTask != nullptr) {
+        tSlots.failedTask->clear();
     }
 }
 
 MemoryTask::MemoryTask(std::string what) {
-    std::string& task = taskSlot(tTask);
+    std::string& task = taskSlot(tSlots.task);
     previous_ = std::move(task);
     task = std::move(what);
 }
 
 MemoryTask::~MemoryTask() {
-    taskSlot(tTask) = std::move(previous_);
+    taskSlot(tSlots.task) = std::move(previous_);
 }
 
 const std::string& currentMemoryTask() {
-    return taskSlot(tTask);
+    return taskSlot(tSlots.task);
 }
 
 const std::string& failedMemoryTask() {
-    return taskSlot(tFailedTask);
+    return taskSlot(tSlots.failedTask);
 }
 
 std::string outOfMemoryMessage() {
