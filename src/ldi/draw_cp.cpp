@@ -160,13 +160,7 @@ void drawRun(CpKernel& k, const render::RowRun& run) {
                 }
                 splat.colour = word;
                 splat.hidden = side.fromFront[j] != 0 ? render::kHiddenSurface : 0;
-                if (!k.out.whole(X, Y, splat.radius())) {
-                    k.out.borderSurface(splat);
-                } else {
-                    render::writeSurfaceSplat(
-                        *k.soft.buffer, splat, [](std::int32_t, std::int32_t) { return true; },
-                        coverage);
-                }
+                k.out.surface(X, Y, splat, *k.soft.buffer, coverage);
                 ++written;
                 continue;
             }

@@ -429,13 +429,7 @@ void drawRun(MrqpKernel& k, const render::RowRun& run) {
                 }
                 splat.colour = full[layer];
                 splat.hidden = layer + 1 < layers ? render::kHiddenSurface : 0;
-                if (!k.out.whole(X, Y, splat.radius())) {
-                    k.out.borderSurface(splat);
-                } else {
-                    render::writeSurfaceSplat(
-                        *k.soft.buffer, splat, [](std::int32_t, std::int32_t) { return true; },
-                        coverageMask);
-                }
+                k.out.surface(X, Y, splat, *k.soft.buffer, coverageMask);
                 ++written;
                 continue;
             }

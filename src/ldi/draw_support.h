@@ -493,6 +493,19 @@ struct WedgeOutput {
             *targets->soft, s, [this](std::int32_t x, std::int32_t y) { return owns(x, y); },
             targets->coverage);
     }
+    // Writes the surface splat of the sample at frame pixel (x, y) into `soft`: all of it where
+    // the wedge holds its whole footprint, else the pixels the wedge owns.
+    [[gnu::always_inline]] void surface(std::int32_t x, std::int32_t y,
+                                        const render::SurfaceSplat& s,
+                                        render::SoftSplatBuffer& soft,
+                                        std::uint8_t* coverage) const {
+        if (!whole(x, y, s.radius())) {
+            borderSurface(s);
+            return;
+        }
+        render::writeSurfaceSplat(
+            soft, s, [](std::int32_t, std::int32_t) { return true; }, coverage);
+    }
 };
 
 // Left to the program, a draw is shared among the threads from this many samples on: below, the
