@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "platform/worker_pool.h"
@@ -85,9 +86,8 @@ struct FillPyramid {
                     static_cast<std::size_t>(x));
     }
 
-    // Pulls every level from the covered pixels of frame.
-    void build(const std::uint32_t* frame, const std::uint8_t* state, std::int32_t w,
-               std::int32_t h, std::vector<float>& storage) {
+    // Sizes the levels for a w x h frame, cells in storage.
+    void layout(std::int32_t w, std::int32_t h, std::vector<float>& storage) {
         widths[0] = w;
         heights[0] = h;
         std::size_t size = 0;
@@ -99,36 +99,48 @@ struct FillPyramid {
         }
         storage.resize(size);
         cells = storage.data();
-        for (std::int32_t cy = 0; cy < heights[1]; ++cy) {
-            for (std::int32_t cx = 0; cx < widths[1]; ++cx) {
-                float sum[4] = {};
-                for (std::int32_t y = 2 * cy; y < std::min(2 * cy + 2, h); ++y) {
-                    for (std::int32_t x = 2 * cx; x < std::min(2 * cx + 2, w); ++x) {
-                        const std::size_t i = static_cast<std::size_t>(y) * w + x;
-                        if ((state[i] & kCovered) != 0) {
-                            sum[0] += static_cast<float>((frame[i] >> 16) & 0xFFu);
-                            sum[1] += static_cast<float>((frame[i] >> 8) & 0xFFu);
-                            sum[2] += static_cast<float>(frame[i] & 0xFFu);
-                            sum[3] += 1.0f;
-                        }
-                    }
-                }
-                store(cell(1, cx, cy), sum);
-            }
-        }
-        for (int k = 2; k <= kFillLevels; ++k) {
-            for (std::int32_t cy = 0; cy < heights[k]; ++cy) {
-                for (std::int32_t cx = 0; cx < widths[k]; ++cx) {
+    }
+
+    // Pulls every level's cells over the columns [x0, x1) of tile row ty from the covered pixels
+    // of frame. A tile holds whole cells of every level, so the cells over a tile row's pixels
+    // come from those pixels alone.
+    void buildTileRow(const std::uint32_t* frame, const std::uint8_t* state, std::int32_t ty,
+                      std::int32_t x0, std::int32_t x1) const {
+        static_assert(kSoftTile % (1 << kFillLevels) == 0);
+        const std::int32_t w = widths[0];
+        const std::int32_t h = heights[0];
+        for (int k = 1; k <= kFillLevels; ++k) {
+            const std::int32_t cy0 = (ty * kSoftTile) >> k;
+            const std::int32_t cy1 = std::min(((ty + 1) * kSoftTile) >> k, heights[k]);
+            const std::int32_t cx0 = x0 >> k;
+            const std::int32_t cx1 = std::min((x1 + (1 << k) - 1) >> k, widths[k]);
+            for (std::int32_t cy = cy0; cy < cy1; ++cy) {
+                for (std::int32_t cx = cx0; cx < cx1; ++cx) {
                     float sum[4] = {};
-                    for (std::int32_t y = 2 * cy; y < std::min(2 * cy + 2, heights[k - 1]); ++y) {
-                        for (std::int32_t x = 2 * cx; x < std::min(2 * cx + 2, widths[k - 1]);
-                             ++x) {
-                            const float* c = cell(k - 1, x, y);
-                            if (c[3] > 0.0f) {
-                                sum[0] += c[0];
-                                sum[1] += c[1];
-                                sum[2] += c[2];
-                                sum[3] += 1.0f;
+                    if (k == 1) {
+                        for (std::int32_t y = 2 * cy; y < std::min(2 * cy + 2, h); ++y) {
+                            for (std::int32_t x = 2 * cx; x < std::min(2 * cx + 2, w); ++x) {
+                                const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                                if ((state[i] & kCovered) != 0) {
+                                    sum[0] += static_cast<float>((frame[i] >> 16) & 0xFFu);
+                                    sum[1] += static_cast<float>((frame[i] >> 8) & 0xFFu);
+                                    sum[2] += static_cast<float>(frame[i] & 0xFFu);
+                                    sum[3] += 1.0f;
+                                }
+                            }
+                        }
+                    } else {
+                        for (std::int32_t y = 2 * cy; y < std::min(2 * cy + 2, heights[k - 1]);
+                             ++y) {
+                            for (std::int32_t x = 2 * cx; x < std::min(2 * cx + 2, widths[k - 1]);
+                                 ++x) {
+                                const float* c = cell(k - 1, x, y);
+                                if (c[3] > 0.0f) {
+                                    sum[0] += c[0];
+                                    sum[1] += c[1];
+                                    sum[2] += c[2];
+                                    sum[3] += 1.0f;
+                                }
                             }
                         }
                     }
@@ -206,6 +218,10 @@ void SoftSplatBuffer::reset(std::int32_t w, std::int32_t h) {
         static_cast<std::size_t>(newWidth) * static_cast<std::size_t>(newHeight);
     if (written || newWidth != width || newHeight != height || pixels.size() != count) {
         pixels.assign(count, SoftPixel{});
+        tilesWide = (newWidth + kSoftTile - 1) >> kSoftTileShift;
+        tilesHigh = (newHeight + kSoftTile - 1) >> kSoftTileShift;
+        tiles.assign(static_cast<std::size_t>(tilesWide) * static_cast<std::size_t>(tilesHigh),
+                     std::uint8_t{0});
     }
     width = newWidth;
     height = newHeight;
@@ -214,14 +230,15 @@ void SoftSplatBuffer::reset(std::int32_t w, std::int32_t h) {
 
 namespace {
 
-// Runs body(y0, y1, part) for the rows [0, h) cut into parts bands, one band per part, on the
-// drawing pool. The passes that run this way read other rows only where no band writes.
+// Runs body(t0, t1, part) for the items [0, n) cut into parts ranges, one range per part, on the
+// drawing pool: tile rows, or columns. The passes that run this way read other ranges only where
+// no range writes.
 template <class Body>
-void forRowBands(std::int32_t h, int parts, Body&& body) {
+void forParts(std::int32_t n, int parts, Body&& body) {
     platform::drawPool().run(parts, [&](int part) {
-        const auto y0 = static_cast<std::int32_t>(std::int64_t{h} * part / parts);
-        const auto y1 = static_cast<std::int32_t>(std::int64_t{h} * (part + 1) / parts);
-        body(y0, y1, part);
+        const auto t0 = static_cast<std::int32_t>(std::int64_t{n} * part / parts);
+        const auto t1 = static_cast<std::int32_t>(std::int64_t{n} * (part + 1) / parts);
+        body(t0, t1, part);
     });
 }
 
@@ -231,14 +248,28 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
     const std::int32_t w = buffer.width;
     const std::int32_t h = buffer.height;
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    if (count == 0 || frame == nullptr || buffer.pixels.size() != count) {
+    const std::int32_t tilesWide = buffer.tilesWide;
+    const std::int32_t tilesHigh = buffer.tilesHigh;
+    if (count == 0 || frame == nullptr || buffer.pixels.size() != count ||
+        tilesWide != (w + kSoftTile - 1) >> kSoftTileShift ||
+        tilesHigh != (h + kSoftTile - 1) >> kSoftTileShift ||
+        buffer.tiles.size() != static_cast<std::size_t>(tilesWide) * tilesHigh) {
         return 0;
     }
     SoftResolveScratch& s = buffer.scratch;
-    s.depth.resize(count);
-    s.solidDepth.resize(count);
-    s.state.resize(count);
+    const auto tileRows = static_cast<std::size_t>(tilesHigh);
+    if (s.width != w || s.height != h) {
+        s.depth.assign(count, kNoDepth);
+        s.solidDepth.assign(count, kNoDepth);
+        s.state.assign(count, 0);
+        s.spanBegin.assign(tileRows, 0);
+        s.spanEnd.assign(tileRows, 0);
+        s.width = w;
+        s.height = h;
+    }
     s.rowHoles.resize(static_cast<std::size_t>(h));
+    s.nextBegin.resize(tileRows);
+    s.nextEnd.resize(tileRows);
     float* const depth = s.depth.data();
     float* const solidDepth = s.solidDepth.data();
     std::uint8_t* const state = s.state.data();
@@ -248,44 +279,109 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
                static_cast<std::size_t>(x);
     };
 
-    // Passes that keep to their own rows run in bands on every drawing thread; a small frame
-    // stays on one.
+    // This frame's span on each tile row: the columns from its first marked tile to the end of
+    // its last. Pixels outside the spans were never written: they keep the background and take
+    // no part in the gap passes (a gap is shorter than a tile, so it never crosses an unwritten
+    // tile), and the arrays above hold empty values there.
+    std::int64_t area = 0;
+    for (std::int32_t ty = 0; ty < tilesHigh; ++ty) {
+        const std::uint8_t* marks = buffer.tiles.data() + static_cast<std::size_t>(ty) *
+                                                              static_cast<std::size_t>(tilesWide);
+        std::int32_t first = 0;
+        while (first < tilesWide && marks[first] == 0) {
+            ++first;
+        }
+        std::int32_t last = tilesWide;
+        while (last > first && marks[last - 1] == 0) {
+            --last;
+        }
+        const std::int32_t begin = std::min(first * kSoftTile, w);
+        const std::int32_t end = std::min(last * kSoftTile, w);
+        s.nextBegin[static_cast<std::size_t>(ty)] = begin;
+        s.nextEnd[static_cast<std::size_t>(ty)] = end;
+        area += std::int64_t{end - begin} * std::min(kSoftTile, h - ty * kSoftTile);
+    }
+    const std::int32_t* const spanBegin = s.nextBegin.data();
+    const std::int32_t* const spanEnd = s.nextEnd.data();
+    auto span = [&](std::int32_t y) {
+        const auto ty = static_cast<std::size_t>(y >> kSoftTileShift);
+        return std::pair{spanBegin[ty], spanEnd[ty]};
+    };
+
+    // Passes that keep to their own rows run in bands of tile rows on every drawing thread; a
+    // small frame stays on one.
     const int parts =
-        count >= 65536 ? std::max(1, std::min(platform::drawThreads(), static_cast<int>(h))) : 1;
+        area >= 65536 ? std::max(1, std::min(platform::drawThreads(), static_cast<int>(tilesHigh)))
+                      : 1;
+    auto forBands = [&](auto&& body) {
+        forParts(tilesHigh, parts, [&](std::int32_t ty0, std::int32_t ty1, int part) {
+            body(ty0 * kSoftTile, std::min(ty1 * kSoftTile, h), part);
+        });
+    };
 
     // Covered pixels take their surface's colour; outside the gaps found below, a footprint's
     // edge does not hide the covered surface it replaced. The buffer is emptied on the way, and
-    // rows without an uncovered pixel are noted: the gap passes skip them.
+    // rows without an uncovered pixel are noted: the gap passes skip them. The last resolve's
+    // values outside this one's spans are emptied first.
     SoftPixel* const pixels = buffer.pixels.data();
-    forRowBands(h, parts, [&](std::int32_t y0, std::int32_t y1, int) {
-        for (std::int32_t y = y0; y < y1; ++y) {
-            std::uint8_t holes = 0;
-            for (std::size_t i = at(0, y), end = i + static_cast<std::size_t>(w); i < end; ++i) {
-                SoftPixel& p = pixels[i];
-                depth[i] = p.depth;
-                if (p.weight() >= kCoveredWeight) {
-                    state[i] = (p.sum & kHiddenSurface) != 0 ? kCovered | kHiddenFront : kCovered;
-                    solidDepth[i] = p.depth;
-                    frame[i] = mean(p.sum);
-                } else {
-                    holes = 1;
-                    solidDepth[i] = kNoDepth;
-                    state[i] = 0;
-                    if (p.behindWeight() >= kCoveredWeight) {
-                        state[i] = kBehindCovered;
-                        frame[i] = mean(p.behindSum);
+    forParts(tilesHigh, parts, [&](std::int32_t ty0, std::int32_t ty1, int) {
+        for (std::int32_t ty = ty0; ty < ty1; ++ty) {
+            const auto t = static_cast<std::size_t>(ty);
+            const std::int32_t begin = spanBegin[t];
+            const std::int32_t end = spanEnd[t];
+            const std::int32_t oldBegin = s.spanBegin[t];
+            const std::int32_t oldEnd = s.spanEnd[t];
+            const std::int32_t y0 = ty * kSoftTile;
+            const std::int32_t y1 = std::min(y0 + kSoftTile, h);
+            for (std::int32_t y = y0; y < y1; ++y) {
+                auto empty = [&](std::int32_t from, std::int32_t to) {
+                    if (from < to) {
+                        std::fill(depth + at(from, y), depth + at(to, y), kNoDepth);
+                        std::fill(solidDepth + at(from, y), solidDepth + at(to, y), kNoDepth);
+                        std::fill(state + at(from, y), state + at(to, y), std::uint8_t{0});
                     }
+                };
+                if (begin >= end) {
+                    empty(oldBegin, oldEnd);
+                } else {
+                    empty(oldBegin, std::min(oldEnd, begin));
+                    empty(std::max(oldBegin, end), oldEnd);
                 }
-                p = SoftPixel{};
+                std::uint8_t holes = begin > 0 || end < w ? 1 : 0;
+                for (std::size_t i = at(begin, y), stop = at(end, y); i < stop; ++i) {
+                    SoftPixel& p = pixels[i];
+                    depth[i] = p.depth;
+                    if (p.weight() >= kCoveredWeight) {
+                        state[i] =
+                            (p.sum & kHiddenSurface) != 0 ? kCovered | kHiddenFront : kCovered;
+                        solidDepth[i] = p.depth;
+                        frame[i] = mean(p.sum);
+                    } else {
+                        holes = 1;
+                        solidDepth[i] = kNoDepth;
+                        state[i] = 0;
+                        if (p.behindWeight() >= kCoveredWeight) {
+                            state[i] = kBehindCovered;
+                            frame[i] = mean(p.behindSum);
+                        }
+                    }
+                    p = SoftPixel{};
+                }
+                rowHoles[y] = holes;
             }
-            rowHoles[y] = holes;
+            s.spanBegin[t] = begin;
+            s.spanEnd[t] = end;
+            std::fill_n(buffer.tiles.data() + t * static_cast<std::size_t>(tilesWide), tilesWide,
+                        std::uint8_t{0});
         }
     });
     buffer.written = false;
 
-    const std::int32_t limit = std::max(maxGap, 0);
+    // A gap never reaches across a tile.
+    const std::int32_t limit = std::clamp(maxGap, 0, kSoftTile - 1);
     const std::int32_t reach = limit + 1;
-    std::int64_t gapCount = 0;
+    // Each band counts the gaps it finds.
+    std::vector<std::int64_t> bandGaps(static_cast<std::size_t>(parts), 0);
     // Cracks: covered pixels showing a surface clearly behind the one covering both sides of
     // them within the limit, along a row or a column: a hidden surface seen through the gaps
     // between a nearer surface's footprints. They are gaps of the nearer surface. Rows first;
@@ -294,8 +390,6 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
     auto isCrack = [](float before, float d, float after) {
         return clearlyNearer(before, d) && clearlyNearer(after, d) && sameSurface(before, after);
     };
-    // Each band counts its own cracks.
-    std::vector<std::int64_t> bandGaps(static_cast<std::size_t>(parts), 0);
     auto markCrack = [&](std::size_t i, std::int32_t y, int part) {
         state[i] = static_cast<std::uint8_t>((state[i] & ~kCovered) | (1 << kRoundShift));
         rowHoles[y] = 1;
@@ -305,22 +399,27 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
     // Per band: before, after and a row with reach empty pixels each side.
     const std::size_t lineSize = 3 * wide + 2 * static_cast<std::size_t>(reach);
     s.line.resize(lineSize * static_cast<std::size_t>(parts));
-    forRowBands(h, parts, [&](std::int32_t y0, std::int32_t y1, int part) {
+    forBands([&](std::int32_t y0, std::int32_t y1, int part) {
         float* const before = s.line.data() + lineSize * static_cast<std::size_t>(part);
         float* const after = before + wide;
         float* const padded = after + wide + reach;
-        std::fill_n(padded - reach, reach, kNoDepth);
-        std::fill_n(padded + w, reach, kNoDepth);
         for (std::int32_t y = y0; y < y1; ++y) {
-            std::copy_n(solidDepth + at(0, y), w, padded);
-            std::fill_n(before, 2 * wide, kNoDepth);
+            const auto [begin, end] = span(y);
+            if (begin >= end) {
+                continue;
+            }
+            std::fill(padded + begin - reach, padded + begin, kNoDepth);
+            std::copy(solidDepth + at(begin, y), solidDepth + at(end, y), padded + begin);
+            std::fill(padded + end, padded + end + reach, kNoDepth);
+            std::fill(before + begin, before + end, kNoDepth);
+            std::fill(after + begin, after + end, kNoDepth);
             for (std::int32_t k = 1; k <= reach; ++k) {
-                for (std::int32_t x = 0; x < w; ++x) {
+                for (std::int32_t x = begin; x < end; ++x) {
                     before[x] = std::min(before[x], padded[x - k]);
                     after[x] = std::min(after[x], padded[x + k]);
                 }
             }
-            for (std::int32_t x = 0; x < w; ++x) {
+            for (std::int32_t x = begin; x < end; ++x) {
                 if (padded[x] != kNoDepth && isCrack(before[x], padded[x], after[x])) {
                     markCrack(at(x, y), y, part);
                     solidDepth[at(x, y)] = kNoDepth;
@@ -329,34 +428,36 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
         }
     });
     // The columns read the rows' results above and below: every band's row pass is done.
-    forRowBands(h, parts, [&](std::int32_t y0, std::int32_t y1, int part) {
+    forBands([&](std::int32_t y0, std::int32_t y1, int part) {
         float* const before = s.line.data() + lineSize * static_cast<std::size_t>(part);
         float* const after = before + wide;
         for (std::int32_t y = y0; y < y1; ++y) {
-            std::fill_n(before, 2 * wide, kNoDepth);
+            const auto [begin, end] = span(y);
+            if (begin >= end) {
+                continue;
+            }
+            std::fill(before + begin, before + end, kNoDepth);
+            std::fill(after + begin, after + end, kNoDepth);
             for (std::int32_t k = 1; k <= reach && k <= y; ++k) {
                 const float* row = solidDepth + at(0, y - k);
-                for (std::int32_t x = 0; x < w; ++x) {
+                for (std::int32_t x = begin; x < end; ++x) {
                     before[x] = std::min(before[x], row[x]);
                 }
             }
             for (std::int32_t k = 1; k <= reach && y + k < h; ++k) {
                 const float* row = solidDepth + at(0, y + k);
-                for (std::int32_t x = 0; x < w; ++x) {
+                for (std::int32_t x = begin; x < end; ++x) {
                     after[x] = std::min(after[x], row[x]);
                 }
             }
             const float* row = solidDepth + at(0, y);
-            for (std::int32_t x = 0; x < w; ++x) {
+            for (std::int32_t x = begin; x < end; ++x) {
                 if (row[x] != kNoDepth && isCrack(before[x], row[x], after[x])) {
                     markCrack(at(x, y), y, part);
                 }
             }
         }
     });
-    for (const std::int64_t n : bandGaps) {
-        gapCount += n;
-    }
 
     // Slivers: a hidden surface seen in a single pixel between a clearly nearer surface and the
     // visible part of itself, along a row or a column, is where the nearer surface's edge
@@ -372,99 +473,131 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
                 sameSurface(depth[a], d));
     };
     for (std::int32_t y = 1; y + 1 < h; ++y) {
-        for (std::int32_t x = 1; x + 1 < w; ++x) {
+        const auto [begin, end] = span(y);
+        for (std::int32_t x = std::max(begin, 1); x < std::min(end, w - 1); ++x) {
             const std::size_t i = at(x, y);
             if ((state[i] & (kCovered | kHiddenFront)) == (kCovered | kHiddenFront) &&
                 gapRound(state[i]) == 0 &&
                 (sliver(i, i - 1, i + 1) || sliver(i, i - wide, i + wide))) {
                 state[i] = static_cast<std::uint8_t>(state[i] | (1 << kRoundShift));
                 rowHoles[y] = 1;
-                ++gapCount;
+                ++bandGaps[0];
             }
-        }
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        if (gapRound(state[i]) != 0) {
-            state[i] = static_cast<std::uint8_t>(state[i] & ~kCovered);
         }
     }
 
     // Gaps: runs of uncovered pixels, at most maxGap long, between two solid pixels of a row or
     // a column. A second round counts the first round's gaps (and the cracks) as solid, so the
     // corners where a gap row meets a gap column are filled too. Rows without holes are solid
-    // throughout.
+    // throughout. The rows run in bands of rows, the columns in bands of columns.
     auto solid = [state](std::size_t i, int round) {
         const int r = gapRound(state[i]);
         return (state[i] & kCovered) != 0 || (r != 0 && r < round);
     };
-    auto fillRun = [&](std::size_t from, std::size_t to, std::size_t step, int round) {
+    auto fillRun = [&](std::size_t from, std::size_t to, std::size_t step, int round, int part) {
         const bool oneSurface = sameSurface(depth[from], depth[to]);
         for (std::size_t i = from + step; i < to; i += step) {
             if (gapRound(state[i]) == 0 && ((state[i] & kBehindCovered) == 0 || oneSurface)) {
                 state[i] = static_cast<std::uint8_t>(state[i] | (round << kRoundShift));
-                ++gapCount;
+                ++bandGaps[static_cast<std::size_t>(part)];
             }
         }
     };
     s.lastSolid.resize(wide);
     std::int32_t* const lastRow = s.lastSolid.data();
+    const int columnParts = parts > 1 ? std::min(parts, std::max(1, w / kSoftTile)) : 1;
     for (int round = 1; round <= 2; ++round) {
-        for (std::int32_t y = 0; y < h; ++y) {
-            if (rowHoles[y] == 0) {
-                continue;
-            }
-            std::int32_t last = -1;
-            for (std::int32_t x = 0; x < w; ++x) {
-                if (!solid(at(x, y), round)) {
+        forBands([&](std::int32_t y0, std::int32_t y1, int part) {
+            for (std::int32_t y = y0; y < y1; ++y) {
+                const auto [begin, end] = span(y);
+                if (round == 1) {
+                    // The cracks and slivers found above are no longer covered.
+                    for (std::size_t i = at(begin, y), stop = at(end, y); i < stop; ++i) {
+                        if (gapRound(state[i]) != 0) {
+                            state[i] = static_cast<std::uint8_t>(state[i] & ~kCovered);
+                        }
+                    }
+                }
+                if (rowHoles[y] == 0) {
                     continue;
                 }
-                if (last >= 0 && x - last > 1 && x - last - 1 <= limit) {
-                    fillRun(at(last, y), at(x, y), 1, round);
+                std::int32_t last = -1;
+                for (std::int32_t x = begin; x < end; ++x) {
+                    if (!solid(at(x, y), round)) {
+                        continue;
+                    }
+                    if (last >= 0 && x - last > 1 && x - last - 1 <= limit) {
+                        fillRun(at(last, y), at(x, y), 1, round, part);
+                    }
+                    last = x;
                 }
-                last = x;
             }
-        }
-        std::fill_n(lastRow, w, -1);
-        std::int32_t lastWhole = -1;  // the last row without holes
-        for (std::int32_t y = 0; y < h; ++y) {
-            if (rowHoles[y] == 0) {
-                lastWhole = y;
-                continue;
-            }
-            for (std::int32_t x = 0; x < w; ++x) {
-                if (!solid(at(x, y), round)) {
+        });
+        forParts(w, columnParts, [&](std::int32_t x0, std::int32_t x1, int part) {
+            std::fill(lastRow + x0, lastRow + x1, -1);
+            std::int32_t lastWhole = -1;  // the last row without holes
+            for (std::int32_t y = 0; y < h; ++y) {
+                if (rowHoles[y] == 0) {
+                    lastWhole = y;
                     continue;
                 }
-                const std::int32_t last = std::max(lastRow[x], lastWhole);
-                if (last >= 0 && y - last > 1 && y - last - 1 <= limit) {
-                    fillRun(at(x, last), at(x, y), wide, round);
+                const auto [begin, end] = span(y);
+                for (std::int32_t x = std::max(begin, x0); x < std::min(end, x1); ++x) {
+                    if (!solid(at(x, y), round)) {
+                        continue;
+                    }
+                    const std::int32_t last = std::max(lastRow[x], lastWhole);
+                    if (last >= 0 && y - last > 1 && y - last - 1 <= limit) {
+                        fillRun(at(x, last), at(x, y), wide, round, part);
+                    }
+                    lastRow[x] = y;
                 }
-                lastRow[x] = y;
             }
-        }
+        });
+    }
+    std::int64_t gapCount = 0;
+    for (const std::int64_t n : bandGaps) {
+        gapCount += n;
     }
 
-    // The gaps take the colour of the pull-push pyramid over them.
-    std::int64_t filled = 0;
+    // The gaps take the colour of the pull-push pyramid over them, built tile row by tile row.
     if (gapCount == 0) {
         return 0;
     }
     FillPyramid pyramid;
-    pyramid.build(frame, state, w, h, s.cells);
+    pyramid.layout(w, h, s.cells);
     std::vector<std::int64_t> bandFilled(static_cast<std::size_t>(parts), 0);
-    forRowBands(h, parts, [&](std::int32_t y0, std::int32_t y1, int part) {
-        for (std::int32_t y = y0; y < y1; ++y) {
-            if (rowHoles[y] == 0) {
+    forParts(tilesHigh, parts, [&](std::int32_t ty0, std::int32_t ty1, int part) {
+        for (std::int32_t ty = ty0; ty < ty1; ++ty) {
+            const std::int32_t begin = spanBegin[ty];
+            const std::int32_t end = spanEnd[ty];
+            if (begin >= end) {
                 continue;
             }
-            for (std::int32_t x = 0; x < w; ++x) {
-                const std::size_t i = at(x, y);
-                if (gapRound(state[i]) != 0 && pyramid.fill(x, y, frame[i])) {
-                    ++bandFilled[static_cast<std::size_t>(part)];
+            bool any = false;
+            const std::int32_t y0 = ty * kSoftTile;
+            const std::int32_t y1 = std::min(y0 + kSoftTile, h);
+            for (std::int32_t y = y0; y < y1 && !any; ++y) {
+                any = rowHoles[y] != 0;
+            }
+            if (!any) {
+                continue;
+            }
+            pyramid.buildTileRow(frame, state, ty, begin, end);
+            for (std::int32_t y = y0; y < y1; ++y) {
+                if (rowHoles[y] == 0) {
+                    continue;
+                }
+                for (std::int32_t x = begin; x < end; ++x) {
+                    const std::size_t i = at(x, y);
+                    if (gapRound(state[i]) != 0 && pyramid.fill(x, y, frame[i])) {
+                        ++bandFilled[static_cast<std::size_t>(part)];
+                    }
                 }
             }
         }
     });
+    std::int64_t filled = 0;
     for (const std::int64_t n : bandFilled) {
         filled += n;
     }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -50,8 +51,22 @@ struct SoftPixel {
 // The mean colour of a packed sum with the alpha byte set. Precondition: its weight is > 0.
 std::uint32_t meanColour(std::uint64_t sum);
 
+// The buffer is cut into square tiles of this side. Writers mark the tiles they write, and the
+// resolve works on the marked ones alone: the rest of the frame keeps its background. A tile is
+// wider than any gap the resolve fills and holds whole cells of its gap fill's pyramid.
+inline constexpr int kSoftTileShift = 4;
+inline constexpr std::int32_t kSoftTile = std::int32_t{1} << kSoftTileShift;
+
 // What the resolve keeps between frames, so it allocates nothing once the size is steady.
 struct SoftResolveScratch {
+    std::int32_t width = 0;  // the size the per-pixel arrays below were made for
+    std::int32_t height = 0;
+    // The per-pixel arrays hold this resolve's values on the columns [spanBegin, spanEnd) of
+    // every tile row, and the values of an empty pixel elsewhere.
+    std::vector<std::int32_t> spanBegin;
+    std::vector<std::int32_t> spanEnd;
+    std::vector<std::int32_t> nextBegin;  // the spans of the resolve under way
+    std::vector<std::int32_t> nextEnd;
     std::vector<float> depth;            // every pixel's nearest depth
     std::vector<float> solidDepth;       // the same for covered pixels, infinity elsewhere
     std::vector<std::uint8_t> state;     // covered, behind covered and gap round, by pixel
@@ -66,7 +81,27 @@ struct SoftSplatBuffer {
     std::int32_t height = 0;
     std::vector<SoftPixel> pixels;  // row-major, like the frame buffer it shadows
     bool written = false;           // set by whatever draws into the buffer
+    // By tile, row-major: 1 where a write since the last resolve may have reached. Whatever
+    // writes pixels marks their tiles (touch); threads drawing at once may mark the same tile.
+    std::int32_t tilesWide = 0;
+    std::int32_t tilesHigh = 0;
+    std::vector<std::uint8_t> tiles;
     SoftResolveScratch scratch;
+
+    // Marks the tiles of the pixels [x0, x1] x [y0, y1], which lie inside the buffer.
+    void touch(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) {
+        for (std::int32_t ty = y0 >> kSoftTileShift; ty <= (y1 >> kSoftTileShift); ++ty) {
+            std::uint8_t* row = tiles.data() + static_cast<std::intptr_t>(ty) * tilesWide;
+            for (std::int32_t tx = x0 >> kSoftTileShift; tx <= (x1 >> kSoftTileShift); ++tx) {
+                std::atomic_ref<std::uint8_t> mark(row[tx]);
+                if (mark.load(std::memory_order_relaxed) == 0) {
+                    mark.store(1, std::memory_order_relaxed);
+                }
+            }
+        }
+    }
+    // Marks every tile: for pixels written by hand.
+    void touchAll() { std::fill(tiles.begin(), tiles.end(), std::uint8_t{1}); }
 
     // Sizes the buffer to width x height with every pixel empty and clears `written`. The
     // resolve leaves the buffer empty, so a buffer of the same size that was resolved (or never
@@ -128,6 +163,7 @@ inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, i
     const std::uint64_t flag = hidden ? kHiddenSurface : 0;
     const std::uint64_t spread = spreadColour(colour);
     SoftPixel* at = buffer.pixels.data() + static_cast<std::intptr_t>(y) * buffer.width + x;
+    buffer.touch(x - radius, y - radius, x + radius, y + radius);
     if (radius == 0) {
         softWrite(*at, z, tolerance, kWeightNew, spread, flag);
         return;
@@ -158,7 +194,8 @@ inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, i
 }
 
 // Turns the buffer into pixels of frame (same size, already holding the background) and leaves
-// the buffer empty for the next frame (`written` cleared): every
+// the buffer empty for the next frame (`written` cleared); only the marked tiles are read, and
+// the frame keeps its background elsewhere: every
 // covered pixel takes its surface's mean colour (alpha byte set, as the kernels write it);
 // uncovered pixels inside small gaps of a surface are filled by a pull-push pass over the
 // covered ones; other uncovered pixels show the covered surface a footprint edge replaced, if
@@ -166,7 +203,7 @@ inline void softSplat(SoftSplatBuffer& buffer, std::int32_t x, std::int32_t y, i
 // uncovered pixels along a row or a column with covered pixels at both ends; where a covered
 // surface lies behind the pixel, the two ends must also be one surface (depths within
 // kSameSurfaceDepth of each other, relative), else the pixel is the edge of the nearer one.
-// Returns the number of pixels filled.
+// maxGap is at most kSoftTile - 1 (larger is taken as that). Returns the number of pixels filled.
 inline constexpr float kSameSurfaceDepth = 0.1f;
 inline constexpr int kMaxFilledGap = 4;
 std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame,

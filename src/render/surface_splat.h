@@ -119,6 +119,7 @@ template <class Take>
 [[gnu::always_inline]] inline void writeSurfaceSplat(SoftSplatBuffer& buffer, const SurfaceSplat& s,
                                                      Take&& take, std::uint8_t* coverage) {
     const std::uint64_t spread = spreadColour(s.colour);
+    buffer.touch(s.x + s.x0, s.y + s.y0, s.x + s.x1, s.y + s.y1);
     for (int dy = s.y0; dy <= s.y1; ++dy) {
         const float oy = static_cast<float>(dy) - s.fy;
         const std::int32_t py = s.y + dy;

@@ -187,6 +187,7 @@ std::vector<std::uint32_t> resolve(const std::vector<const char*>& rows, std::in
             }
         }
     }
+    buffer.touchAll();
     std::vector<std::uint32_t> frame(static_cast<std::size_t>(w * h), kBackground);
     *filled = resolveSoftSplats(buffer, frame.data(), maxGap);
     return frame;
@@ -224,6 +225,7 @@ TEST(SoftSplat, FootprintEdgeShowsTheSurfaceItReplaced) {
     for (SoftPixel& p : buffer.pixels) {
         softWrite(p, -0.5f, 0.0f, kWeightHalf, spreadColour(0x00FF00u));
     }
+    buffer.touchAll();
     std::vector<std::uint32_t> frame(2, kBackground);
     EXPECT_EQ(resolveSoftSplats(buffer, frame.data(), 0), 0);
     EXPECT_EQ(frame[0], 0xFF0000FFu);
@@ -271,6 +273,7 @@ TEST(SoftSplat, FarSurfaceSeenThroughANearSurfacesCrackIsFilled) {
         softWrite(buffer.pixels[static_cast<std::size_t>(x)], near ? -0.5f : -0.1f, 0.0f,
                   kWeightNew, spreadColour(near ? 0x00FF00u : 0x0000FFu));
     }
+    buffer.touchAll();
     std::vector<std::uint32_t> frame(12, kBackground);
     EXPECT_EQ(resolveSoftSplats(buffer, frame.data(), 4), 1);
     EXPECT_EQ(frame[3], 0xFF00FF00u);
@@ -330,6 +333,7 @@ TEST(SoftSplat, HiddenSliverAtANearerEdgeIsAGap) {
                           k == 'h' && y == 1 ? kHiddenSurface : 0);
             }
         }
+        buffer.touchAll();
         std::vector<std::uint32_t> frame(static_cast<std::size_t>(3 * w), kBackground);
         EXPECT_EQ(resolveSoftSplats(buffer, frame.data(), 4), c.filled) << c.row;
     }
@@ -425,6 +429,95 @@ TEST(SoftSplat, ResolveInBandsEqualsOneThread) {
         std::int64_t filled = 0;
         EXPECT_EQ(resolveWith(threads, &filled), one) << threads;
         EXPECT_EQ(filled, filledOne) << threads;
+    }
+    platform::setDrawThreadsAutomatic();
+}
+
+// The resolve reads only the tiles the splats marked, and one buffer serves frame after frame
+// while the drawn region moves, shrinks and grows (the last frame's values outside this frame's
+// tiles must not leak in): each frame equals a whole resolve of a fresh buffer, on one thread
+// and in bands. Regions touch the buffer's edges and a tile row's two ends; the size is not a
+// whole number of tiles.
+TEST(SoftSplat, ResolveOfMarkedTilesEqualsAWholeResolve) {
+    constexpr int kW = 421;
+    constexpr int kH = 303;
+    struct Region {
+        int x0, y0, x1, y1;
+    };
+    const std::vector<std::vector<Region>> frames = {
+        {{100, 100, 180, 160}},
+        {{0, 0, 40, 30}, {350, 240, kW, kH}},         // two regions at opposite corners
+        {{0, 120, kW, 140}},                          // a full-width strip
+        {},                                           // nothing drawn
+        {{20, 10, 410, 290}},                         // large enough to be resolved in bands
+        {{120, 100, 121, 101}, {20, 118, 100, 122}},  // a tile row below a narrower one
+        {{0, 0, kW, 16}, {112, 16, 128, 32}},         // a narrow span below a full one
+        {{0, 0, kW, kH}},
+        {{200, 150, 260, 170}},
+    };
+    // Every pixel of the regions but a few gaps; a far surface through the near one every
+    // seventh column (cracks), some samples hidden.
+    const auto splatInto = [](SoftSplatBuffer& buffer, const std::vector<Region>& regions,
+                              std::uint32_t seed) {
+        const auto next = [&seed] {
+            seed = seed * 1664525u + 1013904223u;
+            return seed >> 8;
+        };
+        for (const Region& r : regions) {
+            for (int y = r.y0; y < r.y1; ++y) {
+                for (int x = r.x0; x < r.x1; ++x) {
+                    if (next() % 8 == 0) {
+                        continue;
+                    }
+                    const float depth = x % 7 == 1 ? -0.2f : -0.7f;
+                    softSplat(buffer, x, y, 0, next() & 0xFFFFFFu,
+                              depth - 0.001f * static_cast<float>(next() % 8), 0.02f,
+                              next() % 5 == 0);
+                }
+            }
+        }
+        buffer.written = true;
+    };
+    for (const int threads : {1, 2}) {
+        platform::setDrawThreads(threads);
+        SoftSplatBuffer reused;
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            const auto seed = static_cast<std::uint32_t>(77 + f);
+            reused.reset(kW, kH);
+            splatInto(reused, frames[f], seed);
+            std::vector<std::uint32_t> got(static_cast<std::size_t>(kW) * kH, kBackground);
+            const std::int64_t filled = resolveSoftSplats(reused, got.data(), kMaxFilledGap);
+
+            SoftSplatBuffer fresh;
+            fresh.reset(kW, kH);
+            splatInto(fresh, frames[f], seed);
+            fresh.touchAll();
+            std::vector<std::uint32_t> want(got.size(), kBackground);
+            const std::string at =
+                "frame " + std::to_string(f) + ", " + std::to_string(threads) + " threads";
+            EXPECT_EQ(filled, resolveSoftSplats(fresh, want.data(), kMaxFilledGap)) << at;
+            EXPECT_EQ(got, want) << at;
+            EXPECT_TRUE(std::all_of(reused.pixels.begin(), reused.pixels.end(),
+                                    [](const SoftPixel& p) { return p.sum == 0; }))
+                << at;
+            EXPECT_TRUE(std::all_of(reused.tiles.begin(), reused.tiles.end(), [](std::uint8_t t) {
+                return t == 0;
+            })) << at;
+            // What the next resolve reads outside its spans is empty.
+            const SoftResolveScratch& s = reused.scratch;
+            for (int y = 0; y < kH; ++y) {
+                const auto ty = static_cast<std::size_t>(y / kSoftTile);
+                for (int x = 0; x < kW; ++x) {
+                    if (x >= s.spanBegin[ty] && x < s.spanEnd[ty]) {
+                        continue;
+                    }
+                    const auto i = static_cast<std::size_t>(y) * kW + x;
+                    ASSERT_TRUE(s.state[i] == 0 && s.depth[i] == kNoDepth &&
+                                s.solidDepth[i] == kNoDepth)
+                        << at << ": " << x << ", " << y;
+                }
+            }
+        }
     }
     platform::setDrawThreadsAutomatic();
 }
