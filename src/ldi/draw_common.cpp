@@ -8,7 +8,10 @@
 #include "geometry/frame_tangents.h"
 #include "imageutil/rgb_image.h"
 #include "ldi/voxel_model.h"
+#include "platform/clock.h"
 #include "platform/fp_mode.h"
+#include "platform/thread_choice.h"
+#include "platform/worker_pool.h"
 #include "render/frame_margin.h"
 #include "render/inspection.h"
 
@@ -177,7 +180,7 @@ Horizon horizonOf(std::int32_t width, std::int32_t height, const geometry::ViewC
 
 int frameBands(std::int32_t width, std::int32_t height) {
     const std::int64_t pixels = std::int64_t{std::max(width, 0)} * std::max(height, 0);
-    const int threads = platform::drawThreads();
+    const int threads = platform::frameThreads();
     if (pixels < kParallelFramePixels || threads < 2) {
         return 1;
     }
@@ -240,12 +243,43 @@ void FillBackground(imageutil::RgbImage& frame, const FrameSettings& settings,
     HorizonBackground(frame, 0, frame.width, frame.height, settings, camera);
 }
 
+namespace {
+
+LdiDrawStats drawFrameOn(const FrameSettings& settings, const render::OutputView& view,
+                         imageutil::RgbImage& frame, FrameScratch& scratch, const ObjectDraw& draw);
+
+}  // namespace
+
 LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputView& view,
                            imageutil::RgbImage& frame, FrameScratch& scratch,
-                           const ObjectDraw& draw) {
+                           const ObjectDraw& draw, const void* scene) {
     if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0) {
         return LdiDrawStats{};
     }
+    if (!platform::drawThreadsAutomatic() || platform::frameThreads() < 2) {
+        return drawFrameOn(settings, view, frame, scratch, draw);
+    }
+    const platform::FrameKind kind{frame.width, frame.height, scene,
+                                   settings.highQualitySplats && !settings.useFalseColor};
+    platform::ThreadChoice& choice = platform::frameThreadChoice();
+    const bool shared = choice.share(kind);
+    const std::int64_t start = platform::steadyNanoseconds();
+    LdiDrawStats stats;
+    {
+        const platform::OneThreadFrame oneThread(!shared);
+        stats = drawFrameOn(settings, view, frame, scratch, draw);
+    }
+    choice.record(kind, shared,
+                  static_cast<double>(platform::steadyNanoseconds() - start) /
+                      static_cast<double>(platform::kCounterFrequency));
+    return stats;
+}
+
+namespace {
+
+LdiDrawStats drawFrameOn(const FrameSettings& settings, const render::OutputView& view,
+                         imageutil::RgbImage& frame, FrameScratch& scratch,
+                         const ObjectDraw& draw) {
     const std::int32_t m = render::kFrameMargin;
     const std::int32_t width = frame.width + 2 * m;
     const std::int32_t height = frame.height + 2 * m;
@@ -293,8 +327,6 @@ LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputVi
     return stats;
 }
 
-namespace {
-
 FrameScratch& threadScratch() {
     thread_local FrameScratch scratch;
     return scratch;
@@ -330,7 +362,8 @@ LdiDrawStats drawObject(LdiBase* ldi, const FrameSettings& settings, HandOver ha
             ldi->warp.soft = nullptr;
             inspection.finish(target);
             return stats;
-        });
+        },
+        ldi);
 }
 
 }  // namespace
@@ -344,17 +377,19 @@ LdiDrawStats DrawFrameObject(LdiBase* ldi, const FrameSettings& settings, HandOv
 void DrawFrameVoxels(VoxelModel* model, const FrameSettings& settings,
                      const geometry::Matrix4& warpMatrix, const geometry::ViewCamera& camera,
                      imageutil::RgbImage& frame) {
-    DrawFrameWith(settings, viewOf(warpMatrix, camera), frame, threadScratch(),
-                  [model, &settings](const render::OutputView& shifted, imageutil::RgbImage& target,
-                                     render::SoftSplatBuffer* soft) {
-                      if (model != nullptr) {
-                          model->SetSoftTarget(soft);
-                          model->DrawVoxels(shifted.warpMatrix, shifted.viewMatrix, shifted.camera,
-                                            target, settings.useSplat);
-                          model->SetSoftTarget(nullptr);
-                      }
-                      return LdiDrawStats{};
-                  });
+    DrawFrameWith(
+        settings, viewOf(warpMatrix, camera), frame, threadScratch(),
+        [model, &settings](const render::OutputView& shifted, imageutil::RgbImage& target,
+                           render::SoftSplatBuffer* soft) {
+            if (model != nullptr) {
+                model->SetSoftTarget(soft);
+                model->DrawVoxels(shifted.warpMatrix, shifted.viewMatrix, shifted.camera, target,
+                                  settings.useSplat);
+                model->SetSoftTarget(nullptr);
+            }
+            return LdiDrawStats{};
+        },
+        model);
 }
 
 LdiDrawStats DrawFrame(LdiBase& ldi, const FrameSettings& settings, const render::OutputView& view,

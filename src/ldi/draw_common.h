@@ -126,10 +126,11 @@ using ObjectDraw = std::function<LdiDrawStats(
 // buffer larger than frame by render::kFrameMargin on every side with the background, runs draw
 // with the view shifted by the margin inside the floating-point modes of the settings (restored
 // afterwards), resolves the soft splats in high-quality mode, and copies the inner rectangle
-// into frame. Returns the draw's counters.
+// into frame. Left to the program, the frame runs on one thread or on all of them as frames of
+// its kind (size, mode and scene, the object drawn) measured faster. Returns the draw's counters.
 LdiDrawStats DrawFrameWith(const FrameSettings& settings, const render::OutputView& view,
                            imageutil::RgbImage& frame, FrameScratch& scratch,
-                           const ObjectDraw& draw);
+                           const ObjectDraw& draw, const void* scene = nullptr);
 
 // The object draw of one frame, shared by the viewer and `strata render`: the frame function
 // around the hand-over of the settings and DrawAll with warpMatrix, the camera's view matrix and

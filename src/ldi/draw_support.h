@@ -517,7 +517,7 @@ inline int wedgesForDraw(std::int64_t samples) {
     if (platform::drawThreadsAutomatic() && samples < kParallelSamples) {
         return 0;
     }
-    return render::wedgesFor(platform::drawThreads());
+    return render::wedgesFor(platform::frameThreads());
 }
 
 // About the samples of the traversal range r of ldi: by the density once it is known, else

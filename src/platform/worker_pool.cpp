@@ -186,4 +186,22 @@ int takeDrawThreadsUsed() {
     return poolInstance().takePeakThreads();
 }
 
+namespace {
+
+thread_local bool oneThreadFrame = false;
+
+}  // namespace
+
+int frameThreads() {
+    return oneThreadFrame ? 1 : drawThreads();
+}
+
+OneThreadFrame::OneThreadFrame(bool active) : previous_(oneThreadFrame) {
+    oneThreadFrame = previous_ || active;
+}
+
+OneThreadFrame::~OneThreadFrame() {
+    oneThreadFrame = previous_;
+}
+
 }  // namespace strata::platform

@@ -6,6 +6,8 @@
 // every task.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -60,5 +62,41 @@ void setDrawThreadsAutomatic();
 bool drawThreadsAutomatic();
 // The most threads that drew in one batch on the drawing pool since the last call (at least 1).
 int takeDrawThreadsUsed();
+
+// The threads most of a run of frames drew with: after() follows each frame (it takes the count
+// of takeDrawThreadsUsed, so the run starts with a call of that).
+class FrameThreadTally {
+  public:
+    void after() { ++counts_[static_cast<std::size_t>(std::min(takeDrawThreadsUsed(), kMost))]; }
+    int most() const {
+        int best = 1;
+        for (int t = 1; t <= kMost; ++t) {
+            best = counts_[static_cast<std::size_t>(t)] > counts_[static_cast<std::size_t>(best)]
+                       ? t
+                       : best;
+        }
+        return best;
+    }
+
+  private:
+    static constexpr int kMost = 256;
+    std::array<std::int64_t, kMost + 1> counts_{};
+};
+
+// The threads the frame being drawn on the calling thread may share its work among: the drawing
+// thread count, or 1 while a OneThreadFrame is alive on this thread.
+int frameThreads();
+
+// Keeps the frames drawn on the calling thread on one thread while it lives (when `active`).
+class OneThreadFrame {
+  public:
+    explicit OneThreadFrame(bool active);
+    ~OneThreadFrame();
+    OneThreadFrame(const OneThreadFrame&) = delete;
+    OneThreadFrame& operator=(const OneThreadFrame&) = delete;
+
+  private:
+    bool previous_;
+};
 
 }  // namespace strata::platform

@@ -311,7 +311,7 @@ std::int64_t resolveSoftSplats(SoftSplatBuffer& buffer, std::uint32_t* frame, in
     // Passes that keep to their own rows run in bands of tile rows on every drawing thread; a
     // small frame stays on one.
     const int parts =
-        area >= 65536 ? std::max(1, std::min(platform::drawThreads(), static_cast<int>(tilesHigh)))
+        area >= 65536 ? std::max(1, std::min(platform::frameThreads(), static_cast<int>(tilesHigh)))
                       : 1;
     auto forBands = [&](auto&& body) {
         forParts(tilesHigh, parts, [&](std::int32_t ty0, std::int32_t ty1, int part) {

@@ -53,16 +53,20 @@ int runBench(const BenchArgs& args) {
         view.OnCommand(app::kIdRunTest);
     }
     if (args.frames > 0) {
+        // threads= tells how most frames were drawn.
+        platform::FrameThreadTally tally;
         platform::takeDrawThreadsUsed();
         const std::int64_t start = platform::steadyNanoseconds();
         for (int i = 0; i < args.frames; ++i) {
             view.DrawFrame();
+            tally.after();
         }
+        const int threadsUsed = tally.most();
         const double seconds = static_cast<double>(platform::steadyNanoseconds() - start) /
                                platform::kCounterFrequency;
         std::printf("frames=%d ms_per_frame=%.3f hz=%.2f threads=%d\n", args.frames,
                     seconds * 1e3 / args.frames, seconds > 0.0 ? args.frames / seconds : 0.0,
-                    platform::takeDrawThreadsUsed());
+                    threadsUsed);
     }
     std::fflush(stdout);
     platform::setDebugSink(previous);

@@ -379,18 +379,21 @@ int runRender(const RenderArgs& args) {
     if (args.frames > 0) {
         std::int64_t visited = 0;
         std::int64_t drawNs = 0;
+        // threads= tells how most frames were drawn.
+        platform::FrameThreadTally tally;
         platform::takeDrawThreadsUsed();
         for (int i = 0; i < args.frames; ++i) {
             const std::int64_t start = platform::steadyNanoseconds();
             stats = drawViewerFile(file, settings, view, frame).stats;
             drawNs += platform::steadyNanoseconds() - start;
             visited += stats.visited;
+            tally.after();
         }
+        const int threads = tally.most();
         const double seconds = static_cast<double>(drawNs) * 1e-9;
         std::printf("frames=%d ms_per_frame=%.3f samples_per_s=%.0f threads=%d\n", args.frames,
                     seconds * 1e3 / args.frames,
-                    seconds > 0.0 ? static_cast<double>(visited) / seconds : 0.0,
-                    platform::takeDrawThreadsUsed());
+                    seconds > 0.0 ? static_cast<double>(visited) / seconds : 0.0, threads);
     }
     if (args.stats) {
         std::printf("visited=%" PRId32 " inside=%" PRId32 " written=%" PRId32 "\n", stats.visited,

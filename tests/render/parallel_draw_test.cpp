@@ -280,6 +280,23 @@ TEST(ParallelDraw, EveryKindAndModeIsTheSameForAnyThreadCountAndAsOneSweep) {
     }
 }
 
+// Left to the program, frames of one kind are drawn on one thread or shared as measured (both
+// ways while it tries them): every frame is the picture of one sweep.
+TEST(ParallelDraw, AutomaticFramesAreTheSameWhicheverWayEachIsDrawn) {
+    for (const Kind& kind : kKinds) {
+        for (const Mode& mode : kModes) {
+            SCOPED_TRACE(std::string(kind.name) + ", " + mode.name);
+            const Picture sweep = drawWith(kind, kCameras[0], mode, 1, -1);
+            platform::setDrawThreadsAutomatic();
+            for (int frame = 0; frame < 12; ++frame) {
+                const Picture p = kind.draw(kCameras[0], mode);
+                EXPECT_EQ(differing(p, sweep), 0) << "frame " << frame;
+                EXPECT_EQ(p.stats.written, sweep.stats.written) << "frame " << frame;
+            }
+        }
+    }
+}
+
 // A border sample written in two parts (one wedge's pixels, then the rest) is the whole write:
 // blended footprint, depth square or centre, coverage, surface-shaped soft splat.
 TEST(ParallelDraw, ABorderWriteInTwoPartsEqualsTheWholeWrite) {
