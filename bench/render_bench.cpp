@@ -162,6 +162,36 @@ BENCHMARK(BM_QpDrawFullHd)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// A window being resized: every frame a few pixels larger or smaller than the last, about
+// 1920 x 1080, in the high-quality mode (arg 3) or the basic one (1), on one thread: what the
+// frame function's buffers cost when the size never settles.
+void BM_QpDrawResizing(benchmark::State& state) {
+    platform::setDrawThreads(1);
+    const render::OutputView base = render::makeOutputView(
+        {0.6f, 0.3f, -0.5f}, geometry::normalized({-0.05f, -0.02f, -1.0f}), {0.0f, 1.0f, 0.0f},
+        render::kDefaultFov, 1920, 1080);
+    ldi::FrameSettings settings;
+    settings.highQualitySplats = state.range(0) == 3;
+    std::int32_t step = 0;
+    for (auto _ : state) {
+        const std::int32_t width = 1920 - 8 * (step % 16);
+        const std::int32_t height = 1080 - 4 * (step % 16);
+        ++step;
+        imageutil::RgbImage frame = imageutil::RgbImage::createOwned(width, height);
+        const render::OutputView view =
+            render::makeOutputView(base.camera.pos, base.camera.dir, base.camera.up,
+                                   render::kDefaultFov, width, height);
+        ldi::DrawFrame(largeLdi(), settings, view, frame);
+        benchmark::DoNotOptimize(frame.pixels[0]);
+    }
+}
+BENCHMARK(BM_QpDrawResizing)
+    ->ArgNames({"variant"})
+    ->Arg(1)
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();
