@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The speed table: frame times through `strata render --frames` (the frame function the viewer
 # uses: clear, margin, draw, resolve, inspection) on one thread and left to the program
-# (Automatic), for every kind at 350 x 350 and 1920 x 1080, in the default and the high-quality
+# (Automatic), for every kind at 350 x 350 and 1920 x 1080, in the basic and the high-quality
 # mode; Automatic again with a busy-loop process holding one core; the kernels with the scalar
 # and the vector placement (and an older binary beside them); and the scale table (load time, resident memory per
 # sample, frame times) of demo LDIs of about 1, 10 and 50 million samples.
@@ -67,20 +67,20 @@ KINDS=("scan QP 170k:$OUT/scan.ldibrtqp" "demo QP:$OUT/demo/demo.ldibrtqp"
 if want kinds; then
   echo "## Frames through strata render --frames (best of $RUNS x $FRAMES frames; ms per frame)"
   echo
-  echo "| file | size | mode | 1 thread | Automatic (threads) | gain | Msamples/s Automatic | high/default (Automatic) |"
+  echo "| file | size | mode | 1 thread | Automatic (threads) | gain | Msamples/s Automatic | high/basic (Automatic) |"
   echo "|---|---|---|---|---|---|---|---|"
   for entry in "${KINDS[@]}"; do
     name=${entry%%:*}
     file=${entry#*:}
     for size in 350x350 1920x1080; do
-      default_auto=""
-      for mode in default high; do
+      basic_auto=""
+      for mode in basic high; do
         one=$(best "$STRATA" "$file" --size "$size" --quality "$mode" --threads 1)
         auto=$(best "$STRATA" "$file" --size "$size" --quality "$mode")
         read -r one_ms _ _ <<<"$one"
         read -r auto_ms auto_sps auto_threads <<<"$auto"
         hq=""
-        if [ "$mode" = default ]; then default_auto=$auto_ms; else hq=$(ratio "$default_auto" "$auto_ms"); fi
+        if [ "$mode" = basic ]; then basic_auto=$auto_ms; else hq=$(ratio "$basic_auto" "$auto_ms"); fi
         echo "| $name | $size | $mode | $one_ms | $auto_ms ($auto_threads) | $(ratio "$one_ms" "$auto_ms")x | $(msps "$auto_sps") | $hq |"
       done
     done
@@ -89,7 +89,7 @@ if want kinds; then
 fi
 
 if want busy; then
-  echo "## With a busy-loop process holding one core (ms per frame, default mode)"
+  echo "## With a busy-loop process holding one core (ms per frame, the high-quality mode, the default)"
   echo
   echo "| file | size | 1 thread | Automatic (threads) | gain |"
   echo "|---|---|---|---|---|"
@@ -136,7 +136,7 @@ fi
 if want scale; then
   echo "## Scale: demo QP LDIs of growing size (load: strata info, best of $RUNS; 1920 x 1080 frames)"
   echo
-  echo "| side | samples | file MB | load s | resident MB | bytes/sample resident (file) | default 1 thread | default Automatic | high 1 thread | high Automatic |"
+  echo "| side | samples | file MB | load s | resident MB | bytes/sample resident (file) | basic 1 thread | basic Automatic | high 1 thread | high Automatic |"
   echo "|---|---|---|---|---|---|---|---|---|---|"
   # The resident memory of the program with a tiny LDI, taken off the big ones.
   "$STRATA" make demo --kind rt-qp --size 16 -o "$OUT/tiny.ldibrtqp" >/dev/null
@@ -156,7 +156,7 @@ if want scale; then
     per=$(awk -v k="$kb" -v b="$base_kb" -v n="$samples" 'BEGIN { printf "%.1f", (k - b) * 1024 / n }')
     filePer=$(awk -v f="$bytes" -v n="$samples" 'BEGIN { printf "%.1f", f / n }')
     row="| $side | $samples | $((bytes / 1048576)) | $load | $((kb / 1024)) | $per ($filePer) |"
-    for mode in default high; do
+    for mode in basic high; do
       for threads in 1 auto; do
         flag=()
         [ "$threads" = 1 ] && flag=(--threads 1)
