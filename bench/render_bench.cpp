@@ -167,9 +167,9 @@ BENCHMARK(BM_QpDrawFullHd)
 // frame function's buffers cost when the size never settles.
 void BM_QpDrawResizing(benchmark::State& state) {
     platform::setDrawThreads(1);
-    const render::OutputView base = render::makeOutputView(
-        {0.6f, 0.3f, -0.5f}, geometry::normalized({-0.05f, -0.02f, -1.0f}), {0.0f, 1.0f, 0.0f},
-        render::kDefaultFov, 1920, 1080);
+    const render::OutputView base =
+        render::makeOutputView({0.6f, 0.3f, -0.5f}, geometry::normalized({-0.05f, -0.02f, -1.0f}),
+                               {0.0f, 1.0f, 0.0f}, render::kDefaultFov, 1920, 1080);
     ldi::FrameSettings settings;
     settings.highQualitySplats = state.range(0) == 3;
     std::int32_t step = 0;
@@ -178,9 +178,8 @@ void BM_QpDrawResizing(benchmark::State& state) {
         const std::int32_t height = 1080 - 4 * (step % 16);
         ++step;
         imageutil::RgbImage frame = imageutil::RgbImage::createOwned(width, height);
-        const render::OutputView view =
-            render::makeOutputView(base.camera.pos, base.camera.dir, base.camera.up,
-                                   render::kDefaultFov, width, height);
+        const render::OutputView view = render::makeOutputView(
+            base.camera.pos, base.camera.dir, base.camera.up, render::kDefaultFov, width, height);
         ldi::DrawFrame(largeLdi(), settings, view, frame);
         benchmark::DoNotOptimize(frame.pixels[0]);
     }
