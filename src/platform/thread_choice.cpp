@@ -46,11 +46,13 @@ ThreadChoice::Entry& ThreadChoice::find(const FrameKind& kind) {
 bool ThreadChoice::share(const FrameKind& kind) {
     const std::lock_guard lock(mutex_);
     const Entry& e = find(kind);
-    if (e.frames == 0 || e.ways[0].count < kTrials) {
-        return false;  // the warm-up frame, then the trial on one thread
-    }
-    if (e.ways[1].count < kTrials) {
+    // The warm-up frame and the first trial are shared, as a single picture of a large scene
+    // wants to be; then the trial on one thread.
+    if (e.frames == 0 || e.ways[1].count < kTrials) {
         return true;
+    }
+    if (e.ways[0].count < kTrials) {
+        return false;
     }
     return e.shared;
 }

@@ -1,10 +1,11 @@
 // Left to the program, a frame is drawn on one thread or shared among all of them, whichever
 // frames of the same kind were measured faster on this machine: a frame whose hand-over and
 // borders cost more than another core gains stays on one thread, and so do frames while other
-// programs hold the other cores. A kind of frame is tried both ways first (after one frame to
-// warm up), then drawn the faster way, and the other way is tried again every so often, as the
-// machine's load changes. Each way is judged by the median of its last few frames, so that one
-// interrupted frame does not decide; a frame far slower than the other way ends its trial.
+// programs hold the other cores. A kind of frame is tried both ways first, after one frame to
+// warm up (shared first, so that a single picture uses every core), then drawn the faster way,
+// and the other way is tried again every so often, as the machine's load changes. Each way is
+// judged by the median of its last few frames, so that one interrupted frame does not decide; a
+// frame far slower than the other way ends its trial.
 #pragma once
 
 #include <array>
@@ -50,11 +51,11 @@ class ThreadChoice {
         std::int64_t frames = 0;  // recorded, the warm-up one included
         std::int64_t lastUse = 0;
         Way ways[2];  // one thread, shared
-        bool shared = false;
+        bool shared = true;
         int sinceTrial = 0;
         int retryEvery = kRetryEvery;
-        bool lastShared = false;  // the way of the last frame
-        int settling = 0;         // frames still to pass before times count
+        bool lastShared = true;  // the way of the last frame
+        int settling = 0;        // frames still to pass before times count
     };
     Entry& find(const FrameKind& kind);
 
