@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "geometry/depth.h"
@@ -50,8 +51,14 @@ int LdiRtCp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*pe
         return FailPlain("cannot allocate the CP arrays: " + problem);
     }
     try {
-        rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
-        layerCountStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
+        if (adoptIndex_) {
+            rowStartStore_ = {};
+            layerCountStore_ = {};
+            adoptIndex_ = false;
+        } else {
+            rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
+            layerCountStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
+        }
         pixelStore_.assign(static_cast<std::size_t>(counts[0]), 0);
     } catch (const std::bad_alloc&) {
         Release();
@@ -79,12 +86,23 @@ int LdiRtCp::ReadPixels(LdiFileReader& file) {
         !file.read(counts.data(), (w + 1) * h, "layerCount")) {
         return 0;
     }
-    if (AllocateAfterIndexCheck(file,
-                                CheckIndex(starts.data(), counts.data(), header.pixelCount)) == 0) {
+    adoptIndex_ = true;
+    const int allocated =
+        AllocateAfterIndexCheck(file, CheckIndex(starts.data(), counts.data(), header.pixelCount));
+    const bool adopted = !adoptIndex_;
+    adoptIndex_ = false;
+    if (allocated == 0) {
         return 0;
     }
-    std::copy(starts.begin(), starts.end(), rowStart);
-    std::copy(counts.begin(), counts.end(), layerCount);
+    if (adopted) {
+        rowStartStore_ = std::move(starts);
+        layerCountStore_ = std::move(counts);
+        rowStart = rowStartStore_.data();
+        layerCount = layerCountStore_.data();
+    } else {
+        std::copy(starts.begin(), starts.end(), rowStart);
+        std::copy(counts.begin(), counts.end(), layerCount);
+    }
     return file.read(pixels, 4 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels") ? 1
                                                                                              : 0;
 }

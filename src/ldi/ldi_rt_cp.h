@@ -67,6 +67,10 @@ class LdiRtCp : public LdiBase {
     std::vector<std::uint32_t> pixelStore_;
     std::vector<std::int32_t> rowStartStore_;
     std::vector<std::uint8_t> layerCountStore_;
+    // Set by a load before it allocates: the index arrays it read and checked are to become the
+    // LDI's own, so Allocate makes none (a second copy would double their memory at the load's
+    // peak) and clears the flag to say so. An Allocate that keeps its own layout leaves it set.
+    bool adoptIndex_ = false;
     std::int64_t allocatedPixels_ = 0;
     std::int32_t allocatedWidth_ = 0;
     std::int32_t allocatedHeight_ = 0;

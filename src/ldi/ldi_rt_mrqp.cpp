@@ -68,9 +68,15 @@ int LdiRtMrqp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*
     }
     try {
         for (int k = 0; k < 3; ++k) {
-            rowStartStore_[k].assign(static_cast<std::size_t>(height) + 1, 0);
-            layerOffsetStore_[k].assign(static_cast<std::size_t>(width + 1) * height, 0);
+            if (adoptIndex_) {
+                rowStartStore_[k] = {};
+                layerOffsetStore_[k] = {};
+            } else {
+                rowStartStore_[k].assign(static_cast<std::size_t>(height) + 1, 0);
+                layerOffsetStore_[k].assign(static_cast<std::size_t>(width + 1) * height, 0);
+            }
         }
+        adoptIndex_ = false;
         pixelStore_.assign(2 * static_cast<std::size_t>(counts[0]), 0);
         colours4x4Store_.assign(static_cast<std::size_t>(counts[1]), 0);
         colours2x2Store_.assign(static_cast<std::size_t>(counts[2]), 0);
@@ -116,12 +122,23 @@ int LdiRtMrqp::ReadPixels(LdiFileReader& file) {
         CheckIndexLevels({starts[0].data(), starts[1].data(), starts[2].data()},
                          {offsets[0].data(), offsets[1].data(), offsets[2].data()},
                          {header.mrqpCount(0), header.mrqpCount(1), header.mrqpCount(2)});
-    if (AllocateAfterIndexCheck(file, problem) == 0) {
+    adoptIndex_ = true;
+    const int allocated = AllocateAfterIndexCheck(file, problem);
+    const bool adopted = !adoptIndex_;
+    adoptIndex_ = false;
+    if (allocated == 0) {
         return 0;
     }
     for (std::size_t k = 0; k < 3; ++k) {
-        std::copy(starts[k].begin(), starts[k].end(), rowStart[k]);
-        std::copy(offsets[k].begin(), offsets[k].end(), layerOffset[k]);
+        if (adopted) {
+            rowStartStore_[k] = std::move(starts[k]);
+            layerOffsetStore_[k] = std::move(offsets[k]);
+            rowStart[k] = rowStartStore_[k].data();
+            layerOffset[k] = layerOffsetStore_[k].data();
+        } else {
+            std::copy(starts[k].begin(), starts[k].end(), rowStart[k]);
+            std::copy(offsets[k].begin(), offsets[k].end(), layerOffset[k]);
+        }
     }
     const auto n = [this](int k) { return static_cast<std::uint64_t>(allocatedCounts_[k]); };
     if (!file.read(pixels, 8 * n(0), "the pixels") ||

@@ -68,6 +68,10 @@ class LdiRtMrqp : public LdiBase {
     std::vector<std::uint32_t> fullColoursStore_;
     std::array<std::vector<std::int32_t>, 3> rowStartStore_;
     std::array<std::vector<std::uint16_t>, 3> layerOffsetStore_;
+    // Set by a load before it allocates: the index arrays it read and checked are to become the
+    // LDI's own, so Allocate makes none (a second copy would double their memory at the load's
+    // peak) and clears the flag to say so. An Allocate that keeps its own layout leaves it set.
+    bool adoptIndex_ = false;
     std::array<std::int64_t, 4> allocatedCounts_{};
     std::int32_t allocatedWidth_ = 0;
     std::int32_t allocatedHeight_ = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "geometry/depth.h"
@@ -52,8 +53,14 @@ int LdiRtQp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*pe
         return FailPlain("cannot allocate the QP arrays: " + problem);
     }
     try {
-        rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
-        layerOffsetStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
+        if (adoptIndex_) {
+            rowStartStore_ = {};
+            layerOffsetStore_ = {};
+            adoptIndex_ = false;
+        } else {
+            rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
+            layerOffsetStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
+        }
         pixelStore_.assign(2 * static_cast<std::size_t>(counts[0]), 0);
     } catch (const std::bad_alloc&) {
         Release();
@@ -81,12 +88,23 @@ int LdiRtQp::ReadPixels(LdiFileReader& file) {
         !file.read(offsets.data(), 2 * (w + 1) * h, "layerOffset")) {
         return 0;
     }
-    if (AllocateAfterIndexCheck(
-            file, CheckIndex(starts.data(), offsets.data(), header.pixelCount)) == 0) {
+    adoptIndex_ = true;
+    const int allocated =
+        AllocateAfterIndexCheck(file, CheckIndex(starts.data(), offsets.data(), header.pixelCount));
+    const bool adopted = !adoptIndex_;
+    adoptIndex_ = false;
+    if (allocated == 0) {
         return 0;
     }
-    std::copy(starts.begin(), starts.end(), rowStart);
-    std::copy(offsets.begin(), offsets.end(), layerOffset);
+    if (adopted) {
+        rowStartStore_ = std::move(starts);
+        layerOffsetStore_ = std::move(offsets);
+        rowStart = rowStartStore_.data();
+        layerOffset = layerOffsetStore_.data();
+    } else {
+        std::copy(starts.begin(), starts.end(), rowStart);
+        std::copy(offsets.begin(), offsets.end(), layerOffset);
+    }
     return file.read(pixels, 8 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels") ? 1
                                                                                              : 0;
 }
