@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "platform/worker_pool.h"
 
 namespace strata::ldi {
 
@@ -288,21 +289,44 @@ void LdiBase::FinishLoad() {
     BuildRowDepthRanges();
 }
 
+int LdiBase::RowDepthRange(std::int32_t row, float& min, float& max) const {
+    int any = 0;
+    for (std::int32_t col = 0; col < header.width; ++col) {
+        float lo = 0.0f;
+        float hi = 0.0f;
+        if (NormalisedDepthRange(row, col, lo, hi) != 0) {
+            min = any != 0 ? std::min(min, lo) : lo;
+            max = any != 0 ? std::max(max, hi) : hi;
+            any = 1;
+        }
+    }
+    return any;
+}
+
 void LdiBase::BuildRowDepthRanges() {
-    header.culler.allocate(header.height);
-    for (std::int32_t row = 0; row < header.height; ++row) {
-        // Folded from 1 and -1, so a row without samples keeps (1, -1).
-        float rowMin = 1.0f;
-        float rowMax = -1.0f;
-        for (std::int32_t col = 0; col < header.width; ++col) {
+    const std::int32_t rows = std::max(header.height, 0);
+    header.culler.allocate(rows);
+    // Folded from 1 and -1, so a row without samples keeps (1, -1). Bands of rows on the
+    // drawing threads: a large LDI's rows hold millions of samples.
+    std::vector<float> mins(static_cast<std::size_t>(rows), 1.0f);
+    std::vector<float> maxs(static_cast<std::size_t>(rows), -1.0f);
+    const int parts = std::max(1, std::min(platform::drawThreads(), rows / 256));
+    platform::drawPool().run(parts, [&](int part) {
+        const auto first = static_cast<std::int32_t>(std::int64_t{rows} * part / parts);
+        const auto last = static_cast<std::int32_t>(std::int64_t{rows} * (part + 1) / parts);
+        for (std::int32_t row = first; row < last; ++row) {
             float lo = 0.0f;
             float hi = 0.0f;
-            if (NormalisedDepthRange(row, col, lo, hi) != 0) {
-                rowMin = std::min(rowMin, lo);
-                rowMax = std::max(rowMax, hi);
+            if (RowDepthRange(row, lo, hi) != 0) {
+                const auto r = static_cast<std::size_t>(row);
+                mins[r] = std::min(mins[r], lo);
+                maxs[r] = std::max(maxs[r], hi);
             }
         }
-        header.culler.setRow(row, rowMin, rowMax);
+    });
+    for (std::int32_t row = 0; row < rows; ++row) {
+        header.culler.setRow(row, mins[static_cast<std::size_t>(row)],
+                             maxs[static_cast<std::size_t>(row)]);
     }
 }
 

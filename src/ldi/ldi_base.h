@@ -177,6 +177,8 @@ class LdiBase {
     // The normalised-depth range of pixel (row, col) used for the scanline culler's rows.
     virtual int NormalisedDepthRange(std::int32_t row, std::int32_t col, float& min,
                                      float& max) const;
+    // The same over a whole row: the fold of its pixels' ranges; 0 for a row without samples.
+    virtual int RowDepthRange(std::int32_t row, float& min, float& max) const;
 
     // ---- Plain accessors ----------------------------------------------------------------------
     std::int32_t width() const { return header.width; }

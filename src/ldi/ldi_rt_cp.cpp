@@ -51,15 +51,19 @@ int LdiRtCp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*pe
         return FailPlain("cannot allocate the CP arrays: " + problem);
     }
     try {
+        // A load reads the pixels over the whole array at once: no zeros first.
+        const auto words = static_cast<std::size_t>(counts[0]);
         if (adoptIndex_) {
             rowStartStore_ = {};
             layerCountStore_ = {};
+            pixelStore_ = {};
+            pixelStore_.resize(words);
             adoptIndex_ = false;
         } else {
             rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
             layerCountStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
+            pixelStore_.assign(words, 0);
         }
-        pixelStore_.assign(static_cast<std::size_t>(counts[0]), 0);
     } catch (const std::bad_alloc&) {
         Release();
         return FailPlain("cannot allocate the CP arrays: out of memory");
@@ -80,8 +84,10 @@ int LdiRtCp::ReadPixels(LdiFileReader& file) {
     // The index arrays are read and checked before the pixel array is allocated or read.
     const std::uint64_t w = static_cast<std::uint64_t>(header.width);
     const std::uint64_t h = static_cast<std::uint64_t>(header.height);
-    std::vector<std::int32_t> starts(h + 1);
-    std::vector<std::uint8_t> counts((w + 1) * h);
+    platform::UninitVector<std::int32_t> starts;
+    platform::UninitVector<std::uint8_t> counts;
+    starts.resize(h + 1);
+    counts.resize((w + 1) * h);
     if (!file.read(starts.data(), 4 * (h + 1), "rowStart") ||
         !file.read(counts.data(), (w + 1) * h, "layerCount")) {
         return 0;

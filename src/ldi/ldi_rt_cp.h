@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ldi/ldi_base.h"
+#include "platform/default_init_allocator.h"
 
 namespace strata::ldi {
 
@@ -64,9 +65,9 @@ class LdiRtCp : public LdiBase {
     void MarkAllocated(std::int32_t width, std::int32_t height,
                        std::span<const std::int32_t> counts);
 
-    std::vector<std::uint32_t> pixelStore_;
-    std::vector<std::int32_t> rowStartStore_;
-    std::vector<std::uint8_t> layerCountStore_;
+    platform::UninitVector<std::uint32_t> pixelStore_;
+    platform::UninitVector<std::int32_t> rowStartStore_;
+    platform::UninitVector<std::uint8_t> layerCountStore_;
     // Set by a load before it allocates: the index arrays it read and checked are to become the
     // LDI's own, so Allocate makes none (a second copy would double their memory at the load's
     // peak) and clears the flag to say so. An Allocate that keeps its own layout leaves it set.

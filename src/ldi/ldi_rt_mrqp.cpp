@@ -67,8 +67,19 @@ int LdiRtMrqp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*
         return FailPlain("cannot allocate the MRQP arrays: " + problem);
     }
     try {
+        // A load reads the pixel and colour arrays whole at once: no zeros first.
+        const bool loading = adoptIndex_;
+        const auto make = [loading](platform::UninitVector<std::uint32_t>& store,
+                                    std::size_t size) {
+            if (loading) {
+                store = {};
+                store.resize(size);
+            } else {
+                store.assign(size, 0);
+            }
+        };
         for (int k = 0; k < 3; ++k) {
-            if (adoptIndex_) {
+            if (loading) {
                 rowStartStore_[k] = {};
                 layerOffsetStore_[k] = {};
             } else {
@@ -76,11 +87,11 @@ int LdiRtMrqp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*
                 layerOffsetStore_[k].assign(static_cast<std::size_t>(width + 1) * height, 0);
             }
         }
+        make(pixelStore_, 2 * static_cast<std::size_t>(counts[0]));
+        make(colours4x4Store_, static_cast<std::size_t>(counts[1]));
+        make(colours2x2Store_, static_cast<std::size_t>(counts[2]));
+        make(fullColoursStore_, static_cast<std::size_t>(counts[3]));
         adoptIndex_ = false;
-        pixelStore_.assign(2 * static_cast<std::size_t>(counts[0]), 0);
-        colours4x4Store_.assign(static_cast<std::size_t>(counts[1]), 0);
-        colours2x2Store_.assign(static_cast<std::size_t>(counts[2]), 0);
-        fullColoursStore_.assign(static_cast<std::size_t>(counts[3]), 0);
     } catch (const std::bad_alloc&) {
         Release();
         return FailPlain("cannot allocate the MRQP arrays: out of memory");
@@ -108,8 +119,8 @@ int LdiRtMrqp::ReadPixels(LdiFileReader& file) {
     // allocated or read.
     const std::uint64_t w = static_cast<std::uint64_t>(header.width);
     const std::uint64_t h = static_cast<std::uint64_t>(header.height);
-    std::array<std::vector<std::int32_t>, 3> starts;
-    std::array<std::vector<std::uint16_t>, 3> offsets;
+    std::array<platform::UninitVector<std::int32_t>, 3> starts;
+    std::array<platform::UninitVector<std::uint16_t>, 3> offsets;
     for (std::size_t k = 0; k < 3; ++k) {
         starts[k].resize(h + 1);
         offsets[k].resize((w + 1) * h);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ldi/ldi_base.h"
+#include "platform/default_init_allocator.h"
 
 namespace strata::ldi {
 
@@ -62,12 +63,12 @@ class LdiRtMrqp : public LdiBase {
     void MarkAllocated(std::int32_t width, std::int32_t height,
                        std::span<const std::int32_t> counts);
 
-    std::vector<std::uint32_t> pixelStore_;
-    std::vector<std::uint32_t> colours4x4Store_;
-    std::vector<std::uint32_t> colours2x2Store_;
-    std::vector<std::uint32_t> fullColoursStore_;
-    std::array<std::vector<std::int32_t>, 3> rowStartStore_;
-    std::array<std::vector<std::uint16_t>, 3> layerOffsetStore_;
+    platform::UninitVector<std::uint32_t> pixelStore_;
+    platform::UninitVector<std::uint32_t> colours4x4Store_;
+    platform::UninitVector<std::uint32_t> colours2x2Store_;
+    platform::UninitVector<std::uint32_t> fullColoursStore_;
+    std::array<platform::UninitVector<std::int32_t>, 3> rowStartStore_;
+    std::array<platform::UninitVector<std::uint16_t>, 3> layerOffsetStore_;
     // Set by a load before it allocates: the index arrays it read and checked are to become the
     // LDI's own, so Allocate makes none (a second copy would double their memory at the load's
     // peak) and clears the flag to say so. An Allocate that keeps its own layout leaves it set.

@@ -53,15 +53,19 @@ int LdiRtQp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*pe
         return FailPlain("cannot allocate the QP arrays: " + problem);
     }
     try {
+        // A load reads the pixels over the whole array at once: no zeros first.
+        const std::size_t words = 2 * static_cast<std::size_t>(counts[0]);
         if (adoptIndex_) {
             rowStartStore_ = {};
             layerOffsetStore_ = {};
+            pixelStore_ = {};
+            pixelStore_.resize(words);
             adoptIndex_ = false;
         } else {
             rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
             layerOffsetStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
+            pixelStore_.assign(words, 0);
         }
-        pixelStore_.assign(2 * static_cast<std::size_t>(counts[0]), 0);
     } catch (const std::bad_alloc&) {
         Release();
         return FailPlain("cannot allocate the QP arrays: out of memory");
@@ -82,8 +86,10 @@ int LdiRtQp::ReadPixels(LdiFileReader& file) {
     // The index arrays are read and checked before the pixel arrays are allocated or read.
     const std::uint64_t w = static_cast<std::uint64_t>(header.width);
     const std::uint64_t h = static_cast<std::uint64_t>(header.height);
-    std::vector<std::int32_t> starts(h + 1);
-    std::vector<std::uint16_t> offsets((w + 1) * h);
+    platform::UninitVector<std::int32_t> starts;
+    platform::UninitVector<std::uint16_t> offsets;
+    starts.resize(h + 1);
+    offsets.resize((w + 1) * h);
     if (!file.read(starts.data(), 4 * (h + 1), "rowStart") ||
         !file.read(offsets.data(), 2 * (w + 1) * h, "layerOffset")) {
         return 0;
@@ -165,6 +171,29 @@ int LdiRtQp::LayerCount(std::int32_t row, std::int32_t col) const {
     const std::uint16_t* entry =
         layerOffset + static_cast<std::int64_t>(row) * (allocatedWidth_ + 1) + col;
     return entry[1] - entry[0];
+}
+
+int LdiRtQp::RowDepthRange(std::int32_t row, float& min, float& max) const {
+    if (layerOffset == nullptr || rowStart == nullptr || row < 0 || row >= allocatedHeight_) {
+        return 0;
+    }
+    const std::uint16_t* entry =
+        layerOffset + static_cast<std::int64_t>(row) * (allocatedWidth_ + 1);
+    const std::int64_t first = std::int64_t{rowStart[row]} + entry[0];
+    const std::int64_t end = std::int64_t{rowStart[row]} + entry[allocatedWidth_];
+    if (end <= first) {
+        return 0;
+    }
+    std::uint32_t lo = 0xFFFFFu;
+    std::uint32_t hi = 0;
+    for (std::int64_t i = first; i < end; ++i) {
+        const std::uint32_t code = pixels[2 * i + 1] & 0xFFFFFu;
+        lo = std::min(lo, code);
+        hi = std::max(hi, code);
+    }
+    min = geometry::decodeDepth(lo);
+    max = geometry::decodeDepth(hi);
+    return 1;
 }
 
 int LdiRtQp::DepthRange(std::int32_t row, std::int32_t col, float& min, float& max) const {

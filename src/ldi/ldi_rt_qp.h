@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ldi/ldi_base.h"
+#include "platform/default_init_allocator.h"
 
 namespace strata::ldi {
 
@@ -28,6 +29,9 @@ class LdiRtQp : public LdiBase {
     int AllocateFromHeader() override;
     // Normalised depths decoded from word 1 of each layer.
     int DepthRange(std::int32_t row, std::int32_t col, float& min, float& max) const override;
+    // A row's samples lie side by side: one pass over their depth codes (decoding keeps their
+    // order, so the smallest and largest code decode to the range).
+    int RowDepthRange(std::int32_t row, float& min, float& max) const override;
 
     std::int32_t KindLdiType() const override { return toInt(LdiType::RT); }
     std::int32_t KindDptType() const override { return toInt(DptType::QP); }
@@ -51,9 +55,9 @@ class LdiRtQp : public LdiBase {
     void MarkAllocated(std::int32_t width, std::int32_t height,
                        std::span<const std::int32_t> counts);
 
-    std::vector<std::uint32_t> pixelStore_;
-    std::vector<std::int32_t> rowStartStore_;
-    std::vector<std::uint16_t> layerOffsetStore_;
+    platform::UninitVector<std::uint32_t> pixelStore_;
+    platform::UninitVector<std::int32_t> rowStartStore_;
+    platform::UninitVector<std::uint16_t> layerOffsetStore_;
     // Set by a load before it allocates: the index arrays it read and checked are to become the
     // LDI's own, so Allocate makes none (a second copy would double their memory at the load's
     // peak) and clears the flag to say so. An Allocate that keeps its own layout leaves it set.

@@ -47,6 +47,9 @@ class LdiRtQuad : public LdiRtQp {
     // The quad has no layers of its own: LayerCount and DepthRange report none.
     int LayerCount(std::int32_t row, std::int32_t col) const override;
     int DepthRange(std::int32_t row, std::int32_t col, float& min, float& max) const override;
+    int RowDepthRange(std::int32_t row, float& min, float& max) const override {
+        return LdiBase::RowDepthRange(row, min, max);
+    }
     std::int32_t KindLdiType() const override { return toInt(LdiType::RTQuad); }
     // Checks both halves.
     std::string CheckArrays() const override;

@@ -1,0 +1,37 @@
+// An allocator whose vectors leave new elements of plain types uninitialised on resize(n), for
+// arrays that are read from a file straight away: filling them with zeros first would write
+// every page twice. assign(n, value) and resize(n, value) still set them.
+#pragma once
+
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace strata::platform {
+
+template <class T>
+struct DefaultInitAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = DefaultInitAllocator<U>;
+    };
+    DefaultInitAllocator() = default;
+    template <class U>
+    explicit DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+
+    template <class U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        std::construct_at(p, std::forward<Args>(args)...);
+    }
+};
+
+template <class T>
+using UninitVector = std::vector<T, DefaultInitAllocator<T>>;
+
+}  // namespace strata::platform
