@@ -52,18 +52,16 @@ int LdiRtCp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*pe
     }
     try {
         // A load reads the pixels over the whole array at once: no zeros first.
-        const auto words = static_cast<std::size_t>(counts[0]);
-        if (adoptIndex_) {
+        const bool loading = adoptIndex_;
+        if (loading) {
             rowStartStore_ = {};
             layerCountStore_ = {};
-            pixelStore_ = {};
-            pixelStore_.resize(words);
-            adoptIndex_ = false;
         } else {
             rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
             layerCountStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
-            pixelStore_.assign(words, 0);
         }
+        platform::sizeArray(pixelStore_, static_cast<std::size_t>(counts[0]), loading);
+        adoptIndex_ = false;
     } catch (const std::bad_alloc&) {
         Release();
         return FailPlain("cannot allocate the CP arrays: out of memory");

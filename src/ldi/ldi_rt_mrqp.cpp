@@ -69,15 +69,6 @@ int LdiRtMrqp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*
     try {
         // A load reads the pixel and colour arrays whole at once: no zeros first.
         const bool loading = adoptIndex_;
-        const auto make = [loading](platform::UninitVector<std::uint32_t>& store,
-                                    std::size_t size) {
-            if (loading) {
-                store = {};
-                store.resize(size);
-            } else {
-                store.assign(size, 0);
-            }
-        };
         for (int k = 0; k < 3; ++k) {
             if (loading) {
                 rowStartStore_[k] = {};
@@ -87,10 +78,10 @@ int LdiRtMrqp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*
                 layerOffsetStore_[k].assign(static_cast<std::size_t>(width + 1) * height, 0);
             }
         }
-        make(pixelStore_, 2 * static_cast<std::size_t>(counts[0]));
-        make(colours4x4Store_, static_cast<std::size_t>(counts[1]));
-        make(colours2x2Store_, static_cast<std::size_t>(counts[2]));
-        make(fullColoursStore_, static_cast<std::size_t>(counts[3]));
+        platform::sizeArray(pixelStore_, 2 * static_cast<std::size_t>(counts[0]), loading);
+        platform::sizeArray(colours4x4Store_, static_cast<std::size_t>(counts[1]), loading);
+        platform::sizeArray(colours2x2Store_, static_cast<std::size_t>(counts[2]), loading);
+        platform::sizeArray(fullColoursStore_, static_cast<std::size_t>(counts[3]), loading);
         adoptIndex_ = false;
     } catch (const std::bad_alloc&) {
         Release();

@@ -54,18 +54,16 @@ int LdiRtQp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*pe
     }
     try {
         // A load reads the pixels over the whole array at once: no zeros first.
-        const std::size_t words = 2 * static_cast<std::size_t>(counts[0]);
-        if (adoptIndex_) {
+        const bool loading = adoptIndex_;
+        if (loading) {
             rowStartStore_ = {};
             layerOffsetStore_ = {};
-            pixelStore_ = {};
-            pixelStore_.resize(words);
-            adoptIndex_ = false;
         } else {
             rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
             layerOffsetStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
-            pixelStore_.assign(words, 0);
         }
+        platform::sizeArray(pixelStore_, 2 * static_cast<std::size_t>(counts[0]), loading);
+        adoptIndex_ = false;
     } catch (const std::bad_alloc&) {
         Release();
         return FailPlain("cannot allocate the QP arrays: out of memory");

@@ -3,6 +3,7 @@
 // every page twice. assign(n, value) and resize(n, value) still set them.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -33,5 +34,17 @@ struct DefaultInitAllocator : std::allocator<T> {
 
 template <class T>
 using UninitVector = std::vector<T, DefaultInitAllocator<T>>;
+
+// Makes v hold n elements: zeros, or left as they come when the caller reads over all of them
+// at once (a fresh allocation: nothing of the old contents stays).
+template <class T>
+void sizeArray(UninitVector<T>& v, std::size_t n, bool readOver) {
+    if (readOver) {
+        v = {};
+        v.resize(n);
+    } else {
+        v.assign(n, T{});
+    }
+}
 
 }  // namespace strata::platform
