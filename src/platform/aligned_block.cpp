@@ -1,5 +1,8 @@
 #include "platform/aligned_block.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -36,6 +39,7 @@ bool AlignedBlock::allocate(std::uint64_t bytes) {
     if (::posix_memalign(&memory, kBlockSize, static_cast<std::size_t>(rounded)) != 0) {
         return false;
     }
+    adviseHugePages(memory, static_cast<std::size_t>(rounded));
     std::memset(memory, 0, static_cast<std::size_t>(rounded));
     data_ = static_cast<std::uint8_t*>(memory);
     size_ = static_cast<std::size_t>(rounded);
@@ -46,6 +50,21 @@ void AlignedBlock::reset() {
     std::free(data_);
     data_ = nullptr;
     size_ = 0;
+}
+
+void adviseHugePages(void* data, std::size_t bytes) {
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    if (data == nullptr || bytes < 4 * kHugePage) {
+        return;
+    }
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = (begin + bytes) & ~(kHugePage - 1);
+#ifdef MADV_HUGEPAGE
+    if (end > first) {
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    }
+#endif
 }
 
 }  // namespace strata::platform

@@ -42,4 +42,10 @@ class AlignedBlock {
     std::size_t size_ = 0;
 };
 
+// Asks the kernel to back the whole 2 MB pages of a large array (8 MB or more) with huge pages
+// where it offers them on request: an array of hundreds of megabytes read from a file then
+// takes a page fault every 2 MB instead of every 4 kB, and its reads miss the TLB far less.
+// Only a hint: nothing changes where the kernel declines.
+void adviseHugePages(void* data, std::size_t bytes);
+
 }  // namespace strata::platform

@@ -1,6 +1,7 @@
 // An allocator whose vectors leave new elements of plain types uninitialised on resize(n), for
 // arrays that are read from a file straight away: filling them with zeros first would write
-// every page twice. assign(n, value) and resize(n, value) still set them.
+// every page twice. assign(n, value) and resize(n, value) still set them. Large arrays are
+// backed by huge pages where the kernel offers them (adviseHugePages).
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,8 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "platform/aligned_block.h"
 
 namespace strata::platform {
 
@@ -21,6 +24,12 @@ struct DefaultInitAllocator : std::allocator<T> {
     DefaultInitAllocator() = default;
     template <class U>
     explicit DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+
+    T* allocate(std::size_t n) {
+        T* p = std::allocator<T>::allocate(n);
+        adviseHugePages(p, n * sizeof(T));
+        return p;
+    }
 
     template <class U>
     void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {

@@ -8,6 +8,7 @@
 #include "ldi/ldi_factory.h"
 #include "ldi/ldi_samples.h"
 #include "platform/debug_output.h"
+#include "platform/worker_pool.h"
 
 namespace strata::ldi {
 namespace {
@@ -137,6 +138,49 @@ TEST(LdiCorrupt, DamagedIndexArraysAreRefused) {
         messages.insert(expectRefused(dir, s.bytes, "rowStart decreases at row 3"));
     }
     EXPECT_EQ(messages.size(), 10u);
+}
+
+// Tall index arrays are checked in bands of rows on the drawing threads; whatever the threads
+// and wherever the bands fall, the line names the first damaged row.
+TEST(LdiCorrupt, TheFirstDamagedRowIsNamedWhateverTheThreads) {
+    TempDir dir;
+    struct Case {
+        int dptType;  // 2 QP (layer offsets), 3 CP (layer counts)
+        std::int32_t height;
+        std::vector<std::int32_t> damaged;
+        std::int32_t named;
+    };
+    const Case cases[] = {
+        {2, 5000, {4100, 1300}, 1300}, {2, 5000, {4999}, 4999},     {2, 5000, {0, 2600}, 0},
+        {2, 1023, {1022}, 1022},       {2, 1024, {1023, 512}, 512}, {3, 5000, {3900, 2501}, 2501},
+        {3, 1024, {1023}, 1023},       {3, 1025, {600, 1024}, 600},
+    };
+    constexpr std::int32_t kWidth = 3;
+    constexpr std::size_t kBody = 12988;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "type " << c.dptType << " height " << c.height);
+        auto ldi = makeSample(1, c.dptType, kWidth, c.height, 5);
+        const std::string path = dir.file("tall.ldi");
+        ASSERT_EQ(ldi->Save(path), 1);
+        std::vector<std::uint8_t> bytes = readBytes(path);
+        const std::size_t index = kBody + 4 * (static_cast<std::size_t>(c.height) + 1);
+        for (std::int32_t row : c.damaged) {
+            const auto r = static_cast<std::size_t>(row);
+            if (c.dptType == 2) {
+                bytes[index + r * (kWidth + 1) * 2] = 1;  // the row's offsets start above 0
+            } else {
+                bytes[index + r * (kWidth + 1)] ^= 1;  // its first count off by one
+            }
+        }
+        const std::string expected = platform::formatString(
+            c.dptType == 2 ? "layerOffset of row %d starts at 1" : "layerCount of row %d sums",
+            c.named);
+        for (int threads : {1, 2, 3}) {
+            platform::setDrawThreads(threads);
+            expectRefused(dir, bytes, expected);
+        }
+        platform::setDrawThreadsAutomatic();
+    }
 }
 
 TEST(LdiCorrupt, HeaderSizesAreCheckedBeforeAllocating) {
