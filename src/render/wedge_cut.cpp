@@ -252,10 +252,7 @@ void setWedgeCount(int count) {
 
 int wedgesFor(int threads) {
     const int count = wedgeCount();
-    return count < 0     ? 0
-           : count > 0   ? count
-           : threads > 1 ? std::min(kMaxWedges, threads + (threads + 1) / 2)
-                         : 0;
+    return count < 0 ? 0 : count > 0 ? count : threads > 1 ? std::min(kMaxWedges, threads) : 0;
 }
 
 double SampleDensity::within(std::int32_t x0, std::int32_t y0, std::int32_t x1,

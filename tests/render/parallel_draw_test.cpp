@@ -389,7 +389,7 @@ TEST(ParallelDraw, TheTestCamerasCutTheTraversalIntoWedges) {
         drawLdi(ldi, camera, kModes[1]);
         const WedgeCut cut = ldi::kernel::wedgeCut(ldi, kFrame + 2 * 9, kFrame + 2 * 9,
                                                    ldi::kernel::footprintReach(3));
-        EXPECT_EQ(cut.wedges.size(), 3u);
+        EXPECT_EQ(cut.wedges.size(), 2u);
     }
     // One thread sweeps the whole traversal.
     platform::setDrawThreads(1);

@@ -303,7 +303,7 @@ TEST(WedgeCut, NoCutWithoutAValidWarpOrWithTooFewWedges) {
     EXPECT_TRUE(makeWedgeCut(in).wedges.empty());
 }
 
-// By default half as many wedges again as drawing threads, at most kMaxWedges, none for one thread;
+// By default one wedge per drawing thread, at most kMaxWedges, none for one thread;
 // a set count holds for any thread count, and a negative one cuts nothing.
 TEST(WedgeCut, TheWedgeCountFollowsTheThreadsUnlessSet) {
     EXPECT_EQ(wedgeCount(), 0);
@@ -311,8 +311,8 @@ TEST(WedgeCut, TheWedgeCountFollowsTheThreadsUnlessSet) {
         int setting;
         int threads;
         int wedges;
-    } kTable[] = {{0, 1, 0}, {0, 2, 3}, {0, 3, 5}, {0, 64, kMaxWedges},
-                  {5, 1, 5}, {5, 2, 5}, {-1, 4, 0}};
+    } kTable[] = {{0, 1, 0},           {0, 2, 2}, {0, 3, 3}, {0, 64, kMaxWedges},
+                  {0, 65, kMaxWedges}, {5, 1, 5}, {5, 2, 5}, {-1, 4, 0}};
     for (const auto& row : kTable) {
         setWedgeCount(row.setting);
         EXPECT_EQ(wedgesFor(row.threads), row.wedges) << row.setting << " " << row.threads;
