@@ -98,15 +98,8 @@ int LdiRtCp::ReadPixels(LdiFileReader& file) {
     if (allocated == 0) {
         return 0;
     }
-    if (adopted) {
-        rowStartStore_ = std::move(starts);
-        layerCountStore_ = std::move(counts);
-        rowStart = rowStartStore_.data();
-        layerCount = layerCountStore_.data();
-    } else {
-        std::copy(starts.begin(), starts.end(), rowStart);
-        std::copy(counts.begin(), counts.end(), layerCount);
-    }
+    platform::keepOrCopy(starts, rowStartStore_, rowStart, adopted);
+    platform::keepOrCopy(counts, layerCountStore_, layerCount, adopted);
     return file.read(pixels, 4 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels") ? 1
                                                                                              : 0;
 }

@@ -132,15 +132,8 @@ int LdiRtMrqp::ReadPixels(LdiFileReader& file) {
         return 0;
     }
     for (std::size_t k = 0; k < 3; ++k) {
-        if (adopted) {
-            rowStartStore_[k] = std::move(starts[k]);
-            layerOffsetStore_[k] = std::move(offsets[k]);
-            rowStart[k] = rowStartStore_[k].data();
-            layerOffset[k] = layerOffsetStore_[k].data();
-        } else {
-            std::copy(starts[k].begin(), starts[k].end(), rowStart[k]);
-            std::copy(offsets[k].begin(), offsets[k].end(), layerOffset[k]);
-        }
+        platform::keepOrCopy(starts[k], rowStartStore_[k], rowStart[k], adopted);
+        platform::keepOrCopy(offsets[k], layerOffsetStore_[k], layerOffset[k], adopted);
     }
     const auto n = [this](int k) { return static_cast<std::uint64_t>(allocatedCounts_[k]); };
     if (!file.read(pixels, 8 * n(0), "the pixels") ||

@@ -100,15 +100,8 @@ int LdiRtQp::ReadPixels(LdiFileReader& file) {
     if (allocated == 0) {
         return 0;
     }
-    if (adopted) {
-        rowStartStore_ = std::move(starts);
-        layerOffsetStore_ = std::move(offsets);
-        rowStart = rowStartStore_.data();
-        layerOffset = layerOffsetStore_.data();
-    } else {
-        std::copy(starts.begin(), starts.end(), rowStart);
-        std::copy(offsets.begin(), offsets.end(), layerOffset);
-    }
+    platform::keepOrCopy(starts, rowStartStore_, rowStart, adopted);
+    platform::keepOrCopy(offsets, layerOffsetStore_, layerOffset, adopted);
     return file.read(pixels, 8 * static_cast<std::uint64_t>(allocatedPixels_), "the pixels") ? 1
                                                                                              : 0;
 }

@@ -4,6 +4,7 @@
 // backed by huge pages where the kernel offers them (adviseHugePages).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -53,6 +54,18 @@ void sizeArray(UninitVector<T>& v, std::size_t n, bool readOver) {
         v.resize(n);
     } else {
         v.assign(n, T{});
+    }
+}
+
+// Makes the array read into `read` the object's own: moved into `store` with `array` pointing at
+// it when `adopt`, else copied into the array `array` already points at (made elsewhere).
+template <class T>
+void keepOrCopy(UninitVector<T>& read, UninitVector<T>& store, T*& array, bool adopt) {
+    if (adopt) {
+        store = std::move(read);
+        array = store.data();
+    } else {
+        std::copy(read.begin(), read.end(), array);
     }
 }
 
