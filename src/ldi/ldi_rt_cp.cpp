@@ -53,13 +53,9 @@ int LdiRtCp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*pe
     try {
         // A load reads the pixels over the whole array at once: no zeros first.
         const bool loading = adoptIndex_;
-        if (loading) {
-            rowStartStore_ = {};
-            layerCountStore_ = {};
-        } else {
-            rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
-            layerCountStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
-        }
+        platform::sizeIndexArray(rowStartStore_, static_cast<std::size_t>(height) + 1, loading);
+        platform::sizeIndexArray(layerCountStore_, static_cast<std::size_t>(width + 1) * height,
+                                 loading);
         platform::sizeArray(pixelStore_, static_cast<std::size_t>(counts[0]), loading);
         adoptIndex_ = false;
     } catch (const std::bad_alloc&) {

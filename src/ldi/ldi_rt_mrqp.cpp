@@ -70,13 +70,10 @@ int LdiRtMrqp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*
         // A load reads the pixel and colour arrays whole at once: no zeros first.
         const bool loading = adoptIndex_;
         for (int k = 0; k < 3; ++k) {
-            if (loading) {
-                rowStartStore_[k] = {};
-                layerOffsetStore_[k] = {};
-            } else {
-                rowStartStore_[k].assign(static_cast<std::size_t>(height) + 1, 0);
-                layerOffsetStore_[k].assign(static_cast<std::size_t>(width + 1) * height, 0);
-            }
+            platform::sizeIndexArray(rowStartStore_[k], static_cast<std::size_t>(height) + 1,
+                                     loading);
+            platform::sizeIndexArray(layerOffsetStore_[k],
+                                     static_cast<std::size_t>(width + 1) * height, loading);
         }
         platform::sizeArray(pixelStore_, 2 * static_cast<std::size_t>(counts[0]), loading);
         platform::sizeArray(colours4x4Store_, static_cast<std::size_t>(counts[1]), loading);

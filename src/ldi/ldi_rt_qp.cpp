@@ -55,13 +55,9 @@ int LdiRtQp::Allocate(std::int32_t width, std::int32_t height, std::int32_t /*pe
     try {
         // A load reads the pixels over the whole array at once: no zeros first.
         const bool loading = adoptIndex_;
-        if (loading) {
-            rowStartStore_ = {};
-            layerOffsetStore_ = {};
-        } else {
-            rowStartStore_.assign(static_cast<std::size_t>(height) + 1, 0);
-            layerOffsetStore_.assign(static_cast<std::size_t>(width + 1) * height, 0);
-        }
+        platform::sizeIndexArray(rowStartStore_, static_cast<std::size_t>(height) + 1, loading);
+        platform::sizeIndexArray(layerOffsetStore_, static_cast<std::size_t>(width + 1) * height,
+                                 loading);
         platform::sizeArray(pixelStore_, 2 * static_cast<std::size_t>(counts[0]), loading);
         adoptIndex_ = false;
     } catch (const std::bad_alloc&) {

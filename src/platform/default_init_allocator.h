@@ -57,6 +57,17 @@ void sizeArray(UninitVector<T>& v, std::size_t n, bool readOver) {
     }
 }
 
+// An index array about to be read: left empty when the load will hand over the array it reads
+// (keepOrCopy), else n zeros.
+template <class T>
+void sizeIndexArray(UninitVector<T>& v, std::size_t n, bool handedOver) {
+    if (handedOver) {
+        v = {};
+    } else {
+        v.assign(n, T{});
+    }
+}
+
 // Makes the array read into `read` the object's own: moved into `store` with `array` pointing at
 // it when `adopt`, else copied into the array `array` already points at (made elsewhere).
 template <class T>
